@@ -1,0 +1,19 @@
+/* Result codes of the archiver libraries' command and check calls. */
+#ifndef TENVO_ARCHIVERS_RESULT_H
+#define TENVO_ARCHIVERS_RESULT_H
+
+/* 0 means every entry of the archive landed in the destination. Any other
+   value names the first cause that kept an entry (or the whole archive) out.
+   Shared with the program, which turns each cause into a message. */
+enum TenvoResult {
+    TENVO_OK = 0,
+    TENVO_ERR_OPEN = 1,      /* the archive file cannot be opened or read */
+    TENVO_ERR_FORMAT = 2,    /* not an archive of this library's format */
+    TENVO_ERR_DAMAGED = 3,   /* headers or data are damaged, truncated or fail their check */
+    TENVO_ERR_ENCRYPTED = 4, /* an entry is encrypted (no password support) */
+    TENVO_ERR_UNSAFE = 5,    /* an entry was refused: it would land outside, or is a device, ... */
+    TENVO_ERR_WRITE = 6,     /* the destination cannot be written (missing, full, no permission) */
+    TENVO_ERR_COMMAND = 7    /* the command line cannot be understood */
+};
+
+#endif

@@ -1,0 +1,45 @@
+// One archiver library file, loaded by name at its first call and kept loaded.
+#pragma once
+
+#include <QString>
+
+// Finds the file first in a given folder, then through the system's library
+// search. The library stays loaded for the life of this object's owner
+// process (it is never unloaded: code from it may still be referenced).
+class ArchiverLibrary
+{
+public:
+    enum class State { NotLoaded, Loaded, Missing, Unusable };
+
+    // fileName: "unlha32.so"; prefix: the calls' common prefix, "Unlha";
+    // commandName: the command call ("Unlha", "UnZip", ...).
+    ArchiverLibrary(QString fileName, QString prefix);
+
+    // The folder searched before the system's search path ("" for none).
+    void setFolder(const QString &folder) { m_folder = folder; }
+
+    // Loads the file when not yet tried. Missing: no file of that name was
+    // found; Unusable: found but it cannot be loaded.
+    State load();
+    State state() const { return m_state; }
+
+    // The version call. Missing file: -1. Found but unusable, or lacking the
+    // version call: 0.
+    int getVersion();
+    // The check call; false when the library or its call cannot be had.
+    bool checkArchive(const QString &path, int mode);
+    // The command call with no window and no output buffer; the library's
+    // result, or libraryUnavailable when the call cannot be made.
+    int command(const QByteArray &commandLine);
+
+    static constexpr int libraryUnavailable = -3;
+
+private:
+    void *resolve(const char *name);
+
+    QString m_fileName;
+    QString m_prefix;
+    QString m_folder;
+    State m_state = State::NotLoaded;
+    void *m_handle = nullptr;
+};

@@ -1,0 +1,182 @@
+// The archive engine's front end.
+#include "clsarchive.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcArchive, "tenvo.archive", QtWarningMsg)
+
+clsArchive::clsArchive()
+{
+    m_supportTypes = {SupportType{}};
+    setRestoreFolder(true);
+    m_useSevenZipForZip = false;
+
+    m_extractOperations = {
+        {QStringLiteral("extractLHA"), &clsArchive::extractLHA},
+        {QStringLiteral("extractZIP"), &clsArchive::extractZIP},
+        {QStringLiteral("extractCAB"), &clsArchive::extractCAB},
+        {QStringLiteral("extractRAR"), &clsArchive::extractRAR},
+    };
+    m_checkOperations = {
+        {QStringLiteral("checkArchiveLHA"), &clsArchive::checkArchiveLHA},
+        {QStringLiteral("checkArchiveZIP"), &clsArchive::checkArchiveZIP},
+        {QStringLiteral("checkArchiveCAB"), &clsArchive::checkArchiveCAB},
+        {QStringLiteral("checkArchiveRAR"), &clsArchive::checkArchiveRAR},
+    };
+}
+
+clsArchive::~clsArchive() = default;
+
+void clsArchive::setLibraryFolder(const QString &folder)
+{
+    for (ArchiverLibrary *library : {&m_unlha, &m_unzip, &m_sevenZip, &m_cab, &m_unrar})
+        library->setFolder(folder);
+}
+
+int clsArchive::extract(const QString &path, QString &folder)
+{
+    const int index = isSupportFile(path);
+    if (index < 0)
+        return index;
+    // With nothing registered the empty slot matches a path ending in ".";
+    // there is no operation behind it.
+    const auto operation = m_extractOperations.constFind(QStringLiteral("extract")
+                                                         + m_supportTypes[index].typeName);
+    if (operation == m_extractOperations.constEnd())
+        return -2;
+    appendBackslash(folder);
+    return (this->*operation.value())(path, folder);
+}
+
+int clsArchive::extractLHA(const QString &path, const QString &folder)
+{
+    const QString switchText = m_restoreFolder ? QStringLiteral("x ") : QStringLiteral("e ");
+    return m_unlha.command(commandLine(switchText, path, folder));
+}
+
+int clsArchive::extractZIP(const QString &path, const QString &folder)
+{
+    if (m_useSevenZipForZip)
+        return extractSevenZIP(path, folder);
+    const QString switchText = m_restoreFolder ? QStringLiteral("-x ") : QStringLiteral("-x -j ");
+    return m_unzip.command(commandLine(switchText, path, folder));
+}
+
+int clsArchive::extractSevenZIP(const QString &path, const QString &folder)
+{
+    const QString switchText = m_restoreFolder ? QStringLiteral("x ") : QStringLiteral("e ");
+    return m_sevenZip.command(commandLine(switchText, path, folder));
+}
+
+int clsArchive::extractCAB(const QString &path, const QString &folder)
+{
+    const QString switchText = m_restoreFolder ? QStringLiteral("-x ") : QStringLiteral("-x -j ");
+    return m_cab.command(commandLine(switchText, path, folder));
+}
+
+int clsArchive::extractRAR(const QString &path, const QString &folder)
+{
+    // RAR archives always keep their folders; the library expects the
+    // destination with one more separator.
+    return m_unrar.command(commandLine(QStringLiteral("-x "), path, folder + u'/'));
+}
+
+bool clsArchive::checkArchive(const QString &path)
+{
+    const int index = isSupportFile(path);
+    if (index < 0)
+        return false;
+    const auto operation = m_checkOperations.constFind(QStringLiteral("checkArchive")
+                                                       + m_supportTypes[index].typeName);
+    if (operation == m_checkOperations.constEnd())
+        return false;
+    return (this->*operation.value())(path);
+}
+
+bool clsArchive::checkArchiveLHA(const QString &path) { return m_unlha.checkArchive(path, 0); }
+
+bool clsArchive::checkArchiveZIP(const QString &path)
+{
+    return m_useSevenZipForZip ? m_sevenZip.checkArchive(path, 0) : m_unzip.checkArchive(path, 0);
+}
+
+bool clsArchive::checkArchiveCAB(const QString &path) { return m_cab.checkArchive(path, 0); }
+
+bool clsArchive::checkArchiveRAR(const QString &path) { return m_unrar.checkArchive(path, 0); }
+
+int clsArchive::getLibVersion(const QString &typeName)
+{
+    if (typeName == u"LHA")
+        return m_unlha.getVersion();
+    if (typeName == u"ZIP") {
+        // A missing 7-Zip library is no failure here: unzip32 is asked next.
+        int sevenZip = m_sevenZip.getVersion();
+        if (sevenZip == -1)
+            sevenZip = 0;
+        if (sevenZip != 0) {
+            m_useSevenZipForZip = true;
+            return sevenZip;
+        }
+        return m_unzip.getVersion();
+    }
+    if (typeName == u"CAB")
+        return m_cab.getVersion();
+    if (typeName == u"RAR")
+        return m_unrar.getVersion();
+    return 0;
+}
+
+int clsArchive::isSupportFile(const QString &path) const
+{
+    const qsizetype dot = path.lastIndexOf(u'.');
+    QString candidate = path.mid(dot + 1);
+    qsizetype begin = 0;
+    qsizetype end = candidate.size();
+    while (begin < end && candidate[begin] == u' ')
+        ++begin;
+    while (end > begin && candidate[end - 1] == u' ')
+        --end;
+    candidate = candidate.mid(begin, end - begin).toUpper();
+    for (qsizetype i = 0; i < m_supportTypes.size(); ++i) {
+        if (m_supportTypes[i].extension == candidate)
+            return static_cast<int>(i);
+    }
+    return -2;
+}
+
+void clsArchive::setRestoreFolder(bool value) { m_restoreFolder = value; }
+
+void clsArchive::supportType_Listup() const
+{
+    for (qsizetype i = 0; i < m_supportTypes.size(); ++i) {
+        const SupportType &type = m_supportTypes[i];
+        qCDebug(lcArchive) << i << type.typeName << type.extension << type.dllName;
+    }
+}
+
+void clsArchive::addSupportType(const SupportType &type)
+{
+    if (getLibVersion(type.typeName) == -1)
+        return;
+    if (!m_supportTypes.constLast().typeName.isEmpty())
+        m_supportTypes.append(SupportType{});
+    m_supportTypes.last() = type;
+}
+
+void clsArchive::getSupportTypes(QList<SupportType> &types) const { types = m_supportTypes; }
+
+void clsArchive::appendBackslash(QString &path)
+{
+    if (!path.endsWith(u'/'))
+        path += u'/';
+}
+
+QByteArray clsArchive::commandLine(const QString &switchText, const QString &path,
+                                   const QString &destination)
+{
+    auto quoted = [](QString text) {
+        text.replace(u'"', QStringLiteral("\"\""));
+        return u'"' + text + u'"';
+    };
+    return (switchText + quoted(path) + u' ' + quoted(destination)).toUtf8();
+}

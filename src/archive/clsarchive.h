@@ -1,0 +1,84 @@
+// The archive engine's front end: registered types, detection, checks and
+// the extraction commands handed to the archiver libraries.
+#pragma once
+
+#include "archiverlibrary.h"
+#include "supporttype.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class clsArchive
+{
+public:
+    clsArchive();
+    ~clsArchive();
+
+    // The folder searched for library files before the system's search path
+    // (the program folder in the program, any folder in tests). Takes effect
+    // for libraries not loaded yet.
+    void setLibraryFolder(const QString &folder);
+
+    // Extracts one archive into folder, which is given a trailing "/" (written
+    // back). Returns the library's result (0: every entry landed), -2 for a
+    // file of no registered type (no library called, folder unchanged), or
+    // ArchiverLibrary::libraryUnavailable when the library cannot be called.
+    int extract(const QString &path, QString &folder);
+    int extractLHA(const QString &path, const QString &folder);
+    int extractZIP(const QString &path, const QString &folder);
+    int extractSevenZIP(const QString &path, const QString &folder);
+    int extractCAB(const QString &path, const QString &folder);
+    int extractRAR(const QString &path, const QString &folder);
+
+    // Asks the type's library whether it accepts the file (mode 0). False for
+    // a file of no registered type, without calling any library.
+    bool checkArchive(const QString &path);
+    bool checkArchiveLHA(const QString &path);
+    bool checkArchiveZIP(const QString &path);
+    bool checkArchiveCAB(const QString &path);
+    bool checkArchiveRAR(const QString &path);
+
+    // The version of the type's library: -1 when its file is missing, 0 when
+    // it is found but unusable or the type is unknown. For ZIP the 7-Zip
+    // library is asked first and, when it answers, serves ZIP from then on.
+    int getLibVersion(const QString &typeName);
+    // The slot index of the file's type by the text after the last ".", or -2.
+    int isSupportFile(const QString &path) const;
+    void setRestoreFolder(bool value);
+    // Lists the table on the debug log only.
+    void supportType_Listup() const;
+
+    // Registers the type when its library file is present.
+    void addSupportType(const SupportType &type);
+    // Replaces types with a copy of the table (one empty slot when nothing is
+    // registered).
+    void getSupportTypes(QList<SupportType> &types) const;
+
+    bool useSevenZipForZip() const { return m_useSevenZipForZip; }
+    bool restoreFolder() const { return m_restoreFolder; }
+
+private:
+    static void appendBackslash(QString &path);
+    // switch "archive" "destination", each path quoted with inner quotes doubled.
+    static QByteArray commandLine(const QString &switchText, const QString &path,
+                                  const QString &destination);
+
+    using ExtractOperation = int (clsArchive::*)(const QString &, const QString &);
+    using CheckOperation = bool (clsArchive::*)(const QString &);
+
+    QList<SupportType> m_supportTypes;
+    bool m_restoreFolder = true;
+    bool m_useSevenZipForZip = false;
+
+    QHash<QString, ExtractOperation> m_extractOperations;
+    QHash<QString, CheckOperation> m_checkOperations;
+
+    ArchiverLibrary m_unlha{QStringLiteral("unlha32.so"), QStringLiteral("Unlha")};
+    ArchiverLibrary m_unzip{QStringLiteral("unzip32.so"), QStringLiteral("UnZip")};
+    ArchiverLibrary m_sevenZip{QStringLiteral("7-zip32.so"), QStringLiteral("SevenZip")};
+    ArchiverLibrary m_cab{QStringLiteral("cab32.so"), QStringLiteral("Cab")};
+    ArchiverLibrary m_unrar{QStringLiteral("unrar32.so"), QStringLiteral("Unrar")};
+};

@@ -1,0 +1,191 @@
+// The command line each archiver library receives, recorded by stand-ins.
+#include "clsarchive.h"
+#include "module1.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QStringList readLog(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TestCommandLines : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_log;
+
+    // All five stand-ins laid out; 7-Zip answers its version call only when
+    // it is to serve ZIP.
+    std::unique_ptr<clsArchive> makeArchive(bool sevenZip)
+    {
+        qputenv("TENVO_FAKE_VERSION_SevenZip", sevenZip ? "9" : "0");
+        auto archive = std::make_unique<clsArchive>();
+        archive->setLibraryFolder(m_dir.path());
+        for (const SupportType &row : registrationRows())
+            archive->addSupportType(row);
+        QFile::remove(m_log);
+        return archive;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        for (const char *name : {"unlha32.so", "cab32.so", "unzip32.so", "7-zip32.so", "unrar32.so"})
+            QVERIFY(QFile::copy(QStringLiteral(TENVO_FAKES_DIR "/") + QLatin1String(name),
+                                m_dir.filePath(QLatin1String(name))));
+        m_log = m_dir.filePath(QStringLiteral("calls.log"));
+        qputenv("TENVO_FAKE_LOG", QFile::encodeName(m_log));
+    }
+
+    void extract_data()
+    {
+        QTest::addColumn<bool>("sevenZip");
+        QTest::addColumn<bool>("restore");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("expectedCall");
+
+        QTest::newRow("LHA, restored, destination without trailing slash")
+            << false << true << "/data/a.lzh" << "/out" << "Unlha\tx \"/data/a.lzh\" \"/out/\"";
+        QTest::newRow("LHA, flattened, destination with trailing slash")
+            << false << false << "/data/a.lzh" << "/out/" << "Unlha\te \"/data/a.lzh\" \"/out/\"";
+        QTest::newRow("ZIP through unzip32, restored")
+            << false << true << "/data/B.Zip" << "/out" << "UnZip\t-x \"/data/B.Zip\" \"/out/\"";
+        QTest::newRow("ZIP through unzip32, flattened")
+            << false << false << "/data/b.zip" << "/out/" << "UnZip\t-x -j \"/data/b.zip\" \"/out/\"";
+        QTest::newRow("ZIP through 7-zip32, restored")
+            << true << true << "/data/b.zip" << "/out" << "SevenZip\tx \"/data/b.zip\" \"/out/\"";
+        QTest::newRow("ZIP through 7-zip32, flattened")
+            << true << false << "/data/b.zip" << "/out/" << "SevenZip\te \"/data/b.zip\" \"/out/\"";
+        QTest::newRow("CAB, restored")
+            << false << true << "/data/d.cab" << "/out" << "Cab\t-x \"/data/d.cab\" \"/out/\"";
+        QTest::newRow("CAB, flattened")
+            << false << false << "/data/d.cab" << "/out" << "Cab\t-x -j \"/data/d.cab\" \"/out/\"";
+        QTest::newRow("RAR, restored, gets the double separator")
+            << false << true << "/data/c.rar" << "/out" << "Unrar\t-x \"/data/c.rar\" \"/out//\"";
+        QTest::newRow("RAR, flattened, still restores")
+            << false << false << "/data/c.rar" << "/out/" << "Unrar\t-x \"/data/c.rar\" \"/out//\"";
+        QTest::newRow("the last dot decides: a.tar.lzh is LHA")
+            << false << true << "/data/a.tar.lzh" << "/out" << "Unlha\tx \"/data/a.tar.lzh\" \"/out/\"";
+        QTest::newRow("paths with spaces and Japanese text")
+            << false << true << "/my data/書庫 1.lzh" << "/解凍 先" << "Unlha\tx \"/my data/書庫 1.lzh\" \"/解凍 先/\"";
+        QTest::newRow("a double quote in a path is written twice")
+            << false << true << "/data/say \"hi\".lzh" << "/o\"ut"
+            << "Unlha\tx \"/data/say \"\"hi\"\".lzh\" \"/o\"\"ut/\"";
+        QTest::newRow("a backslash in a path passes unchanged")
+            << false << false << "/data/a\\b.cab" << "/out\\" << "Cab\t-x -j \"/data/a\\b.cab\" \"/out\\/\"";
+        QTest::newRow("the root as destination")
+            << false << true << "/data/a.lzh" << "/" << "Unlha\tx \"/data/a.lzh\" \"/\"";
+    }
+
+    void extract()
+    {
+        QFETCH(bool, sevenZip);
+        QFETCH(bool, restore);
+        QFETCH(QString, path);
+        QFETCH(QString, folder);
+        QFETCH(QString, expectedCall);
+
+        auto archive = makeArchive(sevenZip);
+        archive->setRestoreFolder(restore);
+        qputenv("TENVO_FAKE_RESULT", "6");
+        QString destination = folder;
+        QCOMPARE(archive->extract(path, destination), 6);
+        qunsetenv("TENVO_FAKE_RESULT");
+        QCOMPARE(destination, folder.endsWith(u'/') ? folder : folder + u'/');
+        const QStringList calls = readLog(m_log);
+        QCOMPARE(calls.size(), 1);
+        QCOMPARE(calls[0], expectedCall + QStringLiteral("\twindow=(nil) output=(nil) size=0"));
+    }
+
+    void unsupportedFileCallsNoLibrary_data()
+    {
+        QTest::addColumn<bool>("registered");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("an unregistered extension") << true << "/data/a.txt";
+        QTest::newRow("no extension") << true << "/data/README";
+        QTest::newRow("nothing registered, a path ending in a dot") << false << "/data/odd.";
+    }
+
+    void unsupportedFileCallsNoLibrary()
+    {
+        QFETCH(bool, registered);
+        QFETCH(QString, path);
+
+        std::unique_ptr<clsArchive> archive;
+        if (registered) {
+            archive = makeArchive(false);
+        } else {
+            archive = std::make_unique<clsArchive>();
+            QFile::remove(m_log);
+        }
+        QString folder = QStringLiteral("/out");
+        QCOMPARE(archive->extract(path, folder), -2);
+        QCOMPARE(folder, QStringLiteral("/out"));
+        QCOMPARE(archive->checkArchive(path), false);
+        QVERIFY(readLog(m_log).isEmpty());
+    }
+
+    void checkArchive_data()
+    {
+        QTest::addColumn<bool>("sevenZip");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("expectedCall");
+
+        QTest::newRow("LHA accepted") << false << "/d/a.lzh" << "1" << true << "UnlhaCheckArchive\t/d/a.lzh\t0";
+        QTest::newRow("CAB refused") << false << "/d/a.cab" << "0" << false << "CabCheckArchive\t/d/a.cab\t0";
+        QTest::newRow("any non-zero answer accepts") << false << "/d/a.rar" << "-7" << true
+                                                     << "UnrarCheckArchive\t/d/a.rar\t0";
+        QTest::newRow("ZIP through unzip32") << false << "/d/a.zip" << "1" << true << "UnZipCheckArchive\t/d/a.zip\t0";
+        QTest::newRow("ZIP through 7-zip32, never unzip32")
+            << true << "/d/a.zip" << "1" << true << "SevenZipCheckArchive\t/d/a.zip\t0";
+    }
+
+    void checkArchive()
+    {
+        QFETCH(bool, sevenZip);
+        QFETCH(QString, path);
+        QFETCH(QString, answer);
+        QFETCH(bool, accepted);
+        QFETCH(QString, expectedCall);
+
+        auto archive = makeArchive(sevenZip);
+        qputenv("TENVO_FAKE_CHECK", answer.toLatin1());
+        QCOMPARE(archive->checkArchive(path), accepted);
+        qunsetenv("TENVO_FAKE_CHECK");
+        QCOMPARE(readLog(m_log), QStringList{expectedCall});
+    }
+
+    void unloadableLibraryGivesAFailureNotACrash()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("cab32.so")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a library");
+        file.close();
+
+        clsArchive archive;
+        archive.setLibraryFolder(dir.path());
+        archive.addSupportType({QStringLiteral("CAB"), QStringLiteral("CAB"), QStringLiteral("cab32.dll")});
+        QString folder = QStringLiteral("/out");
+        QCOMPARE(archive.extract(QStringLiteral("/d/x.cab"), folder), ArchiverLibrary::libraryUnavailable);
+        QCOMPARE(archive.checkArchive(QStringLiteral("/d/x.cab")), false);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLines)
+#include "tst_commandlines.moc"

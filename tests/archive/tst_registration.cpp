@@ -1,0 +1,207 @@
+// Registration of archive types against stand-in libraries, and the filter
+// text and type detection that follow from it.
+#include "clsarchive.h"
+#include "module1.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Lays out stand-in libraries by file name; "garbage:" files hold no library.
+void layOut(const QString &folder, const QStringList &libraries)
+{
+    for (const QString &library : libraries) {
+        if (library.startsWith(u"garbage:")) {
+            QFile file(folder + u'/' + library.mid(8));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("this is not a shared library\n");
+        } else if (library.startsWith(u"noversion:")) {
+            QVERIFY(QFile::copy(QStringLiteral(TENVO_FAKES_DIR "/noversion/") + library.mid(10),
+                                folder + u'/' + library.mid(10)));
+        } else {
+            QVERIFY(QFile::copy(QStringLiteral(TENVO_FAKES_DIR "/") + library, folder + u'/' + library));
+        }
+    }
+}
+
+QStringList readLog(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+QStringList typeNames(const QList<SupportType> &types)
+{
+    QStringList names;
+    for (const SupportType &type : types)
+        names << type.typeName;
+    return names;
+}
+
+} // namespace
+
+class TestRegistration : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        for (const char *name : {"TENVO_FAKE_LOG", "TENVO_FAKE_VERSION_SevenZip",
+                                 "TENVO_FAKE_VERSION_UnZip", "TENVO_FAKE_CHECK", "TENVO_FAKE_RESULT"})
+            qunsetenv(name);
+    }
+
+    void registration_data()
+    {
+        QTest::addColumn<QStringList>("libraries");
+        QTest::addColumn<QString>("sevenZipVersion");
+        QTest::addColumn<QStringList>("expectedTypes");
+        QTest::addColumn<bool>("useSevenZip");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<bool>("unzipAsked");
+
+        const QString all = QStringLiteral(
+            " 対応する形式(*.LZH,*.CAB,*.ZIP,*.RAR)| *.LZH;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH) | *.LZH| "
+            "CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| RAR (*.RAR) | *.RAR| ");
+        const QString zipOnly = QStringLiteral(" 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ");
+        const QString none = QStringLiteral("対応する形式はありません|*.nohavedllfiles");
+
+        QTest::newRow("no library at all") << QStringList{} << "" << QStringList{""} << false << none << true;
+        QTest::newRow("all four libraries")
+            << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"} << ""
+            << QStringList{"LHA", "CAB", "ZIP", "RAR"} << false << all << true;
+        QTest::newRow("only cab32 and unrar32")
+            << QStringList{"cab32.so", "unrar32.so"} << "" << QStringList{"CAB", "RAR"} << false
+            << QStringLiteral(" 対応する形式(*.CAB,*.RAR)| *.CAB;*.RAR;| CAB (*.CAB) | *.CAB| "
+                              "RAR (*.RAR) | *.RAR| ")
+            << true;
+        QTest::newRow("unlha32 and unrar32")
+            << QStringList{"unlha32.so", "unrar32.so"} << "" << QStringList{"LHA", "RAR"} << false
+            << QStringLiteral(" 対応する形式(*.LZH,*.RAR)| *.LZH;*.RAR;| LHA (*.LZH) | *.LZH| "
+                              "RAR (*.RAR) | *.RAR| ")
+            << true;
+        QTest::newRow("only unzip32") << QStringList{"unzip32.so"} << "" << QStringList{"ZIP"} << false
+                                      << zipOnly << true;
+        QTest::newRow("only 7-zip32 serves ZIP")
+            << QStringList{"7-zip32.so"} << "" << QStringList{"ZIP"} << true << zipOnly << false;
+        QTest::newRow("7-zip32 answers first and unzip32 is never asked")
+            << QStringList{"unzip32.so", "7-zip32.so"} << "12" << QStringList{"ZIP"} << true << zipOnly
+            << false;
+        QTest::newRow("7-zip32 answering 0 with unzip32 missing")
+            << QStringList{"7-zip32.so"} << "0" << QStringList{""} << false << none << true;
+        QTest::newRow("7-zip32 answering 0 falls back to unzip32")
+            << QStringList{"7-zip32.so", "unzip32.so"} << "0" << QStringList{"ZIP"} << false << zipOnly
+            << true;
+        QTest::newRow("7-zip32 answering a negative number still serves ZIP")
+            << QStringList{"7-zip32.so", "unzip32.so"} << "-5" << QStringList{"ZIP"} << true << zipOnly
+            << false;
+        QTest::newRow("a library file that cannot be loaded is registered")
+            << QStringList{"garbage:unlha32.so"} << "" << QStringList{"LHA"} << false
+            << QStringLiteral(" 対応する形式(*.LZH)| *.LZH;| LHA (*.LZH) | *.LZH| ") << true;
+        QTest::newRow("a library lacking its version call is registered")
+            << QStringList{"noversion:cab32.so", "unrar32.so"} << "" << QStringList{"CAB", "RAR"} << false
+            << QStringLiteral(" 対応する形式(*.CAB,*.RAR)| *.CAB;*.RAR;| CAB (*.CAB) | *.CAB| "
+                              "RAR (*.RAR) | *.RAR| ")
+            << true;
+    }
+
+    void registration()
+    {
+        QFETCH(QStringList, libraries);
+        QFETCH(QString, sevenZipVersion);
+        QFETCH(QStringList, expectedTypes);
+        QFETCH(bool, useSevenZip);
+        QFETCH(QString, filter);
+        QFETCH(bool, unzipAsked);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        layOut(dir.path(), libraries);
+        const QString log = dir.filePath(QStringLiteral("calls.log"));
+        qputenv("TENVO_FAKE_LOG", QFile::encodeName(log));
+        if (!sevenZipVersion.isEmpty())
+            qputenv("TENVO_FAKE_VERSION_SevenZip", sevenZipVersion.toLatin1());
+
+        clsArchive archive;
+        archive.setLibraryFolder(dir.path());
+        for (const SupportType &row : registrationRows())
+            archive.addSupportType(row);
+
+        QList<SupportType> types;
+        archive.getSupportTypes(types);
+        QCOMPARE(typeNames(types), expectedTypes);
+        QCOMPARE(archive.useSevenZipForZip(), useSevenZip);
+        QCOMPARE(buildFilter(types), filter);
+        for (const SupportType &type : std::as_const(types)) {
+            if (type.typeName == u"ZIP")
+                QCOMPARE(type.dllName, QStringLiteral("unzip32.dll"));
+        }
+        QCOMPARE(readLog(log).contains(QStringLiteral("UnZipGetVersion")), unzipAsked && libraries.contains(u"unzip32.so"));
+    }
+
+    void getLibVersionAnswers()
+    {
+        QTemporaryDir dir;
+        layOut(dir.path(), {"unlha32.so", "garbage:cab32.so"});
+        const QString log = dir.filePath(QStringLiteral("calls.log"));
+        qputenv("TENVO_FAKE_LOG", QFile::encodeName(log));
+        qputenv("TENVO_FAKE_VERSION_Unlha", "213");
+
+        clsArchive archive;
+        archive.setLibraryFolder(dir.path());
+        QCOMPARE(archive.getLibVersion(QStringLiteral("LHA")), 213);
+        QCOMPARE(archive.getLibVersion(QStringLiteral("CAB")), 0);
+        QCOMPARE(archive.getLibVersion(QStringLiteral("RAR")), -1);
+        QCOMPARE(archive.getLibVersion(QStringLiteral("ZIP")), -1);
+        QCOMPARE(archive.useSevenZipForZip(), false);
+        const qsizetype callsBefore = readLog(log).size();
+        QCOMPARE(archive.getLibVersion(QStringLiteral("TAR")), 0);
+        QCOMPARE(archive.getLibVersion(QStringLiteral("lha")), 0);
+        QCOMPARE(readLog(log).size(), callsBefore);
+        qunsetenv("TENVO_FAKE_VERSION_Unlha");
+    }
+
+    void isSupportFile_data()
+    {
+        QTest::addColumn<bool>("allFour");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("index");
+
+        QTest::newRow("nothing registered, an LZH path") << false << "/a/b.lzh" << -2;
+        QTest::newRow("nothing registered, a path ending in a dot") << false << "/a/b." << 0;
+        QTest::newRow("LZH in lower case") << true << "/x/a.lzh" << 0;
+        QTest::newRow("ZIP in mixed case") << true << "/x/B.Zip" << 2;
+        QTest::newRow("RAR followed by one blank") << true << "/x/c.rar " << 3;
+        QTest::newRow("CAB without a folder") << true << "d.cab" << 1;
+        QTest::newRow("the last dot counts") << true << "a.tar.lzh" << 0;
+        QTest::newRow("tar.gz is not registered") << true << "e.tar.gz" << -2;
+        QTest::newRow("txt is not registered") << true << "f.txt" << -2;
+        QTest::newRow("no dot at all") << true << "g" << -2;
+        QTest::newRow("a dot in a folder name") << true << "/dir.old/readme" << -2;
+        QTest::newRow("a dot in a folder name that looks like a type") << true << "/x.zip/readme" << -2;
+    }
+
+    void isSupportFile()
+    {
+        QFETCH(bool, allFour);
+        QFETCH(QString, path);
+        QFETCH(int, index);
+
+        QTemporaryDir dir;
+        if (allFour)
+            layOut(dir.path(), {"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"});
+        clsArchive archive;
+        archive.setLibraryFolder(dir.path());
+        for (const SupportType &row : registrationRows())
+            archive.addSupportType(row);
+        QCOMPARE(archive.isSupportFile(path), index);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegistration)
+#include "tst_registration.moc"
