@@ -1,0 +1,39 @@
+// The one seam through which the program asks the user anything: message
+// boxes, input boxes and folder/file choosers. The windows install the real
+// implementation; tests install a scripted one, so no test waits on a dialog.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+class UserDialogs
+{
+public:
+    virtual ~UserDialogs() = default;
+
+    // A modal message box with the exclamation icon, an OK button and no
+    // title of its own. Returns when the user has pressed OK.
+    virtual void exclamation(QWidget *owner, const QString &text) = 0;
+
+    // A modal input box; returns the answer, or "" when the user cancelled.
+    virtual QString inputBox(QWidget *owner, const QString &prompt, const QString &title,
+                             const QString &preset) = 0;
+
+    // A modal folder chooser showing description; offers making a new
+    // folder when allowed. Returns the chosen folder, or a null QString on
+    // cancel. start: the folder to show first ("" for the default).
+    virtual QString chooseFolder(QWidget *owner, const QString &description,
+                                 bool showNewFolderButton, const QString &start) = 0;
+
+    // A modal open-file dialog offering the filter's description/pattern
+    // pairs; returns the chosen file, or a null QString on cancel.
+    virtual QString openFile(QWidget *owner, const QString &filter) = 0;
+};
+
+// The installed implementation. Never null once the program (or a test) has
+// called setUserDialogs.
+UserDialogs &userDialogs();
+// Installs dialogs (not owned) and returns the previous one.
+UserDialogs *setUserDialogs(UserDialogs *dialogs);
