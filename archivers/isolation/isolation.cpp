@@ -1,0 +1,255 @@
+// Runs one archive's decoding in a child process.
+#include "isolation.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace tenvo::isolation {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Bytes the process has read and written through system calls; any change
+// means the decoder is still reading its archive or writing files.
+long long ioCount(pid_t pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/io", int(pid));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char buffer[512];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
+    ::close(fd);
+    if (n <= 0)
+        return -1;
+    buffer[n] = '\0';
+    long long rchar = 0, wchar = 0;
+    if (const char *r = std::strstr(buffer, "rchar:"))
+        rchar = std::atoll(r + 6);
+    if (const char *w = std::strstr(buffer, "wchar:"))
+        wchar = std::atoll(w + 6);
+    return rchar + wchar;
+}
+
+std::uint64_t currentAddressSpace()
+{
+    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char buffer[128];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
+    ::close(fd);
+    if (n <= 0)
+        return 0;
+    buffer[n] = '\0';
+    return std::strtoull(buffer, nullptr, 10) * std::uint64_t(::sysconf(_SC_PAGESIZE));
+}
+
+bool writeAll(int fd, const void *data, std::size_t size)
+{
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+[[noreturn]] void runChild(int pipeFd, const std::function<int(std::string &)> &work,
+                           const Limits &limits)
+{
+    // Die with the caller, dump no core, and keep a bomb's memory bounded.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The caller's crash handlers are not for the child's crashes.
+    for (const int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        ::signal(sig, SIG_DFL);
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    const std::uint64_t cap = currentAddressSpace() + limits.memoryBytes;
+    const rlimit memory{rlim_t(cap), rlim_t(cap)};
+    ::setrlimit(RLIMIT_AS, &memory);
+
+    std::string message;
+    int result = TENVO_ERR_DAMAGED;
+    try {
+        result = work(message);
+    } catch (const std::bad_alloc &) {
+        result = TENVO_ERR_DAMAGED;
+        message = "the archive needs more memory than allowed";
+    } catch (...) {
+        result = TENVO_ERR_DAMAGED;
+        message = "the decoder failed";
+    }
+    const std::uint32_t length = std::uint32_t(message.size());
+    writeAll(pipeFd, &result, sizeof result);
+    writeAll(pipeFd, &length, sizeof length);
+    writeAll(pipeFd, message.data(), message.size());
+    ::_exit(0);
+}
+
+// Removes the child's temporaries below folderFd, never following links.
+void removeTemporaries(int folderFd, const std::string &prefix, int depth)
+{
+    if (depth > 4096)
+        return;
+    const int scanFd = ::dup(folderFd);
+    if (scanFd < 0)
+        return;
+    DIR *dir = ::fdopendir(scanFd);
+    if (!dir) {
+        ::close(scanFd);
+        return;
+    }
+    std::vector<std::string> folders;
+    while (dirent *entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (name.compare(0, prefix.size(), prefix) == 0 && name.size() > 4
+            && name.compare(name.size() - 4, 4, ".tmp") == 0) {
+            ::unlinkat(folderFd, name.c_str(), 0);
+            continue;
+        }
+        struct stat st;
+        if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+            folders.push_back(name);
+    }
+    ::closedir(dir);
+    for (const std::string &name : folders) {
+        const int sub = ::openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0)
+            continue;
+        removeTemporaries(sub, prefix, depth + 1);
+        ::close(sub);
+    }
+}
+
+void cleanUp(const std::string &root, pid_t child)
+{
+    if (root.empty())
+        return;
+    const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    removeTemporaries(fd, ".tenvo-" + std::to_string(child) + "-", 0);
+    ::close(fd);
+}
+
+} // namespace
+
+Limits defaultLimits(int fallbackStall)
+{
+    Limits limits;
+    limits.stallSeconds = fallbackStall;
+    if (const char *text = std::getenv("TENVO_STALL_SECONDS")) {
+        const int value = std::atoi(text);
+        if (value > 0)
+            limits.stallSeconds = value;
+    }
+    return limits;
+}
+
+int runIsolated(const std::function<int(std::string &message)> &work, const Limits &limits,
+                const std::string &cleanupRoot, std::string &message)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        message = "cannot start the decoder process";
+        return TENVO_ERR_DAMAGED;
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        message = "cannot start the decoder process";
+        return TENVO_ERR_DAMAGED;
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        runChild(fds[1], work, limits);
+    }
+    ::close(fds[1]);
+
+    std::string received;
+    long long lastIo = ioCount(child);
+    Clock::time_point lastProgress = Clock::now();
+    bool stalled = false;
+    for (;;) {
+        pollfd p{fds[0], POLLIN, 0};
+        const int ready = ::poll(&p, 1, 250);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0) {
+            char buffer[4096];
+            const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+            if (n > 0) {
+                received.append(buffer, std::size_t(n));
+                lastProgress = Clock::now();
+                continue;
+            }
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+                break;
+        }
+        const long long io = ioCount(child);
+        if (io != lastIo) {
+            lastIo = io;
+            lastProgress = Clock::now();
+        } else if (Clock::now() - lastProgress >= std::chrono::seconds(limits.stallSeconds)) {
+            stalled = true;
+            ::kill(child, SIGKILL);
+            break;
+        }
+    }
+    ::close(fds[0]);
+
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+
+    int result = 0;
+    std::uint32_t length = 0;
+    const bool complete = received.size() >= sizeof result + sizeof length
+        && (std::memcpy(&result, received.data(), sizeof result),
+            std::memcpy(&length, received.data() + sizeof result, sizeof length),
+            received.size() == sizeof result + sizeof length + length);
+    if (!stalled && complete && WIFEXITED(status)) {
+        message.assign(received, sizeof result + sizeof length, length);
+        // The writer removes its own temporaries; a failed archive is swept
+        // all the same in case the decoder bailed out in an odd way.
+        if (result != TENVO_OK)
+            cleanUp(cleanupRoot, child);
+        return result;
+    }
+
+    cleanUp(cleanupRoot, child);
+    if (stalled)
+        message = "the decoder made no progress for " + std::to_string(limits.stallSeconds)
+            + " seconds and was stopped";
+    else if (WIFSIGNALED(status))
+        message = "the decoder crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
+    else
+        message = "the decoder ended without a result";
+    return TENVO_ERR_DAMAGED;
+}
+
+} // namespace tenvo::isolation
