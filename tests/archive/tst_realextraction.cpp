@@ -1,0 +1,255 @@
+// Real archives, made by the test, extracted through clsArchive and the real
+// archiver libraries; the files on disk are compared byte for byte.
+#include "clsarchive.h"
+#include "module1.h"
+#include "result.h"
+
+#include "archivemaker.h"
+#include "deflate64zip.h"
+#include "lzhwriter.h"
+#include "rar4writer.h"
+#include "rar5writer.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <map>
+
+using namespace tenvo::fixture;
+
+namespace {
+
+// CP932 bytes: "ソフト" (ソ = 0x83 0x5C) and "表示.txt" (表 = 0x95 0x5C).
+const std::string softCp932 = "\x83\x5C\x83\x74\x83\x67";
+const std::string displayCp932 = "\x95\x5C\x8E\xA6.txt";
+const QString softUtf8 = QStringLiteral("ソフト");
+const QString displayUtf8 = QStringLiteral("表示.txt");
+
+std::string binaryData(std::size_t size, unsigned seed)
+{
+    std::string data(size, '\0');
+    unsigned x = seed;
+    for (char &c : data) {
+        x = x * 1103515245u + 12345u;
+        c = char(x >> 16);
+    }
+    return data;
+}
+
+// The tree every archive holds; cp932 picks how the Japanese names are stored.
+FixtureEntries tree(bool cp932)
+{
+    const std::string soft = cp932 ? softCp932 : softUtf8.toStdString();
+    const std::string display = cp932 ? displayCp932 : displayUtf8.toStdString();
+    return {
+        FixtureEntry::directory("docs"),
+        FixtureEntry::file("docs/readme.txt", "read me\r\nplease\r\n"),
+        FixtureEntry::directory("docs/sub"),
+        FixtureEntry::file("docs/sub/data.bin", binaryData(70000, 7)),
+        FixtureEntry::file("top.txt", "top level"),
+        FixtureEntry::directory(soft),
+        FixtureEntry::file(soft + "/" + display, "日本語の中身"),
+        FixtureEntry::file("empty.dat", ""),
+    };
+}
+
+// Relative path (UTF-8, "/") -> content, as the tree should land.
+std::map<QString, QByteArray> expectedFiles(bool restore)
+{
+    const std::map<QString, QByteArray> restored = {
+        {QStringLiteral("docs/readme.txt"), "read me\r\nplease\r\n"},
+        {QStringLiteral("docs/sub/data.bin"), QByteArray::fromStdString(binaryData(70000, 7))},
+        {QStringLiteral("top.txt"), "top level"},
+        {softUtf8 + u'/' + displayUtf8, QStringLiteral("日本語の中身").toUtf8()},
+        {QStringLiteral("empty.dat"), ""},
+    };
+    if (restore)
+        return restored;
+    std::map<QString, QByteArray> flat;
+    for (const auto &[path, data] : restored)
+        flat[path.section(u'/', -1)] = data;
+    return flat;
+}
+
+std::map<QString, QByteArray> filesOnDisk(const QString &root)
+{
+    std::map<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            files[QDir(root).relativeFilePath(path)] = file.readAll();
+    }
+    return files;
+}
+
+using Maker = std::function<std::string()>;
+
+// A program folder holding the chosen real libraries.
+void layOutLibraries(const QString &folder, const QStringList &names)
+{
+    for (const QString &name : names)
+        QVERIFY2(QFile::copy(QStringLiteral(TENVO_BIN_DIR "/") + name, folder + u'/' + name),
+                 qPrintable(name));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Maker)
+
+class TestRealExtraction : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void extract_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<Maker>("maker");
+        QTest::addColumn<bool>("sevenZip");
+        QTest::addColumn<bool>("restore");
+        QTest::addColumn<bool>("alwaysRestores");
+
+        const FixtureEntries cp932 = tree(true);
+        const FixtureEntries utf8 = tree(false);
+        struct Format {
+            const char *name;
+            const char *file;
+            Maker maker;
+            bool sevenZip;
+            bool alwaysRestores;
+        };
+        const Format formats[] = {
+            {"LZH level 2", "a.lzh", [=] { return makeLzh(cp932, {}); }, false, false},
+            {"LZH level 1 from Unix", "a.lzh", [=] { LzhOptions o; o.level = 1; o.os = 'U'; return makeLzh(cp932, o); }, false, false},
+            {"LZH level 0 with backslashes", "a.lzh", [=] { LzhOptions o; o.level = 0; return makeLzh(cp932, o); }, false, false},
+            {"CAB stored", "b.cab", [=] { return makeCab(cp932, {}); }, false, false},
+            {"CAB with MSZIP", "b.cab", [=] { CabOptions o; o.mszip = true; return makeCab(cp932, o); }, false, false},
+            {"ZIP deflated through unzip32", "c.zip", [=] { ZipOptions o; o.names = ZipOptions::Names::Raw; o.deflate = true; return makeZip(cp932, o); }, false, false},
+            {"ZIP with UTF-8 names through unzip32", "c.zip", [=] { ZipOptions o; o.deflate = true; return makeZip(utf8, o); }, false, false},
+            {"ZIP deflated through 7-zip32", "c.zip", [=] { ZipOptions o; o.names = ZipOptions::Names::Raw; o.deflate = true; return makeZip(cp932, o); }, true, false},
+            {"ZIP with Deflate64 through unzip32", "c.zip", [=] { Deflate64ZipOptions o; o.names = Deflate64ZipOptions::Names::Raw; o.blockSize = 4000; return makeDeflate64Zip(cp932, o); }, false, false},
+            {"ZIP with Deflate64 through 7-zip32", "c.zip", [=] { return makeDeflate64Zip(utf8, {}); }, true, false},
+            {"RAR 4", "d.rar", [=] { return makeRar4(cp932, {}); }, false, true},
+            {"RAR 4 solid", "d.rar", [=] { Rar4Options o; o.solid = true; return makeRar4(cp932, o); }, false, true},
+            {"RAR 4 with Unicode names", "d.rar", [=] { Rar4Options o; o.unicodeNameEntries = {5, 6}; return makeRar4(utf8, o); }, false, true},
+            {"RAR 5", "d.rar", [=] { return makeRar5(utf8, {}); }, false, true},
+        };
+        for (const Format &format : formats) {
+            for (const bool restore : {true, false}) {
+                const QByteArray row = QByteArray(format.name) + (restore ? ", restored" : ", flattened");
+                QTest::newRow(row.constData()) << QString::fromLatin1(format.file) << format.maker
+                                               << format.sevenZip << restore << format.alwaysRestores;
+            }
+        }
+    }
+
+    void extract()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(Maker, maker);
+        QFETCH(bool, sevenZip);
+        QFETCH(bool, restore);
+        QFETCH(bool, alwaysRestores);
+
+        if (fileName.endsWith(u".cab") && !gcabAvailable())
+            QSKIP("gcab is not installed");
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QStringList libraries{QStringLiteral("unlha32.so"), QStringLiteral("cab32.so"),
+                              QStringLiteral("unzip32.so"), QStringLiteral("unrar32.so")};
+        if (sevenZip)
+            libraries << QStringLiteral("7-zip32.so");
+        const QString program = dir.filePath(QStringLiteral("program"));
+        QVERIFY(QDir().mkpath(program));
+        layOutLibraries(program, libraries);
+
+        // Paths with blanks, a double quote and Japanese text reach the library intact.
+        const QString sourceFolder = dir.filePath(QStringLiteral("in \"quoted\" 書庫"));
+        const QString destination = dir.filePath(QStringLiteral("out 先"));
+        QVERIFY(QDir().mkpath(sourceFolder));
+        QVERIFY(QDir().mkpath(destination));
+        const QString archivePath = sourceFolder + u'/' + fileName;
+        const std::string bytes = maker();
+        QVERIFY(!bytes.empty());
+        QVERIFY(writeFixtureFile(archivePath, bytes));
+
+        clsArchive archive;
+        archive.setLibraryFolder(program);
+        for (const SupportType &row : registrationRows())
+            archive.addSupportType(row);
+        QCOMPARE(archive.useSevenZipForZip(), sevenZip);
+        archive.setRestoreFolder(restore);
+
+        QVERIFY(archive.checkArchive(archivePath));
+        QString folder = destination;
+        QCOMPARE(archive.extract(archivePath, folder), 0);
+        QCOMPARE(filesOnDisk(destination), expectedFiles(restore || alwaysRestores));
+    }
+
+    void damagedArchiveLeavesNoPartialFileAndKeepsExistingOnes_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<Maker>("maker");
+        QTest::addColumn<QString>("damagedName");
+
+        const FixtureEntries entries = {FixtureEntry::file("first.txt", binaryData(50000, 3)),
+                                        FixtureEntry::file("second.txt", binaryData(50000, 4))};
+        QTest::newRow("LZH with a bad CRC") << "a.lzh" << Maker([=] { LzhOptions o; o.badDataCrcEntry = 0; return makeLzh(entries, o); }) << "first.txt";
+        QTest::newRow("LZH level 1 with a bad CRC") << "a.lzh" << Maker([=] { LzhOptions o; o.level = 1; o.badDataCrcEntry = 0; return makeLzh(entries, o); }) << "first.txt";
+        QTest::newRow("LZH level 0 with a bad CRC") << "a.lzh" << Maker([=] { LzhOptions o; o.level = 0; o.badDataCrcEntry = 0; return makeLzh(entries, o); }) << "first.txt";
+        QTest::newRow("LZH cut short") << "a.lzh" << Maker([=] { LzhOptions o; o.truncateInLastData = true; return makeLzh(entries, o); }) << "second.txt";
+        QTest::newRow("ZIP with a bad CRC") << "c.zip" << Maker([=] { ZipOptions o; o.corruptFirstData = true; return makeZip(entries, o); }) << "first.txt";
+        QTest::newRow("Deflate64 ZIP with a bad CRC") << "c.zip" << Maker([=] { Deflate64ZipOptions o; o.badCrcEntry = 0; return makeDeflate64Zip(entries, o); }) << "first.txt";
+        QTest::newRow("RAR 4 with a bad CRC") << "d.rar" << Maker([=] { Rar4Options o; o.badDataCrcEntry = 0; return makeRar4(entries, o); }) << "first.txt";
+        QTest::newRow("RAR 4 cut short") << "d.rar" << Maker([=] { Rar4Options o; o.truncateInLastData = true; return makeRar4(entries, o); }) << "second.txt";
+        QTest::newRow("RAR 5 with a bad CRC") << "d.rar" << Maker([=] { Rar5Options o; o.badDataCrcEntry = 0; return makeRar5(entries, o); }) << "first.txt";
+        QTest::newRow("RAR 5 cut short") << "d.rar" << Maker([=] { Rar5Options o; o.truncateInLastData = true; return makeRar5(entries, o); }) << "second.txt";
+    }
+
+    void damagedArchiveLeavesNoPartialFileAndKeepsExistingOnes()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(Maker, maker);
+        QFETCH(QString, damagedName);
+
+        QTemporaryDir dir;
+        const QString destination = dir.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(destination));
+        const QString archivePath = dir.filePath(fileName);
+        QVERIFY(writeFixtureFile(archivePath, maker()));
+        // Files of the same names already there hold other content.
+        for (const char *name : {"first.txt", "second.txt"}) {
+            QFile file(destination + u'/' + QLatin1String(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("precious");
+        }
+
+        clsArchive archive;
+        archive.setLibraryFolder(QStringLiteral(TENVO_BIN_DIR));
+        for (const SupportType &row : registrationRows())
+            archive.addSupportType(row);
+        QString folder = destination;
+        QCOMPARE(archive.extract(archivePath, folder), int(TENVO_ERR_DAMAGED));
+
+        // No temporary or partial file is left, the damaged entry's old file
+        // is untouched, and the intact entry is either old or complete.
+        const auto files = filesOnDisk(destination);
+        QCOMPARE(files.size(), std::size_t(2));
+        QCOMPARE(files.at(damagedName), QByteArray("precious"));
+        const QString intactName = damagedName == u"first.txt" ? QStringLiteral("second.txt") : QStringLiteral("first.txt");
+        const QByteArray intact = files.at(intactName);
+        QVERIFY(intact == "precious"
+                || intact == QByteArray::fromStdString(binaryData(50000, intactName == u"first.txt" ? 3 : 4)));
+    }
+};
+
+
+QTEST_GUILESS_MAIN(TestRealExtraction)
+#include "tst_realextraction.moc"
