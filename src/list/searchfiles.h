@@ -1,0 +1,15 @@
+// The folder scan that finds the archives of one type in a folder.
+#pragma once
+
+#include <QStringList>
+
+// Lists the entries of folder (with or without a trailing "/") whose names end
+// in extension (with or without its leading "."), without regard to case, as
+// full paths in the order the file system enumerates them. Matching
+// sub-folders are listed too, with a trailing "/", and entered after the
+// folder's own matches (breadth first, one folder open at a time); other
+// sub-folders are not entered. Hidden entries (names starting with ".") and
+// special files are left out, a folder that cannot be read contributes
+// nothing, and a folder reached again through links is entered only once.
+// Reads the file system only.
+QStringList searchFiles(const QString &folder, const QString &extension);

@@ -1,0 +1,222 @@
+// The folder scan, run over folders built on disk by each test.
+#include "searchfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Builds the entries below root. "a.lzh" is an empty file, "old.lzh/" a
+// folder, "link.lzh -> target" a symbolic link to target (as written) and
+// "pipe.lzh |" a named pipe.
+bool build(const QString &root, const QStringList &entries)
+{
+    QDir dir(root);
+    for (const QString &entry : entries) {
+        const qsizetype arrow = entry.indexOf(QLatin1String(" -> "));
+        const QString name = arrow >= 0 ? entry.left(arrow) : entry.chopped(entry.endsWith(u'|') ? 2 : 0);
+        const QString path = dir.filePath(name);
+        if (!dir.mkpath(QFileInfo(path).path()))
+            return false;
+        bool made;
+        if (name.endsWith(u'/'))
+            made = dir.mkpath(name);
+        else if (arrow >= 0)
+            made = QFile::link(entry.mid(arrow + 4), path);
+        else if (entry.endsWith(u'|'))
+            made = ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+        else
+            made = QFile(path).open(QIODevice::WriteOnly);
+        if (!made)
+            return false;
+    }
+    return true;
+}
+
+QString folderOf(const QString &path)
+{
+    const QString trimmed = path.endsWith(u'/') ? path.chopped(1) : path;
+    return trimmed.left(trimmed.lastIndexOf(u'/') + 1);
+}
+
+// Breadth first, one folder at a time: the entries of a folder come together,
+// after the folder's own entry, and the folders' groups follow the order in
+// which the folders were found.
+void verifyBreadthFirst(const QStringList &result, const QString &start)
+{
+    QHash<QString, int> foundAt{{start, -1}};
+    int lastGroup = -1;
+    for (int i = 0; i < result.size(); ++i) {
+        const QString &path = result[i];
+        if (path.endsWith(u'/'))
+            foundAt.insert(path, i);
+        const QString parent = folderOf(path);
+        QVERIFY2(foundAt.contains(parent), qPrintable(path + QStringLiteral(" comes before its folder")));
+        const int group = foundAt.value(parent);
+        QVERIFY2(group >= lastGroup, qPrintable(path + QStringLiteral(" is out of breadth-first order")));
+        lastGroup = group;
+    }
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+} // namespace
+
+class TestSearchFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void scan_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QStringList>("expected");
+
+        const QStringList mixed = {"a.lzh", "B.LZH", "c.zip", "D.Zip", "notes.txt"};
+        QTest::newRow("a folder without a slash: names of either case match")
+            << mixed << "%T" << "LZH" << QStringList{"%T/a.lzh", "%T/B.LZH"};
+        QTest::newRow("a folder with a slash gives the same paths, without a doubled slash")
+            << mixed << "%T/" << "LZH" << QStringList{"%T/a.lzh", "%T/B.LZH"};
+        QTest::newRow("a lower-case extension finds upper-case names")
+            << mixed << "%T" << "lzh" << QStringList{"%T/a.lzh", "%T/B.LZH"};
+        QTest::newRow("an extension given with its dot")
+            << mixed << "%T" << ".zip" << QStringList{"%T/c.zip", "%T/D.Zip"};
+        QTest::newRow("the same extension given without its dot")
+            << mixed << "%T" << "zip" << QStringList{"%T/c.zip", "%T/D.Zip"};
+        QTest::newRow("names that merely contain the extension do not match")
+            << QStringList{"a.lzh.bak", "alzh", "lzh", "a.lzhx", "xlzh/"} << "%T" << "LZH" << QStringList{};
+        QTest::newRow("a folder without matches gives an empty result")
+            << QStringList{"notes.txt", "docs/"} << "%T" << "LZH" << QStringList{};
+        QTest::newRow("an ordinary sub-folder is not entered")
+            << QStringList{"a.lzh", "docs/x.lzh"} << "%T" << "LZH" << QStringList{"%T/a.lzh"};
+        QTest::newRow("a matching sub-folder is listed with a slash and entered after the folder's own matches")
+            << QStringList{"a.lzh", "old.lzh/x.lzh", "old.lzh/y.txt", "z.lzh"} << "%T" << "LZH"
+            << QStringList{"%T/a.lzh", "%T/z.lzh", "%T/old.lzh/", "%T/old.lzh/x.lzh"};
+        QTest::newRow("matching folders two deep are entered level by level")
+            << QStringList{"top.lzh", "old.lzh/older.lzh/z.lzh", "old.lzh/plain/p.lzh", "old.lzh/o.LZH"}
+            << "%T" << "lzh"
+            << QStringList{"%T/top.lzh", "%T/old.lzh/", "%T/old.lzh/older.lzh/", "%T/old.lzh/o.LZH",
+                           "%T/old.lzh/older.lzh/z.lzh"};
+        QTest::newRow("hidden files and hidden matching folders are left out")
+            << QStringList{".a.lzh", ".old.lzh/x.lzh", ".lzh", "b.lzh"} << "%T" << "LZH"
+            << QStringList{"%T/b.lzh"};
+        QTest::newRow("a link to an archive is listed")
+            << QStringList{"real.bin", "link.lzh -> real.bin"} << "%T" << "LZH"
+            << QStringList{"%T/link.lzh"};
+        QTest::newRow("a matching link to a folder is entered")
+            << QStringList{"store/s.lzh", "link.lzh -> store"} << "%T" << "LZH"
+            << QStringList{"%T/link.lzh/", "%T/link.lzh/s.lzh"};
+        QTest::newRow("a broken link and a named pipe are left out")
+            << QStringList{"gone.lzh -> nowhere", "pipe.lzh |", "ok.lzh"} << "%T" << "LZH"
+            << QStringList{"%T/ok.lzh"};
+        QTest::newRow("a link back to the scanned folder is listed but not entered")
+            << QStringList{"x.lzh", "self.lzh -> ."} << "%T" << "LZH"
+            << QStringList{"%T/x.lzh", "%T/self.lzh/"};
+        QTest::newRow("a link from a sub-folder back to its parent is listed but not entered")
+            << QStringList{"x.lzh", "sub.lzh/y.lzh", "sub.lzh/up.lzh -> .."} << "%T" << "LZH"
+            << QStringList{"%T/x.lzh", "%T/sub.lzh/", "%T/sub.lzh/y.lzh", "%T/sub.lzh/up.lzh/"};
+        QTest::newRow("a folder that does not exist gives an empty result")
+            << QStringList{"a.lzh"} << "%T/missing" << "LZH" << QStringList{};
+        QTest::newRow("a file given as the folder gives an empty result")
+            << QStringList{"a.lzh"} << "%T/a.lzh" << "LZH" << QStringList{};
+    }
+
+    void scan()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QString, folder);
+        QFETCH(QString, extension);
+        QFETCH(QStringList, expected);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), entries));
+        expected.replaceInStrings(QLatin1String("%T"), dir.path());
+        folder.replace(QLatin1String("%T"), dir.path());
+
+        const QStringList result = searchFiles(folder, extension);
+        // Within one folder the order is the file system's own.
+        QCOMPARE(sorted(result), sorted(expected));
+        verifyBreadthFirst(result, folder.endsWith(u'/') ? folder : folder + u'/');
+    }
+
+    void twoLinksToOneFolderEnterItOnce()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), {"store/s.lzh", "a.lzh -> store", "b.lzh -> store"}));
+        const QString base = dir.path() + u'/';
+
+        const QStringList result = searchFiles(dir.path(), QStringLiteral("LZH"));
+        QVERIFY(result.contains(base + QStringLiteral("a.lzh/")));
+        QVERIFY(result.contains(base + QStringLiteral("b.lzh/")));
+        const int inside = int(result.contains(base + QStringLiteral("a.lzh/s.lzh")))
+                           + int(result.contains(base + QStringLiteral("b.lzh/s.lzh")));
+        QCOMPARE(inside, 1);
+        QCOMPARE(result.size(), 3);
+    }
+
+    // Even root cannot open a folder whose name the scan cannot spell: a name
+    // that is not UTF-8 comes back with a replacement character, which names
+    // nothing on disk. The scan must carry on past it.
+    void folderThatCannotBeOpenedIsPassedOver()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), {"next.lzh/n.lzh", "a.lzh"}));
+        const QByteArray odd = QFile::encodeName(dir.path()) + "/\xff\xfe.lzh";
+        QCOMPARE(::mkdir(odd.constData(), 0700), 0);
+        const QByteArray oddFile = odd + "/in.lzh";
+        // The temporary folder cannot remove what it cannot name either.
+        const auto cleanUp = qScopeGuard([&] {
+            ::unlink(oddFile.constData());
+            ::rmdir(odd.constData());
+        });
+        QCOMPARE(::close(::creat(oddFile.constData(), 0600)), 0);
+        QVERIFY(!QFileInfo::exists(QFile::decodeName(odd)));
+
+        const QStringList result = searchFiles(dir.path(), QStringLiteral("LZH"));
+
+        const QString base = dir.path() + u'/';
+        QVERIFY(result.contains(base + QStringLiteral("a.lzh")));
+        QVERIFY(result.contains(base + QStringLiteral("next.lzh/n.lzh")));
+        for (const QString &path : result)
+            QVERIFY2(!path.endsWith(QLatin1String("/in.lzh")), qPrintable(path));
+        verifyBreadthFirst(result, base);
+    }
+
+    void folderWithoutReadPermissionIsPassedOver()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root reads every folder whatever its permissions");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), {"locked.lzh/in.lzh", "next.lzh/n.lzh"}));
+        const QString locked = dir.filePath(QStringLiteral("locked.lzh"));
+        QVERIFY(QFile::setPermissions(locked, {}));
+
+        const QStringList result = searchFiles(dir.path(), QStringLiteral("LZH"));
+
+        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString base = dir.path() + u'/';
+        QCOMPARE(sorted(result), sorted({base + QStringLiteral("locked.lzh/"), base + QStringLiteral("next.lzh/"),
+                                         base + QStringLiteral("next.lzh/n.lzh")}));
+    }
+};
+
+QTEST_MAIN(TestSearchFiles)
+#include "tst_searchfiles.moc"
