@@ -80,6 +80,13 @@ bool writeAll(int fd, const void *data, std::size_t size)
 {
     // Die with the caller, dump no core, and keep a bomb's memory bounded.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Some decoders log to the standard streams; a library never prints.
+    const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (devNull >= 0) {
+        ::dup2(devNull, STDOUT_FILENO);
+        ::dup2(devNull, STDERR_FILENO);
+        ::close(devNull);
+    }
     // The caller's crash handlers are not for the child's crashes.
     for (const int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         ::signal(sig, SIG_DFL);

@@ -111,7 +111,7 @@ int clsListCtrl::addFile(const QString &fullPath)
         else if (key == keySize)
             item->setText(i, sizeText(info.size()));
         // A list view aligns a whole column as its header says.
-        item->setTextAlignment(i, Qt::Alignment(header->textAlignment(i)));
+        item->setData(i, Qt::TextAlignmentRole, header->data(i, Qt::TextAlignmentRole));
     }
     m_list->addTopLevelItem(item);
     return added;

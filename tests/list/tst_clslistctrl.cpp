@@ -209,6 +209,22 @@ private slots:
         QCOMPARE(f.list.topLevelItem(0)->text(3), shown);
     }
 
+    void cellsTakeTheirColumnsAlignment()
+    {
+        Fixture f;
+        const QString path = f.folder() + QStringLiteral("a.lzh");
+        QVERIFY(makeFile(path, 1500));
+        QCOMPARE(f.model.addFile(path), clsListCtrl::added);
+        const QTreeWidgetItem *item = f.list.topLevelItem(0);
+        const auto horizontal = [&](int column) {
+            return item->data(column, Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignHorizontal_Mask;
+        };
+        QCOMPARE(horizontal(0), Qt::Alignment(Qt::AlignLeft));
+        QCOMPARE(horizontal(1), Qt::Alignment(Qt::AlignLeft));
+        QCOMPARE(horizontal(2), Qt::Alignment(Qt::AlignHCenter));
+        QCOMPARE(horizontal(3), Qt::Alignment(Qt::AlignRight));
+    }
+
     void cellsFollowTheColumnKeys()
     {
         Fixture f;

@@ -1,0 +1,178 @@
+// The engine behind the five archiver libraries.
+#include "archiver.h"
+
+#include "decoders.h"
+#include "isolation.h"
+#include "libarchivedecoder.h"
+#include "namecodec.h"
+
+#include <new>
+
+namespace tenvo::engine {
+
+namespace {
+
+// How long a decoder may go without reading or writing a byte.
+constexpr int kExtractStallSeconds = 30;
+constexpr int kCheckStallSeconds = 10;
+
+bool accepts(const LibraryProfile &profile, ArchiveFormat format)
+{
+    return format != ArchiveFormat::Unknown
+        && (profile.formats & static_cast<unsigned>(format)) != 0;
+}
+
+std::string acceptedNames(const LibraryProfile &profile)
+{
+    std::string names;
+    for (ArchiveFormat format : {ArchiveFormat::Lzh, ArchiveFormat::Cab, ArchiveFormat::Zip,
+                                 ArchiveFormat::SevenZip, ArchiveFormat::Rar4, ArchiveFormat::Rar5}) {
+        if (accepts(profile, format)) {
+            if (!names.empty())
+                names += ", ";
+            names += formatName(format);
+        }
+    }
+    return names;
+}
+
+TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sink,
+                   std::string &message)
+{
+    switch (format) {
+    case ArchiveFormat::Cab:
+        return decodeCab(path, sink, message);
+    case ArchiveFormat::Zip:
+        if (zipNeedsUnarr(path))
+            return decodeZipWithUnarr(path, sink, message);
+        return decodeWithLibarchive(LibarchiveFormat::Zip, path, sink, message);
+    case ArchiveFormat::SevenZip:
+        return decodeWithLibarchive(LibarchiveFormat::SevenZip, path, sink, message);
+    case ArchiveFormat::Rar4:
+        return decodeRar4(path, sink, message);
+    case ArchiveFormat::Rar5:
+        return decodeWithLibarchive(LibarchiveFormat::Rar5, path, sink, message);
+    case ArchiveFormat::Lzh:
+        return decodeWithLibarchive(LibarchiveFormat::Lha, path, sink, message);
+    default:
+        message = "unknown format";
+        return TENVO_ERR_FORMAT;
+    }
+}
+
+bool check(ArchiveFormat format, const std::string &path)
+{
+    switch (format) {
+    case ArchiveFormat::Cab:
+        return checkCab(path);
+    case ArchiveFormat::Zip:
+        return checkWithLibarchive(LibarchiveFormat::Zip, path);
+    case ArchiveFormat::SevenZip:
+        return checkWithLibarchive(LibarchiveFormat::SevenZip, path);
+    case ArchiveFormat::Rar4:
+        return checkRar4(path);
+    case ArchiveFormat::Rar5:
+        return checkWithLibarchive(LibarchiveFormat::Rar5, path);
+    case ArchiveFormat::Lzh:
+        return checkWithLibarchive(LibarchiveFormat::Lha, path);
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+TenvoResult extractArchive(const LibraryProfile &profile, const std::string &archivePath,
+                           const std::string &destination, Layout layout, std::string &message)
+{
+    ArchiveFormat format = ArchiveFormat::Unknown;
+    if (const TenvoResult opened = sniffFile(archivePath, format, message); opened != TENVO_OK)
+        return opened;
+    if (!accepts(profile, format)) {
+        message = std::string(profile.name) + " reads only " + acceptedNames(profile)
+            + " archives; \"" + escapeForMessage(archivePath) + "\" is "
+            + (format == ArchiveFormat::Unknown ? "none of them" : formatName(format));
+        return TENVO_ERR_FORMAT;
+    }
+
+    SafeWriter writer(layout);
+    if (const TenvoResult opened = writer.open(destination, message); opened != TENVO_OK)
+        return opened;
+
+    std::string decoderMessage;
+    const TenvoResult decoded = decode(format, archivePath, writer, decoderMessage);
+    writer.finish();
+
+    if (writer.result() != TENVO_OK) {
+        message = writer.message();
+        if (writer.entriesFailed() > 1)
+            message += " (" + std::to_string(writer.entriesFailed()) + " entries kept out in all)";
+        if (decoded != TENVO_OK)
+            message += "; then: " + escapeForMessage(decoderMessage);
+        return writer.result();
+    }
+    if (decoded != TENVO_OK) {
+        message = escapeForMessage(decoderMessage);
+        return decoded;
+    }
+    message = std::to_string(writer.entriesWritten()) + " entries extracted";
+    return TENVO_OK;
+}
+
+int runCommand(const LibraryProfile &profile, const char *commandLine, char *output,
+               unsigned int outputSize) noexcept
+{
+    TenvoResult result = TENVO_OK;
+    std::string message;
+    try {
+        Command command;
+        if (commandLine == nullptr) {
+            result = TENVO_ERR_COMMAND;
+            message = "no command line";
+        } else {
+            result = parseCommandLine(commandLine, profile.switches, command, message);
+        }
+        // Each archive is decoded in a child process: whatever a decoder does
+        // with a hostile archive (crash, endless loop, runaway memory) ends
+        // this archive as damaged and leaves the caller running.
+        if (result == TENVO_OK)
+            result = static_cast<TenvoResult>(isolation::runIsolated(
+                [&](std::string &childMessage) {
+                    return int(extractArchive(profile, command.archivePath, command.destination,
+                                              command.flatten ? Layout::Flatten : Layout::Restore,
+                                              childMessage));
+                },
+                isolation::defaultLimits(kExtractStallSeconds), command.destination, message));
+    } catch (const std::bad_alloc &) {
+        result = TENVO_ERR_WRITE;
+        message = "out of memory";
+    } catch (...) {
+        result = TENVO_ERR_DAMAGED;
+        message = "unexpected failure while extracting";
+    }
+    copyToOutput(message, output, outputSize);
+    return result;
+}
+
+int checkArchive(const LibraryProfile &profile, const char *path, int) noexcept
+{
+    if (path == nullptr)
+        return 0;
+    try {
+        ArchiveFormat format = ArchiveFormat::Unknown;
+        std::string message;
+        if (sniffFile(path, format, message) != TENVO_OK || !accepts(profile, format))
+            return 0;
+        // Answered in a child process too; a decoder that fails there
+        // (result 3) does not accept the file.
+        std::string childMessage;
+        const int answer = isolation::runIsolated(
+            [&](std::string &) { return check(format, path) ? 1 : 0; },
+            isolation::defaultLimits(kCheckStallSeconds), std::string(), childMessage);
+        return answer == 1 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+} // namespace tenvo::engine

@@ -1,0 +1,49 @@
+// The engine behind the five archiver libraries: each library is a profile
+// (the formats it accepts, the switches it reads) and three exported calls
+// that forward here.
+#pragma once
+
+#include "commandline.h"
+#include "formatsniffer.h"
+#include "result.h"
+#include "safewriter.h"
+
+#include <string>
+#include <vector>
+
+namespace tenvo::engine {
+
+// What one archiver library accepts.
+struct LibraryProfile {
+    const char *name;                  // "unlha32", for messages
+    unsigned formats;                  // ArchiveFormat bits
+    std::vector<SwitchForm> switches;  // e.g. {{"x"}, false}, {{"e"}, true}
+};
+
+// The answer of every version call (any number above 0 means "present").
+inline constexpr int kLibraryVersion = 100;
+
+constexpr unsigned operator|(ArchiveFormat a, ArchiveFormat b)
+{
+    return static_cast<unsigned>(a) | static_cast<unsigned>(b);
+}
+
+// The command call. Reads `switch "archive" "destination"`, extracts and
+// returns a TenvoResult: 0 only when every entry landed, else the first
+// cause. Writes a message into output when output != NULL and
+// outputSize > 0 (always NUL-terminated). Never throws, prints or exits.
+int runCommand(const LibraryProfile &profile, const char *commandLine, char *output,
+               unsigned int outputSize) noexcept;
+
+// The check call (every mode alike): non-zero only when the file's signature
+// is one of the profile's formats and all its headers read cleanly.
+int checkArchive(const LibraryProfile &profile, const char *path, int mode) noexcept;
+
+// Extracts one archive: opens it (TENVO_ERR_OPEN), routes it by signature
+// among the profile's formats (TENVO_ERR_FORMAT), opens the existing
+// destination folder (TENVO_ERR_WRITE) and writes the entries through a
+// SafeWriter. Returns the first cause, with a message.
+TenvoResult extractArchive(const LibraryProfile &profile, const std::string &archivePath,
+                           const std::string &destination, Layout layout, std::string &message);
+
+} // namespace tenvo::engine

@@ -1,0 +1,128 @@
+// Reads the command line that the program hands an archiver library.
+#include "commandline.h"
+
+#include "namecodec.h"
+
+#include <algorithm>
+
+namespace tenvo::engine {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool sameSwitchWord(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+bool formMatches(const SwitchForm &form, const std::vector<CommandWord> &words)
+{
+    if (form.words.empty() || form.words.size() > words.size())
+        return false;
+    for (std::size_t i = 0; i < form.words.size(); ++i) {
+        if (words[i].quoted || !sameSwitchWord(form.words[i], words[i].text))
+            return false;
+    }
+    return true;
+}
+
+std::string quoteForMessage(std::string_view text)
+{
+    return "\"" + escapeForMessage(text) + "\"";
+}
+
+} // namespace
+
+bool splitCommandWords(std::string_view line, std::vector<CommandWord> &words,
+                       std::string &message)
+{
+    words.clear();
+    std::size_t i = 0;
+    while (true) {
+        while (i < line.size() && isBlank(line[i]))
+            ++i;
+        if (i == line.size())
+            return true;
+
+        CommandWord word;
+        if (line[i] == '"') {
+            word.quoted = true;
+            ++i;
+            bool closed = false;
+            while (i < line.size()) {
+                if (line[i] == '"') {
+                    if (i + 1 < line.size() && line[i + 1] == '"') {
+                        word.text += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                word.text += line[i++];
+            }
+            if (!closed) {
+                message = "unterminated quote in the command line";
+                return false;
+            }
+            if (i < line.size() && !isBlank(line[i])) {
+                message = "a quoted path must be followed by a blank";
+                return false;
+            }
+        } else {
+            while (i < line.size() && !isBlank(line[i])) {
+                if (line[i] == '"') {
+                    message = "a double quote inside an unquoted word";
+                    return false;
+                }
+                word.text += line[i++];
+            }
+        }
+        words.push_back(std::move(word));
+    }
+}
+
+TenvoResult parseCommandLine(std::string_view line, const std::vector<SwitchForm> &forms,
+                             Command &command, std::string &message)
+{
+    std::vector<CommandWord> words;
+    if (!splitCommandWords(line, words, message))
+        return TENVO_ERR_COMMAND;
+    if (words.empty()) {
+        message = "empty command line";
+        return TENVO_ERR_COMMAND;
+    }
+
+    const SwitchForm *chosen = nullptr;
+    for (const SwitchForm &form : forms) {
+        if (formMatches(form, words) && (!chosen || form.words.size() > chosen->words.size()))
+            chosen = &form;
+    }
+    if (!chosen) {
+        message = "unknown switch " + quoteForMessage(words.front().text);
+        return TENVO_ERR_COMMAND;
+    }
+
+    const std::size_t first = chosen->words.size();
+    if (words.size() < first + 2) {
+        message = words.size() == first ? "missing archive and destination"
+                                        : "missing destination";
+        return TENVO_ERR_COMMAND;
+    }
+    if (words.size() > first + 2) {
+        message = "unexpected argument " + quoteForMessage(words[first + 2].text);
+        return TENVO_ERR_COMMAND;
+    }
+
+    command.flatten = chosen->flatten;
+    command.archivePath = words[first].text;
+    command.destination = words[first + 1].text;
+    return TENVO_OK;
+}
+
+} // namespace tenvo::engine

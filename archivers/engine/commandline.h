@@ -1,0 +1,47 @@
+// Reads the command line that the program hands an archiver library.
+#pragma once
+
+#include "result.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tenvo::engine {
+
+// One switch a library accepts: its words in order (say {"-x", "-j"}) and
+// whether it extracts every file straight into the destination.
+struct SwitchForm {
+    std::vector<std::string> words;
+    bool flatten = false;
+};
+
+// One word of a command line. Quoted words are paths, never switches.
+struct CommandWord {
+    std::string text;
+    bool quoted = false;
+};
+
+// What a command asks for.
+struct Command {
+    bool flatten = false;
+    std::string archivePath;
+    std::string destination;
+};
+
+// Splits a line into words separated by blanks (spaces, tabs, line ends). A
+// word is a run of other characters, or a double-quoted text (blanks
+// included) in which "" stands for one literal ". Backslashes are ordinary
+// characters. Returns false with a message on an unterminated quote or a
+// quote that starts or ends inside a word.
+bool splitCommandWords(std::string_view line, std::vector<CommandWord> &words,
+                       std::string &message);
+
+// Reads `switch "archive" "destination"` with one of the library's switch
+// forms (matched case-insensitively, longest form first). Returns TENVO_OK and
+// fills command, or TENVO_ERR_COMMAND with a message for an unknown switch, a
+// missing or extra argument, or a malformed quote. Touches no file.
+TenvoResult parseCommandLine(std::string_view line, const std::vector<SwitchForm> &forms,
+                             Command &command, std::string &message);
+
+} // namespace tenvo::engine

@@ -1,0 +1,12 @@
+# The unarr and libmspack decoders of the extraction engine.
+target_sources(tenvo_engine PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/decoderutil.h
+    ${CMAKE_CURRENT_LIST_DIR}/decoderutil.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/rar4header.h
+    ${CMAKE_CURRENT_LIST_DIR}/rar4header.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/zipscan.h
+    ${CMAKE_CURRENT_LIST_DIR}/zipscan.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/unarrdecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/mspackdecoder.cpp)
+target_include_directories(tenvo_engine PRIVATE ${UNARR_INCLUDE_DIR})
+target_link_libraries(tenvo_engine PRIVATE ${UNARR_LIBRARY} PkgConfig::LIBMSPACK)

@@ -1,0 +1,90 @@
+// Tells an archive's format from its first bytes, never from its name.
+#include "formatsniffer.h"
+
+#include "namecodec.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tenvo::engine {
+
+namespace {
+
+bool startsWith(const unsigned char *head, std::size_t size, const char *mark, std::size_t length)
+{
+    return size >= length && std::memcmp(head, mark, length) == 0;
+}
+
+} // namespace
+
+ArchiveFormat sniffFormat(const unsigned char *head, std::size_t size)
+{
+    if (startsWith(head, size, "MSCF", 4))
+        return ArchiveFormat::Cab;
+    if (startsWith(head, size, "PK\3\4", 4) || startsWith(head, size, "PK\5\6", 4))
+        return ArchiveFormat::Zip;
+    if (startsWith(head, size, "7z\xBC\xAF\x27\x1C", 6))
+        return ArchiveFormat::SevenZip;
+    if (startsWith(head, size, "Rar!\x1A\x07\x00", 7))
+        return ArchiveFormat::Rar4;
+    if (startsWith(head, size, "Rar!\x1A\x07\x01\x00", 8))
+        return ArchiveFormat::Rar5;
+    // LHA: header size, checksum, then the method id such as "-lh5-".
+    if (size >= 7 && head[2] == '-' && head[3] == 'l' && (head[4] == 'h' || head[4] == 'z')
+        && head[6] == '-')
+        return ArchiveFormat::Lzh;
+    return ArchiveFormat::Unknown;
+}
+
+TenvoResult sniffFile(const std::string &path, ArchiveFormat &format, std::string &message)
+{
+    format = ArchiveFormat::Unknown;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        message = "cannot open \"" + escapeForMessage(path) + "\": " + std::strerror(errno);
+        return TENVO_ERR_OPEN;
+    }
+    unsigned char head[kSniffBytes];
+    std::size_t got = 0;
+    while (got < sizeof head) {
+        const ssize_t n = ::read(fd, head + got, sizeof head - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            message = "cannot read \"" + escapeForMessage(path) + "\": " + std::strerror(error);
+            return TENVO_ERR_OPEN;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    format = sniffFormat(head, got);
+    return TENVO_OK;
+}
+
+const char *formatName(ArchiveFormat format)
+{
+    switch (format) {
+    case ArchiveFormat::Lzh:
+        return "LZH";
+    case ArchiveFormat::Cab:
+        return "CAB";
+    case ArchiveFormat::Zip:
+        return "ZIP";
+    case ArchiveFormat::SevenZip:
+        return "7z";
+    case ArchiveFormat::Rar4:
+        return "RAR 4";
+    case ArchiveFormat::Rar5:
+        return "RAR 5";
+    default:
+        return "unknown";
+    }
+}
+
+} // namespace tenvo::engine

@@ -1,0 +1,35 @@
+// Tells an archive's format from its first bytes, never from its name.
+#pragma once
+
+#include "result.h"
+
+#include <cstddef>
+#include <string>
+
+namespace tenvo::engine {
+
+enum class ArchiveFormat : unsigned {
+    Unknown = 0,
+    Lzh = 1u << 0,
+    Cab = 1u << 1,
+    Zip = 1u << 2,
+    SevenZip = 1u << 3,
+    Rar4 = 1u << 4,
+    Rar5 = 1u << 5,
+};
+
+// How many leading bytes sniffFormat() needs at most.
+inline constexpr std::size_t kSniffBytes = 32;
+
+// The format whose signature starts head: CAB "MSCF", ZIP "PK\3\4" (or the
+// "PK\5\6" of an empty one), 7z, RAR 4 and 5 marks, LZH method id "-lh?-",
+// "-lz?-" at offset 2.
+ArchiveFormat sniffFormat(const unsigned char *head, std::size_t size);
+
+// Reads the start of the file at path and sniffs it. TENVO_ERR_OPEN with a
+// message when the file cannot be opened or read.
+TenvoResult sniffFile(const std::string &path, ArchiveFormat &format, std::string &message);
+
+const char *formatName(ArchiveFormat format);
+
+} // namespace tenvo::engine

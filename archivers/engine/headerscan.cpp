@@ -1,0 +1,266 @@
+// Reads what libarchive 3.6 does not hand over from LZH and RAR 5 headers:
+// the raw bytes of LZH names, RAR 5 encryption marks and data CRCs.
+#include "headerscan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tenvo::engine {
+
+namespace {
+
+// Reads byte ranges of one file.
+class FileReader {
+public:
+    explicit FileReader(const std::string &path)
+        : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    {
+        struct stat st;
+        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0)
+            m_size = st.st_size;
+    }
+    ~FileReader()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileReader(const FileReader &) = delete;
+    FileReader &operator=(const FileReader &) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    int64_t size() const { return m_size; }
+
+    bool read(int64_t offset, std::size_t length, std::string &out) const
+    {
+        if (offset < 0 || offset + static_cast<int64_t>(length) > m_size)
+            return false;
+        out.resize(length);
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t n = ::pread(m_fd, out.data() + done, length - done,
+                                      static_cast<off_t>(offset + static_cast<int64_t>(done)));
+            if (n <= 0)
+                return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+private:
+    int m_fd;
+    int64_t m_size = 0;
+};
+
+uint32_t le16(const std::string &b, std::size_t at)
+{
+    return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8;
+}
+
+uint32_t le32(const std::string &b, std::size_t at)
+{
+    return le16(b, at) | le16(b, at + 2) << 16;
+}
+
+// The extension headers of one LZH header, starting with the first size
+// field at offset; adds what they say to entry. Returns the total length
+// walked (size fields included), or -1 when they run past the file.
+int64_t walkLzhExtensions(const FileReader &file, int64_t offset, std::size_t fieldLength,
+                          std::string &directory, std::string &fileName, LzhHeaderName &entry)
+{
+    int64_t total = 0;
+    std::string field;
+    for (int guard = 0; guard < 4096; ++guard) {
+        if (!file.read(offset + total, fieldLength, field))
+            return -1;
+        const uint32_t size = fieldLength == 2 ? le16(field, 0) : le32(field, 0);
+        if (size == 0)
+            return total + static_cast<int64_t>(fieldLength);
+        if (size <= fieldLength)
+            return -1;
+        std::string ext;
+        if (!file.read(offset + total, size, ext))
+            return -1;
+        const auto type = static_cast<unsigned char>(ext[fieldLength]);
+        const std::string data = ext.substr(fieldLength + 1);
+        if (type == 0x01) {
+            fileName = data;
+        } else if (type == 0x02) {
+            directory = data;
+            for (char &c : directory) {
+                if (static_cast<unsigned char>(c) == 0xFF)
+                    c = '/';
+            }
+        } else if (type == 0x46 && data.size() == 4) {
+            entry.nameIsUtf8 = le32(data, 0) == 65001;
+        }
+        total += size;
+    }
+    return -1;
+}
+
+// Reads an unsigned RAR 5 variable-length integer at pos; false when cut.
+bool readVint(const std::string &b, std::size_t &pos, uint64_t &value)
+{
+    value = 0;
+    for (int shift = 0; shift < 64 && pos < b.size(); shift += 7) {
+        const auto byte = static_cast<unsigned char>(b[pos++]);
+        value |= static_cast<uint64_t>(byte & 0x7F) << shift;
+        if ((byte & 0x80) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Parses the type-specific part and extra area of a RAR 5 file header.
+bool parseRar5File(const std::string &h, std::size_t pos, std::size_t extraStart,
+                   Rar5FileHeader &file)
+{
+    uint64_t fileFlags, unpackedSize, attributes, compression, hostOs, nameLength;
+    if (!readVint(h, pos, fileFlags) || !readVint(h, pos, unpackedSize)
+        || !readVint(h, pos, attributes))
+        return false;
+    file.directory = (fileFlags & 0x0001) != 0;
+    if (fileFlags & 0x0002)
+        pos += 4; // modification time
+    if (fileFlags & 0x0004) {
+        if (pos + 4 > h.size())
+            return false;
+        file.hasCrc = true;
+        file.crc = le32(h, pos);
+        pos += 4;
+    }
+    if (!readVint(h, pos, compression) || !readVint(h, pos, hostOs)
+        || !readVint(h, pos, nameLength) || pos + nameLength > h.size())
+        return false;
+    file.name = h.substr(pos, nameLength);
+
+    // Extra area records: size, type, data. Type 1 is file encryption.
+    std::size_t at = extraStart;
+    while (at < h.size()) {
+        uint64_t recordSize, recordType;
+        std::size_t p = at;
+        if (!readVint(h, p, recordSize))
+            return false;
+        const std::size_t next = p + recordSize;
+        if (recordSize == 0 || next > h.size() || !readVint(h, p, recordType))
+            return false;
+        if (recordType == 1)
+            file.encrypted = true;
+        at = next;
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<LzhHeaderName> scanLzhNames(const std::string &archivePath)
+{
+    std::vector<LzhHeaderName> entries;
+    FileReader file(archivePath);
+    if (!file.isOpen())
+        return entries;
+
+    int64_t offset = 0;
+    std::string head;
+    while (offset < file.size()) {
+        if (!file.read(offset, 1, head) || head[0] == '\0')
+            break;
+        if (!file.read(offset, 22, head) || head[2] != '-' || head[6] != '-')
+            break;
+        const int level = static_cast<unsigned char>(head[20]);
+        const uint32_t packedSize = le32(head, 7);
+        LzhHeaderName entry;
+        std::string directory, fileName;
+        int64_t headerSize = 0;
+        if (level == 0 || level == 1) {
+            headerSize = static_cast<unsigned char>(head[0]) + 2;
+            const std::size_t nameLength = static_cast<unsigned char>(head[21]);
+            std::string whole;
+            if (!file.read(offset, 22 + nameLength, whole))
+                break;
+            fileName = whole.substr(22, nameLength);
+            if (level == 1 && walkLzhExtensions(file, offset + headerSize - 2, 2, directory,
+                                                fileName, entry) < 0)
+                break;
+        } else if (level == 2) {
+            headerSize = le16(head, 0);
+            if (walkLzhExtensions(file, offset + 24, 2, directory, fileName, entry) < 0)
+                break;
+        } else if (level == 3) {
+            std::string size;
+            if (!file.read(offset + 24, 4, size))
+                break;
+            headerSize = le32(size, 0);
+            if (walkLzhExtensions(file, offset + 28, 4, directory, fileName, entry) < 0)
+                break;
+        } else {
+            break;
+        }
+        if (headerSize <= 0)
+            break;
+        entry.rawName = directory + fileName;
+        entries.push_back(std::move(entry));
+        // Level 1 counts its extensions in the packed size.
+        offset += headerSize + static_cast<int64_t>(packedSize);
+    }
+    return entries;
+}
+
+Rar5Scan scanRar5(const std::string &archivePath)
+{
+    Rar5Scan scan;
+    FileReader file(archivePath);
+    std::string block;
+    if (!file.isOpen() || !file.read(0, 8, block) || block != std::string("Rar!\x1A\x07\x01\x00", 8))
+        return scan;
+
+    int64_t offset = 8;
+    while (offset < file.size()) {
+        // CRC32, then the header size as a variable-length integer.
+        std::string start;
+        const std::size_t available =
+            static_cast<std::size_t>(std::min<int64_t>(16, file.size() - offset));
+        if (!file.read(offset, available, start) || available < 5)
+            break;
+        std::size_t pos = 4;
+        uint64_t headerSize;
+        if (!readVint(start, pos, headerSize) || headerSize == 0 || headerSize > (1u << 21))
+            break;
+        std::string header;
+        if (!file.read(offset + static_cast<int64_t>(pos), headerSize, header))
+            break;
+        std::size_t p = 0;
+        uint64_t type, flags, extraSize = 0, dataSize = 0;
+        if (!readVint(header, p, type) || !readVint(header, p, flags))
+            break;
+        if ((flags & 0x0001) && !readVint(header, p, extraSize))
+            break;
+        if ((flags & 0x0002) && !readVint(header, p, dataSize))
+            break;
+        if (extraSize > header.size())
+            break;
+
+        if (type == 4) {
+            scan.headersEncrypted = true;
+            return scan;
+        }
+        if (type == 5) {
+            scan.complete = true;
+            return scan;
+        }
+        if (type == 2) {
+            Rar5FileHeader entry;
+            entry.split = (flags & 0x0018) != 0;
+            if (!parseRar5File(header, p, header.size() - extraSize, entry))
+                break;
+            scan.files.push_back(std::move(entry));
+        }
+        offset += static_cast<int64_t>(pos + headerSize + dataSize);
+    }
+    return scan;
+}
+
+} // namespace tenvo::engine

@@ -1,0 +1,44 @@
+// Reads what libarchive 3.6 does not hand over from LZH and RAR 5 headers:
+// the raw bytes of LZH names, RAR 5 encryption marks and data CRCs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tenvo::engine {
+
+// One LZH entry as its header stores it.
+struct LzhHeaderName {
+    // Folder and file name as stored: 0xFF between folders of the folder
+    // extension becomes "/", every other byte (a "\" included) stays.
+    std::string rawName;
+    bool nameIsUtf8 = false; // code-page extension 65001
+};
+
+// The entries of an LZH archive in order (levels 0 to 3). Stops at the end
+// marker, at the end of the file or at the first header it cannot read; the
+// caller matches entries by position and checks the count.
+std::vector<LzhHeaderName> scanLzhNames(const std::string &archivePath);
+
+// One RAR 5 file header (service headers are left out, as libarchive does).
+struct Rar5FileHeader {
+    std::string name; // UTF-8, as stored
+    bool directory = false;
+    bool encrypted = false; // has a file-encryption record
+    bool hasCrc = false;
+    uint32_t crc = 0;       // CRC32 of the unpacked data, when hasCrc
+    bool split = false;     // continues from or into another volume
+};
+
+struct Rar5Scan {
+    bool headersEncrypted = false; // an archive-encryption header
+    bool complete = false;         // reached the end-of-archive header
+    std::vector<Rar5FileHeader> files;
+};
+
+// Walks the block headers of a RAR 5 archive (no data is read).
+Rar5Scan scanRar5(const std::string &archivePath);
+
+} // namespace tenvo::engine

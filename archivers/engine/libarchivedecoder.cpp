@@ -1,0 +1,413 @@
+// The formats the engine reads through libarchive: ZIP, 7z, RAR 5 and LZH.
+#include "libarchivedecoder.h"
+
+#include "decoderutil.h"
+#include "headerscan.h"
+#include "utf8locale.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace tenvo::engine {
+
+namespace {
+
+constexpr std::size_t kReadBlock = 256 * 1024;
+// ARCHIVE_RETRY answers in a row before the archive counts as damaged.
+constexpr int kMaxRetries = 100;
+
+struct ArchiveReadFree {
+    void operator()(archive *a) const { archive_read_free(a); }
+};
+using ArchiveReader = std::unique_ptr<archive, ArchiveReadFree>;
+
+std::string errorOf(archive *a, const char *fallback)
+{
+    const char *text = archive_error_string(a);
+    return text && *text ? text : fallback;
+}
+
+bool mentionsEncryption(archive *a)
+{
+    if (archive_read_has_encrypted_entries(a) > 0)
+        return true;
+    const char *text = archive_error_string(a);
+    return text && (std::strstr(text, "ncrypt") || std::strstr(text, "assphrase"));
+}
+
+// The cause of a failure that libarchive reported for the whole archive.
+// Only an opened reader can be asked about encryption.
+TenvoResult archiveFailure(archive *a, bool opened)
+{
+    if (opened && mentionsEncryption(a))
+        return TENVO_ERR_ENCRYPTED;
+    switch (archive_errno(a)) {
+    case ENOENT:
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case ENOTDIR:
+    case ELOOP:
+    case EMFILE:
+    case ENFILE:
+        return TENVO_ERR_OPEN;
+    default:
+        return TENVO_ERR_DAMAGED;
+    }
+}
+
+// True when the file starts with the end-of-central-directory mark, as a
+// ZIP archive without entries does.
+bool isEmptyZip(const std::string &path)
+{
+    char head[4] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool empty = ::read(fd, head, sizeof head) == sizeof head
+        && std::memcmp(head, "PK\5\6", 4) == 0;
+    ::close(fd);
+    return empty;
+}
+
+ArchiveReader openReader(LibarchiveFormat format, const std::string &path, TenvoResult &cause,
+                         std::string &message)
+{
+    ArchiveReader reader(archive_read_new());
+    if (!reader) {
+        cause = TENVO_ERR_WRITE;
+        message = "out of memory";
+        return nullptr;
+    }
+    switch (format) {
+    case LibarchiveFormat::Zip:
+        // The seekable reader trusts the central directory, as Windows does,
+        // but does not take an archive that is nothing but an empty one.
+        if (isEmptyZip(path))
+            archive_read_support_format_zip_streamable(reader.get());
+        else
+            archive_read_support_format_zip_seekable(reader.get());
+        break;
+    case LibarchiveFormat::SevenZip:
+        archive_read_support_format_7zip(reader.get());
+        break;
+    case LibarchiveFormat::Rar5:
+        archive_read_support_format_rar5(reader.get());
+        break;
+    case LibarchiveFormat::Lha:
+        archive_read_support_format_lha(reader.get());
+        // libarchive 3.6 turns LZH names into wide text through the locale
+        // and gives up on the whole archive when a name does not convert. As
+        // Latin-1 every byte converts; the names themselves come from our own
+        // header scan (see LzhNames below).
+        archive_read_set_format_option(reader.get(), "lha", "hdrcharset", "ISO-8859-1");
+        break;
+    }
+    if (archive_read_open_filename(reader.get(), path.c_str(), kReadBlock) != ARCHIVE_OK) {
+        cause = archiveFailure(reader.get(), false);
+        message = errorOf(reader.get(), "cannot open the archive");
+        return nullptr;
+    }
+    cause = TENVO_OK;
+    return reader;
+}
+
+void appendUtf8(std::string &out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// A name as libarchive holds it: its multibyte form (the stored bytes, or
+// UTF-8 under our locale), else its wide form encoded as UTF-8.
+bool entryText(const char *bytes, const wchar_t *wide, std::string &out, bool &isUtf8)
+{
+    if (bytes) {
+        out = bytes;
+        return true;
+    }
+    if (wide) {
+        out.clear();
+        for (; *wide; ++wide)
+            appendUtf8(out, static_cast<char32_t>(*wide));
+        isUtf8 = true;
+        return true;
+    }
+    return false;
+}
+
+EntryInfo describeEntry(archive_entry *entry, bool unicodeNames)
+{
+    EntryInfo info;
+    info.nameIsUtf8 = unicodeNames;
+    if (!entryText(archive_entry_pathname(entry), archive_entry_pathname_w(entry), info.rawName,
+                   info.nameIsUtf8))
+        info.rawName.clear();
+
+    if (const char *hard = archive_entry_hardlink(entry)) {
+        info.kind = EntryKind::Hardlink;
+        info.linkTarget = hard;
+        info.linkTargetIsUtf8 = unicodeNames;
+    } else {
+        switch (archive_entry_filetype(entry)) {
+        case 0:
+        case AE_IFREG:
+            info.kind = EntryKind::File;
+            break;
+        case AE_IFDIR:
+            info.kind = EntryKind::Directory;
+            break;
+        case AE_IFLNK:
+            info.kind = EntryKind::Symlink;
+            info.linkTargetIsUtf8 = unicodeNames;
+            entryText(archive_entry_symlink(entry), archive_entry_symlink_w(entry),
+                      info.linkTarget, info.linkTargetIsUtf8);
+            break;
+        default:
+            info.kind = EntryKind::Other;
+            break;
+        }
+    }
+    info.mode = archive_entry_perm(entry) & 07777;
+    info.size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+    info.mtime = archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry) : INT64_MIN;
+    info.encrypted = archive_entry_is_encrypted(entry) != 0;
+    return info;
+}
+
+// Streams the current entry's data into the sink. Returns the entry's
+// outcome; fatal is set when the archive cannot go on after it.
+TenvoResult streamData(archive *a, archive_entry *entry, EntrySink &sink, std::string &message,
+                       bool &fatal, const Rar5FileHeader *checked)
+{
+    uint32_t crc = 0;
+    static const char zeros[64 * 1024] = {};
+    int64_t expected = 0;
+    for (;;) {
+        const void *block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        const int r = archive_read_data_block(a, &block, &size, &offset);
+        if (r == ARCHIVE_EOF) {
+            // libarchive 3.6 checks no CRC of stored RAR 5 data.
+            if (checked && checked->hasCrc && crc != checked->crc) {
+                message = "CRC error in the entry's data";
+                return TENVO_ERR_DAMAGED;
+            }
+            return TENVO_OK;
+        }
+        if (r != ARCHIVE_OK) {
+            // LHA reports a CRC mismatch and unknown methods as warnings.
+            fatal = r == ARCHIVE_FATAL;
+            message = errorOf(a, "cannot decode the entry");
+            return archive_entry_is_encrypted(entry) || mentionsEncryption(a) ? TENVO_ERR_ENCRYPTED
+                                                                              : TENVO_ERR_DAMAGED;
+        }
+        if (offset < expected) {
+            message = "entry data out of order";
+            return TENVO_ERR_DAMAGED;
+        }
+        // A hole in a sparse entry reads as zeros.
+        while (expected < offset) {
+            const auto n = static_cast<std::size_t>(
+                std::min<int64_t>(offset - expected, static_cast<int64_t>(sizeof zeros)));
+            if (!sink.entryData(zeros, n))
+                return TENVO_OK; // the sink knows why it stopped
+            if (checked)
+                crc = crc32Update(crc, zeros, n);
+            expected += static_cast<int64_t>(n);
+        }
+        if (size > 0 && !sink.entryData(block, size))
+            return TENVO_OK;
+        if (checked)
+            crc = crc32Update(crc, block, size);
+        expected += static_cast<int64_t>(size);
+    }
+}
+
+
+// The stored bytes of a name that libarchive decoded as Latin-1; a name
+// with characters beyond Latin-1 came through a code-page extension and is
+// kept as the UTF-8 it now is.
+std::string latin1Bytes(const std::string &utf8, bool &isUtf8)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            bytes += static_cast<char>(c);
+        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < utf8.size()) {
+            bytes += static_cast<char>(((c & 0x03) << 6) | (utf8[++i] & 0x3F));
+        } else {
+            isUtf8 = true;
+            return utf8;
+        }
+    }
+    return bytes;
+}
+
+// Gives each LZH entry its name as stored, from our own header scan when it
+// agrees with libarchive on the number of entries so far.
+class LzhNames {
+public:
+    explicit LzhNames(const std::string &path)
+        : m_names(scanLzhNames(path))
+    {
+    }
+
+    void apply(std::size_t index, EntryInfo &info) const
+    {
+        if (index < m_names.size()) {
+            info.rawName = m_names[index].rawName;
+            info.nameIsUtf8 = m_names[index].nameIsUtf8;
+            if (info.kind == EntryKind::Symlink) {
+                // LHA for UNIX stores a link as "name|target".
+                const std::size_t bar = info.rawName.find('|');
+                if (bar != std::string::npos) {
+                    info.linkTarget = info.rawName.substr(bar + 1);
+                    info.linkTargetIsUtf8 = info.nameIsUtf8;
+                    info.rawName.resize(bar);
+                }
+            }
+            return;
+        }
+        bool utf8 = false;
+        info.rawName = latin1Bytes(info.rawName, utf8);
+        info.nameIsUtf8 = utf8;
+        utf8 = false;
+        info.linkTarget = latin1Bytes(info.linkTarget, utf8);
+        info.linkTargetIsUtf8 = utf8;
+    }
+
+private:
+    std::vector<LzhHeaderName> m_names;
+};
+
+// The RAR 5 file header of an entry, when our scan found the same name at
+// the same position.
+const Rar5FileHeader *rar5Header(const Rar5Scan &scan, std::size_t index, const EntryInfo &info)
+{
+    if (index >= scan.files.size() || scan.files[index].split)
+        return nullptr;
+    std::string name = info.rawName;
+    while (!name.empty() && name.back() == '/')
+        name.pop_back();
+    return scan.files[index].name == name ? &scan.files[index] : nullptr;
+}
+
+} // namespace
+
+TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &archivePath,
+                                 EntrySink &sink, std::string &message)
+{
+    ScopedUtf8Locale utf8;
+    Rar5Scan rar5;
+    if (format == LibarchiveFormat::Rar5) {
+        rar5 = scanRar5(archivePath);
+        if (rar5.headersEncrypted) {
+            message = "the archive's headers are encrypted";
+            return TENVO_ERR_ENCRYPTED;
+        }
+    }
+    std::unique_ptr<LzhNames> lzhNames;
+    if (format == LibarchiveFormat::Lha)
+        lzhNames = std::make_unique<LzhNames>(archivePath);
+
+    TenvoResult cause = TENVO_OK;
+    ArchiveReader reader = openReader(format, archivePath, cause, message);
+    if (!reader)
+        return cause;
+
+    const bool unicodeNames = format == LibarchiveFormat::SevenZip || format == LibarchiveFormat::Rar5;
+    int retries = 0;
+    std::size_t index = 0;
+    for (;;) {
+        archive_entry *entry = nullptr;
+        const int r = archive_read_next_header(reader.get(), &entry);
+        if (r == ARCHIVE_EOF)
+            return TENVO_OK;
+        if (r == ARCHIVE_RETRY && ++retries < kMaxRetries)
+            continue;
+        if (r == ARCHIVE_FATAL || r == ARCHIVE_RETRY) {
+            message = errorOf(reader.get(), "damaged archive headers");
+            return archiveFailure(reader.get(), true);
+        }
+        retries = 0;
+
+        EntryInfo info = describeEntry(entry, unicodeNames);
+        const std::size_t entryIndex = index++;
+        if (lzhNames)
+            lzhNames->apply(entryIndex, info);
+        const Rar5FileHeader *checked = nullptr;
+        if (format == LibarchiveFormat::Rar5) {
+            checked = rar5Header(rar5, entryIndex, info);
+            if (checked && checked->encrypted)
+                info.encrypted = true;
+        }
+        if (r == ARCHIVE_FAILED) {
+            // The header is unusable but the archive goes on: report the entry
+            // as damaged without giving it any data (a folder carries no data).
+            info.kind = EntryKind::Directory;
+            if (info.rawName.empty())
+                info.rawName = "(unnamed entry)";
+            sink.beginEntry(info);
+            sink.endEntry(TENVO_ERR_DAMAGED, errorOf(reader.get(), "damaged entry header"));
+            continue;
+        }
+
+        std::string entryMessage;
+        TenvoResult outcome = TENVO_OK;
+        bool fatal = false;
+        if (sink.beginEntry(info))
+            outcome = streamData(reader.get(), entry, sink, entryMessage, fatal, checked);
+        sink.endEntry(outcome, entryMessage);
+        if (fatal) {
+            message = entryMessage;
+            return outcome;
+        }
+    }
+}
+
+bool checkWithLibarchive(LibarchiveFormat format, const std::string &archivePath)
+{
+    ScopedUtf8Locale utf8;
+    TenvoResult cause = TENVO_OK;
+    std::string message;
+    ArchiveReader reader = openReader(format, archivePath, cause, message);
+    if (!reader)
+        return false;
+    for (;;) {
+        archive_entry *entry = nullptr;
+        const int r = archive_read_next_header(reader.get(), &entry);
+        if (r == ARCHIVE_EOF)
+            return true;
+        if (r < ARCHIVE_WARN)
+            return false;
+        // A 7z archive keeps all its headers in one block, read in full with
+        // the first entry; walking on would decode the data to skip it.
+        if (format == LibarchiveFormat::SevenZip)
+            return true;
+    }
+}
+
+} // namespace tenvo::engine

@@ -1,0 +1,26 @@
+// The formats the engine reads through libarchive: ZIP, 7z, RAR 5 and LZH.
+#pragma once
+
+#include "entrysink.h"
+
+#include <string>
+
+namespace tenvo::engine {
+
+// Only the one reader named here is enabled for an archive.
+enum class LibarchiveFormat { Zip, SevenZip, Rar5, Lha };
+
+// Walks every entry of the archive and streams its data into the sink (see
+// DecodeFunction). Names are the stored bytes where the format stores bytes
+// (ZIP without the UTF-8 flag, LZH) and UTF-8 where it stores Unicode,
+// whatever the process locale is. Truncation, CRC and other data errors give
+// TENVO_ERR_DAMAGED, encryption TENVO_ERR_ENCRYPTED; the message is
+// libarchive's.
+TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &archivePath,
+                                 EntrySink &sink, std::string &message);
+
+// True when every header of the archive reads cleanly as the given format
+// (data is skipped, not checked). Never writes anything.
+bool checkWithLibarchive(LibarchiveFormat format, const std::string &archivePath);
+
+} // namespace tenvo::engine

@@ -1,0 +1,62 @@
+// Turns stored entry names into safe relative paths and texts for messages.
+#pragma once
+
+#include "result.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tenvo::engine {
+
+// Limits on one extracted path, measured on the decoded (UTF-8) name.
+inline constexpr std::size_t kMaxComponentBytes = 255;
+inline constexpr std::size_t kMaxPathBytes = 4095;
+inline constexpr std::size_t kMaxPathDepth = 512;
+
+// True when text is well-formed UTF-8 (no overlong forms, surrogates or NUL).
+bool isValidUtf8(std::string_view text);
+
+// Decodes stored names into UTF-8. Valid UTF-8 stays as it is; otherwise the
+// name is read as CP932 (Shift_JIS as Windows writes it), unless the archive
+// marked it as UTF-8. Bytes that decode in neither become "%XX". Never fails.
+// Holds one iconv handle, so one decoder serves a whole archive.
+class NameDecoder {
+public:
+    NameDecoder();
+    ~NameDecoder();
+    NameDecoder(const NameDecoder &) = delete;
+    NameDecoder &operator=(const NameDecoder &) = delete;
+
+    std::string decode(std::string_view raw, bool markedUtf8);
+
+private:
+    std::string decodeCp932(std::string_view raw);
+    void *m_cp932; // iconv_t, (void*)-1 when glibc lacks CP932
+};
+
+// Splits a decoded entry name on "/" and "\" into components, dropping empty
+// and "." ones. Refuses (TENVO_ERR_UNSAFE, with the reason) an absolute name,
+// a drive prefix such as "C:", any ".." component, a component over 255
+// bytes, more than 512 levels or over 4095 bytes in all. An empty result is
+// not refused here: it names the destination itself.
+TenvoResult splitEntryPath(std::string_view decoded, std::vector<std::string> &components,
+                           std::string &reason);
+
+// Checks a decoded symbolic-link target for a link lying linkDepth folders
+// below the destination. Accepts only relative targets that, resolved
+// lexically from the link's folder, never climb above the destination. On
+// success normalised holds the folded target ("../" only at its start,
+// separators "/"), which keeps the same meaning on disk.
+TenvoResult checkLinkTarget(std::string_view decoded, std::size_t linkDepth,
+                            std::string &normalised, std::string &reason);
+
+// The text with control characters (C0, DEL, C1) and bidirectional
+// overrides escaped ("\n", "\x1b", "\u202e"), fit to put in a message.
+std::string escapeForMessage(std::string_view text);
+
+// Copies message into the caller's buffer when there is one (output != NULL
+// and size > 0): truncated at a UTF-8 character boundary, always NUL-ended.
+void copyToOutput(std::string_view message, char *output, unsigned int size);
+
+} // namespace tenvo::engine

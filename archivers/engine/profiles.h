@@ -1,0 +1,19 @@
+// What each of the five archiver libraries accepts: formats and switches.
+#pragma once
+
+#include "archiver.h"
+
+namespace tenvo::engine {
+
+// unlha32: LZH; "x" restores folders, "e" flattens.
+const LibraryProfile &unlhaProfile();
+// cab32: CAB; "-x" restores folders, "-x -j" flattens.
+const LibraryProfile &cabProfile();
+// unzip32: ZIP; "-x" restores folders, "-x -j" flattens.
+const LibraryProfile &unzipProfile();
+// 7-zip32: ZIP and 7z; "x" restores folders, "e" flattens.
+const LibraryProfile &sevenZipProfile();
+// unrar32: RAR 4 and RAR 5; "-x" only, which always restores folders.
+const LibraryProfile &unrarProfile();
+
+} // namespace tenvo::engine

@@ -1,0 +1,542 @@
+// The engine's EntrySink: decides where each entry goes and writes it so that
+// nothing lands outside the destination folder.
+#include "safewriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tenvo::engine {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 20;
+// Folder handles kept open at once; a path is at most kMaxPathDepth deep.
+constexpr std::size_t kMaxOpenFolders = 1024;
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+std::string errorText(int error) { return std::strerror(error); }
+
+// The process umask, read without changing it (Linux 4.7 and later show it
+// in /proc), else through umask() itself.
+mode_t currentUmask()
+{
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char text[4096];
+        const ssize_t n = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (n > 0) {
+            text[n] = '\0';
+            if (const char *line = std::strstr(text, "\nUmask:"))
+                return static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8)) & 0777;
+        }
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+std::string joinComponents(const std::vector<std::string> &components, std::size_t count)
+{
+    std::string key;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0)
+            key += '/';
+        key += components[i];
+    }
+    return key;
+}
+
+std::string defaultText(TenvoResult cause)
+{
+    switch (cause) {
+    case TENVO_ERR_DAMAGED:
+        return "damaged data";
+    case TENVO_ERR_ENCRYPTED:
+        return "entry is encrypted";
+    case TENVO_ERR_UNSAFE:
+        return "entry refused";
+    case TENVO_ERR_WRITE:
+        return "cannot write";
+    case TENVO_ERR_FORMAT:
+        return "unsupported entry";
+    default:
+        return "entry failed";
+    }
+}
+
+} // namespace
+
+SafeWriter::SafeWriter(Layout layout)
+    : m_layout(layout)
+{
+}
+
+SafeWriter::~SafeWriter()
+{
+    finish();
+    if (m_root >= 0)
+        ::close(m_root);
+}
+
+TenvoResult SafeWriter::open(const std::string &destination, std::string &message)
+{
+    // The destination itself is the user's choice and may be reached through
+    // a link; only what lies below it is guarded.
+    m_root = ::open(destination.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_root < 0) {
+        const int error = errno;
+        message = "destination folder \"" + escapeForMessage(destination)
+            + "\" cannot be used: " + errorText(error);
+        return TENVO_ERR_WRITE;
+    }
+    m_umask = currentUmask();
+    m_tempPrefix = ".tenvo-" + std::to_string(::getpid()) + "-";
+    return TENVO_OK;
+}
+
+void SafeWriter::fail(TenvoResult cause, const std::string &text)
+{
+    ++m_failed;
+    if (m_result == TENVO_OK) {
+        m_result = cause;
+        m_message = text + ": " + m_shownName;
+    }
+}
+
+void SafeWriter::refuse(TenvoResult cause, const std::string &reason)
+{
+    fail(cause, cause == TENVO_ERR_UNSAFE ? "entry refused (" + reason + ")" : reason);
+    m_state = State::Refused;
+}
+
+bool SafeWriter::beginEntry(const EntryInfo &entry)
+{
+    if (m_state != State::Idle)
+        endEntry(TENVO_ERR_DAMAGED, "entry ended without its end");
+
+    const std::string name = m_names.decode(entry.rawName, entry.nameIsUtf8);
+    m_shownName = escapeForMessage(name);
+    m_mode = entry.mode;
+    m_mtime = entry.mtime;
+    m_writeErrno = 0;
+    m_buffered = 0;
+
+    if (m_root < 0) {
+        refuse(TENVO_ERR_WRITE, "no destination folder");
+        return false;
+    }
+    if (entry.encrypted) {
+        refuse(TENVO_ERR_ENCRYPTED, "entry is encrypted");
+        return false;
+    }
+    if (entry.kind == EntryKind::Other) {
+        refuse(TENVO_ERR_UNSAFE, "device, FIFO or socket");
+        return false;
+    }
+
+    std::string reason;
+    if (splitEntryPath(name, m_components, reason) != TENVO_OK) {
+        refuse(TENVO_ERR_UNSAFE, reason);
+        return false;
+    }
+    if (entry.kind == EntryKind::Directory
+        && (m_layout == Layout::Flatten || m_components.empty())) {
+        m_state = State::Ignored;
+        return false;
+    }
+    if (m_components.empty()) {
+        refuse(TENVO_ERR_UNSAFE, "no file name");
+        return false;
+    }
+    if (m_layout == Layout::Flatten)
+        m_components.erase(m_components.begin(), m_components.end() - 1);
+
+    switch (entry.kind) {
+    case EntryKind::Directory:
+        m_state = State::Directory;
+        return false;
+    case EntryKind::Symlink: {
+        const std::string target = m_names.decode(entry.linkTarget, entry.linkTargetIsUtf8);
+        if (checkLinkTarget(target, m_components.size() - 1, m_linkTarget, reason) != TENVO_OK) {
+            refuse(TENVO_ERR_UNSAFE, reason + " \"" + escapeForMessage(target) + "\"");
+            return false;
+        }
+        m_state = State::Symlink;
+        return false;
+    }
+    case EntryKind::Hardlink: {
+        const std::string target = m_names.decode(entry.linkTarget, entry.linkTargetIsUtf8);
+        if (splitEntryPath(target, m_linkSource, reason) != TENVO_OK || m_linkSource.empty()) {
+            refuse(TENVO_ERR_UNSAFE, "hard link to \"" + escapeForMessage(target) + "\"");
+            return false;
+        }
+        if (m_layout == Layout::Flatten)
+            m_linkSource.erase(m_linkSource.begin(), m_linkSource.end() - 1);
+        m_state = State::Hardlink;
+        return false;
+    }
+    default:
+        break;
+    }
+
+    TenvoResult cause = TENVO_OK;
+    m_fileFolder = folder(m_components.size() - 1, true, cause, reason);
+    if (m_fileFolder < 0) {
+        refuse(cause, reason);
+        return false;
+    }
+    if (!createTemp(m_fileFolder, m_fileFd, m_tempName)) {
+        refuse(TENVO_ERR_WRITE, "cannot create a file: " + errorText(errno));
+        return false;
+    }
+    if (!m_buffer)
+        m_buffer = std::make_unique<char[]>(kBufferSize);
+    m_state = State::File;
+    return true;
+}
+
+bool SafeWriter::entryData(const void *data, std::size_t size)
+{
+    if (m_state != State::File || m_writeErrno != 0)
+        return false;
+    auto bytes = static_cast<const char *>(data);
+    if (m_buffered == 0 && size >= kBufferSize)
+        return writeAll(bytes, size);
+    while (size > 0) {
+        const std::size_t n = std::min(size, kBufferSize - m_buffered);
+        std::memcpy(m_buffer.get() + m_buffered, bytes, n);
+        m_buffered += n;
+        bytes += n;
+        size -= n;
+        if (m_buffered == kBufferSize && !flushBuffer())
+            return false;
+    }
+    return true;
+}
+
+bool SafeWriter::flushBuffer()
+{
+    const std::size_t n = m_buffered;
+    m_buffered = 0;
+    return writeAll(m_buffer.get(), n);
+}
+
+bool SafeWriter::writeAll(const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(m_fileFd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            m_writeErrno = errno;
+            return false;
+        }
+        if (n == 0) {
+            m_writeErrno = ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void SafeWriter::endEntry(TenvoResult outcome, const std::string &message)
+{
+    const State state = m_state;
+    m_state = State::Idle;
+    if (state == State::File) {
+        finishFile(outcome, message);
+        return;
+    }
+    if (state == State::Idle || state == State::Refused)
+        return;
+    if (outcome != TENVO_OK) {
+        fail(outcome, message.empty() ? defaultText(outcome) : escapeForMessage(message));
+        return;
+    }
+    switch (state) {
+    case State::Directory:
+        finishDirectory();
+        break;
+    case State::Symlink:
+        finishSymlink();
+        break;
+    case State::Hardlink:
+        finishHardlink();
+        break;
+    default:
+        break;
+    }
+}
+
+void SafeWriter::finishFile(TenvoResult outcome, const std::string &decoderMessage)
+{
+    if (outcome != TENVO_OK) {
+        dropFile();
+        fail(outcome,
+             decoderMessage.empty() ? defaultText(outcome) : escapeForMessage(decoderMessage));
+        return;
+    }
+    if (m_buffered > 0)
+        flushBuffer();
+    if (m_writeErrno != 0) {
+        const int error = m_writeErrno;
+        dropFile();
+        fail(TENVO_ERR_WRITE, "cannot write (" + errorText(error) + ")");
+        return;
+    }
+
+    uint32_t mode = m_mode & 0777;
+    if (mode == 0)
+        mode = 0644;
+    int error = 0;
+    if (::fchmod(m_fileFd, mode & ~m_umask) != 0)
+        error = errno;
+    if (m_mtime != INT64_MIN) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(m_mtime), 0}};
+        ::futimens(m_fileFd, times);
+    }
+    if (::close(m_fileFd) != 0 && error == 0)
+        error = errno;
+    m_fileFd = -1;
+    if (error != 0) {
+        dropFile();
+        fail(TENVO_ERR_WRITE, "cannot write (" + errorText(error) + ")");
+        return;
+    }
+    if (renameIntoPlace(m_fileFolder, m_tempName))
+        ++m_written;
+    m_tempName.clear();
+}
+
+// Renames the temporary over the entry's final name in folderFd. renameat()
+// replaces a file or a link but never follows one, and cannot replace a
+// folder.
+bool SafeWriter::renameIntoPlace(int folderFd, const std::string &tempName)
+{
+    if (::renameat(folderFd, tempName.c_str(), folderFd, m_components.back().c_str()) == 0)
+        return true;
+    const int error = errno;
+    ::unlinkat(folderFd, tempName.c_str(), 0);
+    if (error == EISDIR || error == ENOTEMPTY || error == EEXIST)
+        fail(TENVO_ERR_WRITE, "a folder of that name is in the way");
+    else
+        fail(TENVO_ERR_WRITE, "cannot write (" + errorText(error) + ")");
+    return false;
+}
+
+void SafeWriter::dropFile()
+{
+    if (m_fileFd >= 0) {
+        ::close(m_fileFd);
+        m_fileFd = -1;
+    }
+    if (!m_tempName.empty()) {
+        ::unlinkat(m_fileFolder, m_tempName.c_str(), 0);
+        m_tempName.clear();
+    }
+    m_buffered = 0;
+}
+
+void SafeWriter::finishDirectory()
+{
+    TenvoResult cause = TENVO_OK;
+    std::string reason;
+    if (folder(m_components.size(), true, cause, reason) < 0) {
+        fail(cause, cause == TENVO_ERR_UNSAFE ? "entry refused (" + reason + ")" : reason);
+        return;
+    }
+    if (m_mtime != INT64_MIN)
+        m_folderTimes.emplace_back(m_components, m_mtime);
+    ++m_written;
+}
+
+void SafeWriter::finishSymlink()
+{
+    TenvoResult cause = TENVO_OK;
+    std::string reason;
+    const int folderFd = folder(m_components.size() - 1, true, cause, reason);
+    if (folderFd < 0) {
+        fail(cause, cause == TENVO_ERR_UNSAFE ? "entry refused (" + reason + ")" : reason);
+        return;
+    }
+    std::string tempName;
+    if (!makeLink(folderFd, m_linkTarget, tempName)) {
+        fail(TENVO_ERR_WRITE, "cannot create a link (" + errorText(errno) + ")");
+        return;
+    }
+    if (renameIntoPlace(folderFd, tempName))
+        ++m_written;
+}
+
+void SafeWriter::finishHardlink()
+{
+    TenvoResult cause = TENVO_OK;
+    std::string reason;
+    const int sourceFolder = walk(m_linkSource, m_linkSource.size() - 1, false, cause, reason);
+    struct stat st;
+    if (sourceFolder < 0
+        || ::fstatat(sourceFolder, m_linkSource.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0
+        || !S_ISREG(st.st_mode)) {
+        fail(TENVO_ERR_UNSAFE,
+             "entry refused (hard link to \"" + escapeForMessage(joinComponents(m_linkSource, m_linkSource.size()))
+                 + "\", which is no file inside the destination)");
+        return;
+    }
+    const int folderFd = folder(m_components.size() - 1, true, cause, reason);
+    if (folderFd < 0) {
+        fail(cause, cause == TENVO_ERR_UNSAFE ? "entry refused (" + reason + ")" : reason);
+        return;
+    }
+    std::string tempName;
+    for (int attempt = 0;; ++attempt) {
+        tempName = nextTempName();
+        if (::linkat(sourceFolder, m_linkSource.back().c_str(), folderFd, tempName.c_str(), 0) == 0)
+            break;
+        if (errno != EEXIST || attempt > 100) {
+            fail(TENVO_ERR_WRITE, "cannot create a link (" + errorText(errno) + ")");
+            return;
+        }
+    }
+    if (renameIntoPlace(folderFd, tempName)) {
+        // Renaming a name over another name of the same file does nothing.
+        ::unlinkat(folderFd, tempName.c_str(), 0);
+        ++m_written;
+    }
+}
+
+// Temporary names are ".tenvo-<pid>-<n>.tmp", so that whoever watches the
+// process can tell them (and clean them up) after a crash.
+std::string SafeWriter::nextTempName()
+{
+    return m_tempPrefix + std::to_string(++m_tempCounter) + ".tmp";
+}
+
+bool SafeWriter::createTemp(int folderFd, int &fd, std::string &tempName)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempName = nextTempName();
+        fd = ::openat(folderFd, tempName.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            return true;
+        if (errno != EEXIST)
+            break;
+    }
+    tempName.clear();
+    return false;
+}
+
+bool SafeWriter::makeLink(int folderFd, const std::string &target, std::string &tempName)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempName = nextTempName();
+        if (::symlinkat(target.c_str(), folderFd, tempName.c_str()) == 0)
+            return true;
+        if (errno != EEXIST)
+            break;
+    }
+    return false;
+}
+
+int SafeWriter::folder(std::size_t count, bool create, TenvoResult &cause, std::string &reason)
+{
+    return walk(m_components, count, create, cause, reason);
+}
+
+// Opens the folder made of the first count components, creating missing
+// ones when asked. Each step is an openat() with O_NOFOLLOW from the folder
+// before it, so no link is ever followed. Handles are cached by path: a
+// folder we opened cannot later be replaced by a file or a link, since
+// rename() never replaces a folder.
+int SafeWriter::walk(const std::vector<std::string> &components, std::size_t count, bool create,
+                     TenvoResult &cause, std::string &reason)
+{
+    if (count == 0)
+        return m_root;
+    if (m_folders.size() + count > kMaxOpenFolders)
+        closeFolders();
+
+    std::vector<std::size_t> missing; // components still to open, deepest first
+    int parent = m_root;
+    std::string key;
+    for (std::size_t n = count; n > 0; --n) {
+        const auto found = m_folders.find(joinComponents(components, n));
+        if (found != m_folders.end()) {
+            parent = found->second;
+            key = found->first;
+            break;
+        }
+        missing.push_back(n - 1);
+    }
+
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        const std::string &name = components[*it];
+        int fd = ::openat(parent, name.c_str(), kFolderFlags);
+        if (fd < 0 && errno == ENOENT && create) {
+            if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) {
+                cause = TENVO_ERR_WRITE;
+                reason = "cannot create folder \"" + escapeForMessage(joinComponents(components, *it + 1))
+                    + "\" (" + errorText(errno) + ")";
+                return -1;
+            }
+            fd = ::openat(parent, name.c_str(), kFolderFlags);
+        }
+        if (fd < 0) {
+            const int error = errno;
+            const std::string shown = escapeForMessage(joinComponents(components, *it + 1));
+            struct stat st;
+            if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+                cause = TENVO_ERR_UNSAFE;
+                reason = "symbolic link \"" + shown + "\" on the way";
+            } else if (error == ENOTDIR) {
+                cause = TENVO_ERR_WRITE;
+                reason = "a file \"" + shown + "\" is in the way";
+            } else {
+                cause = TENVO_ERR_WRITE;
+                reason = "cannot open folder \"" + shown + "\" (" + errorText(error) + ")";
+            }
+            return -1;
+        }
+        if (!key.empty())
+            key += '/';
+        key += name;
+        m_folders.emplace(key, fd);
+        parent = fd;
+    }
+    return parent;
+}
+
+void SafeWriter::closeFolders()
+{
+    for (const auto &[key, fd] : m_folders)
+        ::close(fd);
+    m_folders.clear();
+}
+
+void SafeWriter::finish()
+{
+    if (m_state != State::Idle)
+        endEntry(TENVO_ERR_DAMAGED, "the archive ended inside this entry");
+
+    for (const auto &[components, mtime] : m_folderTimes) {
+        TenvoResult cause = TENVO_OK;
+        std::string reason;
+        const int parent = walk(components, components.size() - 1, false, cause, reason);
+        if (parent < 0)
+            continue;
+        const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(mtime), 0}};
+        ::utimensat(parent, components.back().c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    m_folderTimes.clear();
+    closeFolders();
+}
+
+} // namespace tenvo::engine

@@ -1,0 +1,112 @@
+// The engine's EntrySink: decides where each entry goes and writes it so that
+// nothing lands outside the destination folder.
+#pragma once
+
+#include "entrysink.h"
+#include "namecodec.h"
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tenvo::engine {
+
+// Restore recreates the stored folders; Flatten puts every file straight
+// into the destination under the last component of its name.
+enum class Layout { Restore, Flatten };
+
+// Writes the entries of one archive under one destination folder.
+//
+// Every folder on the way is opened from the destination with O_NOFOLLOW, so
+// a symbolic link met on the way (planted before or by the same archive) is
+// never followed: the entry is refused. Files are written under a temporary
+// name and renamed over the final name only when endEntry() says TENVO_OK, so
+// a damaged entry never leaves a partial file nor destroys an existing one.
+// Permissions are the stored ones (0644 files, 0755 folders when unknown)
+// without set-user-ID, set-group-ID and sticky bits, through the umask;
+// owners are never changed. Devices, FIFOs and sockets are refused; links
+// are made only when they stay inside the destination.
+//
+// A refused entry does not stop the archive: result() keeps the first cause,
+// message() says it with the entry's name escaped.
+class SafeWriter final : public EntrySink {
+public:
+    explicit SafeWriter(Layout layout);
+    ~SafeWriter() override;
+    SafeWriter(const SafeWriter &) = delete;
+    SafeWriter &operator=(const SafeWriter &) = delete;
+
+    // Opens the destination folder, which must exist (it is never created).
+    // Returns TENVO_ERR_WRITE with a message when it is missing or no folder.
+    TenvoResult open(const std::string &destination, std::string &message);
+
+    bool beginEntry(const EntryInfo &entry) override;
+    bool entryData(const void *data, std::size_t size) override;
+    void endEntry(TenvoResult outcome, const std::string &message) override;
+
+    // Ends the archive: drops an entry left unfinished (as damaged), gives
+    // folders their stored times and closes every handle. Called by the
+    // destructor too.
+    void finish();
+
+    TenvoResult result() const { return m_result; }
+    const std::string &message() const { return m_message; }
+    std::size_t entriesWritten() const { return m_written; }
+    std::size_t entriesFailed() const { return m_failed; }
+
+private:
+    enum class State { Idle, Ignored, Refused, File, Directory, Symlink, Hardlink };
+
+    void refuse(TenvoResult cause, const std::string &reason);
+    void fail(TenvoResult cause, const std::string &text);
+    int folder(std::size_t count, bool create, TenvoResult &cause, std::string &reason);
+    int walk(const std::vector<std::string> &components, std::size_t count, bool create,
+             TenvoResult &cause, std::string &reason);
+    void closeFolders();
+    std::string nextTempName();
+    bool createTemp(int folderFd, int &fd, std::string &tempName);
+    bool makeLink(int folderFd, const std::string &target, std::string &tempName);
+    bool flushBuffer();
+    bool writeAll(const char *data, std::size_t size);
+    void finishFile(TenvoResult outcome, const std::string &decoderMessage);
+    void finishDirectory();
+    void finishSymlink();
+    void finishHardlink();
+    bool renameIntoPlace(int folderFd, const std::string &tempName);
+    void dropFile();
+
+    Layout m_layout;
+    int m_root = -1;
+    mode_t m_umask = 022;
+    NameDecoder m_names;
+    std::unordered_map<std::string, int> m_folders; // "a/b" -> O_PATH fd
+    std::vector<std::pair<std::vector<std::string>, int64_t>> m_folderTimes;
+
+    // The entry in progress.
+    State m_state = State::Idle;
+    std::string m_shownName;                // decoded, escaped for messages
+    std::vector<std::string> m_components;  // where it goes, under m_root
+    std::vector<std::string> m_linkSource;  // hard link: the existing file
+    std::string m_linkTarget;               // symbolic link: normalised target
+    uint32_t m_mode = 0;
+    int64_t m_mtime = INT64_MIN;
+    int m_fileFd = -1;
+    int m_fileFolder = -1;
+    std::string m_tempName;
+    int m_writeErrno = 0;
+
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_buffered = 0;
+    std::string m_tempPrefix;
+    unsigned m_tempCounter = 0;
+
+    TenvoResult m_result = TENVO_OK;
+    std::string m_message;
+    std::size_t m_written = 0;
+    std::size_t m_failed = 0;
+};
+
+} // namespace tenvo::engine

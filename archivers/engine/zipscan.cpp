@@ -1,0 +1,200 @@
+// Bounded reading of a ZIP file's end records and central directory.
+#include "zipscan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace tenvo::engine {
+
+namespace {
+
+constexpr std::size_t kEocdSize = 22;
+constexpr std::size_t kMaxCommentSize = 0xFFFF;
+constexpr std::size_t kZip64LocatorSize = 20;
+constexpr std::size_t kZip64EocdSize = 56;
+constexpr std::size_t kCentralFixedSize = 46;
+
+bool hasSignature(const unsigned char *p, uint8_t third, uint8_t fourth)
+{
+    return p[0] == 'P' && p[1] == 'K' && p[2] == third && p[3] == fourth;
+}
+
+// Applies the ZIP64 extended information field: each 64-bit value is present
+// only where the 32-bit field holds its all-ones marker, in a fixed order.
+void applyZip64Extra(ZipCentralEntry &entry, const unsigned char *p, std::size_t size,
+                     bool uncompressedMarked, bool compressedMarked)
+{
+    std::size_t pos = 0;
+    if (uncompressedMarked && pos + 8 <= size) {
+        entry.uncompressedSize = le64(p + pos);
+        pos += 8;
+    }
+    if (compressedMarked && pos + 8 <= size)
+        entry.compressedSize = le64(p + pos);
+}
+
+void applyExtraFields(ZipCentralEntry &entry, const unsigned char *p, std::size_t size,
+                      bool uncompressedMarked, bool compressedMarked)
+{
+    std::size_t pos = 0;
+    while (pos + 4 <= size) {
+        const uint16_t id = le16(p + pos);
+        const uint16_t length = le16(p + pos + 2);
+        pos += 4;
+        if (length > size - pos)
+            break;
+        const unsigned char *field = p + pos;
+        if (id == 0x0001) {
+            applyZip64Extra(entry, field, length, uncompressedMarked, compressedMarked);
+        } else if (id == 0x5455 && length >= 5 && (field[0] & 1)) {
+            // Extended time stamp: the modification time in UTC seconds.
+            entry.unixMtime = int64_t(int32_t(le32(field + 1)));
+        }
+        pos += length;
+    }
+}
+
+} // namespace
+
+TenvoResult ZipCentralDirectory::open(const std::string &path, std::string &message)
+{
+    m_failed = false;
+    m_message.clear();
+    m_count = 0;
+    m_offset = m_end = 0;
+    if (!m_file.open(path)) {
+        message = "cannot open the archive";
+        return TENVO_ERR_OPEN;
+    }
+    const uint64_t size = m_file.size();
+    if (size < kEocdSize) {
+        message = "not a ZIP archive";
+        return TENVO_ERR_FORMAT;
+    }
+
+    // The end record sits at the very end, followed only by a comment.
+    const std::size_t tailSize = std::size_t(std::min<uint64_t>(size, kEocdSize + kMaxCommentSize));
+    std::vector<unsigned char> tail(tailSize);
+    const uint64_t tailStart = size - tailSize;
+    if (!m_file.readAt(tailStart, tail.data(), tailSize)) {
+        message = "cannot read the archive";
+        return TENVO_ERR_OPEN;
+    }
+    std::size_t found = std::string::npos;
+    for (std::size_t i = tailSize - kEocdSize + 1; i-- > 0;) {
+        if (hasSignature(&tail[i], 5, 6) && i + kEocdSize + le16(&tail[i + 20]) <= tailSize) {
+            found = i;
+            break;
+        }
+    }
+    if (found == std::string::npos) {
+        // A file that starts like a ZIP archive but has lost its end.
+        unsigned char start[4];
+        if (m_file.readAt(0, start, sizeof(start)) && hasSignature(start, 3, 4)) {
+            message = "the archive is cut short (its central directory is missing)";
+            return TENVO_ERR_DAMAGED;
+        }
+        message = "not a ZIP archive";
+        return TENVO_ERR_FORMAT;
+    }
+    const unsigned char *eocd = &tail[found];
+    const uint64_t eocdOffset = tailStart + found;
+    const uint16_t diskNumber = le16(eocd + 4);
+    const uint16_t directoryDisk = le16(eocd + 6);
+    uint64_t directorySize = le32(eocd + 12);
+    uint64_t directoryOffset = le32(eocd + 16);
+    uint64_t limit = eocdOffset;
+    bool zip64 = false;
+
+    if (eocdOffset >= kZip64LocatorSize) {
+        unsigned char locator[kZip64LocatorSize];
+        if (m_file.readAt(eocdOffset - kZip64LocatorSize, locator, sizeof(locator))
+            && hasSignature(locator, 6, 7)) {
+            const uint64_t recordOffset = le64(locator + 8);
+            unsigned char record[kZip64EocdSize];
+            if (recordOffset <= eocdOffset - kZip64LocatorSize
+                && eocdOffset - kZip64LocatorSize - recordOffset >= kZip64EocdSize
+                && m_file.readAt(recordOffset, record, sizeof(record)) && hasSignature(record, 6, 6)) {
+                zip64 = true;
+                directorySize = le64(record + 40);
+                directoryOffset = le64(record + 48);
+                limit = recordOffset;
+            } else if (directoryOffset == 0xFFFFFFFFu || directorySize == 0xFFFFFFFFu) {
+                message = "the ZIP64 end record is damaged";
+                return TENVO_ERR_DAMAGED;
+            }
+        }
+    }
+    if (!zip64 && (diskNumber != 0 || directoryDisk != 0)) {
+        message = "the archive is split across several files";
+        return TENVO_ERR_DAMAGED;
+    }
+
+    auto directoryStartsAt = [this](uint64_t offset) {
+        unsigned char sig[4];
+        return m_file.readAt(offset, sig, sizeof(sig)) && hasSignature(sig, 1, 2);
+    };
+    const bool fits = directoryOffset <= limit && directorySize <= limit - directoryOffset;
+    if (directorySize > 0 && (!fits || !directoryStartsAt(directoryOffset))) {
+        // Self-extracting archives put a program in front and keep offsets
+        // relative to the archive; the directory still ends at the end record.
+        if (directorySize <= limit && directoryStartsAt(limit - directorySize)) {
+            directoryOffset = limit - directorySize;
+        } else {
+            message = "the central directory is damaged";
+            return TENVO_ERR_DAMAGED;
+        }
+    }
+    m_offset = directoryOffset;
+    m_end = directoryOffset + directorySize;
+    return TENVO_OK;
+}
+
+bool ZipCentralDirectory::fail(std::string message)
+{
+    m_failed = true;
+    m_message = std::move(message);
+    return false;
+}
+
+bool ZipCentralDirectory::next(ZipCentralEntry &entry)
+{
+    if (m_failed || m_offset >= m_end)
+        return false;
+    if (++m_count > kMaxEntries)
+        return fail("the central directory lists too many entries");
+    unsigned char fixed[kCentralFixedSize];
+    if (m_end - m_offset < kCentralFixedSize || !m_file.readAt(m_offset, fixed, sizeof(fixed))
+        || !hasSignature(fixed, 1, 2))
+        return fail("the central directory is damaged");
+    const uint16_t nameSize = le16(fixed + 28);
+    const uint16_t extraSize = le16(fixed + 30);
+    const uint16_t commentSize = le16(fixed + 32);
+    const uint64_t recordSize = kCentralFixedSize + uint64_t(nameSize) + extraSize + commentSize;
+    if (recordSize > m_end - m_offset)
+        return fail("the central directory is damaged");
+
+    std::vector<unsigned char> variable(std::size_t(nameSize) + extraSize);
+    if (!variable.empty() && !m_file.readAt(m_offset + kCentralFixedSize, variable.data(), variable.size()))
+        return fail("the central directory is damaged");
+
+    entry = ZipCentralEntry {};
+    entry.recordOffset = m_offset;
+    entry.hostOs = fixed[5];
+    entry.flags = le16(fixed + 8);
+    entry.method = le16(fixed + 10);
+    entry.dosTime = le16(fixed + 12);
+    entry.dosDate = le16(fixed + 14);
+    entry.crc = le32(fixed + 16);
+    entry.compressedSize = le32(fixed + 20);
+    entry.uncompressedSize = le32(fixed + 24);
+    entry.externalAttributes = le32(fixed + 38);
+    entry.name.assign(reinterpret_cast<const char *>(variable.data()), nameSize);
+    applyExtraFields(entry, variable.data() + nameSize, extraSize,
+                     entry.uncompressedSize == 0xFFFFFFFFu, entry.compressedSize == 0xFFFFFFFFu);
+    m_offset += recordSize;
+    return true;
+}
+
+} // namespace tenvo::engine

@@ -1,0 +1,69 @@
+// A bounded reader of a ZIP file's end records and central directory.
+#pragma once
+
+// Used to route Deflate64 archives to unarr and to give unarr's entries their
+// stored names, kinds and permissions.
+
+#include "decoderutil.h"
+#include "result.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tenvo::engine {
+
+enum : uint16_t {
+    kZipFlagEncrypted = 0x0001,
+    kZipFlagStrongEncryption = 0x0040,
+    kZipFlagUtf8 = 0x0800,
+};
+
+enum : uint16_t { kZipMethodDeflate64 = 9 };
+enum : uint8_t { kZipHostUnix = 3 };
+
+// One central directory record.
+struct ZipCentralEntry {
+    uint64_t recordOffset = 0; // where unarr's entry offset points
+    uint8_t hostOs = 0;        // high byte of "version made by"
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    uint16_t dosTime = 0;
+    uint16_t dosDate = 0;
+    uint32_t crc = 0;
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+    uint32_t externalAttributes = 0;
+    std::string name;               // raw bytes as stored
+    int64_t unixMtime = INT64_MIN;  // from the extended time stamp field, when present
+};
+
+// Walks the central directory one record at a time. The walk never reads
+// outside the file, stops at the directory's declared end and gives up after
+// kMaxEntries records, so hostile input costs bounded time and memory.
+class ZipCentralDirectory {
+public:
+    static constexpr uint64_t kMaxEntries = 1u << 20;
+
+    // Opens the file and finds its central directory through the
+    // end-of-central-directory record (and the ZIP64 one when present).
+    // Returns TENVO_OK, or TENVO_ERR_OPEN / _FORMAT / _DAMAGED with a message.
+    TenvoResult open(const std::string &path, std::string &message);
+
+    // Reads the next record. False at the end of the directory or on
+    // damage; failed() then tells the two apart.
+    bool next(ZipCentralEntry &entry);
+    bool failed() const { return m_failed; }
+    const std::string &message() const { return m_message; }
+
+private:
+    bool fail(std::string message);
+
+    FileReader m_file;
+    uint64_t m_offset = 0;
+    uint64_t m_end = 0;
+    uint64_t m_count = 0;
+    bool m_failed = false;
+    std::string m_message;
+};
+
+} // namespace tenvo::engine

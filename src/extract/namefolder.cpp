@@ -1,0 +1,110 @@
+// The folder of its own that each archive of a run can be extracted into.
+#include "namefolder.h"
+
+#include "pathtext.h"
+#include "userdialogs.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// What the user reads.
+const QString folderWord = QStringLiteral("フォルダ ");
+const QString alreadyExists = QStringLiteral(" は既に存在しています。");
+const QString useAnotherName = QStringLiteral("別の名前でフォルダを作成してください");
+const QString renamePrompt = QStringLiteral("変更するフォルダ名を入力してください");
+const QString renameTitle = QStringLiteral("フォルダ名の変更");
+const QString cannotCreate = QStringLiteral(" を作成できません。");
+const QString slashInName = QStringLiteral("フォルダ名に「/」は使えません");
+const QString badCharacterInName = QStringLiteral("フォルダ名に使えない文字が含まれています");
+const QString missingParent = QStringLiteral("親フォルダがありません");
+const QString fileInTheWay = QStringLiteral("同じ名前のファイルがあります");
+const QString folderAppeared = QStringLiteral("同じ名前のフォルダが既にあります");
+const QString noPermission = QStringLiteral("書き込む権限がありません");
+const QString nameTooLong = QStringLiteral("名前が長すぎます");
+const QString diskFull = QStringLiteral("ディスクに空きがありません");
+
+void reportFailure(QWidget *owner, const QString &path, const QString &cause)
+{
+    userDialogs().exclamation(owner, folderWord + displayPath(path) + cannotCreate + u'\n' + cause);
+}
+
+QString causeOf(int error, const QString &path)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return missingParent;
+    case EEXIST:
+        return QFileInfo(path).isDir() ? folderAppeared : fileInTheWay;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return noPermission;
+    case ENAMETOOLONG:
+        return nameTooLong;
+    case ENOSPC:
+    case EDQUOT:
+        return diskFull;
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+} // namespace
+
+QString nameFolderPath(const QString &extractFolder, const QString &archivePath)
+{
+    const qsizetype slash = archivePath.lastIndexOf(u'/');
+    const qsizetype dot = archivePath.lastIndexOf(u'.');
+    QString name = archivePath.mid(slash + 1, dot - slash - 1);
+    // A dot only in a folder name, or a file name such as ".zip", leaves no
+    // name between the two; the archive's whole file name serves instead.
+    if (dot < slash || name.isEmpty())
+        name = archivePath.mid(slash + 1);
+    return extractFolder + name + u'/';
+}
+
+bool folderExists(const QString &path)
+{
+    return QFileInfo(path).isDir();
+}
+
+bool createNameFolder(QString &path, QWidget *owner)
+{
+    UserDialogs &dialogs = userDialogs();
+    while (folderExists(path)) {
+        dialogs.exclamation(owner, folderWord + displayPath(path) + alreadyExists + u'\n' + useAnotherName);
+        if (path.endsWith(u'/'))
+            path.chop(1);
+        const qsizetype slash = path.lastIndexOf(u'/');
+        const QString current = path.mid(slash + 1);
+        QString answer = dialogs.inputBox(owner, renamePrompt, renameTitle, current);
+        if (answer.isEmpty())
+            answer = current;
+        path = path.left(slash + 1) + answer + u'/';
+        // The answer names one folder beside the others; a "/" would lead
+        // elsewhere and a NUL would cut the name short on its way to the
+        // file system.
+        if (answer.contains(u'/')) {
+            reportFailure(owner, path, slashInName);
+            return false;
+        }
+        if (answer.contains(QChar(u'\0'))) {
+            reportFailure(owner, path, badCharacterInName);
+            return false;
+        }
+    }
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0) {
+        const int error = errno;
+        reportFailure(owner, path, causeOf(error, path));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,24 @@
+// The folder of its own that each archive of a run can be extracted into.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The name-folder path of an archive: extractFolder (which ends in "/"), the
+// archive's file name without its last extension, and "/". a.tar.lzh gives
+// "a.tar"; a file name with no "." in it, or with nothing before its only
+// ".", gives the whole file name.
+QString nameFolderPath(const QString &extractFolder, const QString &archivePath);
+
+// True when a folder (not a file) exists at path; a trailing "/" is allowed.
+bool folderExists(const QString &path);
+
+// Creates the folder path (which ends in "/"). While a folder of that name
+// exists, warns the user and asks for another name through the dialog seam,
+// owned by owner; Cancel or an empty answer keep the name, so the question
+// comes again. On success path names the folder that was created and the
+// result is true. A folder that cannot be created (a name holding "/", a
+// missing parent, a file in the way, no permission) is reported to the user
+// with its path and the cause; the result is then false and nothing is made.
+bool createNameFolder(QString &path, QWidget *owner = nullptr);

@@ -1,0 +1,55 @@
+// The progress window of an extraction run.
+#pragma once
+
+#include "extractrun.h"
+
+#include <QDialog>
+
+class ProgressBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+
+// Shows the run (src/extract/extractrun.h) that its timer drives: the status
+// text, the bar and, after the run, an enabled close button. Creating the
+// window loads it: the run starts from its preparing state. While the run is
+// going the window cannot be closed, neither by its close box nor by Escape.
+class frmProgress : public QDialog, private ProgressView
+{
+    Q_OBJECT
+
+public:
+    explicit frmProgress(QWidget *parent = nullptr);
+
+    // The destination of the run; a "/" is appended when missing.
+    void setExtractFolder(const QString &folder);
+    // One tick of the run; the timer calls it every 10 ms.
+    void timerExtract_Timer();
+    // Closes the window; the button is enabled only after the run.
+    void cmdClose_Click();
+
+    const ExtractRun &run() const { return m_run; }
+
+    QLabel *lblMessage;
+    ProgressBox *picProgress;
+    QPushButton *cmdClose;
+    QTimer *timerExtract;
+
+public slots:
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void setMessage(const QString &text) override;
+    int progressBoxWidth() const override;
+    void drawProgressBar(int width) override;
+    void repaintWindow() override;
+    void stopTimer() override;
+    void enableClose() override;
+    void closeWindow() override;
+    QWidget *dialogOwner() override;
+
+    ExtractRun m_run;
+};

@@ -1,0 +1,70 @@
+// Start-up and shut-down of the program.
+#include "startup.h"
+
+#include "clsarchive.h"
+#include "clsfolderblowserdialog.h"
+#include "clsinictrl.h"
+#include "clslistctrl.h"
+#include "frmmain.h"
+#include "globals.h"
+#include "module1.h"
+#include "windowplacement.h"
+
+#include <QPointer>
+
+namespace {
+QPointer<frmMain> theMainWindow;
+}
+
+frmMain *mainWindow()
+{
+    return theMainWindow.data();
+}
+
+void Main(const QString &appPath)
+{
+    auto *window = new frmMain;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    theMainWindow = window;
+
+    gListCtrl = new clsListCtrl;
+    gListCtrl->setList(window->list);
+
+    gFolderDialog = new clsFolderBlowserDialog;
+
+    gArchive = new clsArchive;
+    gArchive->setLibraryFolder(appPath);
+    for (const SupportType &row : registrationRows())
+        gArchive->addSupportType(row);
+
+    gIniCtrl = new clsINICtrl;
+    gIniCtrl->setFile(settingsFilePath(appPath));
+
+    loadWindowPosition(window);
+
+    QList<SupportType> types;
+    gArchive->getSupportTypes(types);
+    window->cmdlg.Filter = buildFilter(types);
+
+    window->show();
+}
+
+void Main()
+{
+    Main(getAppPath());
+}
+
+void endApplication()
+{
+    if (theMainWindow)
+        saveWindowPosition(theMainWindow);
+
+    delete gListCtrl;
+    gListCtrl = nullptr;
+    delete gFolderDialog;
+    gFolderDialog = nullptr;
+    delete gArchive;
+    gArchive = nullptr;
+    delete gIniCtrl;
+    gIniCtrl = nullptr;
+}

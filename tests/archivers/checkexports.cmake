@@ -1,0 +1,23 @@
+# Fails unless LIBRARY's dynamic symbol table defines exactly three calls:
+# <Prefix>GetVersion, <Prefix>CheckArchive and <Prefix>.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(names)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+list(LENGTH names count)
+if(NOT count EQUAL 3)
+  message(FATAL_ERROR "${LIBRARY} exports ${count} symbols, not 3: ${names}")
+endif()
+list(GET names 0 command)
+if(NOT names STREQUAL "${command};${command}CheckArchive;${command}GetVersion")
+  message(FATAL_ERROR "${LIBRARY} exports ${names}")
+endif()
+message(STATUS "${LIBRARY} exports ${names}")

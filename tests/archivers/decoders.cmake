@@ -1,0 +1,8 @@
+# Tests of the unarr and libmspack decoders.
+foreach(test tst_rar4decoder tst_zipdeflate64 tst_cabdecoder)
+  add_executable(${test}
+      ${CMAKE_CURRENT_LIST_DIR}/${test}.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/decoderrecorder.h)
+  target_link_libraries(${test} PRIVATE tenvo_engine tenvo_testsupport Qt6::Test)
+  add_test(NAME ${test} COMMAND ${test})
+endforeach()

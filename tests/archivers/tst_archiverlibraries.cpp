@@ -1,0 +1,367 @@
+// All five archiver libraries, loaded with dlopen from the program folder,
+// extracting LZH, RAR 5, RAR 4 and CAB fixtures with the command lines the
+// program sends.
+#include "archivemaker.h"
+#include "lzhwriter.h"
+#include "rar4writer.h"
+#include "rar5writer.h"
+#include "result.h"
+
+#include <QtTest>
+
+#include <clocale>
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+using namespace tenvo::fixture;
+
+namespace {
+
+using CheckCall = int (*)(const char *, int);
+using CommandCall = int (*)(void *, const char *, char *, unsigned int);
+
+struct Library {
+    CheckCall check = nullptr;
+    CommandCall command = nullptr;
+};
+
+QString md5(const QByteArray &data)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+}
+
+// Files under folder, not following links: "a/", "a -> target", "a = <md5>".
+QStringList tree(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString shown = QDir(folder).relativeFilePath(path);
+        const QFileInfo info(path);
+        if (info.isSymLink()) {
+            out << shown + " -> " + QFile::decodeName(QFile::encodeName(info.symLinkTarget()).split('/').last());
+        } else if (info.isDir()) {
+            out << shown + "/";
+        } else {
+            QFile f(path);
+            f.open(QIODevice::ReadOnly);
+            out << shown + " = " + md5(f.readAll());
+        }
+    }
+    out.sort();
+    return out;
+}
+
+QByteArray commandLine(const QByteArray &switchText, const QString &archive, const QString &destination)
+{
+    auto quoted = [](const QString &path) {
+        return '"' + path.toUtf8().replace("\"", "\"\"") + '"';
+    };
+    return switchText + quoted(archive) + ' ' + quoted(destination);
+}
+
+// The fixture bytes for a format name used in the tables below.
+std::string makeFixture(const QByteArray &format, const FixtureEntries &entries, std::string &error)
+{
+    if (format.startsWith("lzh")) {
+        LzhOptions options;
+        options.level = format.at(3) - '0';
+        if (format.endsWith("-crc"))
+            options.badDataCrcEntry = 0;
+        if (format.endsWith("-cut"))
+            options.truncateInLastData = true;
+        if (format.endsWith("-unix"))
+            options.os = 'U';
+        return makeLzh(entries, options, &error);
+    }
+    if (format.startsWith("rar5")) {
+        Rar5Options options;
+        if (format.endsWith("-crc"))
+            options.badDataCrcEntry = 0;
+        if (format.endsWith("-encrypted"))
+            options.encryptedEntry = 0;
+        if (format.endsWith("-headers"))
+            options.encryptHeaders = true;
+        if (format.endsWith("-cut"))
+            options.truncateInLastData = true;
+        return makeRar5(entries, options, &error);
+    }
+    if (format.startsWith("zip")) {
+        ZipOptions options;
+        if (format.endsWith("-encrypted"))
+            options.password = "secret";
+        if (format.endsWith("-crc"))
+            options.corruptFirstData = true;
+        return makeZip(entries, options, &error);
+    }
+    if (format == "rar4")
+        return makeRar4(entries, {}, &error);
+    if (format == "cab")
+        return makeCab(entries, {}, &error);
+    error = "unknown fixture format";
+    return {};
+}
+
+} // namespace
+
+class TestArchiverLibraries : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void extract_data();
+    void extract();
+    void damaged_data();
+    void damaged();
+    void lzhNamesAnyLocale_data();
+    void lzhNamesAnyLocale();
+    void check_data();
+    void check();
+
+private:
+    int run(const QByteArray &library, const QByteArray &switchText, const QString &archive,
+            const QString &destination, QByteArray *message = nullptr);
+    QString write(const QByteArray &format, const FixtureEntries &entries);
+
+    QTemporaryDir m_work;
+    QHash<QByteArray, Library> m_libraries;
+    int m_counter = 0;
+};
+
+void TestArchiverLibraries::initTestCase()
+{
+    QVERIFY(m_work.isValid());
+    ::umask(022);
+    const QList<QPair<QByteArray, QByteArray>> names{{"unlha32", "Unlha"}, {"cab32", "Cab"},
+                                                     {"unzip32", "UnZip"}, {"7-zip32", "SevenZip"},
+                                                     {"unrar32", "Unrar"}};
+    for (const auto &[file, prefix] : names) {
+        void *handle = dlopen(TENVO_BIN_DIR "/" + file + ".so", RTLD_NOW | RTLD_LOCAL);
+        QVERIFY2(handle, dlerror());
+        Library library;
+        library.check = reinterpret_cast<CheckCall>(dlsym(handle, prefix + "CheckArchive"));
+        library.command = reinterpret_cast<CommandCall>(dlsym(handle, prefix));
+        QVERIFY(library.check && library.command);
+        m_libraries.insert(file, library);
+    }
+}
+
+QString TestArchiverLibraries::write(const QByteArray &format, const FixtureEntries &entries)
+{
+    std::string error;
+    const std::string bytes = makeFixture(format, entries, error);
+    if (bytes.empty()) {
+        qWarning("fixture %s: %s", format.constData(), error.c_str());
+        return {};
+    }
+    const QString path = m_work.filePath(QString("fixture%1.bin").arg(++m_counter));
+    return writeFixtureFile(path, bytes) ? path : QString();
+}
+
+int TestArchiverLibraries::run(const QByteArray &library, const QByteArray &switchText,
+                               const QString &archive, const QString &destination,
+                               QByteArray *message)
+{
+    char output[1024] = {};
+    const int result = m_libraries.value(library).command(
+        nullptr, commandLine(switchText, archive, destination).constData(), output, sizeof output);
+    if (message)
+        *message = output;
+    return result;
+}
+
+void TestArchiverLibraries::extract_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("switchText");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QByteArray>("destinationTail");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList restored{"docs/", "docs/a.txt = " + md5("alpha"),
+                               "docs/sub/", "docs/sub/b.bin = " + md5("beta"),
+                               "top.txt = " + md5("top")};
+    const QStringList flattened{"a.txt = " + md5("alpha"), "b.bin = " + md5("beta"),
+                                "top.txt = " + md5("top")};
+    const QStringList cp932{QStringLiteral("表ソ能/"), QStringLiteral("表ソ能/ソ.txt = ") + md5("so"),
+                            QStringLiteral("能.txt = ") + md5("no")};
+
+    for (const char *level : {"lzh0", "lzh1", "lzh2"}) {
+        QTest::addRow("unlha32, %s, restore", level)
+            << QByteArray("unlha32") << QByteArray("x ") << QByteArray(level) << QByteArray("/")
+            << restored;
+        QTest::addRow("unlha32, %s, flatten", level)
+            << QByteArray("unlha32") << QByteArray("e ") << QByteArray(level) << QByteArray("/")
+            << flattened;
+        QTest::addRow("unlha32, %s, CP932 names ending in 0x5C", level)
+            << QByteArray("unlha32") << QByteArray("x ") << QByteArray(level) + "-cp932"
+            << QByteArray("/") << cp932;
+    }
+    QTest::newRow("unrar32, RAR 5, destination with the extra separator")
+        << QByteArray("unrar32") << QByteArray("-x ") << QByteArray("rar5") << QByteArray("//")
+        << restored;
+    QTest::newRow("unrar32, RAR 4, destination with the extra separator")
+        << QByteArray("unrar32") << QByteArray("-x ") << QByteArray("rar4") << QByteArray("//")
+        << restored;
+    QTest::newRow("cab32, CAB, restore")
+        << QByteArray("cab32") << QByteArray("-x ") << QByteArray("cab") << QByteArray("/")
+        << QStringList{"docs/", "docs/a.txt = " + md5("alpha"), "docs/sub/",
+                       "docs/sub/b.bin = " + md5("beta"), "top.txt = " + md5("top")};
+    QTest::newRow("cab32, CAB, flatten")
+        << QByteArray("cab32") << QByteArray("-x -j ") << QByteArray("cab") << QByteArray("/")
+        << flattened;
+}
+
+void TestArchiverLibraries::extract()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, switchText);
+    QFETCH(QByteArray, format);
+    QFETCH(QByteArray, destinationTail);
+    QFETCH(QStringList, expected);
+
+    if (format == "cab" && !gcabAvailable())
+        QSKIP("gcab is not installed");
+    FixtureEntries entries;
+    if (format.endsWith("-cp932")) {
+        format.chop(6);
+        entries = {FixtureEntry::directory("\x95\x5c\x83\x5c\x94\x5c/"),
+                   FixtureEntry::file("\x95\x5c\x83\x5c\x94\x5c/\x83\x5c.txt", "so"),
+                   FixtureEntry::file("\x94\x5c.txt", "no")};
+    } else {
+        entries = {FixtureEntry::directory("docs/"), FixtureEntry::file("docs/a.txt", "alpha"),
+                   FixtureEntry::file("docs/sub/b.bin", "beta"),
+                   FixtureEntry::file("top.txt", "top")};
+        if (format == "cab")
+            entries.erase(entries.begin()); // CAB stores no folders
+    }
+    const QString archive = write(format, entries);
+    QVERIFY(!archive.isEmpty());
+
+    QTemporaryDir destination;
+    QByteArray message;
+    QCOMPARE(run(library, switchText, archive, destination.path() + destinationTail, &message), 0);
+    expected.sort();
+    QCOMPARE(tree(destination.path()), expected);
+}
+
+void TestArchiverLibraries::damaged_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<int>("result");
+
+    QTest::newRow("LZH level 2, data CRC wrong") << QByteArray("unlha32") << QByteArray("lzh2-crc")
+                                                 << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("LZH level 0, data CRC wrong") << QByteArray("unlha32") << QByteArray("lzh0-crc")
+                                                 << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("LZH level 1, data CRC wrong") << QByteArray("unlha32") << QByteArray("lzh1-crc")
+                                                 << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("LZH level 2, cut in the data") << QByteArray("unlha32") << QByteArray("lzh2-cut")
+                                                  << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("LZH level 0, cut in the data") << QByteArray("unlha32") << QByteArray("lzh0-cut")
+                                                  << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("RAR 5, data CRC wrong") << QByteArray("unrar32") << QByteArray("rar5-crc")
+                                           << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("RAR 5, cut in the data") << QByteArray("unrar32") << QByteArray("rar5-cut")
+                                            << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("ZIP, encrypted entry") << QByteArray("unzip32") << QByteArray("zip-encrypted")
+                                          << int(TENVO_ERR_ENCRYPTED);
+    QTest::newRow("ZIP, data CRC wrong") << QByteArray("unzip32") << QByteArray("zip-crc")
+                                         << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("RAR 5, encrypted headers") << QByteArray("unrar32")
+                                              << QByteArray("rar5-headers")
+                                              << int(TENVO_ERR_ENCRYPTED);
+    QTest::newRow("RAR 5, encrypted entry") << QByteArray("unrar32")
+                                            << QByteArray("rar5-encrypted")
+                                            << int(TENVO_ERR_ENCRYPTED);
+}
+
+void TestArchiverLibraries::damaged()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, format);
+    QFETCH(int, result);
+
+    const QString archive = write(format, {FixtureEntry::file("victim.txt", QByteArray(5000, 'v').toStdString())});
+    QVERIFY(!archive.isEmpty());
+    QTemporaryDir destination;
+    QFile old(destination.filePath("victim.txt"));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+
+    QByteArray message;
+    const QByteArray switchText = library == "unlha32" ? "x " : "-x ";
+    const int got = run(library, switchText, archive, destination.path(), &message);
+    QVERIFY2(got == result, message.constData());
+    QCOMPARE(tree(destination.path()), QStringList{"victim.txt = " + md5("old")});
+}
+
+void TestArchiverLibraries::lzhNamesAnyLocale_data()
+{
+    QTest::addColumn<QByteArray>("processLocale");
+    QTest::newRow("C locale") << QByteArray("C");
+    QTest::newRow("UTF-8 locale") << QByteArray("C.UTF-8");
+}
+
+void TestArchiverLibraries::lzhNamesAnyLocale()
+{
+    QFETCH(QByteArray, processLocale);
+
+    // Level 0 keeps the whole path in the name with "\" between folders.
+    const QString archive = write("lzh0", {FixtureEntry::file("\x95\x5c/\x83\x5c\x94\x5c.txt", "x"),
+                                           FixtureEntry::file("plain.txt", "p")});
+    QVERIFY(!archive.isEmpty());
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    QVERIFY(std::setlocale(LC_ALL, processLocale.constData()));
+    QTemporaryDir destination;
+    const int result = run("unlha32", "x ", archive, destination.path());
+    std::setlocale(LC_ALL, previous.c_str());
+    QCOMPARE(result, 0);
+    QCOMPARE(tree(destination.path()),
+             QStringList({"plain.txt = " + md5("p"), QStringLiteral("表/"),
+                          QStringLiteral("表/ソ能.txt = ") + md5("x")}));
+}
+
+void TestArchiverLibraries::check_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("unlha32 accepts LZH level 0") << QByteArray("unlha32") << QByteArray("lzh0") << true;
+    QTest::newRow("unlha32 accepts LZH level 2") << QByteArray("unlha32") << QByteArray("lzh2") << true;
+    QTest::newRow("unlha32 accepts LZH with CP932 names") << QByteArray("unlha32")
+                                                          << QByteArray("lzh0-cp932") << true;
+    QTest::newRow("unlha32 refuses a cut LZH") << QByteArray("unlha32") << QByteArray("lzh2-cut")
+                                               << false;
+    QTest::newRow("unrar32 accepts RAR 5") << QByteArray("unrar32") << QByteArray("rar5") << true;
+    QTest::newRow("unrar32 accepts RAR 4") << QByteArray("unrar32") << QByteArray("rar4") << true;
+    QTest::newRow("unzip32 refuses RAR 5") << QByteArray("unzip32") << QByteArray("rar5") << false;
+    QTest::newRow("7-zip32 refuses LZH") << QByteArray("7-zip32") << QByteArray("lzh2") << false;
+    QTest::newRow("cab32 refuses LZH") << QByteArray("cab32") << QByteArray("lzh2") << false;
+}
+
+void TestArchiverLibraries::check()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, format);
+    QFETCH(bool, accepted);
+
+    FixtureEntries entries{FixtureEntry::file("a.txt", std::string(3000, 'a')),
+                           FixtureEntry::file("b.txt", "b")};
+    if (format.endsWith("-cp932")) {
+        format.chop(6);
+        entries = {FixtureEntry::file("\x95\x5c\x83\x5c.txt", "x")};
+    }
+    const QString archive = write(format, entries);
+    QVERIFY(!archive.isEmpty());
+    QCOMPARE(m_libraries.value(library).check(QFile::encodeName(archive).constData(), 0) != 0,
+             accepted);
+}
+
+QTEST_GUILESS_MAIN(TestArchiverLibraries)
+#include "tst_archiverlibraries.moc"

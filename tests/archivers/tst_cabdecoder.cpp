@@ -1,0 +1,498 @@
+// Tests of the cabinet decoder and check (libmspack underneath).
+#include "archivemaker.h"
+#include "decoderrecorder.h"
+#include "decoders.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tenvo;
+using engine::EntryKind;
+using fixture::FixtureEntry;
+using test::DecoderRecorder;
+using test::patternBytes;
+
+namespace {
+
+struct SourceFile {
+    QString path;      // relative, '/' between folders, as given to gcab
+    std::string name;  // as the cabinet stores it
+    std::string data;
+};
+
+// Files for gcab; the last one fills the cabinet's last data block alone.
+std::vector<SourceFile> sourceFiles()
+{
+    std::string text;
+    while (text.size() < 50000)
+        text += "Every line of this text repeats, so MS-ZIP has work to do.\n";
+    return {
+        {QStringLiteral("top.txt"), "top.txt", "top level\n"},
+        {QStringLiteral("sub/inner.bin"), "sub\\inner.bin", patternBytes(200000, 21)},
+        {QStringLiteral("sub/deeper/empty.txt"), "sub\\deeper\\empty.txt", ""},
+        {QStringLiteral("sub/deeper/text.txt"), "sub\\deeper\\text.txt", text},
+    };
+}
+
+QString gcabProgram() { return QStandardPaths::findExecutable(QStringLiteral("gcab")); }
+
+// Lays the files out under dir/src and runs gcab there. Empty on failure.
+QString makeGcabCabinet(const QTemporaryDir &dir, bool mszip)
+{
+    const QString src = dir.filePath(QStringLiteral("src"));
+    QStringList arguments {QStringLiteral("-c")};
+    if (mszip)
+        arguments << QStringLiteral("-z");
+    const QString cab = dir.filePath(QStringLiteral("made.cab"));
+    arguments << cab;
+    for (const SourceFile &file : sourceFiles()) {
+        const QString path = src + u'/' + file.path;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly)
+            || out.write(file.data.data(), qint64(file.data.size())) != qint64(file.data.size()))
+            return {};
+        // Flushed first, or closing the file would set the time again.
+        if (!out.flush()
+            || !out.setFileTime(QDateTime::fromSecsSinceEpoch(FixtureEntry::defaultMtime),
+                                QFileDevice::FileModificationTime))
+            return {};
+        arguments << file.path;
+    }
+    QProcess gcab;
+    gcab.setWorkingDirectory(src);
+    gcab.start(gcabProgram(), arguments);
+    if (!gcab.waitForFinished(-1) || gcab.exitStatus() != QProcess::NormalExit || gcab.exitCode() != 0)
+        return {};
+    return cab;
+}
+
+std::string readAll(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll().toStdString();
+}
+
+uint16_t getU16(const std::string &s, std::size_t at)
+{
+    return uint16_t(uint8_t(s[at]) | uint8_t(s[at + 1]) << 8);
+}
+
+uint32_t getU32(const std::string &s, std::size_t at)
+{
+    return getU16(s, at) | uint32_t(getU16(s, at + 2)) << 16;
+}
+
+void putU16(std::string &out, uint16_t v)
+{
+    out.push_back(char(v & 0xFF));
+    out.push_back(char(v >> 8));
+}
+
+void putU32(std::string &out, uint32_t v)
+{
+    putU16(out, uint16_t(v));
+    putU16(out, uint16_t(v >> 16));
+}
+
+// Offset of the last CFDATA block of the first folder (gcab writes one folder
+// and no reserved areas).
+std::size_t lastDataBlock(const std::string &cab)
+{
+    std::size_t at = getU32(cab, 36);
+    const uint16_t blocks = getU16(cab, 40);
+    for (uint16_t i = 1; i < blocks; ++i)
+        at += 8 + getU16(cab, at + 4);
+    return at;
+}
+
+// A cabinet written field by field, for what gcab cannot make: sets of
+// cabinets, raw and UTF-8 names, attributes. Folders are uncompressed and
+// blocks carry no checksum.
+struct CabBlock {
+    std::string data;
+    uint16_t uncompressed; // 0 marks a block that continues in the next cabinet
+};
+struct CabFolder {
+    std::vector<CabBlock> blocks;
+};
+struct CabFile {
+    std::string name;
+    uint32_t size;
+    uint32_t offset;   // in the folder's uncompressed data
+    uint16_t folder;   // index, or 0xFFFD/0xFFFE for a file split across cabinets
+    uint16_t attribs = 0x20;
+};
+struct CabSpec {
+    uint16_t index = 0;
+    std::string previous; // cabinet name, empty for none
+    std::string next;
+    std::vector<CabFolder> folders;
+    std::vector<CabFile> files;
+};
+
+// 2021-06-15 12:00:00 as MS-DOS date and time.
+constexpr uint16_t kDosDate = (41 << 9) | (6 << 5) | 15;
+constexpr uint16_t kDosTime = 12 << 11;
+
+std::string buildCabinet(const CabSpec &spec)
+{
+    std::string names;
+    uint16_t flags = 0;
+    if (!spec.previous.empty()) {
+        flags |= 0x0001;
+        names += spec.previous + '\0' + "disk" + '\0';
+    }
+    if (!spec.next.empty()) {
+        flags |= 0x0002;
+        names += spec.next + '\0' + "disk" + '\0';
+    }
+    std::string fileTable;
+    for (const CabFile &file : spec.files) {
+        putU32(fileTable, file.size);
+        putU32(fileTable, file.offset);
+        putU16(fileTable, file.folder);
+        putU16(fileTable, kDosDate);
+        putU16(fileTable, kDosTime);
+        putU16(fileTable, file.attribs);
+        fileTable += file.name + '\0';
+    }
+    const std::size_t filesAt = 36 + names.size() + 8 * spec.folders.size();
+    std::size_t dataAt = filesAt + fileTable.size();
+    std::string folderTable;
+    std::string data;
+    for (const CabFolder &folder : spec.folders) {
+        putU32(folderTable, uint32_t(dataAt + data.size()));
+        putU16(folderTable, uint16_t(folder.blocks.size()));
+        putU16(folderTable, 0); // no compression
+        for (const CabBlock &block : folder.blocks) {
+            putU32(data, 0); // no checksum
+            putU16(data, uint16_t(block.data.size()));
+            putU16(data, block.uncompressed);
+            data += block.data;
+        }
+    }
+    std::string out = "MSCF";
+    putU32(out, 0);
+    putU32(out, uint32_t(dataAt + data.size()));
+    putU32(out, 0);
+    putU32(out, uint32_t(filesAt));
+    putU32(out, 0);
+    out.push_back(3);
+    out.push_back(1);
+    putU16(out, uint16_t(spec.folders.size()));
+    putU16(out, uint16_t(spec.files.size()));
+    putU16(out, flags);
+    putU16(out, 0x1234); // set id
+    putU16(out, spec.index);
+    return out + names + folderTable + fileTable + data;
+}
+
+bool writeFile(const QString &path, const std::string &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    return fixture::writeFixtureFile(path, bytes);
+}
+
+QList<int> outcomes(const DecoderRecorder &sink)
+{
+    QList<int> out;
+    for (const auto &entry : sink.entries)
+        out << int(entry.outcome);
+    return out;
+}
+
+} // namespace
+
+class TestCabDecoder : public QObject {
+    Q_OBJECT
+
+private slots:
+    void decodesGcabCabinet_data();
+    void decodesGcabCabinet();
+    void reportsDamage_data();
+    void reportsDamage();
+    void refusalKeepsLaterFiles_data();
+    void refusalKeepsLaterFiles();
+    void namesAttributesAndTimes();
+    void cabinetSet_data();
+    void cabinetSet();
+    void check_data();
+    void check();
+};
+
+void TestCabDecoder::decodesGcabCabinet_data()
+{
+    QTest::addColumn<bool>("mszip");
+    QTest::newRow("stored folder") << false;
+    QTest::newRow("MS-ZIP folder") << true;
+}
+
+void TestCabDecoder::decodesGcabCabinet()
+{
+    QFETCH(bool, mszip);
+    if (gcabProgram().isEmpty())
+        QSKIP("gcab is not installed");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString cab = makeGcabCabinet(dir, mszip);
+    QVERIFY(!cab.isEmpty());
+
+    DecoderRecorder sink;
+    std::string message;
+    QCOMPARE(engine::decodeCab(cab.toStdString(), sink, message), TENVO_OK);
+    QVERIFY2(sink.protocolKept(), qPrintable(sink.protocolReport()));
+    const auto files = sourceFiles();
+    QCOMPARE(sink.entries.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const test::RecordedEntry &got = sink.entries[i];
+        QCOMPARE(got.info.rawName, files[i].name);
+        QVERIFY(!got.info.nameIsUtf8);
+        QCOMPARE(got.info.kind, EntryKind::File);
+        QCOMPARE(got.outcome, TENVO_OK);
+        QCOMPARE(got.data, files[i].data);
+        QCOMPARE(got.info.size, int64_t(files[i].data.size()));
+        QCOMPARE(got.info.mtime, FixtureEntry::defaultMtime);
+        QCOMPARE(got.info.mode, 0u);
+    }
+}
+
+void TestCabDecoder::reportsDamage_data()
+{
+    QTest::addColumn<bool>("mszip");
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("MS-ZIP, last data block fails its checksum") << true << QStringLiteral("checksum");
+    QTest::newRow("MS-ZIP, last block's signature broken and its checksum cleared")
+        << true << QStringLiteral("signature");
+    QTest::newRow("stored, last data block fails its checksum") << false << QStringLiteral("checksum");
+    QTest::newRow("MS-ZIP, cabinet cut inside its last data block") << true << QStringLiteral("cut");
+}
+
+void TestCabDecoder::reportsDamage()
+{
+    QFETCH(bool, mszip);
+    QFETCH(QString, damage);
+    if (gcabProgram().isEmpty())
+        QSKIP("gcab is not installed");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString cab = makeGcabCabinet(dir, mszip);
+    QVERIFY(!cab.isEmpty());
+    std::string bytes = readAll(cab);
+    const std::size_t block = lastDataBlock(bytes);
+    const uint16_t blockSize = getU16(bytes, block + 4);
+    if (damage == u"checksum") {
+        bytes[block + 8 + blockSize / 2] ^= 0x40;
+    } else if (damage == u"signature") {
+        bytes[block + 8] = 'X'; // "CK" opens every MS-ZIP block
+        for (int i = 0; i < 4; ++i)
+            bytes[block + i] = 0;
+    } else {
+        bytes.resize(block + 8 + blockSize / 2);
+    }
+    QVERIFY(fixture::writeFixtureFile(cab, bytes));
+
+    DecoderRecorder sink;
+    std::string message;
+    QCOMPARE(engine::decodeCab(cab.toStdString(), sink, message), TENVO_OK);
+    QVERIFY2(sink.protocolKept(), qPrintable(sink.protocolReport()));
+    const auto files = sourceFiles();
+    QCOMPARE(sink.entries.size(), files.size());
+    // The file in the first block keeps its data and the one in the damaged
+    // block fails. libmspack reads MS-ZIP input a block ahead, so a file
+    // ending just before the damage may fail too; none may pass with wrong data.
+    QCOMPARE(sink.entries.front().outcome, TENVO_OK);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (sink.entries[i].outcome == TENVO_OK)
+            QCOMPARE(sink.entries[i].data, files[i].data);
+    }
+    QCOMPARE(sink.entries.back().outcome, TENVO_ERR_DAMAGED);
+    QVERIFY(!sink.entries.back().message.empty());
+}
+
+void TestCabDecoder::refusalKeepsLaterFiles_data()
+{
+    QTest::addColumn<bool>("mszip");
+    QTest::addColumn<bool>("refuseData");
+    QTest::newRow("MS-ZIP, second file refused") << true << false;
+    QTest::newRow("MS-ZIP, second file's data refused midway") << true << true;
+    QTest::newRow("stored, second file's data refused midway") << false << true;
+}
+
+void TestCabDecoder::refusalKeepsLaterFiles()
+{
+    QFETCH(bool, mszip);
+    QFETCH(bool, refuseData);
+    if (gcabProgram().isEmpty())
+        QSKIP("gcab is not installed");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString cab = makeGcabCabinet(dir, mszip);
+    QVERIFY(!cab.isEmpty());
+
+    DecoderRecorder sink;
+    if (refuseData)
+        sink.acceptData = [](std::size_t index, std::size_t held) { return index != 1 || held < 40000; };
+    else
+        sink.acceptEntry = [](std::size_t index, const engine::EntryInfo &) { return index != 1; };
+    std::string message;
+    QCOMPARE(engine::decodeCab(cab.toStdString(), sink, message), TENVO_OK);
+    QVERIFY2(sink.protocolKept(), qPrintable(sink.protocolReport()));
+    const auto files = sourceFiles();
+    QCOMPARE(sink.entries.size(), files.size());
+    if (refuseData) {
+        QCOMPARE(sink.entries[1].outcome, TENVO_ERR_WRITE);
+        QVERIFY(sink.entries[1].data.size() < files[1].data.size());
+    } else {
+        QVERIFY(sink.entries[1].data.empty());
+    }
+    QCOMPARE(sink.entries[3].outcome, TENVO_OK);
+    QCOMPARE(sink.entries[3].data, files[3].data);
+}
+
+void TestCabDecoder::namesAttributesAndTimes()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // 表示\ソフト.txt in CP932: both 表 and ソ end in the byte of '\'.
+    const std::string cp932 = "\x95\x5C\x8E\xA6\\\x83\x5C\x83\x74\x83\x67.txt";
+    const std::string utf8 = "表示\\ソフト.txt";
+    const std::string data = "abcdefghij";
+    CabSpec spec;
+    spec.folders = {{{{data, uint16_t(data.size())}}}};
+    spec.files = {
+        {cp932, 3, 0, 0, 0x20},
+        {utf8, 3, 3, 0, 0x20 | 0x80},
+        {"readonly.txt", 4, 6, 0, 0x21},
+    };
+    const QString path = dir.filePath(QStringLiteral("names.cab"));
+    QVERIFY(writeFile(path, buildCabinet(spec)));
+
+    DecoderRecorder sink;
+    std::string message;
+    QCOMPARE(engine::decodeCab(path.toStdString(), sink, message), TENVO_OK);
+    QVERIFY2(sink.protocolKept(), qPrintable(sink.protocolReport()));
+    QCOMPARE(sink.entries.size(), std::size_t(3));
+    QCOMPARE(sink.entries[0].info.rawName, cp932);
+    QVERIFY(!sink.entries[0].info.nameIsUtf8);
+    QCOMPARE(sink.entries[0].data, std::string("abc"));
+    QCOMPARE(sink.entries[1].info.rawName, utf8);
+    QVERIFY(sink.entries[1].info.nameIsUtf8);
+    QCOMPARE(sink.entries[1].data, std::string("def"));
+    QCOMPARE(sink.entries[0].info.mode, 0u);
+    QCOMPARE(sink.entries[2].info.mode, 0444u);
+    QCOMPARE(sink.entries[2].data, std::string("ghij"));
+    const QDateTime local(QDate(2021, 6, 15), QTime(12, 0));
+    for (const auto &entry : sink.entries)
+        QCOMPARE(entry.info.mtime, local.toSecsSinceEpoch());
+}
+
+void TestCabDecoder::cabinetSet_data()
+{
+    QTest::addColumn<QByteArray>("nextName");
+    QTest::addColumn<QString>("secondPath");
+    QTest::addColumn<QList<int>>("outcomes");
+    const int ok = TENVO_OK;
+    const int damaged = TENVO_ERR_DAMAGED;
+    QTest::newRow("whole set beside the first cabinet")
+        << QByteArray("part2.cab") << QStringLiteral("set/part2.cab") << QList<int> {ok, ok, ok};
+    QTest::newRow("next cabinet named in other letter case")
+        << QByteArray("PART2.CAB") << QStringLiteral("set/part2.cab") << QList<int> {ok, ok, ok};
+    QTest::newRow("next cabinet missing")
+        << QByteArray("part2.cab") << QString() << QList<int> {ok, damaged};
+    QTest::newRow("next cabinet named with a folder in it is not followed")
+        << QByteArray("../part2.cab") << QStringLiteral("part2.cab") << QList<int> {ok, damaged};
+}
+
+void TestCabDecoder::cabinetSet()
+{
+    QFETCH(QByteArray, nextName);
+    QFETCH(QString, secondPath);
+    QFETCH(QList<int>, outcomes);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::string a = patternBytes(3000, 22);
+    const std::string b = patternBytes(5000, 23);
+    const std::string c = patternBytes(2000, 24);
+
+    // "b.bin" starts in the first cabinet and ends in the second; its data
+    // block is split across them as cabinet sets split it.
+    CabSpec first;
+    first.index = 0;
+    first.next = nextName.toStdString();
+    first.folders = {{{{a, uint16_t(a.size())}}}, {{{b.substr(0, 2000), 0}}}};
+    first.files = {{"a.bin", uint32_t(a.size()), 0, 0}, {"b.bin", uint32_t(b.size()), 0, 0xFFFE}};
+    CabSpec second;
+    second.index = 1;
+    second.previous = "part1.cab";
+    second.folders = {{{{b.substr(2000), uint16_t(b.size())}}}, {{{c, uint16_t(c.size())}}}};
+    second.files = {{"b.bin", uint32_t(b.size()), 0, 0xFFFD}, {"c.bin", uint32_t(c.size()), 0, 1}};
+
+    const QString firstPath = dir.filePath(QStringLiteral("set/part1.cab"));
+    QVERIFY(writeFile(firstPath, buildCabinet(first)));
+    if (!secondPath.isEmpty())
+        QVERIFY(writeFile(dir.filePath(secondPath), buildCabinet(second)));
+
+    DecoderRecorder sink;
+    std::string message;
+    QCOMPARE(engine::decodeCab(firstPath.toStdString(), sink, message), TENVO_OK);
+    QVERIFY2(sink.protocolKept(), qPrintable(sink.protocolReport()));
+    QCOMPARE(::outcomes(sink), outcomes);
+    const std::vector<std::string> data = {a, b, c};
+    for (std::size_t i = 0; i < sink.entries.size(); ++i) {
+        if (sink.entries[i].outcome == TENVO_OK)
+            QCOMPARE(sink.entries[i].data, data[i]);
+        else
+            QVERIFY(!sink.entries[i].message.empty());
+    }
+}
+
+void TestCabDecoder::check_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("cabinet made by gcab") << QStringLiteral("cab") << true;
+    QTest::newRow("cabinet whose data fails its checksum (data is not checked)")
+        << QStringLiteral("bad data") << true;
+    QTest::newRow("cabinet cut in half") << QStringLiteral("half") << false;
+    QTest::newRow("cabinet cut inside its file table") << QStringLiteral("header") << false;
+    QTest::newRow("ZIP archive") << QStringLiteral("zip") << false;
+    QTest::newRow("empty file") << QStringLiteral("empty") << false;
+}
+
+void TestCabDecoder::check()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, accepted);
+    if (gcabProgram().isEmpty())
+        QSKIP("gcab is not installed");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString cab = makeGcabCabinet(dir, true);
+    QVERIFY(!cab.isEmpty());
+    std::string bytes = readAll(cab);
+    if (kind == u"bad data")
+        bytes[lastDataBlock(bytes) + 20] ^= 0x40;
+    else if (kind == u"half")
+        bytes.resize(bytes.size() / 2);
+    else if (kind == u"header")
+        bytes.resize(getU32(bytes, 16) + 20);
+    else if (kind == u"zip")
+        bytes = fixture::makeZip({FixtureEntry::file("a.txt", patternBytes(200, 25))});
+    else if (kind == u"empty")
+        bytes.clear();
+    const QString path = dir.filePath(QStringLiteral("check.cab"));
+    QVERIFY(fixture::writeFixtureFile(path, bytes));
+    QCOMPARE(engine::checkCab(path.toStdString()), accepted);
+    QVERIFY(!engine::checkCab(dir.filePath(QStringLiteral("missing.cab")).toStdString()));
+}
+
+QTEST_GUILESS_MAIN(TestCabDecoder)
+#include "tst_cabdecoder.moc"

@@ -1,0 +1,664 @@
+// The real archiver libraries, loaded with dlopen from the program folder,
+// extracting ZIP and 7z archives that the test writes with libarchive.
+#include "result.h"
+
+#include <QtTest>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <clocale>
+#include <dlfcn.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// One entry to write: kind 'f' file, 'd' folder, 'l' symbolic link.
+struct Item {
+    Item() = default;
+    Item(QByteArray name, QByteArray data = {}, char kind = 'f', QByteArray link = {},
+         int mode = 0644)
+        : name(std::move(name)), data(std::move(data)), kind(kind), link(std::move(link)), mode(mode)
+    {
+    }
+
+    QByteArray name;
+    QByteArray data;
+    char kind = 'f';
+    QByteArray link;
+    int mode = 0644;
+};
+
+// Switches this thread's locale while it lives (libarchive picks its name
+// conversions from it).
+class ThreadLocale {
+public:
+    explicit ThreadLocale(const char *name)
+        : m_locale(newlocale(LC_ALL_MASK, name, nullptr))
+    {
+        if (m_locale)
+            m_previous = uselocale(m_locale);
+    }
+    ~ThreadLocale()
+    {
+        if (m_locale) {
+            uselocale(m_previous);
+            freelocale(m_locale);
+        }
+    }
+
+private:
+    locale_t m_locale;
+    locale_t m_previous = nullptr;
+};
+
+// Writes a ZIP ("zip", "zip-store") or 7z ("7z", "7z-store") archive with
+// libarchive. In the C locale libarchive's ZIP writer stores names as the raw
+// bytes given, without the UTF-8 flag: that is how CP932 names get written.
+bool writeArchive(const QString &path, const QByteArray &format, const QList<Item> &items,
+                  const char *localeName = "C.UTF-8")
+{
+    ThreadLocale locale(localeName);
+    archive *a = archive_write_new();
+    if (format.startsWith("zip")) {
+        archive_write_set_format_zip(a);
+        if (format == "zip-store")
+            archive_write_set_options(a, "zip:compression=store");
+    } else {
+        archive_write_set_format_7zip(a);
+        if (format == "7z-store")
+            archive_write_set_options(a, "7zip:compression=store");
+    }
+    bool ok = archive_write_open_filename(a, QFile::encodeName(path).constData()) == ARCHIVE_OK;
+    for (const Item &item : items) {
+        archive_entry *e = archive_entry_new();
+        archive_entry_set_pathname(e, item.name.constData());
+        archive_entry_set_mtime(e, 1600000000, 0);
+        if (item.kind == 'd') {
+            archive_entry_set_filetype(e, AE_IFDIR);
+            archive_entry_set_perm(e, 0755);
+        } else if (item.kind == 'l') {
+            archive_entry_set_filetype(e, AE_IFLNK);
+            archive_entry_set_perm(e, 0777);
+            archive_entry_set_symlink(e, item.link.constData());
+        } else {
+            archive_entry_set_filetype(e, AE_IFREG);
+            archive_entry_set_perm(e, item.mode);
+            archive_entry_set_size(e, item.data.size());
+        }
+        ok = ok && archive_write_header(a, e) == ARCHIVE_OK;
+        if (item.kind == 'f' && !item.data.isEmpty())
+            ok = ok && archive_write_data(a, item.data.constData(), item.data.size()) == item.data.size();
+        archive_entry_free(e);
+    }
+    ok = archive_write_close(a) == ARCHIVE_OK && ok;
+    archive_write_free(a);
+    return ok;
+}
+
+QByteArray pseudoRandom(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        bytes[i] = char(seed >> 24);
+    }
+    return bytes;
+}
+
+// The sample archive every format row writes.
+QList<Item> sampleItems()
+{
+    return {
+        {"docs/", {}, 'd'},
+        {"docs/readme.txt", "read me\n"},
+        {"docs/sub/deep.bin", pseudoRandom(200 * 1024, 7)},
+        {"日本語/ファイル.txt", "こんにちは"},
+        {"empty.txt", {}},
+        {"top.txt", "top", 'f', {}, 0755},
+    };
+}
+
+QString md5(const QByteArray &data)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+}
+
+// Files under folder (not following links): "a/" for a folder, "a -> t" for
+// a link, "a = <md5>" for a file.
+QStringList tree(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString shown = QDir(folder).relativeFilePath(path);
+        const QFileInfo info(path);
+        if (info.isSymLink()) {
+            out << shown + " -> " + info.symLinkTarget().section('/', -1);
+        } else if (info.isDir()) {
+            out << shown + "/";
+        } else {
+            QFile f(path);
+            f.open(QIODevice::ReadOnly);
+            out << shown + " = " + md5(f.readAll());
+        }
+    }
+    out.sort();
+    return out;
+}
+
+// Every line of the expected tree for items: restored or flattened.
+QStringList expectedTree(const QList<Item> &items, bool flatten)
+{
+    QStringList out;
+    for (const Item &item : items) {
+        QString name = QString::fromUtf8(item.name);
+        if (name.endsWith('/'))
+            name.chop(1);
+        if (flatten) {
+            if (item.kind == 'f')
+                out << name.section('/', -1) + " = " + md5(item.data);
+            continue;
+        }
+        // Parent folders appear whether or not they are listed.
+        const QStringList parts = name.split('/');
+        for (int i = 1; i < parts.size(); ++i)
+            out << QStringList(parts.mid(0, i)).join('/') + "/";
+        out << (item.kind == 'd' ? name + "/" : name + " = " + md5(item.data));
+    }
+    out.removeDuplicates();
+    out.sort();
+    return out;
+}
+
+using VersionCall = int (*)();
+using CheckCall = int (*)(const char *, int);
+using CommandCall = int (*)(void *, const char *, char *, unsigned int);
+
+struct Library {
+    void *handle = nullptr;
+    VersionCall version = nullptr;
+    CheckCall check = nullptr;
+    CommandCall command = nullptr;
+};
+
+Library load(const QByteArray &file, const QByteArray &prefix)
+{
+    Library library;
+    library.handle = dlopen(QByteArray(TENVO_BIN_DIR "/" + file).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!library.handle)
+        return library;
+    library.version = reinterpret_cast<VersionCall>(dlsym(library.handle, prefix + "GetVersion"));
+    library.check = reinterpret_cast<CheckCall>(dlsym(library.handle, prefix + "CheckArchive"));
+    library.command = reinterpret_cast<CommandCall>(dlsym(library.handle, prefix));
+    return library;
+}
+
+// The line the program builds: switch, quoted archive, quoted destination.
+QByteArray commandLine(const QByteArray &switchText, const QString &archive, const QString &destination)
+{
+    auto quoted = [](const QString &path) {
+        return '"' + path.toUtf8().replace("\"", "\"\"") + '"';
+    };
+    return switchText + quoted(archive) + ' ' + quoted(destination);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Item)
+
+class TestLibarchiveFormats : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void versions();
+    void extract_data();
+    void extract();
+    void cp932NamesInZip_data();
+    void cp932NamesInZip();
+    void unicodeNamesAnyLocale_data();
+    void unicodeNamesAnyLocale();
+    void damagedArchive_data();
+    void damagedArchive();
+    void hostileZip_data();
+    void hostileZip();
+    void check_data();
+    void check();
+    void routing_data();
+    void routing();
+    void outputBuffer();
+    void quoteInArchivePath();
+
+private:
+    int run(const QByteArray &library, const QByteArray &switchText, const QString &archive,
+            const QString &destination, QByteArray *message = nullptr);
+    QString makeArchive(const QByteArray &format, const QList<Item> &items,
+                        const char *locale = "C.UTF-8");
+
+    QTemporaryDir m_work;
+    QHash<QByteArray, Library> m_libraries;
+    int m_counter = 0;
+};
+
+void TestLibarchiveFormats::initTestCase()
+{
+    QVERIFY(m_work.isValid());
+    ::umask(022);
+    const QList<QPair<QByteArray, QByteArray>> names{{"unlha32", "Unlha"}, {"cab32", "Cab"},
+                                                     {"unzip32", "UnZip"}, {"7-zip32", "SevenZip"},
+                                                     {"unrar32", "Unrar"}};
+    // All five share this process, as in the program.
+    for (const auto &[file, prefix] : names) {
+        const Library library = load(file + ".so", prefix);
+        QVERIFY2(library.handle, dlerror());
+        QVERIFY(library.version && library.check && library.command);
+        m_libraries.insert(file, library);
+    }
+}
+
+QString TestLibarchiveFormats::makeArchive(const QByteArray &format, const QList<Item> &items,
+                                           const char *locale)
+{
+    const QString path = m_work.filePath(QString("archive%1.bin").arg(++m_counter));
+    if (!writeArchive(path, format, items, locale))
+        return {};
+    return path;
+}
+
+int TestLibarchiveFormats::run(const QByteArray &library, const QByteArray &switchText,
+                               const QString &archive, const QString &destination,
+                               QByteArray *message)
+{
+    char output[1024];
+    std::memset(output, 'z', sizeof output);
+    const int result = m_libraries.value(library).command(
+        nullptr, commandLine(switchText, archive, destination).constData(), output, sizeof output);
+    if (!std::memchr(output, '\0', sizeof output))
+        return -1000; // the message must end inside the buffer
+    if (message)
+        *message = output;
+    return result;
+}
+
+void TestLibarchiveFormats::versions()
+{
+    for (const Library &library : std::as_const(m_libraries))
+        QVERIFY(library.version() > 0);
+    // Each library has only its own calls.
+    QVERIFY(!dlsym(m_libraries.value("unzip32").handle, "Unlha"));
+    QVERIFY(!dlsym(m_libraries.value("unlha32").handle, "UnZip"));
+}
+
+void TestLibarchiveFormats::extract_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("switchText");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<bool>("flatten");
+
+    QTest::newRow("unzip32, ZIP, restore") << QByteArray("unzip32") << QByteArray("-x ")
+                                           << QByteArray("zip") << false;
+    QTest::newRow("unzip32, ZIP, flatten") << QByteArray("unzip32") << QByteArray("-x -j ")
+                                           << QByteArray("zip") << true;
+    QTest::newRow("unzip32, stored ZIP, restore") << QByteArray("unzip32") << QByteArray("-x ")
+                                                  << QByteArray("zip-store") << false;
+    QTest::newRow("7-zip32, ZIP, restore") << QByteArray("7-zip32") << QByteArray("x ")
+                                           << QByteArray("zip") << false;
+    QTest::newRow("7-zip32, ZIP, flatten") << QByteArray("7-zip32") << QByteArray("e ")
+                                           << QByteArray("zip") << true;
+    QTest::newRow("7-zip32, 7z, restore") << QByteArray("7-zip32") << QByteArray("x ")
+                                          << QByteArray("7z") << false;
+    QTest::newRow("7-zip32, 7z, flatten") << QByteArray("7-zip32") << QByteArray("e ")
+                                          << QByteArray("7z") << true;
+    QTest::newRow("7-zip32, stored 7z, restore") << QByteArray("7-zip32") << QByteArray("x ")
+                                                 << QByteArray("7z-store") << false;
+}
+
+void TestLibarchiveFormats::extract()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, switchText);
+    QFETCH(QByteArray, format);
+    QFETCH(bool, flatten);
+
+    const QList<Item> items = sampleItems();
+    const QString archive = makeArchive(format, items);
+    QVERIFY(!archive.isEmpty());
+    QTemporaryDir destination;
+    QByteArray message;
+    QCOMPARE(run(library, switchText, archive, destination.path() + "/", &message), 0);
+    QCOMPARE(tree(destination.path()), expectedTree(items, flatten));
+
+    struct stat st;
+    QCOMPARE(stat(QFile::encodeName(destination.filePath("top.txt")).constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 0777), 0755);
+    QCOMPARE(qint64(st.st_mtime), Q_INT64_C(1600000000));
+}
+
+void TestLibarchiveFormats::cp932NamesInZip_data()
+{
+    QTest::addColumn<QByteArray>("processLocale");
+    QTest::newRow("process in the C locale") << QByteArray("C");
+    QTest::newRow("process in a UTF-8 locale") << QByteArray("C.UTF-8");
+}
+
+void TestLibarchiveFormats::cp932NamesInZip()
+{
+    QFETCH(QByteArray, processLocale);
+
+    // 表 ソ 能 end in 0x5C, the byte of "\".
+    const QList<Item> items{
+        {"\x95\x5c\x83\x5c\x94\x5c.txt", "one"},
+        {"\x83\x74\x83\x48\x83\x8b\x83\x5f/\x95\x5c.txt", "two"},
+    };
+    const QString archive = makeArchive("zip", items, "C");
+    QVERIFY(!archive.isEmpty());
+    QFile raw(archive);
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    QVERIFY2(raw.readAll().contains("\x95\x5c\x83\x5c\x94\x5c.txt"), "names stored as raw CP932");
+
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    QVERIFY(std::setlocale(LC_ALL, processLocale.constData()));
+    QTemporaryDir restored;
+    QTemporaryDir flattened;
+    const int restoreResult = run("unzip32", "-x ", archive, restored.path());
+    const int flattenResult = run("7-zip32", "e ", archive, flattened.path());
+    std::setlocale(LC_ALL, previous.c_str());
+
+    QCOMPARE(restoreResult, 0);
+    QCOMPARE(tree(restored.path()),
+             QStringList({QStringLiteral("フォルダ/"), QStringLiteral("フォルダ/表.txt = ") + md5("two"),
+                          QStringLiteral("表ソ能.txt = ") + md5("one")}));
+    QCOMPARE(flattenResult, 0);
+    QCOMPARE(tree(flattened.path()),
+             QStringList({QStringLiteral("表.txt = ") + md5("two"),
+                          QStringLiteral("表ソ能.txt = ") + md5("one")}));
+}
+
+void TestLibarchiveFormats::unicodeNamesAnyLocale_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QByteArray>("processLocale");
+    QTest::newRow("ZIP with UTF-8 flag, C locale") << QByteArray("zip") << QByteArray("C");
+    QTest::newRow("ZIP with UTF-8 flag, UTF-8 locale") << QByteArray("zip") << QByteArray("C.UTF-8");
+    QTest::newRow("7z, C locale") << QByteArray("7z") << QByteArray("C");
+    QTest::newRow("7z, UTF-8 locale") << QByteArray("7z") << QByteArray("C.UTF-8");
+}
+
+void TestLibarchiveFormats::unicodeNamesAnyLocale()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(QByteArray, processLocale);
+
+    const QList<Item> items{{"日本語/表ソ能 ü.txt", "x"}, {"Ελληνικά.txt", "y"}};
+    const QString archive = makeArchive(format, items);
+    QVERIFY(!archive.isEmpty());
+
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    QVERIFY(std::setlocale(LC_ALL, processLocale.constData()));
+    QTemporaryDir destination;
+    const int result = run("7-zip32", "x ", archive, destination.path());
+    std::setlocale(LC_ALL, previous.c_str());
+
+    QCOMPARE(result, 0);
+    QCOMPARE(tree(destination.path()), expectedTree(items, false));
+}
+
+void TestLibarchiveFormats::damagedArchive_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QByteArray>("damage");
+
+    QTest::newRow("ZIP cut in half") << QByteArray("zip") << QByteArray("truncate");
+    QTest::newRow("7z cut in half") << QByteArray("7z") << QByteArray("truncate");
+    QTest::newRow("stored ZIP with a flipped data byte") << QByteArray("zip-store")
+                                                         << QByteArray("flip");
+    QTest::newRow("7z with a flipped data byte") << QByteArray("7z-store") << QByteArray("flip");
+}
+
+void TestLibarchiveFormats::damagedArchive()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(QByteArray, damage);
+
+    const QByteArray big = pseudoRandom(1024 * 1024, 42);
+    const QString archive = makeArchive(format, {{"big.bin", big}});
+    QVERIFY(!archive.isEmpty());
+    QFile file(archive);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    if (damage == "truncate") {
+        bytes.truncate(bytes.size() / 2);
+    } else {
+        const qsizetype at = bytes.indexOf(big.mid(1000, 64));
+        QVERIFY(at > 0);
+        bytes[at] = char(bytes[at] ^ 0x55);
+    }
+    QVERIFY(file.resize(0));
+    file.write(bytes);
+    file.close();
+
+    QTemporaryDir destination;
+    QFile old(destination.filePath("big.bin"));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+
+    QByteArray message;
+    const int result = run(format.startsWith("7z") ? "7-zip32" : "unzip32",
+                           format.startsWith("7z") ? "x " : "-x ", archive, destination.path(),
+                           &message);
+    QVERIFY2(result == TENVO_ERR_DAMAGED, message.constData());
+    QVERIFY(!message.isEmpty());
+    // No partial file, and the file that was there is untouched.
+    QCOMPARE(tree(destination.path()), QStringList({"big.bin = " + md5("old")}));
+}
+
+void TestLibarchiveFormats::hostileZip_data()
+{
+    QTest::addColumn<QList<Item>>("items");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("parent component refused, the rest lands")
+        << QList<Item>{{"../evil.txt", "e"}, {"ok.txt", "o"}} << int(TENVO_ERR_UNSAFE)
+        << QStringList{"ok.txt = " + md5("o")};
+    QTest::newRow("absolute path refused")
+        << QList<Item>{{"/tmp/evil.txt", "e"}} << int(TENVO_ERR_UNSAFE) << QStringList{};
+    QTest::newRow("symbolic link inside kept")
+        << QList<Item>{{"target.txt", "t"}, {"link", {}, 'l', "target.txt"}} << int(TENVO_OK)
+        << QStringList{"link -> target.txt", "target.txt = " + md5("t")};
+    QTest::newRow("symbolic link out refused, then file through it lands inside")
+        << QList<Item>{{"out", {}, 'l', "../../.."}, {"out/p.txt", "p"}} << int(TENVO_ERR_UNSAFE)
+        << QStringList{"out/", "out/p.txt = " + md5("p")};
+    QTest::newRow("set-user-ID stripped")
+        << QList<Item>{{"tool", "t", 'f', {}, 04755}} << int(TENVO_OK)
+        << QStringList{"tool = " + md5("t")};
+}
+
+void TestLibarchiveFormats::hostileZip()
+{
+    QFETCH(QList<Item>, items);
+    QFETCH(int, result);
+    QFETCH(QStringList, expected);
+
+    const QString archive = makeArchive("zip", items);
+    QVERIFY(!archive.isEmpty());
+    QTemporaryDir root;
+    const QString destination = root.filePath("dest");
+    QVERIFY(QDir().mkpath(destination));
+    QByteArray message;
+    QCOMPARE(run("unzip32", "-x ", archive, destination, &message), result);
+    QCOMPARE(tree(destination), expected);
+    QCOMPARE(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"dest"});
+    for (const QString &line : expected) {
+        struct stat st;
+        const QString path = destination + "/" + line.section(' ', 0, 0);
+        QCOMPARE(lstat(QFile::encodeName(path).constData(), &st), 0);
+        QVERIFY((st.st_mode & 07000) == 0);
+    }
+}
+
+void TestLibarchiveFormats::check_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("unzip32 accepts ZIP") << QByteArray("unzip32") << QByteArray("zip") << true;
+    QTest::newRow("unzip32 accepts an empty ZIP") << QByteArray("unzip32") << QByteArray("emptyzip")
+                                                  << true;
+    QTest::newRow("unzip32 refuses 7z") << QByteArray("unzip32") << QByteArray("7z") << false;
+    QTest::newRow("7-zip32 accepts ZIP") << QByteArray("7-zip32") << QByteArray("zip") << true;
+    QTest::newRow("7-zip32 accepts 7z") << QByteArray("7-zip32") << QByteArray("7z") << true;
+    QTest::newRow("unlha32 refuses ZIP") << QByteArray("unlha32") << QByteArray("zip") << false;
+    QTest::newRow("cab32 refuses ZIP") << QByteArray("cab32") << QByteArray("zip") << false;
+    QTest::newRow("unrar32 refuses ZIP") << QByteArray("unrar32") << QByteArray("zip") << false;
+    QTest::newRow("unzip32 refuses a cut ZIP") << QByteArray("unzip32") << QByteArray("cutzip")
+                                               << false;
+    QTest::newRow("7-zip32 refuses a cut 7z") << QByteArray("7-zip32") << QByteArray("cut7z")
+                                              << false;
+    QTest::newRow("unzip32 refuses text") << QByteArray("unzip32") << QByteArray("text") << false;
+    QTest::newRow("unzip32 refuses a missing file") << QByteArray("unzip32")
+                                                    << QByteArray("missing") << false;
+    QTest::newRow("unzip32 refuses a folder") << QByteArray("unzip32") << QByteArray("folder")
+                                              << false;
+}
+
+void TestLibarchiveFormats::check()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, accepted);
+
+    QString path = m_work.filePath("check-" + QString::fromLatin1(content));
+    const QList<Item> items{{"a.txt", pseudoRandom(300000, 3)}, {"b.txt", "b"}};
+    if (content == "zip" || content == "7z") {
+        path = makeArchive(content, items);
+    } else if (content == "cutzip" || content == "cut7z") {
+        path = makeArchive(content.mid(3), items);
+        QVERIFY(QFile::resize(path, QFileInfo(path).size() / 2));
+    } else if (content == "emptyzip") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("PK\5\6") + QByteArray(18, '\0'));
+    } else if (content == "text") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("just some text, no archive\n");
+    } else if (content == "folder") {
+        QVERIFY(QDir().mkpath(path));
+    }
+    QVERIFY(!path.isEmpty());
+
+    const int answer = m_libraries.value(library).check(QFile::encodeName(path).constData(), 0);
+    QCOMPARE(answer != 0, accepted);
+    // Other modes answer alike.
+    QCOMPARE(m_libraries.value(library).check(QFile::encodeName(path).constData(), 1) != 0,
+             accepted);
+}
+
+void TestLibarchiveFormats::routing_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("switchText");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QString>("archiveName");
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<int>("result");
+
+    QTest::newRow("ZIP named .lzh goes by its signature")
+        << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("zip") << "a.lzh" << "dest"
+        << int(TENVO_OK);
+    QTest::newRow("unlha32 refuses a ZIP")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("zip") << "a.lzh" << "dest"
+        << int(TENVO_ERR_FORMAT);
+    QTest::newRow("unzip32 refuses a 7z")
+        << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("7z") << "a.zip" << "dest"
+        << int(TENVO_ERR_FORMAT);
+    QTest::newRow("unrar32 refuses a ZIP")
+        << QByteArray("unrar32") << QByteArray("-x ") << QByteArray("zip") << "a.rar" << "dest//"
+        << int(TENVO_ERR_FORMAT);
+    QTest::newRow("destination with extra trailing separators")
+        << QByteArray("7-zip32") << QByteArray("x ") << QByteArray("7z") << "a.7z" << "dest//"
+        << int(TENVO_OK);
+    QTest::newRow("missing archive")
+        << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("none") << "gone.zip" << "dest"
+        << int(TENVO_ERR_OPEN);
+    QTest::newRow("missing destination is not created")
+        << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("zip") << "a.zip" << "nowhere/"
+        << int(TENVO_ERR_WRITE);
+    QTest::newRow("destination that is a file")
+        << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("zip") << "a.zip" << "a.zip"
+        << int(TENVO_ERR_WRITE);
+    QTest::newRow("unknown switch")
+        << QByteArray("unzip32") << QByteArray("-t ") << QByteArray("zip") << "a.zip" << "dest"
+        << int(TENVO_ERR_COMMAND);
+    QTest::newRow("7-zip32 refuses unzip32's switch")
+        << QByteArray("7-zip32") << QByteArray("-x ") << QByteArray("zip") << "a.zip" << "dest"
+        << int(TENVO_ERR_COMMAND);
+}
+
+void TestLibarchiveFormats::routing()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, switchText);
+    QFETCH(QByteArray, format);
+    QFETCH(QString, archiveName);
+    QFETCH(QString, destination);
+    QFETCH(int, result);
+
+    QTemporaryDir root;
+    QVERIFY(QDir().mkpath(root.filePath("dest")));
+    const QString archive = root.filePath(archiveName);
+    if (format != "none")
+        QVERIFY(writeArchive(archive, format, {{"f.txt", "f"}}));
+
+    QByteArray message;
+    QCOMPARE(run(library, switchText, archive, root.filePath(destination), &message), result);
+    QVERIFY(result == TENVO_OK || !message.isEmpty());
+    QVERIFY(!QFileInfo::exists(root.filePath("nowhere")));
+    if (result == TENVO_OK)
+        QCOMPARE(tree(root.filePath("dest")), QStringList{"f.txt = " + md5("f")});
+}
+
+void TestLibarchiveFormats::outputBuffer()
+{
+    const CommandCall unzip = m_libraries.value("unzip32").command;
+    char small[10];
+    std::memset(small, 'z', sizeof small);
+    QCOMPARE(unzip(nullptr, "-t \"/a\" \"/b\"", small, sizeof small), int(TENVO_ERR_COMMAND));
+    QCOMPARE(std::strlen(small), sizeof small - 1);
+
+    // As the program calls it: no buffer at all.
+    QCOMPARE(unzip(nullptr, "-t \"/a\" \"/b\"", nullptr, 0), int(TENVO_ERR_COMMAND));
+    QCOMPARE(unzip(nullptr, nullptr, nullptr, 0), int(TENVO_ERR_COMMAND));
+
+    // An entry name with control characters reaches the message escaped.
+    const QString archive = makeArchive("zip", {{"../bad\n\x1b[2J.txt", "x"}});
+    QTemporaryDir destination;
+    QByteArray message;
+    QCOMPARE(run("unzip32", "-x ", archive, destination.path(), &message), int(TENVO_ERR_UNSAFE));
+    QVERIFY2(message.contains("bad\\n\\x1B[2J.txt"), message.constData());
+    QVERIFY(!message.contains('\n') && !message.contains('\x1b'));
+}
+
+void TestLibarchiveFormats::quoteInArchivePath()
+{
+    QTemporaryDir root;
+    const QString archive = root.filePath("say \"hi\" \\ back.zip");
+    QVERIFY(writeArchive(archive, "zip", {{"f.txt", "f"}}));
+    const QString destination = root.filePath("out \"dir\"");
+    QVERIFY(QDir().mkpath(destination));
+    QCOMPARE(run("unzip32", "-x -j ", archive, destination), 0);
+    QCOMPARE(tree(destination), QStringList{"f.txt = " + md5("f")});
+}
+
+QTEST_GUILESS_MAIN(TestLibarchiveFormats)
+#include "tst_libarchiveformats.moc"

@@ -1,0 +1,87 @@
+// A dialog seam that answers from a script and records every question.
+#pragma once
+
+#include "userdialogs.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Installed for the lifetime of the object. inputBox and chooseFolder take
+// their answers from the front of the queues; "" stands for Cancel (or an
+// empty field) in inputBox, a null QString for Cancel in chooseFolder.
+class ScriptedDialogs : public UserDialogs
+{
+public:
+    struct Input
+    {
+        QString prompt;
+        QString title;
+        QString preset;
+    };
+    struct FolderRequest
+    {
+        QWidget *owner;
+        QString description;
+        bool showNewFolderButton;
+    };
+
+    ScriptedDialogs() { m_previous = setUserDialogs(this); }
+    ~ScriptedDialogs() override { setUserDialogs(m_previous); }
+
+    void exclamation(QWidget *owner, const QString &text) override
+    {
+        exclamations.append(text);
+        exclamationOwners.append(owner);
+        if (onExclamation)
+            onExclamation();
+    }
+
+    QString inputBox(QWidget *, const QString &prompt, const QString &title,
+                     const QString &preset) override
+    {
+        inputs.append({prompt, title, preset});
+        if (onInput)
+            onInput();
+        if (inputAnswers.isEmpty()) {
+            // An unscripted question would otherwise loop for ever; a name
+            // holding "/" ends the name-folder loop, and the test sees the flag.
+            ranOutOfAnswers = true;
+            return QStringLiteral("unscripted/answer");
+        }
+        return inputAnswers.takeFirst();
+    }
+
+    QString chooseFolder(QWidget *owner, const QString &description, bool showNewFolderButton,
+                         const QString &) override
+    {
+        folderRequests.append({owner, description, showNewFolderButton});
+        if (folderAnswers.isEmpty()) {
+            ranOutOfAnswers = true;
+            return QString();
+        }
+        return folderAnswers.takeFirst();
+    }
+
+    QString openFile(QWidget *, const QString &) override
+    {
+        ranOutOfAnswers = true;
+        return QString();
+    }
+
+    QStringList inputAnswers;
+    QStringList folderAnswers;
+    std::function<void()> onExclamation;
+    std::function<void()> onInput;
+
+    QStringList exclamations;
+    QList<QWidget *> exclamationOwners;
+    QList<Input> inputs;
+    QList<FolderRequest> folderRequests;
+    bool ranOutOfAnswers = false;
+
+private:
+    UserDialogs *m_previous = nullptr;
+};

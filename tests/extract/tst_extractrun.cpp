@@ -1,0 +1,476 @@
+// The extraction run's ticks, texts, bar and results, against stand-in libraries.
+#include "clsarchive.h"
+#include "clslistctrl.h"
+#include "extractrun.h"
+#include "globals.h"
+#include "listcolumns.h"
+#include "module1.h"
+#include "scripteddialogs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString preparing = QStringLiteral("現在準備中です...\n\n0 / 0");
+const QString finished = QStringLiteral("解凍が終了しました");
+const QString heading = QStringLiteral("次の書庫ファイルは解凍できませんでした\n");
+
+QString extracting(const QString &path, int k, int n)
+{
+    return QStringLiteral("現在解凍中です...\n") + path + QStringLiteral("\n\n%1 / %2").arg(k).arg(n);
+}
+
+// The window as the run sees it; remembers everything it was told.
+class RecordingView : public ProgressView
+{
+public:
+    void setMessage(const QString &text) override { messages.append(text); }
+    int progressBoxWidth() const override { return width; }
+    void drawProgressBar(int w) override { bars.append(w); }
+    void repaintWindow() override {}
+    void stopTimer() override { ++timerStops; }
+    void enableClose() override { closeEnabled = true; }
+    void closeWindow() override { closed = true; }
+    QWidget *dialogOwner() override { return owner; }
+
+    int width = 361;
+    QWidget *owner = reinterpret_cast<QWidget *>(0x1);
+    QStringList messages;
+    QList<int> bars;
+    int timerStops = 0;
+    bool closeEnabled = false;
+    bool closed = false;
+};
+
+QStringList readLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// Only the command calls; registration also logs its version calls.
+QStringList commandLines(const QString &log)
+{
+    QStringList lines;
+    for (const QString &line : readLines(log)) {
+        if (line.startsWith(QStringLiteral("UnZip\t")))
+            lines.append(line.section(u'\t', 1, 1));
+    }
+    return lines;
+}
+
+} // namespace
+
+class TestExtractRun : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_in;
+    QString m_out;
+    QString m_log;
+    std::unique_ptr<QTreeWidget> m_listView;
+    std::unique_ptr<clsListCtrl> m_list;
+    std::unique_ptr<clsArchive> m_archive;
+
+    // An (empty) archive file in the input folder, listed.
+    QString addArchive(const QString &name)
+    {
+        const QString path = m_in + name;
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return QString();
+        file.close();
+        return m_list->addFile(path) == clsListCtrl::added ? path : QString();
+    }
+
+    // Ticks until the run has finished; returns how many ticks that took.
+    int runToEnd(ExtractRun &run)
+    {
+        int ticks = 0;
+        while (!run.isFinished() && ticks < 10000) {
+            run.tick();
+            ++ticks;
+        }
+        return ticks;
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_in = m_dir->filePath(QStringLiteral("in/"));
+        m_out = m_dir->filePath(QStringLiteral("out/"));
+        QVERIFY(QDir().mkpath(m_in));
+        QVERIFY(QDir().mkpath(m_out));
+        m_log = m_dir->filePath(QStringLiteral("calls.log"));
+        qputenv("TENVO_FAKE_LOG", QFile::encodeName(m_log));
+        qputenv("TENVO_FAKE_RESULT", "0");
+        qputenv("TENVO_FAKE_VERSION_SevenZip", "0");
+
+        m_listView = std::make_unique<QTreeWidget>();
+        setupArchiveListColumns(m_listView.get(), ArchiveListLayout::MainWindow);
+        m_list = std::make_unique<clsListCtrl>();
+        m_list->setList(m_listView.get());
+        gListCtrl = m_list.get();
+
+        m_archive = std::make_unique<clsArchive>();
+        m_archive->setLibraryFolder(QStringLiteral(TENVO_FAKES_DIR));
+        for (const SupportType &row : registrationRows())
+            m_archive->addSupportType(row);
+        gArchive = m_archive.get();
+
+        gMakeNameFolder = gRestoreFolder = gDeleteFromList = gCloseDialog = false;
+    }
+
+    void cleanup()
+    {
+        gListCtrl = nullptr;
+        gArchive = nullptr;
+        m_list.reset();
+        m_listView.reset();
+        m_archive.reset();
+        m_dir.reset();
+    }
+
+    void threeArchivesTakeSixTicks_data()
+    {
+        QTest::addColumn<bool>("closeDialog");
+        QTest::newRow("the window is left open") << false;
+        QTest::newRow("the window closes by itself") << true;
+    }
+
+    void threeArchivesTakeSixTicks()
+    {
+        QFETCH(bool, closeDialog);
+        gCloseDialog = closeDialog;
+        const QString a = addArchive(QStringLiteral("a.zip"));
+        const QString b = addArchive(QStringLiteral("b.zip"));
+        const QString c = addArchive(QStringLiteral("c.zip"));
+        QVERIFY(!c.isEmpty());
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out.chopped(1));
+
+        const QStringList expectedTexts{preparing, extracting(a, 1, 3), extracting(b, 2, 3),
+                                        extracting(c, 3, 3), extracting(c, 3, 3), finished};
+        const QList<int> expectedBars{0, 120, 240, 360, 360, 360};
+        for (int tick = 0; tick < 6; ++tick) {
+            QVERIFY(!run.isFinished());
+            QVERIFY(!view.closeEnabled);
+            run.tick();
+            QCOMPARE(view.messages.last(), expectedTexts[tick]);
+            QCOMPARE(view.bars.value(view.bars.size() - 1, 0), expectedBars[tick]);
+        }
+        QVERIFY(run.isFinished());
+        QCOMPARE(view.timerStops, 1);
+        QVERIFY(view.closeEnabled);
+        QCOMPARE(view.closed, closeDialog);
+        QCOMPARE(dialogs.exclamations, QStringList());
+        QCOMPARE(commandLines(m_log),
+                 (QStringList{"-x \"" + a + "\" \"" + m_out + "\"", "-x \"" + b + "\" \"" + m_out + "\"",
+                              "-x \"" + c + "\" \"" + m_out + "\""}));
+        QCOMPARE(m_list->getCount(), 3);
+    }
+
+    void barGrowsByRoundedUnit_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("archives");
+        QTest::addColumn<int>("unit");
+
+        QTest::newRow("361 pixels over 3 archives round down to 120") << 361 << 3 << 120;
+        QTest::newRow("361 pixels over 2 archives: a half goes to the even 180") << 361 << 2 << 180;
+        QTest::newRow("363 pixels over 2 archives: a half goes to the even 182") << 363 << 2 << 182;
+        QTest::newRow("361 pixels over 4 archives round down to 90") << 361 << 4 << 90;
+        QTest::newRow("10 pixels over 4 archives: 2.5 goes to 2") << 10 << 4 << 2;
+        QTest::newRow("14 pixels over 4 archives: 3.5 goes to 4") << 14 << 4 << 4;
+        QTest::newRow("11 pixels over 3 archives round up to 4") << 11 << 3 << 4;
+    }
+
+    void barGrowsByRoundedUnit()
+    {
+        QFETCH(int, width);
+        QFETCH(int, archives);
+        QFETCH(int, unit);
+        for (int i = 0; i < archives; ++i)
+            QVERIFY(!addArchive(QStringLiteral("a%1.zip").arg(i)).isEmpty());
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        view.width = width;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+
+        runToEnd(run);
+
+        QList<int> expected;
+        for (int k = 1; k <= archives; ++k)
+            expected.append(unit * k);
+        QCOMPARE(view.bars, expected);
+    }
+
+    void emptyListFinishesAtOnce_data()
+    {
+        QTest::addColumn<bool>("closeDialog");
+        QTest::newRow("the window is left open") << false;
+        QTest::newRow("the window closes by itself") << true;
+    }
+
+    void emptyListFinishesAtOnce()
+    {
+        QFETCH(bool, closeDialog);
+        gCloseDialog = closeDialog;
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+
+        run.tick();
+
+        QVERIFY(run.isFinished());
+        QCOMPARE(view.messages.last(), finished);
+        QCOMPARE(view.timerStops, 1);
+        QVERIFY(view.closeEnabled);
+        QCOMPARE(view.closed, closeDialog);
+        QCOMPARE(view.bars, QList<int>());
+        QCOMPARE(dialogs.exclamations, QStringList());
+        QCOMPARE(commandLines(m_log), QStringList());
+    }
+
+    void failureIsReportedWithItsCause_data()
+    {
+        QTest::addColumn<QByteArray>("result");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<bool>("brokenLibrary");
+        QTest::addColumn<QString>("cause");
+
+        QTest::newRow("an archive that cannot be opened")
+            << QByteArray("1") << "a.zip" << false << "書庫ファイルを開けません";
+        QTest::newRow("an archive of another format")
+            << QByteArray("2") << "a.zip" << false << "対応していない形式です";
+        QTest::newRow("a damaged archive")
+            << QByteArray("3") << "a.zip" << false << "書庫ファイルが壊れています";
+        QTest::newRow("an encrypted archive")
+            << QByteArray("4") << "a.zip" << false << "パスワード付きの書庫です";
+        QTest::newRow("an archive with an unsafe entry")
+            << QByteArray("5") << "a.zip" << false << "安全でない項目を飛ばしました";
+        QTest::newRow("a destination that cannot be written")
+            << QByteArray("6") << "a.zip" << false << "解凍先に書き込めません";
+        QTest::newRow("a command line the library cannot read")
+            << QByteArray("7") << "a.zip" << false << "解凍先に書き込めません";
+        QTest::newRow("a file of no registered type")
+            << QByteArray("0") << "a.xyz" << false << "対応していない形式です";
+        QTest::newRow("a library that cannot be loaded")
+            << QByteArray("0") << "a.zip" << true << "対応していない形式です";
+        QTest::newRow("a result no library gives")
+            << QByteArray("42") << "a.zip" << false << "解凍に失敗しました (42)";
+    }
+
+    void failureIsReportedWithItsCause()
+    {
+        QFETCH(QByteArray, result);
+        QFETCH(QString, fileName);
+        QFETCH(bool, brokenLibrary);
+        QFETCH(QString, cause);
+
+        qputenv("TENVO_FAKE_RESULT", result);
+        if (brokenLibrary) {
+            // A file of the library's name that is no library at all.
+            const QString folder = m_dir->filePath(QStringLiteral("lib/"));
+            QVERIFY(QDir().mkpath(folder));
+            QFile garbage(folder + QStringLiteral("unzip32.so"));
+            QVERIFY(garbage.open(QIODevice::WriteOnly));
+            garbage.write("not a library");
+            garbage.close();
+            m_archive = std::make_unique<clsArchive>();
+            m_archive->setLibraryFolder(folder);
+            for (const SupportType &row : registrationRows())
+                m_archive->addSupportType(row);
+            gArchive = m_archive.get();
+        }
+        gCloseDialog = true;
+        const QString path = addArchive(fileName);
+        QVERIFY(!path.isEmpty());
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        QString shownBehindTheBox;
+        dialogs.onExclamation = [&] { shownBehindTheBox = view.messages.last(); };
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+
+        runToEnd(run);
+
+        QCOMPARE(dialogs.exclamations, QStringList{heading + u'\n' + path + QStringLiteral("\n　") + cause});
+        QCOMPARE(shownBehindTheBox, finished);
+        QVERIFY(view.closeEnabled);
+        QVERIFY(!view.closed);
+    }
+
+    void failureInTheMiddle()
+    {
+        gCloseDialog = true;
+        const QString a = addArchive(QStringLiteral("a.zip"));
+        const QString b = addArchive(QStringLiteral("b.zip"));
+        const QString c = addArchive(QStringLiteral("c.zip"));
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+
+        run.tick();
+        for (const char *result : {"0", "3", "0"}) {
+            qputenv("TENVO_FAKE_RESULT", result);
+            run.tick();
+        }
+        QCOMPARE(view.bars, (QList<int>{120, 240, 360}));
+        QCOMPARE(view.messages.last(), extracting(c, 3, 3));
+        runToEnd(run);
+
+        QCOMPARE(commandLines(m_log).size(), 3);
+        QCOMPARE(dialogs.exclamations,
+                 QStringList{heading + u'\n' + b + QStringLiteral("\n　書庫ファイルが壊れています")});
+        QVERIFY(!view.closed);
+    }
+
+    void manyFailuresAreCounted()
+    {
+        qputenv("TENVO_FAKE_RESULT", "3");
+        QStringList paths;
+        for (int i = 0; i < 25; ++i)
+            paths.append(addArchive(QStringLiteral("a%1.zip").arg(i, 2, 10, QLatin1Char('0'))));
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+
+        runToEnd(run);
+
+        QCOMPARE(dialogs.exclamations.size(), 1);
+        const QString text = dialogs.exclamations.first();
+        QVERIFY(text.contains(paths[19] + u'\n'));
+        QVERIFY(!text.contains(paths[20]));
+        QVERIFY(text.endsWith(QStringLiteral("\n\nほか 5 件")));
+    }
+
+    void nameFolders()
+    {
+        gMakeNameFolder = true;
+        const QString a = addArchive(QStringLiteral("a.zip"));
+        const QString b = addArchive(QStringLiteral("b.zip"));
+        const QString c = addArchive(QStringLiteral("c.tar.zip"));
+        const QString d = addArchive(QStringLiteral("d.zip"));
+        QVERIFY(QDir(m_out).mkdir(QStringLiteral("b")));
+        QFile inTheWay(m_out + QStringLiteral("c.tar"));
+        QVERIFY(inTheWay.open(QIODevice::WriteOnly));
+        inTheWay.close();
+        ScriptedDialogs dialogs;
+        dialogs.inputAnswers = {QStringLiteral("b2")};
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+
+        QCOMPARE(runToEnd(run), 4 + 3);
+
+        QVERIFY(!dialogs.ranOutOfAnswers);
+        QCOMPARE(commandLines(m_log),
+                 (QStringList{"-x \"" + a + "\" \"" + m_out + "a/\"", "-x \"" + b + "\" \"" + m_out + "b2/\"",
+                              "-x \"" + d + "\" \"" + m_out + "d/\""}));
+        for (const char *folder : {"a", "b", "b2", "d"})
+            QVERIFY2(QFileInfo(m_out + QLatin1String(folder)).isDir(), folder);
+        QCOMPARE(view.bars, (QList<int>{90, 180, 270, 360}));
+        QCOMPARE(dialogs.exclamations.size(), 3);
+        QCOMPARE(dialogs.exclamations[0],
+                 QStringLiteral("フォルダ ") + m_out + QStringLiteral("b/ は既に存在しています。\n"
+                                                                   "別の名前でフォルダを作成してください"));
+        QCOMPARE(dialogs.exclamations[1], QStringLiteral("フォルダ ") + m_out
+                     + QStringLiteral("c.tar/ を作成できません。\n同じ名前のファイルがあります"));
+        QCOMPARE(dialogs.exclamations[2],
+                 heading + u'\n' + c + QStringLiteral("\n　フォルダを作成できません"));
+    }
+
+    void ticksDuringAQuestionDoNothing()
+    {
+        gMakeNameFolder = true;
+        const QString a = addArchive(QStringLiteral("a.zip"));
+        const QString b = addArchive(QStringLiteral("b.zip"));
+        QVERIFY(QDir(m_out).mkdir(QStringLiteral("a")));
+        ScriptedDialogs dialogs;
+        dialogs.inputAnswers = {QStringLiteral("a2")};
+        RecordingView view;
+        ExtractRun run(view);
+        qsizetype messagesWhileAsking = -1;
+        // The timer keeps firing while a box is open.
+        auto tickTwice = [&] {
+            const qsizetype before = view.messages.size();
+            run.tick();
+            run.tick();
+            messagesWhileAsking = view.messages.size() - before;
+        };
+        dialogs.onExclamation = tickTwice;
+        dialogs.onInput = tickTwice;
+        run.setExtractFolder(m_out);
+
+        runToEnd(run);
+
+        QCOMPARE(messagesWhileAsking, 0);
+        QCOMPARE(commandLines(m_log),
+                 (QStringList{"-x \"" + a + "\" \"" + m_out + "a2/\"", "-x \"" + b + "\" \"" + m_out + "b/\""}));
+        QCOMPARE(view.bars, (QList<int>{180, 360}));
+    }
+
+    void listAfterTheRun_data()
+    {
+        QTest::addColumn<bool>("deleteFromList");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("the list is cleared when asked") << true << 0;
+        QTest::newRow("the list is kept otherwise") << false << 2;
+    }
+
+    void listAfterTheRun()
+    {
+        QFETCH(bool, deleteFromList);
+        QFETCH(int, rows);
+        gDeleteFromList = deleteFromList;
+        addArchive(QStringLiteral("a.zip"));
+        addArchive(QStringLiteral("b.zip"));
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+
+        runToEnd(run);
+
+        QCOMPARE(m_listView->topLevelItemCount(), rows);
+    }
+
+    void controlCharactersInAPathAreShownEscaped()
+    {
+        qputenv("TENVO_FAKE_RESULT", "3");
+        const QString path = addArchive(QStringLiteral("a\nb.zip"));
+        QVERIFY(!path.isEmpty());
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+
+        runToEnd(run);
+
+        const QString shown = m_in + QStringLiteral("a\\nb.zip");
+        QVERIFY(view.messages.contains(extracting(shown, 1, 1)));
+        QCOMPARE(dialogs.exclamations,
+                 QStringList{heading + u'\n' + shown + QStringLiteral("\n　書庫ファイルが壊れています")});
+    }
+};
+
+QTEST_MAIN(TestExtractRun)
+#include "tst_extractrun.moc"

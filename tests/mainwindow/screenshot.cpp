@@ -1,0 +1,79 @@
+// Draws the README's picture of the main window: Tenvo started on the real
+// archiver libraries with a filled list, grabbed into a PNG file.
+#include "clslistctrl.h"
+#include "frmmain.h"
+#include "frmversion.h"
+#include "globals.h"
+#include "qtuserdialogs.h"
+#include "startup.h"
+#include "userdialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tenvo"));
+    QApplication::setWindowIcon(programIcon());
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s LIBRARY-FOLDER OUTPUT.png\n", argv[0]);
+        return 2;
+    }
+    const QString libraries = QString::fromLocal8Bit(argv[1]);
+    const QString output = QString::fromLocal8Bit(argv[2]);
+
+    // A program folder of its own, so no settings file is left anywhere.
+    QTemporaryDir program;
+    QTemporaryDir files(QDir::tempPath() + QStringLiteral("/demo-XXXXXX"));
+    if (!program.isValid() || !files.isValid())
+        return 1;
+    for (const char *name : {"unlha32.so", "cab32.so", "unzip32.so", "7-zip32.so", "unrar32.so"})
+        QFile::copy(libraries + u'/' + QLatin1String(name), program.filePath(QLatin1String(name)));
+
+    QtUserDialogs dialogs;
+    setUserDialogs(&dialogs);
+    Main(program.path() + u'/');
+    frmMain *window = mainWindow();
+    if (!window)
+        return 1;
+
+    // Archive names and sizes as a download folder might hold them; the
+    // files are sparse, so they cost no disk space.
+    const struct {
+        const char *path;
+        qint64 size;
+    } archives[] = {
+        {"ダウンロード/写真_2023夏.zip", 48213667},
+        {"ダウンロード/議事録まとめ.lzh", 389120},
+        {"ダウンロード/フォント集.cab", 2211840},
+        {"ダウンロード/音楽アルバム/disc1.rar", 73400320},
+        {"ダウンロード/音楽アルバム/disc2.rar", 69206016},
+        {"ダウンロード/setup_tools.zip", 1234567},
+        {"デスクトップ/古いメール.lzh", 56320},
+    };
+    for (const auto &archive : archives) {
+        const QString path = files.filePath(QString::fromUtf8(archive.path));
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(archive.size))
+            return 1;
+        file.close();
+        gListCtrl->addFile(path);
+    }
+    window->list->setCurrentItem(window->list->topLevelItem(1));
+    window->updateButtons();
+    QApplication::processEvents();
+
+    const bool saved = window->grab().save(output, "PNG");
+    QTextStream(stdout) << (saved ? "wrote " : "could not write ") << output << '\n';
+    window->close();
+    return saved ? 0 : 1;
+}

@@ -1,0 +1,642 @@
+// The main window driven through its menus, toolbar, header and keys, with
+// the dialogs answered by script and stand-in archiver libraries.
+#include "clsarchive.h"
+#include "clslistctrl.h"
+#include "frmaddfolder.h"
+#include "frmextract.h"
+#include "frmmain.h"
+#include "frmversion.h"
+#include "globals.h"
+#include "mainwindowtesting.h"
+#include "startup.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+const QStringList allFakes = {QStringLiteral("unlha32.so"), QStringLiteral("cab32.so"),
+                              QStringLiteral("unzip32.so"), QStringLiteral("unrar32.so")};
+
+// The program started on stand-in libraries, with a folder for archives.
+class Program
+{
+public:
+    Program()
+    {
+        QVERIFY(folder.isValid() && files.isValid());
+        QVERIFY(folder.addLibraries(QStringLiteral(TENVO_FAKES_DIR), allFakes));
+        Main(folder.path());
+        window = mainWindow();
+        QVERIFY(window);
+        QApplication::setActiveWindow(window);
+    }
+
+    ~Program()
+    {
+        if (mainWindow())
+            mainWindow()->close();
+        deleteClosedWindows();
+    }
+
+    // Makes a file of size bytes (folders created as needed); returns its path.
+    QString file(const QString &relative, qint64 size = 0)
+    {
+        const QString path = files.filePath(relative);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || !out.resize(size))
+            return QString();
+        return path;
+    }
+
+    QStringList names() const
+    {
+        QStringList result;
+        for (int i = 0; i < window->list->topLevelItemCount(); ++i)
+            result << window->list->topLevelItem(i)->text(0);
+        return result;
+    }
+
+    void clickButton(QAction *button)
+    {
+        QWidget *widget = window->toolMenu->widgetForAction(button);
+        QVERIFY(widget);
+        QTest::mouseClick(widget, Qt::LeftButton);
+    }
+
+    void clickHeader(int column)
+    {
+        QHeaderView *header = window->list->header();
+        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                        header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    }
+
+    // Delete and Extract, as toolbar and menu show them.
+    QList<bool> commandState() const
+    {
+        return {window->keyDelete->isEnabled(), window->mDeleteList->isEnabled(),
+                window->keyExtract->isEnabled(), window->mExtract->isEnabled()};
+    }
+
+    ScriptedDialogs dialogs;
+    ProgramFolder folder;
+    QTemporaryDir files;
+    frmMain *window = nullptr;
+};
+
+const QList<bool> enabled = {true, true, true, true};
+const QList<bool> disabled = {false, false, false, false};
+
+} // namespace
+
+class TestFrmMain : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void windowCaptionIconAndParts()
+    {
+        Program program;
+        frmMain *window = program.window;
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tenvo"));
+        QVERIFY(!window->windowIcon().isNull());
+        QCOMPARE(window->statusBar(), window->status);
+        QCOMPARE(window->status->findChild<QLabel *>(QStringLiteral("announce"))->text(), QString());
+        QStringList captions;
+        for (int i = 0; i < window->list->columnCount(); ++i)
+            captions << window->list->headerItem()->text(i);
+        QCOMPARE(captions, (QStringList{QStringLiteral("ファイル名"), QStringLiteral("フォルダ位置"),
+                                        QStringLiteral("圧縮形式"), QStringLiteral("サイズ")}));
+        // Only the list takes the keyboard focus.
+        for (QAction *action : window->toolMenu->actions()) {
+            if (QWidget *widget = window->toolMenu->widgetForAction(action))
+                QCOMPARE(widget->focusPolicy(), Qt::NoFocus);
+        }
+        QVERIFY(window->list->focusPolicy() != Qt::NoFocus);
+    }
+
+    void menuItems_data()
+    {
+        QTest::addColumn<QString>("menu");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QKeySequence>("shortcut");
+        QTest::addColumn<bool>("isEnabled");
+
+        const QKeySequence none;
+        QTest::newRow("the file menu starts with a new list on Ctrl+N")
+            << "mFile" << 0 << "mNewList" << " リストを新規作成(&N) " << QKeySequence(QStringLiteral("Ctrl+N")) << true;
+        QTest::newRow("a separator follows new list") << "mFile" << 1 << "mspltr" << "" << none << true;
+        QTest::newRow("then adding one archive file") << "mFile" << 2 << "mAddList" << " 書庫ファイルを追加(&A) " << none << true;
+        QTest::newRow("then adding archives from a folder")
+            << "mFile" << 3 << "mFolderList" << " 書庫ファイルをフォルダから追加(&F) " << none << true;
+        QTest::newRow("then removing from the list, enabled at start")
+            << "mFile" << 4 << "mDeleteList" << " リストから削除(&D) " << none << true;
+        QTest::newRow("a second separator") << "mFile" << 5 << "msplter" << "" << none << true;
+        QTest::newRow("exit closes the file menu on Ctrl+Q")
+            << "mFile" << 6 << "mEnd" << " 終了(&E) " << QKeySequence(QStringLiteral("Ctrl+Q")) << true;
+        QTest::newRow("the operations menu holds extract, enabled at start")
+            << "mCtrl" << 0 << "mExtract" << " 解凍(&E) " << none << true;
+        QTest::newRow("help is there but disabled, without a trailing blank")
+            << "mHelp" << 0 << "mHelpView" << " ヘルプ(&H)" << none << false;
+        QTest::newRow("a separator in the help menu") << "mHelp" << 1 << "mspltr2" << "" << none << true;
+        QTest::newRow("version information ends the help menu")
+            << "mHelp" << 2 << "mVersion" << " バージョン情報(&V) " << none << true;
+        QTest::newRow("the hidden debug menu lists the supported formats")
+            << "mDebug" << 0 << "mListupType" << "対応形式表示" << none << true;
+        QTest::newRow("and a general-purpose check") << "mDebug" << 1 << "mDebugs" << "汎用デバッグ" << none << true;
+    }
+
+    void menuItems()
+    {
+        QFETCH(QString, menu);
+        QFETCH(int, position);
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QKeySequence, shortcut);
+        QFETCH(bool, isEnabled);
+
+        // As designed: the program refreshes Delete and Extract once the list
+        // has the focus.
+        frmMain window;
+        auto *owner = window.findChild<QMenu *>(menu);
+        QVERIFY(owner);
+        const QList<QAction *> items = owner->actions();
+        QVERIFY(position < items.size());
+        QAction *item = items.at(position);
+        QCOMPARE(item->objectName(), name);
+        QCOMPARE(item->isSeparator(), caption.isEmpty());
+        if (!caption.isEmpty())
+            QCOMPARE(item->text(), caption);
+        QCOMPARE(item->shortcut(), shortcut);
+        QCOMPARE(item->isEnabled(), isEnabled);
+    }
+
+    void menuBarOrderAndHiddenDebugMenu()
+    {
+        Program program;
+        QStringList titles;
+        QList<bool> visible;
+        for (QAction *action : program.window->menuBar()->actions()) {
+            titles << action->text();
+            visible << action->isVisible();
+        }
+        QCOMPARE(titles, (QStringList{QStringLiteral(" ファイル(&F) "), QStringLiteral(" 操作(&C) "),
+                                      QStringLiteral(" ヘルプ(&H) "), QStringLiteral("デバッグ(&D)")}));
+        QCOMPARE(visible, (QList<bool>{true, true, true, false}));
+    }
+
+    void toolbarButtons_data()
+    {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("hasImage");
+
+        QTest::newRow("1: new list") << 1 << "keyNew" << "新規リスト" << true;
+        QTest::newRow("2: a separator") << 2 << "" << "" << false;
+        QTest::newRow("3: add a file") << 3 << "keyAddFile" << "追加" << true;
+        QTest::newRow("4: add from a folder") << 4 << "keyAddFolder" << "フォルダから追加" << true;
+        QTest::newRow("5: remove from the list") << 5 << "keyDelete" << "リストから削除" << true;
+        QTest::newRow("6: a separator") << 6 << "" << "" << false;
+        QTest::newRow("7: extract") << 7 << "keyExtract" << "解凍" << true;
+        QTest::newRow("8: a separator") << 8 << "" << "" << false;
+        QTest::newRow("9: help") << 9 << "keyHelp" << "ヘルプ" << true;
+        QTest::newRow("10: exit, without an image") << 10 << "keyExit" << "終了" << false;
+    }
+
+    void toolbarButtons()
+    {
+        QFETCH(int, position);
+        QFETCH(QString, key);
+        QFETCH(QString, caption);
+        QFETCH(bool, hasImage);
+
+        Program program;
+        QToolBar *toolbar = program.window->toolMenu;
+        QCOMPARE(toolbar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        const QList<QAction *> buttons = toolbar->actions();
+        QCOMPARE(buttons.size(), 10);
+        QAction *button = buttons.at(position - 1);
+        QCOMPARE(button->isSeparator(), key.isEmpty());
+        if (key.isEmpty())
+            return;
+        QCOMPARE(button->objectName(), key);
+        QCOMPARE(button->text(), caption);
+        QCOMPARE(!button->icon().isNull(), hasImage);
+    }
+
+    void addFileMessages_data()
+    {
+        QTest::addColumn<QStringList>("picks");
+        QTest::addColumn<QStringList>("expectedMessages");
+        QTest::addColumn<QStringList>("expectedRows");
+
+        const QString notSupported = QStringLiteral("\n\nこのファイルは対応していません");
+        const QString already = QStringLiteral("\n\n既にリストに登録されています");
+        QTest::newRow("a supported file is added without a message")
+            << QStringList{"data/a.lzh"} << QStringList{} << QStringList{"a.lzh"};
+        QTest::newRow("a file of no registered type is refused with its path and message")
+            << QStringList{"data/notes.txt"} << QStringList{"%T/data/notes.txt" + notSupported} << QStringList{};
+        QTest::newRow("an extension in another case is still supported")
+            << QStringList{"data/B.Zip"} << QStringList{} << QStringList{"B.Zip"};
+        QTest::newRow("the same file picked twice stays one row and is reported")
+            << QStringList{"data/a.lzh", "data/a.lzh"} << QStringList{"%T/data/a.lzh" + already}
+            << QStringList{"a.lzh"};
+        QTest::newRow("a cancelled pick changes nothing and says nothing")
+            << QStringList{""} << QStringList{} << QStringList{};
+    }
+
+    void addFileMessages()
+    {
+        QFETCH(QStringList, picks);
+        QFETCH(QStringList, expectedMessages);
+        QFETCH(QStringList, expectedRows);
+
+        Program program;
+        for (const QString &pick : picks) {
+            program.dialogs.fileAnswers << (pick.isEmpty() ? QString() : program.file(pick));
+            program.clickButton(program.window->keyAddFile);
+        }
+        for (QString &message : expectedMessages)
+            message.replace(QStringLiteral("%T"), program.files.path());
+        QCOMPARE(program.dialogs.exclamations, expectedMessages);
+        for (QWidget *owner : program.dialogs.exclamationOwners)
+            QCOMPARE(owner, program.window);
+        QCOMPARE(program.names(), expectedRows);
+        QVERIFY(!program.dialogs.ranOutOfAnswers);
+    }
+
+    void toolbarRefreshesCommandStateButMenuDoesNot()
+    {
+        Program program;
+        frmMain *window = program.window;
+        window->list->setFocus(Qt::OtherFocusReason);
+        QCOMPARE(program.commandState(), disabled);
+
+        program.dialogs.fileAnswers << program.file("a.lzh");
+        window->mAddList->trigger();
+        QCOMPARE(program.names(), QStringList{"a.lzh"});
+        QCOMPARE(program.commandState(), disabled); // stale after a menu command
+
+        program.clickButton(window->keyHelp); // help only refreshes the state
+        QCOMPARE(program.commandState(), enabled);
+
+        window->mNewList->trigger();
+        QCOMPARE(program.names(), QStringList{});
+        QCOMPARE(program.commandState(), enabled); // stale again
+        window->mDeleteList->trigger();           // reachable, does nothing
+        QCOMPARE(program.names(), QStringList{});
+
+        program.dialogs.fileAnswers << program.file("b.lzh");
+        program.clickButton(window->keyAddFile);
+        QCOMPARE(program.commandState(), enabled);
+        program.clickButton(window->keyNew);
+        QCOMPARE(program.names(), QStringList{});
+        QCOMPARE(program.commandState(), disabled);
+
+        program.dialogs.fileAnswers << program.file("c.lzh");
+        program.clickButton(window->keyAddFile);
+        program.clickButton(window->keyDelete);
+        QCOMPARE(program.names(), QStringList{});
+        QCOMPARE(program.commandState(), disabled);
+
+        // The list getting the focus refreshes a stale state.
+        program.dialogs.fileAnswers << program.file("d.lzh");
+        window->mAddList->trigger();
+        QCOMPARE(program.commandState(), disabled);
+        window->toolMenu->setFocus(Qt::OtherFocusReason);
+        window->list->setFocus(Qt::TabFocusReason);
+        QCOMPARE(program.commandState(), enabled);
+    }
+
+    void choosingFromTheOpenedMenuLeavesTheStateStale()
+    {
+        Program program;
+        frmMain *window = program.window;
+        window->list->setFocus(Qt::OtherFocusReason);
+        QCOMPARE(gListCtrl->addFile(program.file("a.lzh")), clsListCtrl::added);
+        program.clickButton(window->keyHelp);
+        QCOMPARE(program.commandState(), enabled);
+
+        // The file menu opened from the menu bar, its item chosen by its
+        // access key: the menu closes and the list is emptied.
+        window->menuBar()->setActiveAction(window->mFile->menuAction());
+        QVERIFY(window->mFile->isVisible());
+        QTest::keyClick(window->mFile, Qt::Key_N);
+        QVERIFY(!window->mFile->isVisible());
+        QCOMPARE(program.names(), QStringList{});
+        QCOMPARE(program.commandState(), enabled);
+    }
+
+    void aMenuOpenedAndDismissedDoesNotRefreshTheState()
+    {
+        Program program;
+        frmMain *window = program.window;
+        window->list->setFocus(Qt::OtherFocusReason);
+        program.dialogs.fileAnswers << program.file("a.lzh");
+        window->mAddList->trigger();
+        QCOMPARE(program.commandState(), disabled);
+
+        // The focus comes back to the list from the closing menu; the list
+        // never lost it to another control.
+        window->menuBar()->setActiveAction(window->mCtrl->menuAction());
+        QVERIFY(window->mCtrl->isVisible());
+        QTest::keyClick(window->mCtrl, Qt::Key_Escape);
+        QVERIFY(!window->mCtrl->isVisible());
+        QCOMPARE(program.commandState(), disabled);
+    }
+
+    void deleteKey()
+    {
+        Program program;
+        frmMain *window = program.window;
+        QTest::keyClick(window->list, Qt::Key_Delete); // empty list: nothing happens
+        QCOMPARE(program.names(), QStringList{});
+
+        for (const char *name : {"1.lzh", "2.lzh", "3.lzh"})
+            QCOMPARE(gListCtrl->addFile(program.file(name)), clsListCtrl::added);
+        window->list->setCurrentItem(window->list->topLevelItem(1));
+        QTest::keyClick(window->list, Qt::Key_Delete);
+        QCOMPARE(program.names(), (QStringList{"1.lzh", "3.lzh"}));
+        QCOMPARE(program.commandState(), enabled);
+        QTest::keyClick(window->list, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(program.names(), QStringList{"1.lzh"});
+        QCOMPARE(program.commandState(), enabled);
+        QTest::keyClick(window->list, Qt::Key_Delete);
+        QCOMPARE(program.names(), QStringList{});
+        QCOMPARE(program.commandState(), disabled);
+    }
+
+    void resizeRule_data()
+    {
+        QTest::addColumn<QSize>("inner");
+        QTest::addColumn<QRect>("expected");
+
+        // Design heights: toolbar 37, status bar 17.
+        QTest::newRow("the design size places the list from 40 down to 18 above the bottom")
+            << QSize(619, 507) << QRect(0, 40, 617, 449);
+        QTest::newRow("an inner height of 58 leaves the list where it was") << QSize(619, 58) << QRect();
+        QTest::newRow("one pixel more places it again, 1 pixel high") << QSize(619, 59) << QRect(0, 40, 617, 1);
+        QTest::newRow("an inner width of 2 leaves the list where it was") << QSize(2, 400) << QRect();
+        QTest::newRow("one pixel more places it again, 1 pixel wide") << QSize(3, 400) << QRect(0, 40, 1, 342);
+        QTest::newRow("a minimised window (no inner area) leaves the list") << QSize(0, 0) << QRect();
+    }
+
+    void resizeRule()
+    {
+        QFETCH(QSize, inner);
+        QFETCH(QRect, expected);
+        const std::optional<QRect> placement = frmMain::listPlacement(inner, 37, 17);
+        QCOMPARE(placement.has_value(), expected.isValid());
+        if (placement)
+            QCOMPARE(*placement, expected);
+    }
+
+    void resizingTheWindowPlacesTheList_data()
+    {
+        QTest::addColumn<int>("extraHeight");
+        QTest::addColumn<bool>("placed");
+
+        QTest::newRow("an inner area just too low for the list leaves it") << 0 << false;
+        QTest::newRow("one pixel more gives the list a height of 1") << 1 << true;
+        QTest::newRow("a tall window gives it the rest") << 300 << true;
+    }
+
+    void resizingTheWindowPlacesTheList()
+    {
+        QFETCH(int, extraHeight);
+        QFETCH(bool, placed);
+
+        Program program;
+        frmMain *window = program.window;
+        const int toolbar = window->toolMenu->height();
+        const int statusBar = window->status->height();
+        const int reserved = toolbar + 3 + statusBar + 1;
+        const QRect before = window->list->geometry();
+        const int menu = window->height() - window->innerSize().height();
+        window->resize(500, menu + reserved + extraHeight);
+        QCOMPARE(window->innerSize(), QSize(500, reserved + extraHeight));
+
+        const QRect list = QRect(window->list->mapTo(window, QPoint(0, 0)), window->list->size());
+        if (!placed) {
+            QCOMPARE(window->list->geometry(), before);
+            return;
+        }
+        QCOMPARE(list, QRect(0, menu + toolbar + 3, 498, extraHeight));
+        // One pixel is left between the list and the status bar.
+        QCOMPARE(window->status->mapTo(window, QPoint(0, 0)).y() - (list.bottom() + 1), 1);
+    }
+
+    void columnClicksSortDescendingFirstThenFlip()
+    {
+        Program program;
+        frmMain *window = program.window;
+        // Sizes 9KB, 10KB and 100KB: as text "100KB" < "10KB" < "9KB".
+        QCOMPARE(gListCtrl->addFile(program.file("d1/b.lzh", 10000)), clsListCtrl::added);
+        QCOMPARE(gListCtrl->addFile(program.file("d3/a.zip", 9000)), clsListCtrl::added);
+        QCOMPARE(gListCtrl->addFile(program.file("d2/c.cab", 100000)), clsListCtrl::added);
+        QVERIFY(!window->isSorted());
+
+        const struct {
+            int column;
+            Qt::SortOrder order;
+            QStringList names;
+        } clicks[] = {
+            {0, Qt::DescendingOrder, {"c.cab", "b.lzh", "a.zip"}}, // first click: descending
+            {2, Qt::AscendingOrder, {"c.cab", "b.lzh", "a.zip"}},  // another column: flips anyway
+            {2, Qt::DescendingOrder, {"a.zip", "b.lzh", "c.cab"}},
+            {1, Qt::AscendingOrder, {"b.lzh", "c.cab", "a.zip"}},  // folders d1, d2, d3
+            {3, Qt::DescendingOrder, {"a.zip", "b.lzh", "c.cab"}}, // sizes sort as text
+            {3, Qt::AscendingOrder, {"c.cab", "b.lzh", "a.zip"}},
+        };
+        for (const auto &click : clicks) {
+            program.clickHeader(click.column);
+            QVERIFY(window->isSorted());
+            QCOMPARE(window->sortKey(), click.column);
+            QCOMPARE(window->sortOrder(), click.order);
+            QCOMPARE(program.names(), click.names);
+        }
+        // A sorted list stays sorted: "5KB" goes between "10KB" and "9KB".
+        program.dialogs.fileAnswers << program.file("d0/e.rar", 5000);
+        program.clickButton(window->keyAddFile);
+        QCOMPARE(program.names(), (QStringList{"c.cab", "b.lzh", "e.rar", "a.zip"}));
+    }
+
+    void addFromFolderOpensTheDialogOnTheChosenFolder_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("label");
+
+        QTest::newRow("a folder gets its trailing slash") << "%T/data" << "%T/data/";
+        QTest::newRow("the root keeps its single slash") << "/" << "/";
+        QTest::newRow("a cancelled picker opens no dialog") << "" << "";
+    }
+
+    void addFromFolderOpensTheDialogOnTheChosenFolder()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, label);
+
+        Program program;
+        QDir().mkpath(program.files.filePath("data"));
+        chosen.replace(QStringLiteral("%T"), program.files.path());
+        label.replace(QStringLiteral("%T"), program.files.path());
+        program.dialogs.folderAnswers << (chosen.isEmpty() ? QString() : chosen);
+
+        QString seen;
+        ModalAnswer answer([&seen](QDialog *dialog) {
+            auto *addFolder = qobject_cast<frmAddFolder *>(dialog);
+            if (!addFolder)
+                return dialog->reject();
+            seen = addFolder->folderPath();
+            addFolder->Command2->click();
+        });
+        program.clickButton(program.window->keyAddFolder);
+
+        QCOMPARE(program.dialogs.folderRequests.size(), 1);
+        QCOMPARE(program.dialogs.folderRequests[0].description,
+                 QStringLiteral("書庫ファイルのあるフォルダを指定してください"));
+        QCOMPARE(program.dialogs.folderRequests[0].owner, program.window);
+        QCOMPARE(answer.handled(), !label.isEmpty());
+        QCOMPARE(seen, label);
+    }
+
+    void startExtractPassesTheChosenFolderUnchanged_data()
+    {
+        QTest::addColumn<QString>("chosen");
+
+        QTest::newRow("a folder without its trailing slash") << "%T/out";
+        QTest::newRow("a cancelled picker opens no dialog") << "";
+    }
+
+    void startExtractPassesTheChosenFolderUnchanged()
+    {
+        QFETCH(QString, chosen);
+
+        Program program;
+        QCOMPARE(gListCtrl->addFile(program.file("a.lzh")), clsListCtrl::added);
+        program.clickButton(program.window->keyHelp);
+        chosen.replace(QStringLiteral("%T"), program.files.path());
+        program.dialogs.folderAnswers << (chosen.isEmpty() ? QString() : chosen);
+        QString seen;
+        ModalAnswer answer([&seen](QDialog *dialog) {
+            auto *extract = qobject_cast<frmExtract *>(dialog);
+            if (!extract)
+                return dialog->reject();
+            seen = extract->folderPath();
+            extract->cmdCancel->click();
+        });
+        program.window->mExtract->trigger();
+
+        QCOMPARE(program.dialogs.folderRequests.size(), 1);
+        QCOMPARE(program.dialogs.folderRequests[0].description, QStringLiteral("解凍先のフォルダを指定してください"));
+        QCOMPARE(answer.handled(), !chosen.isEmpty());
+        QCOMPARE(seen, chosen);
+    }
+
+    void aboutWindowShowsTitleAndVersionEveryTime()
+    {
+        Program program;
+        for (int opening = 0; opening < 2; ++opening) {
+            QString title;
+            QString text;
+            bool openAfterImageClick = false;
+            ModalAnswer answer([&](QDialog *dialog) {
+                auto *about = qobject_cast<frmVersion *>(dialog);
+                if (!about)
+                    return dialog->reject();
+                title = about->windowTitle();
+                text = about->lblTitle->text();
+                QVERIFY(!about->Image1->pixmap().isNull());
+                QCOMPARE(about->Command1->text(), QStringLiteral("閉じる"));
+                QTest::mouseClick(about->Image1, Qt::LeftButton);
+                openAfterImageClick = about->isVisible();
+                about->Command1->click();
+            });
+            program.window->mVersion->trigger();
+            QVERIFY(answer.handled());
+            QCOMPARE(title, QStringLiteral("バージョン情報"));
+            QCOMPARE(text, QStringLiteral("書庫ファイル一括解凍ユーティリティ\n\n\nTenvo ver2.1 ( release build 1206.3 )"));
+            QVERIFY(openAfterImageClick);
+        }
+    }
+
+    void diagnosticCheckShowsTheLibrarysAnswer_data()
+    {
+        QTest::addColumn<QString>("check");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("an archive the library accepts") << "1" << "True";
+        QTest::newRow("a file the library refuses") << "0" << "False";
+    }
+
+    void diagnosticCheckShowsTheLibrarysAnswer()
+    {
+        QFETCH(QString, check);
+        QFETCH(QString, expected);
+
+        qputenv("TENVO_FAKE_CHECK", check.toLatin1());
+        Program program;
+        QCOMPARE(gListCtrl->addFile(program.file("a.lzh")), clsListCtrl::added);
+        program.window->mListupType->trigger();
+        QVERIFY(program.dialogs.exclamations.isEmpty());
+        program.window->mDebugs->trigger();
+        qunsetenv("TENVO_FAKE_CHECK");
+        QCOMPARE(program.dialogs.exclamations, QStringList{expected});
+    }
+
+    void newListShortcut()
+    {
+        Program program;
+        QCOMPARE(gListCtrl->addFile(program.file("a.lzh")), clsListCtrl::added);
+        QTest::keyClick(program.window, Qt::Key_N, Qt::ControlModifier);
+        QCOMPARE(program.names(), QStringList{});
+    }
+
+    void everyWayOfExitingClosesAndSaves_data()
+    {
+        QTest::addColumn<QString>("way");
+
+        QTest::newRow("the toolbar's exit button") << "keyExit";
+        QTest::newRow("the file menu's exit item") << "mEnd";
+        QTest::newRow("Ctrl+Q") << "Ctrl+Q";
+        QTest::newRow("the window's close box") << "close";
+    }
+
+    void everyWayOfExitingClosesAndSaves()
+    {
+        QFETCH(QString, way);
+
+        Program program;
+        QPointer<frmMain> window = program.window;
+        if (way == u"keyExit")
+            program.clickButton(window->keyExit);
+        else if (way == u"mEnd")
+            window->mEnd->trigger();
+        else if (way == u"Ctrl+Q")
+            QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+        else
+            window->close();
+        deleteClosedWindows();
+
+        QVERIFY(!window);
+        QVERIFY(!gListCtrl && !gFolderDialog && !gArchive && !gIniCtrl);
+        const QByteArray ini = program.folder.iniText();
+        QVERIFY2(ini.contains("[Tenvo]") && ini.contains("Width=") && ini.contains("Height="), ini.constData());
+    }
+};
+
+QTEST_MAIN(TestFrmMain)
+#include "tst_frmmain.moc"

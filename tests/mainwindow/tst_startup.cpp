@@ -1,0 +1,238 @@
+// Start-up and shut-down: the registered libraries' filter handed to the
+// open-file dialog, the placement read from and written to the settings file,
+// the first-start size, and the globals' life.
+#include "clsarchive.h"
+#include "clsfolderblowserdialog.h"
+#include "clsinictrl.h"
+#include "clslistctrl.h"
+#include "frmmain.h"
+#include "globals.h"
+#include "mainwindowtesting.h"
+#include "module1.h"
+#include "qtuserdialogs.h"
+#include "startup.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+QRect primaryArea()
+{
+    return QGuiApplication::primaryScreen()->availableGeometry();
+}
+
+// The four placement values as the settings file holds them.
+QRect storedPlacement(const QString &iniPath)
+{
+    clsINICtrl ini;
+    ini.setFile(iniPath);
+    return QRect(ini.getLong("Tenvo", "Left"), ini.getLong("Tenvo", "Top"), ini.getLong("Tenvo", "Width"),
+                 ini.getLong("Tenvo", "Height"));
+}
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        if (mainWindow())
+            mainWindow()->close();
+        deleteClosedWindows();
+    }
+
+    void filterHandedToTheOpenFileDialog_data()
+    {
+        QTest::addColumn<QStringList>("libraries");
+        QTest::addColumn<QString>("filter");
+
+        QTest::newRow("all four libraries give five pairs")
+            << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"}
+            << " 対応する形式(*.LZH,*.CAB,*.ZIP,*.RAR)| *.LZH;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH) | *.LZH| "
+               "CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| RAR (*.RAR) | *.RAR| ";
+        QTest::newRow("only unzip32 gives ZIP alone")
+            << QStringList{"unzip32.so"} << " 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ";
+        QTest::newRow("only 7-zip32 gives ZIP alone too")
+            << QStringList{"7-zip32.so"} << " 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ";
+        QTest::newRow("unlha32 and unrar32 give LHA then RAR")
+            << QStringList{"unrar32.so", "unlha32.so"}
+            << " 対応する形式(*.LZH,*.RAR)| *.LZH;*.RAR;| LHA (*.LZH) | *.LZH| RAR (*.RAR) | *.RAR| ";
+        QTest::newRow("no library at all") << QStringList{} << "対応する形式はありません|*.nohavedllfiles";
+    }
+
+    void filterHandedToTheOpenFileDialog()
+    {
+        QFETCH(QStringList, libraries);
+        QFETCH(QString, filter);
+
+        ScriptedDialogs dialogs;
+        ProgramFolder folder;
+        QVERIFY(folder.addLibraries(QStringLiteral(TENVO_FAKES_DIR), libraries));
+        Main(folder.path());
+        frmMain *window = mainWindow();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->cmdlg.Filter, filter);
+
+        dialogs.fileAnswers << QString();
+        window->mAddList->trigger();
+        QCOMPARE(dialogs.openFilters, QStringList{filter});
+        QCOMPARE(dialogs.openOwners, QList<QWidget *>{window});
+    }
+
+    void openFileDialogOffersThePairsInOrder()
+    {
+        const QString filter = buildFilter({{"LHA", "LZH", "unlha32.dll"}, {"CAB", "CAB", "cab32.dll"},
+                                            {"ZIP", "ZIP", "unzip32.dll"}, {"RAR", "RAR", "unrar32.dll"}});
+        QFileDialog dialog;
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setNameFilter(QtUserDialogs::qtFilter(filter));
+        const QStringList offered = dialog.nameFilters();
+        QCOMPARE(offered.size(), 5);
+        const QStringList starts = {"対応する形式", "LHA", "CAB", "ZIP", "RAR"};
+        for (int i = 0; i < 5; ++i)
+            QVERIFY2(offered[i].startsWith(starts[i]), qPrintable(offered[i]));
+        // The file system tells a.lzh from a.LZH; both are offered.
+        QVERIFY2(offered[1].endsWith("(*.LZH *.lzh)"), qPrintable(offered[1]));
+    }
+
+    void startUpMakesTheGlobalsAndShutDownReleasesThem()
+    {
+        ScriptedDialogs dialogs;
+        ProgramFolder folder;
+        QVERIFY(folder.addLibraries(QStringLiteral(TENVO_FAKES_DIR), {"unlha32.so"}));
+        Main(folder.path());
+        QPointer<frmMain> window = mainWindow();
+        QVERIFY(window);
+        QVERIFY(gListCtrl && gFolderDialog && gArchive && gIniCtrl);
+        QCOMPARE(gIniCtrl->file(), folder.iniPath());
+        QVERIFY(gArchive->isSupportFile("/x/a.lzh") >= 0);
+        QVERIFY(gArchive->isSupportFile("/x/a.zip") < 0);
+        QVERIFY(gFolderDialog->ShowNewFolderButton());
+
+        // The list model is bound to the window's list.
+        QFile file(folder.path() + "a.lzh");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QCOMPARE(gListCtrl->addFile(file.fileName()), 0);
+        QCOMPARE(window->list->topLevelItemCount(), 1);
+
+        window->close();
+        QVERIFY(!gListCtrl && !gFolderDialog && !gArchive && !gIniCtrl);
+        deleteClosedWindows();
+        QVERIFY(!window);
+        QVERIFY(!mainWindow());
+    }
+
+    void storedPlacementIsRestoredAndWrittenBack()
+    {
+        ScriptedDialogs dialogs;
+        ProgramFolder folder;
+        QVERIFY(folder.writeIni("[Tenvo]\nTop=100\nLeft=50\nWidth=640\nHeight=480\n"));
+        Main(folder.path());
+        frmMain *window = mainWindow();
+        QVERIFY(window);
+        QCOMPARE(window->frameGeometry(), QRect(50, 100, 640, 480));
+
+        window->close();
+        QCOMPARE(storedPlacement(folder.iniPath()), QRect(50, 100, 640, 480));
+        QCOMPARE(folder.iniText(), QByteArray("[Tenvo]\nTop=100\nLeft=50\nWidth=640\nHeight=480\n"));
+    }
+
+    void movedWindowIsWrittenOnClose()
+    {
+        ScriptedDialogs dialogs;
+        ProgramFolder folder;
+        QVERIFY(folder.writeIni("[Option]\nMakeNameFolder=1\n[Tenvo]\nTop=100\nLeft=50\nWidth=640\nHeight=480\n"));
+        Main(folder.path());
+        frmMain *window = mainWindow();
+        window->setGeometry(QRect(QPoint(70, 90), QSize(600, 450)));
+        const QRect outer = window->frameGeometry();
+        window->close();
+        QCOMPARE(storedPlacement(folder.iniPath()), outer);
+        QVERIFY(folder.iniText().startsWith("[Option]\nMakeNameFolder=1\n[Tenvo]\n"));
+    }
+
+    void firstStartOpensAtDesignSizeCentred_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+
+        QTest::newRow("no settings file at all") << QByteArray();
+        QTest::newRow("a settings file without the window's section") << QByteArray("[Option]\nCloseDialog=1\n");
+        QTest::newRow("a stored width of 0") << QByteArray("[Tenvo]\nTop=10\nLeft=10\nWidth=0\nHeight=400\n");
+        QTest::newRow("a stored height of 0") << QByteArray("[Tenvo]\nTop=10\nLeft=10\nWidth=500\nHeight=0\n");
+        QTest::newRow("a negative size") << QByteArray("[Tenvo]\nTop=10\nLeft=10\nWidth=-500\nHeight=-400\n");
+        QTest::newRow("sizes edited by hand into words")
+            << QByteArray("[Tenvo]\nTop=10\nLeft=10\nWidth=wide\nHeight=tall\n");
+        QTest::newRow("empty values") << QByteArray("[Tenvo]\nTop=\nLeft=\nWidth=\nHeight=\n");
+    }
+
+    void firstStartOpensAtDesignSizeCentred()
+    {
+        QFETCH(QByteArray, ini);
+
+        ScriptedDialogs dialogs;
+        ProgramFolder folder;
+        if (!ini.isEmpty())
+            QVERIFY(folder.writeIni(ini));
+        Main(folder.path());
+        frmMain *window = mainWindow();
+        QVERIFY(window);
+        QCOMPARE(window->innerSize(), QSize(619, 507));
+        QCOMPARE(window->frameGeometry().center(), primaryArea().center());
+
+        // The list fills the design area as the resize rule places it.
+        QCOMPARE(window->list->width(), 617);
+        QCOMPARE(window->list->mapTo(window, QPoint(0, 0)).y(),
+                 window->height() - 507 + window->toolMenu->height() + 3);
+
+        const QRect outer = window->frameGeometry();
+        window->close();
+        QVERIFY(QFile::exists(folder.iniPath()));
+        QCOMPARE(storedPlacement(folder.iniPath()), outer);
+    }
+
+    void placementOffEveryScreenIsBroughtBack_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<bool>("keptWhereItWas");
+
+        QTest::newRow("far to the right of every screen")
+            << QByteArray("[Tenvo]\nTop=100\nLeft=30000\nWidth=400\nHeight=300\n") << false;
+        QTest::newRow("above and left of every screen")
+            << QByteArray("[Tenvo]\nTop=-2000\nLeft=-2000\nWidth=400\nHeight=300\n") << false;
+        QTest::newRow("a position edited by hand into words keeps the size, centred")
+            << QByteArray("[Tenvo]\nTop=up\nLeft=left\nWidth=400\nHeight=300\n") << false;
+        QTest::newRow("partly on a screen stays where it was")
+            << QByteArray("[Tenvo]\nTop=-100\nLeft=-100\nWidth=400\nHeight=300\n") << true;
+    }
+
+    void placementOffEveryScreenIsBroughtBack()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(bool, keptWhereItWas);
+
+        ScriptedDialogs dialogs;
+        ProgramFolder folder;
+        QVERIFY(folder.writeIni(ini));
+        Main(folder.path());
+        frmMain *window = mainWindow();
+        QVERIFY(window);
+        QCOMPARE(window->frameGeometry().size(), QSize(400, 300));
+        if (keptWhereItWas) {
+            QCOMPARE(window->frameGeometry().topLeft(), QPoint(-100, -100));
+        } else {
+            QCOMPARE(window->frameGeometry().center(), primaryArea().center());
+        }
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,342 @@
+// Writes stored (-lh0-) LZH archives with header level 0, 1 or 2, for test fixtures.
+#include "lzhwriter.h"
+
+#include <array>
+
+namespace tenvo::fixture {
+
+namespace {
+
+constexpr uint16_t unixRegular = 0100000;
+constexpr uint16_t unixDirectory = 0040000;
+constexpr uint16_t unixSymlink = 0120000;
+
+void putU16(std::string &out, uint32_t value)
+{
+    out.push_back(char(value & 0xFF));
+    out.push_back(char((value >> 8) & 0xFF));
+}
+
+void putU32(std::string &out, uint32_t value)
+{
+    putU16(out, value & 0xFFFF);
+    putU16(out, value >> 16);
+}
+
+void setU16(std::string &out, std::size_t at, uint32_t value)
+{
+    out[at] = char(value & 0xFF);
+    out[at + 1] = char((value >> 8) & 0xFF);
+}
+
+std::string replaceAll(std::string text, char from, char to)
+{
+    for (char &c : text) {
+        if (c == from)
+            c = to;
+    }
+    return text;
+}
+
+// An entry's path as LZH headers hold it: the folders (each followed by '/')
+// and the last component. A symbolic link is "path|target", split at its last
+// '/' even when that lies in the target, as LHa for UNIX splits it.
+struct SplitPath
+{
+    std::string folders;
+    std::string base;
+};
+
+SplitPath splitPath(const FixtureEntry &entry)
+{
+    std::string path = entry.name;
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    if (entry.kind == FixtureEntry::Directory)
+        return {path.empty() ? std::string() : path + '/', std::string()};
+    if (entry.kind == FixtureEntry::Symlink)
+        path += '|' + entry.linkTarget;
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {std::string(), path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+uint16_t unixMode(const FixtureEntry &entry)
+{
+    switch (entry.kind) {
+    case FixtureEntry::Directory:
+        return uint16_t(unixDirectory | (entry.mode & 07777));
+    case FixtureEntry::Symlink:
+        return uint16_t(unixSymlink | (entry.mode & 07777));
+    case FixtureEntry::File:
+        break;
+    }
+    return uint16_t(unixRegular | (entry.mode & 07777));
+}
+
+uint8_t dosAttributes(const FixtureEntry &entry)
+{
+    uint8_t attributes = entry.kind == FixtureEntry::Directory ? 0x10 : 0x20;
+    if ((entry.mode & 0200) == 0)
+        attributes |= 0x01; // read-only
+    return attributes;
+}
+
+void putExtension(std::string &out, uint8_t type, const std::string &data)
+{
+    putU16(out, uint32_t(3 + data.size()));
+    out.push_back(char(type));
+    out += data;
+}
+
+std::string u16Bytes(uint32_t value)
+{
+    std::string bytes;
+    putU16(bytes, value);
+    return bytes;
+}
+
+std::string u32Bytes(uint32_t value)
+{
+    std::string bytes;
+    putU32(bytes, value);
+    return bytes;
+}
+
+// The extensions that follow the name at levels 1 and 2, CRC extension excluded.
+std::string extensions(const FixtureEntry &entry, const LzhOptions &options,
+                       const std::string &directoryField)
+{
+    std::string out;
+    if (!directoryField.empty())
+        putExtension(out, 0x02, directoryField);
+    if (options.codePage != 0)
+        putExtension(out, 0x46, u32Bytes(options.codePage));
+    if (options.os == 'U') {
+        putExtension(out, 0x50, u16Bytes(unixMode(entry)));
+        putExtension(out, 0x51, u16Bytes(0) + u16Bytes(0)); // gid, uid
+        if (options.level == 1)
+            putExtension(out, 0x54, u32Bytes(uint32_t(entry.mtime)));
+    } else {
+        putExtension(out, 0x40, u16Bytes(dosAttributes(entry)));
+    }
+    return out;
+}
+
+std::string method(const FixtureEntry &entry)
+{
+    return entry.kind == FixtureEntry::File ? "-lh0-" : "-lhd-";
+}
+
+// Header byte sum of levels 0 and 1: the bytes after the two leading ones.
+uint8_t headerSum(const std::string &header)
+{
+    uint8_t sum = 0;
+    for (std::size_t i = 2; i < header.size(); ++i)
+        sum = uint8_t(sum + uint8_t(header[i]));
+    return sum;
+}
+
+struct Header
+{
+    std::string bytes;
+    std::string error;
+};
+
+Header header0(const FixtureEntry &entry, const LzhOptions &options, uint16_t dataCrc,
+               bool badCheck)
+{
+    const SplitPath path = splitPath(entry);
+    const std::string name = replaceAll(path.folders + path.base, '/', options.nameSeparator);
+    // 221 is the most a level-0 header leaves for the name.
+    if (name.size() > 221)
+        return {{}, "name too long for a level-0 header: " + entry.name};
+
+    std::string h(2, '\0');
+    h += method(entry);
+    putU32(h, uint32_t(entry.data.size()));
+    putU32(h, uint32_t(entry.data.size()));
+    putU32(h, dosDateTime(entry.mtime));
+    h.push_back(char(dosAttributes(entry)));
+    h.push_back(0); // level
+    h.push_back(char(name.size()));
+    h += name;
+    putU16(h, dataCrc);
+    if (options.os == 'U') {
+        // The fixed Unix extension: 'U', minor version, mtime, mode, uid, gid.
+        h.push_back('U');
+        h.push_back(0);
+        putU32(h, uint32_t(entry.mtime));
+        putU16(h, unixMode(entry));
+        putU16(h, 0);
+        putU16(h, 0);
+    }
+    h[0] = char(h.size() - 2);
+    h[1] = char(headerSum(h) + (badCheck ? 1 : 0));
+    return {h, {}};
+}
+
+Header header1(const FixtureEntry &entry, const LzhOptions &options, uint16_t dataCrc,
+               bool badCheck)
+{
+    const SplitPath path = splitPath(entry);
+    std::string name;
+    std::string directoryField;
+    if (options.pathInName) {
+        name = replaceAll(path.folders + path.base, '/', options.nameSeparator);
+    } else {
+        name = path.base;
+        directoryField = replaceAll(path.folders, '/', '\xFF');
+    }
+    // 230 is the most a level-1 header leaves for the name.
+    if (name.size() > 230)
+        return {{}, "name too long for a level-1 header: " + entry.name};
+
+    const std::string ext = extensions(entry, options, directoryField);
+    std::string h(2, '\0');
+    h += method(entry);
+    // The skip size covers the extensions after the base header as well.
+    putU32(h, uint32_t(entry.data.size() + ext.size()));
+    putU32(h, uint32_t(entry.data.size()));
+    putU32(h, dosDateTime(entry.mtime));
+    // Levels 1 and 2 keep 0x20 here, which readers check; the attributes
+    // themselves go in an extension.
+    h.push_back(0x20);
+    h.push_back(1); // level
+    h.push_back(char(name.size()));
+    h += name;
+    putU16(h, dataCrc);
+    h.push_back(options.os);
+    // The base header ends with the size of the first extension, 0 when none.
+    const std::size_t baseSize = h.size() + 2;
+    h += ext;
+    putU16(h, 0);
+    h[0] = char(baseSize - 2);
+    h[1] = char(headerSum(h.substr(0, baseSize)) + (badCheck ? 1 : 0));
+    return {h, {}};
+}
+
+Header header2(const FixtureEntry &entry, const LzhOptions &options, uint16_t dataCrc,
+               bool badCheck)
+{
+    const SplitPath path = splitPath(entry);
+    std::string h(2, '\0');
+    h += method(entry);
+    putU32(h, uint32_t(entry.data.size()));
+    putU32(h, uint32_t(entry.data.size()));
+    putU32(h, uint32_t(entry.mtime));
+    h.push_back(0x20);
+    h.push_back(2); // level
+    putU16(h, dataCrc);
+    h.push_back(options.os);
+
+    const std::size_t headerCrcAt = h.size() + 3;
+    putExtension(h, 0x00, std::string(2, '\0'));
+    if (entry.kind != FixtureEntry::Directory)
+        putExtension(h, 0x01, path.base);
+    h += extensions(entry, options, replaceAll(path.folders, '/', '\xFF'));
+    putU16(h, 0);
+    // A header whose size has a zero low byte would read as the end marker.
+    if ((h.size() & 0xFF) == 0)
+        h.push_back(0);
+    if (h.size() > 0xFFFF)
+        return {{}, "header too long for level 2: " + entry.name};
+    setU16(h, 0, uint32_t(h.size()));
+    setU16(h, headerCrcAt, lzhCrc16(h) ^ (badCheck ? 0x0001 : 0));
+    return {h, {}};
+}
+
+} // namespace
+
+uint16_t lzhCrc16(const std::string &bytes, uint16_t crc)
+{
+    static const std::array<uint16_t, 256> table = [] {
+        std::array<uint16_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+            t[i] = uint16_t(c);
+        }
+        return t;
+    }();
+    for (unsigned char byte : bytes)
+        crc = uint16_t(table[(crc ^ byte) & 0xFF] ^ (crc >> 8));
+    return crc;
+}
+
+std::string makeLzh(const FixtureEntries &entries, const LzhOptions &options, std::string *error)
+{
+    auto fail = [error](const std::string &why) {
+        if (error)
+            *error = why;
+        return std::string();
+    };
+    if (options.level < 0 || options.level > 2)
+        return fail("LZH header level must be 0, 1 or 2");
+    if (options.os != 'M' && options.os != 'U')
+        return fail("LZH OS id must be 'M' or 'U'");
+
+    std::string archive;
+    std::size_t lastDataStart = 0;
+    std::size_t lastDataSize = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        FixtureEntry entry = entries[i];
+        if (entry.kind == FixtureEntry::Symlink && options.os != 'U')
+            return fail("only OS id 'U' stores symbolic links: " + entry.name);
+        if (entry.kind != FixtureEntry::File)
+            entry.data.clear();
+        uint16_t crc = lzhCrc16(entry.data);
+        if (options.badDataCrcEntry == i)
+            crc ^= 0x5555;
+        const bool badCheck = options.badHeaderCheckEntry == i;
+        Header header;
+        switch (options.level) {
+        case 0:
+            header = header0(entry, options, crc, badCheck);
+            break;
+        case 1:
+            header = header1(entry, options, crc, badCheck);
+            break;
+        default:
+            header = header2(entry, options, crc, badCheck);
+            break;
+        }
+        if (!header.error.empty())
+            return fail(header.error);
+        archive += header.bytes;
+        if (!entry.data.empty()) {
+            lastDataStart = archive.size();
+            lastDataSize = entry.data.size();
+        }
+        archive += entry.data;
+    }
+    if (!options.omitEndMarker)
+        archive.push_back(0);
+
+    if (options.truncateInLastData) {
+        if (lastDataSize == 0)
+            return fail("no entry holds data to cut");
+        archive.resize(lastDataStart + lastDataSize / 2);
+    }
+    if (options.truncateTo && *options.truncateTo < archive.size())
+        archive.resize(*options.truncateTo);
+    return archive;
+}
+
+bool writeLzh(const QString &path, const FixtureEntries &entries, const LzhOptions &options,
+              std::string *error)
+{
+    const std::string bytes = makeLzh(entries, options, error);
+    if (bytes.empty())
+        return false;
+    if (!writeFixtureFile(path, bytes)) {
+        if (error)
+            *error = "cannot write " + path.toStdString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace tenvo::fixture

@@ -1,0 +1,255 @@
+// Writes stored (method 0) RAR 5 archives for test fixtures.
+#include "rar5writer.h"
+
+#include <array>
+
+namespace tenvo::fixture {
+
+namespace {
+
+constexpr char signature[] = "Rar!\x1A\x07\x01\x00";
+
+enum HeaderType : uint8_t { mainHeader = 1, fileHeader = 2, encryptionHeader = 4, endHeader = 5 };
+enum HeaderFlag : uint8_t { hasExtraArea = 0x01, hasDataArea = 0x02 };
+enum FileFlag : uint8_t { isDirectory = 0x01, hasMtime = 0x02, hasCrc = 0x04 };
+enum ExtraRecord : uint8_t { encryptionRecord = 1, redirectionRecord = 5 };
+enum HostOs : uint8_t { windowsHost = 0, unixHost = 1 };
+enum Redirection : uint8_t { unixSymlink = 1, windowsSymlink = 2 };
+
+uint32_t crc32(const std::string &bytes)
+{
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : bytes)
+        crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+void putVint(std::string &out, uint64_t value)
+{
+    do {
+        uint8_t byte = value & 0x7F;
+        value >>= 7;
+        if (value != 0)
+            byte |= 0x80;
+        out.push_back(char(byte));
+    } while (value != 0);
+}
+
+void putU32(std::string &out, uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(char((value >> shift) & 0xFF));
+}
+
+// A whole header block from its fields (type onward): CRC32 of the size and
+// fields, then the size, then the fields.
+std::string block(const std::string &fields, bool badCrc = false)
+{
+    std::string sized;
+    putVint(sized, fields.size());
+    sized += fields;
+    std::string out;
+    putU32(out, crc32(sized) ^ (badCrc ? 0x00010000u : 0));
+    return out + sized;
+}
+
+// An extra-area record: its size, then its type and data.
+std::string record(uint8_t type, const std::string &data)
+{
+    std::string body(1, char(type));
+    body += data;
+    std::string out;
+    putVint(out, body.size());
+    return out + body;
+}
+
+std::string redirection(const FixtureEntry &entry, Rar5Options::Host host)
+{
+    std::string data;
+    putVint(data, host == Rar5Options::Host::Unix ? unixSymlink : windowsSymlink);
+    putVint(data, 0); // flags: the target is not a directory
+    putVint(data, entry.linkTarget.size());
+    data += entry.linkTarget;
+    return record(redirectionRecord, data);
+}
+
+// AES-256 parameters: cipher version 0, no password check value, 2^15 key
+// derivation rounds, a fixed salt (and for files, IV). Nothing decrypts with them.
+std::string cipherParameters(bool withIv)
+{
+    std::string data;
+    putVint(data, 0);
+    putVint(data, 0);
+    data.push_back(15);
+    for (int i = 0; i < (withIv ? 32 : 16); ++i)
+        data.push_back(char(0x40 + i));
+    return data;
+}
+
+std::string encryption()
+{
+    return record(encryptionRecord, cipherParameters(true));
+}
+
+std::string scrambled(const std::string &data)
+{
+    std::string out = data;
+    out.resize((data.size() + 15) / 16 * 16, '\0');
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = char(uint8_t(out[i]) ^ uint8_t(0xA5 + 7 * i));
+    return out;
+}
+
+uint64_t attributes(const FixtureEntry &entry, Rar5Options::Host host)
+{
+    if (host == Rar5Options::Host::Unix) {
+        const uint64_t type = entry.kind == FixtureEntry::Directory ? 0040000
+            : entry.kind == FixtureEntry::Symlink                  ? 0120000
+                                                                    : 0100000;
+        return type | (entry.mode & 07777);
+    }
+    uint64_t attr = entry.kind == FixtureEntry::Directory ? 0x10 : 0x20;
+    if (entry.kind == FixtureEntry::Symlink)
+        attr |= 0x400; // reparse point
+    if ((entry.mode & 0200) == 0)
+        attr |= 0x01; // read-only
+    return attr;
+}
+
+std::string storedName(const FixtureEntry &entry)
+{
+    std::string name = entry.name;
+    while (!name.empty() && name.back() == '/')
+        name.pop_back();
+    return name;
+}
+
+struct FileBlock
+{
+    std::string header;
+    std::string data;
+};
+
+FileBlock fileBlock(const FixtureEntry &entry, const Rar5Options &options, bool badDataCrc,
+                    bool badHeaderCrc, bool encrypted)
+{
+    const bool isFile = entry.kind == FixtureEntry::File;
+    const std::string plain = isFile ? entry.data : std::string();
+    const std::string stored = encrypted ? scrambled(plain) : plain;
+
+    std::string extra;
+    if (encrypted)
+        extra += encryption();
+    if (entry.kind == FixtureEntry::Symlink)
+        extra += redirection(entry, options.host);
+
+    const bool isDir = entry.kind == FixtureEntry::Directory;
+    std::string f;
+    putVint(f, fileHeader);
+    // Every file header carries a data area, a directory's empty: readers
+    // (libarchive among them) refuse file headers without one.
+    putVint(f, (extra.empty() ? 0 : hasExtraArea) | hasDataArea);
+    if (!extra.empty())
+        putVint(f, extra.size());
+    putVint(f, stored.size());
+    putVint(f, (isDir ? isDirectory : 0) | hasMtime | (isDir ? 0 : hasCrc));
+    putVint(f, plain.size());
+    putVint(f, attributes(entry, options.host));
+    putU32(f, uint32_t(entry.mtime));
+    if (!isDir)
+        putU32(f, crc32(plain) ^ (badDataCrc ? 0x80000001u : 0));
+    putVint(f, 0); // compression: format version 0, method 0 (stored), no dictionary
+    putVint(f, options.host == Rar5Options::Host::Unix ? unixHost : windowsHost);
+    const std::string name = storedName(entry);
+    putVint(f, name.size());
+    f += name;
+    f += extra;
+    return {block(f, badHeaderCrc), stored};
+}
+
+} // namespace
+
+std::string makeRar5(const FixtureEntries &entries, const Rar5Options &options, std::string *error)
+{
+    std::string archive(signature, sizeof signature - 1);
+    std::size_t encryptedFrom = std::string::npos;
+    if (options.encryptHeaders) {
+        std::string cryptFields;
+        putVint(cryptFields, encryptionHeader);
+        putVint(cryptFields, 0); // header flags
+        cryptFields += cipherParameters(false);
+        archive += block(cryptFields);
+        encryptedFrom = archive.size();
+    }
+
+    std::string mainFields;
+    putVint(mainFields, mainHeader);
+    putVint(mainFields, 0); // header flags
+    putVint(mainFields, 0); // archive flags: one volume, not solid
+    archive += block(mainFields);
+
+    std::size_t lastDataStart = 0;
+    std::size_t lastDataSize = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const FileBlock b = fileBlock(entries[i], options, options.badDataCrcEntry == i,
+                                      options.badHeaderCrcEntry == i, options.encryptedEntry == i);
+        archive += b.header;
+        if (!b.data.empty()) {
+            lastDataStart = archive.size();
+            lastDataSize = b.data.size();
+        }
+        archive += b.data;
+    }
+
+    if (!options.omitEndHeader) {
+        std::string endFields;
+        putVint(endFields, endHeader);
+        putVint(endFields, 0); // header flags
+        putVint(endFields, 0); // end flags: last volume
+        archive += block(endFields);
+    }
+
+    if (encryptedFrom != std::string::npos) {
+        // Everything after the encryption header would be ciphertext.
+        const std::string rest = scrambled(archive.substr(encryptedFrom));
+        archive.replace(encryptedFrom, std::string::npos, rest);
+    }
+
+    if (options.truncateInLastData) {
+        if (lastDataSize == 0) {
+            if (error)
+                *error = "no entry holds data to cut";
+            return {};
+        }
+        archive.resize(lastDataStart + lastDataSize / 2);
+    }
+    if (options.truncateTo && *options.truncateTo < archive.size())
+        archive.resize(*options.truncateTo);
+    return archive;
+}
+
+bool writeRar5(const QString &path, const FixtureEntries &entries, const Rar5Options &options,
+               std::string *error)
+{
+    const std::string bytes = makeRar5(entries, options, error);
+    if (bytes.empty())
+        return false;
+    if (!writeFixtureFile(path, bytes)) {
+        if (error)
+            *error = "cannot write " + path.toStdString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace tenvo::fixture

@@ -1,0 +1,41 @@
+// Writes stored (method 0) RAR 5 archives for test fixtures.
+#pragma once
+
+#include "archivemaker.h"
+
+namespace tenvo::fixture {
+
+struct Rar5Options
+{
+    // The host OS field: it decides whether attributes are Windows attributes
+    // or a Unix mode, and which kind of link a symbolic link is.
+    enum class Host { Windows, Unix };
+    Host host = Host::Unix;
+    // Index of an entry whose data CRC32 is stored wrong.
+    std::optional<std::size_t> badDataCrcEntry;
+    // Index of an entry whose header CRC32 is stored wrong.
+    std::optional<std::size_t> badHeaderCrcEntry;
+    // Index of an entry marked as AES-256 encrypted; its stored data is
+    // scrambled and padded to the cipher's block size, so no password gives it back.
+    std::optional<std::size_t> encryptedEntry;
+    // Writes an archive encryption header after the signature, as archives
+    // whose names are password-protected begin; everything after it is scrambled.
+    bool encryptHeaders = false;
+    // Cuts the archive in the middle of the data of the last entry holding data.
+    bool truncateInLastData = false;
+    // Keeps only this many leading bytes (at least 1; applied last).
+    std::optional<std::size_t> truncateTo;
+    // Leaves out the end-of-archive header.
+    bool omitEndHeader = false;
+};
+
+// The archive's bytes: signature, main archive header, one file header per
+// entry followed by its stored data, end-of-archive header. Names must be
+// UTF-8, as RAR 5 stores them. Empty on failure (a cut with no data to cut),
+// with the reason in *error when given.
+std::string makeRar5(const FixtureEntries &entries, const Rar5Options &options = {},
+                     std::string *error = nullptr);
+bool writeRar5(const QString &path, const FixtureEntries &entries, const Rar5Options &options = {},
+               std::string *error = nullptr);
+
+} // namespace tenvo::fixture

@@ -1,0 +1,18 @@
+# Fixture writers: stored LZH and RAR 5 archives, ZIP and 7z through libarchive, CAB through gcab.
+add_library(tenvo_testsupport STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/archivemaker.h
+    ${CMAKE_CURRENT_LIST_DIR}/archivemaker.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/lzhwriter.h
+    ${CMAKE_CURRENT_LIST_DIR}/lzhwriter.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/rar5writer.h
+    ${CMAKE_CURRENT_LIST_DIR}/rar5writer.cpp)
+target_include_directories(tenvo_testsupport PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(tenvo_testsupport PUBLIC PkgConfig::LIBARCHIVE Qt6::Core)
+
+if(BUILD_TESTING)
+  add_executable(tst_writers ${CMAKE_CURRENT_LIST_DIR}/tst_writers.cpp)
+  target_link_libraries(tst_writers PRIVATE tenvo_testsupport Qt6::Test)
+  add_test(NAME tst_writers COMMAND tst_writers)
+endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/rar4.cmake OPTIONAL)

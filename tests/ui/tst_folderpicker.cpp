@@ -1,0 +1,86 @@
+// The folder picker: its properties, what it asks, and the paths it hands back.
+#include "clsfolderblowserdialog.h"
+#include "scripteddialogs.h"
+
+#include <QWidget>
+#include <QtTest>
+
+class TestFolderPicker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void freshInstance()
+    {
+        clsFolderBlowserDialog picker;
+        QCOMPARE(picker.SelectedPath(), QString());
+        QCOMPARE(picker.Description(), QString());
+        QVERIFY(picker.ShowNewFolderButton());
+    }
+
+    void asksWithDescriptionOverTheOwner_data()
+    {
+        QTest::addColumn<bool>("newFolder");
+        QTest::newRow("with the new-folder button") << true;
+        QTest::newRow("without the new-folder button") << false;
+    }
+
+    void asksWithDescriptionOverTheOwner()
+    {
+        QFETCH(bool, newFolder);
+        ScriptedDialogs dialogs;
+        dialogs.folderAnswers = {QStringLiteral("/srv/archives")};
+        QWidget owner;
+        clsFolderBlowserDialog picker;
+        picker.setDescription(QStringLiteral("書庫ファイルのあるフォルダを指定してください"));
+        picker.setShowNewFolderButton(newFolder);
+
+        QVERIFY(picker.ShowDialog(&owner));
+
+        QCOMPARE(dialogs.folderRequests.size(), 1);
+        QCOMPARE(dialogs.folderRequests[0].owner, &owner);
+        QCOMPARE(dialogs.folderRequests[0].description, QStringLiteral("書庫ファイルのあるフォルダを指定してください"));
+        QCOMPARE(dialogs.folderRequests[0].showNewFolderButton, newFolder);
+        QCOMPARE(picker.SelectedPath(), QStringLiteral("/srv/archives"));
+        QCOMPARE(picker.Description(), QStringLiteral("書庫ファイルのあるフォルダを指定してください"));
+        QCOMPARE(picker.ShowNewFolderButton(), newFolder);
+    }
+
+    void returnedPath_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("selected");
+
+        QTest::newRow("a folder comes back as it is") << "/home/user/書庫" << "/home/user/書庫";
+        QTest::newRow("a trailing slash is dropped") << "/home/user/docs/" << "/home/user/docs";
+        QTest::newRow("the root keeps its slash") << "/" << "/";
+    }
+
+    void returnedPath()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, selected);
+        ScriptedDialogs dialogs;
+        dialogs.folderAnswers = {chosen};
+        clsFolderBlowserDialog picker;
+
+        QVERIFY(picker.ShowDialog(nullptr));
+        QCOMPARE(picker.SelectedPath(), selected);
+    }
+
+    void cancelAfterAChoiceKeepsIt()
+    {
+        ScriptedDialogs dialogs;
+        dialogs.folderAnswers = {QStringLiteral("/srv/first"), QString()};
+        clsFolderBlowserDialog picker;
+
+        QVERIFY(picker.ShowDialog(nullptr));
+        QVERIFY(!picker.ShowDialog(nullptr));
+
+        QVERIFY(!dialogs.ranOutOfAnswers);
+        QCOMPARE(picker.SelectedPath(), QStringLiteral("/srv/first"));
+    }
+};
+
+QTEST_MAIN(TestFolderPicker)
+#include "tst_folderpicker.moc"
