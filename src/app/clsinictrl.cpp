@@ -19,7 +19,8 @@ QList<QByteArray> readLines(const QString &path)
     if (!file.open(QIODevice::ReadOnly) || file.size() > maxFileBytes)
         return {};
     QByteArray content = file.readAll();
-    if (content.startsWith("\xEF\xBB\xBF"))
+    // A byte-order mark, even one an editor doubled, is no part of the text.
+    while (content.startsWith("\xEF\xBB\xBF"))
         content.remove(0, 3);
     QList<QByteArray> lines = content.split('\n');
     if (!lines.isEmpty() && lines.constLast().isEmpty())

@@ -84,6 +84,8 @@ private slots:
             << int(-2147483647 - 1) << true;
         QTest::newRow("UTF-8 text after a byte-order mark")
             << QByteArray("\xEF\xBB\xBF[Tenvo]\nName=解凍\n") << "Tenvo" << "Name" << "解凍" << 0 << false;
+        QTest::newRow("a doubled byte-order mark")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF[S]\r\nK=4\r\n") << "S" << "K" << "4" << 4 << true;
         QTest::newRow("enclosing double quotes are dropped")
             << QByteArray("[Tenvo]\nName=\"a b\"\n") << "Tenvo" << "Name" << "a b" << 0 << false;
     }
@@ -144,6 +146,9 @@ private slots:
         QTest::newRow("a new section goes to the end of the file")
             << QByteArray("; kept\n[Option]\nA=1\n") << "Tenvo" << "Width" << 640
             << QByteArray("; kept\n[Option]\nA=1\n[Tenvo]\nWidth=640\n");
+        QTest::newRow("a section after a doubled byte-order mark is written in place")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF[S]\nK=4\n") << "S" << "K" << 5
+            << QByteArray("[S]\nK=5\n");
         QTest::newRow("other lines and comments are kept")
             << QByteArray("[Tenvo]\n; note\nTop=5\nfree text\n") << "tenvo" << "top" << 6
             << QByteArray("[Tenvo]\n; note\ntop=6\nfree text\n");
