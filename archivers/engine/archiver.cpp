@@ -5,6 +5,7 @@
 #include "isolation.h"
 #include "libarchivedecoder.h"
 #include "namecodec.h"
+#include "zipscan.h"
 
 #include <new>
 
@@ -43,6 +44,8 @@ TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sin
     case ArchiveFormat::Cab:
         return decodeCab(path, sink, message);
     case ArchiveFormat::Zip:
+        if (const TenvoResult apart = checkZipEntriesApart(path, message); apart != TENVO_OK)
+            return apart;
         if (zipNeedsUnarr(path))
             return decodeZipWithUnarr(path, sink, message);
         return decodeWithLibarchive(LibarchiveFormat::Zip, path, sink, message);

@@ -21,7 +21,8 @@ struct EntryInfo {
     std::string linkTarget;  // raw bytes, for Symlink and Hardlink
     bool linkTargetIsUtf8 = false;
     uint32_t mode = 0;       // permission bits as stored (07777 mask), 0 when unknown
-    int64_t size = -1;       // declared uncompressed size, -1 when unknown
+    int64_t size = -1;       // declared uncompressed size, -1 when unknown; a file
+                             // whose data differs from it never lands
     int64_t mtime = INT64_MIN; // seconds since 1970 (UTC), INT64_MIN when unknown
     bool encrypted = false;
 };

@@ -1,5 +1,6 @@
 // Reads what libarchive 3.6 does not hand over from LZH and RAR 5 headers:
-// the raw bytes of LZH names, RAR 5 encryption marks and data CRCs.
+// the raw bytes and Unix file types of LZH names, RAR 5 encryption marks and
+// data CRCs.
 #include "headerscan.h"
 
 #include <algorithm>
@@ -95,6 +96,8 @@ int64_t walkLzhExtensions(const FileReader &file, int64_t offset, std::size_t fi
             }
         } else if (type == 0x46 && data.size() == 4) {
             entry.nameIsUtf8 = le32(data, 0) == 65001;
+        } else if (type == 0x50 && data.size() >= 2) {
+            entry.unixMode = static_cast<uint16_t>(le16(data, 0));
         }
         total += size;
     }
@@ -182,6 +185,13 @@ std::vector<LzhHeaderName> scanLzhNames(const std::string &archivePath)
             if (!file.read(offset, 22 + nameLength, whole))
                 break;
             fileName = whole.substr(22, nameLength);
+            // Level 0 keeps the Unix extension after the data CRC: 'U', a
+            // minor version, the time, then the mode.
+            std::string unixExtension;
+            const int64_t extensionAt = offset + 24 + static_cast<int64_t>(nameLength);
+            if (level == 0 && headerSize >= static_cast<int64_t>(32 + nameLength)
+                && file.read(extensionAt, 8, unixExtension) && unixExtension[0] == 'U')
+                entry.unixMode = static_cast<uint16_t>(le16(unixExtension, 6));
             if (level == 1 && walkLzhExtensions(file, offset + headerSize - 2, 2, directory,
                                                 fileName, entry) < 0)
                 break;

@@ -1,5 +1,6 @@
 // Reads what libarchive 3.6 does not hand over from LZH and RAR 5 headers:
-// the raw bytes of LZH names, RAR 5 encryption marks and data CRCs.
+// the raw bytes and Unix file types of LZH names, RAR 5 encryption marks and
+// data CRCs.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,9 @@ struct LzhHeaderName {
     // extension becomes "/", every other byte (a "\" included) stays.
     std::string rawName;
     bool nameIsUtf8 = false; // code-page extension 65001
+    // The Unix mode, file-type bits included, from the Unix extension
+    // (level 0) or the permission extension 0x50; 0 when there is none.
+    uint16_t unixMode = 0;
 };
 
 // The entries of an LZH archive in order (levels 0 to 3). Stops at the end

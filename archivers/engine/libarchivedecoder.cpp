@@ -4,6 +4,7 @@
 #include "decoderutil.h"
 #include "headerscan.h"
 #include "utf8locale.h"
+#include "zipscan.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tenvo::engine {
@@ -266,8 +268,16 @@ std::string latin1Bytes(const std::string &utf8, bool &isUtf8)
     return bytes;
 }
 
+// A FIFO, device or socket by its stored Unix mode.
+bool isSpecialFile(uint32_t mode)
+{
+    const uint32_t type = mode & S_IFMT;
+    return type == S_IFIFO || type == S_IFCHR || type == S_IFBLK || type == S_IFSOCK;
+}
+
 // Gives each LZH entry its name as stored, from our own header scan when it
-// agrees with libarchive on the number of entries so far.
+// agrees with libarchive on the number of entries so far, and keeps out the
+// FIFOs and devices that libarchive hands over as regular files.
 class LzhNames {
 public:
     explicit LzhNames(const std::string &path)
@@ -280,6 +290,8 @@ public:
         if (index < m_names.size()) {
             info.rawName = m_names[index].rawName;
             info.nameIsUtf8 = m_names[index].nameIsUtf8;
+            if (info.kind == EntryKind::File && isSpecialFile(m_names[index].unixMode))
+                info.kind = EntryKind::Other;
             if (info.kind == EntryKind::Symlink) {
                 // LHA for UNIX stores a link as "name|target".
                 const std::size_t bar = info.rawName.find('|');
@@ -301,6 +313,45 @@ public:
 
 private:
     std::vector<LzhHeaderName> m_names;
+};
+
+// libarchive 3.6 hands a ZIP entry whose Unix mode says FIFO over as a
+// regular file. The central directory, read here in the order libarchive
+// walks it (by local header offset, one entry per offset), tells them apart.
+class ZipTypes {
+public:
+    explicit ZipTypes(const std::string &path)
+    {
+        ZipCentralDirectory directory;
+        std::string message;
+        if (directory.open(path, message) != TENVO_OK)
+            return;
+        ZipCentralEntry entry;
+        while (directory.next(entry)) {
+            const uint32_t mode = entry.hostOs == kZipHostUnix ? entry.externalAttributes >> 16 : 0;
+            m_entries.push_back({entry.localHeaderOffset, std::move(entry.name), mode});
+        }
+        std::stable_sort(m_entries.begin(), m_entries.end(),
+                         [](const Entry &a, const Entry &b) { return a.offset < b.offset; });
+        m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
+                                    [](const Entry &a, const Entry &b) { return a.offset == b.offset; }),
+                        m_entries.end());
+    }
+
+    void apply(std::size_t index, EntryInfo &info) const
+    {
+        if (index < m_entries.size() && info.kind == EntryKind::File
+            && m_entries[index].name == info.rawName && isSpecialFile(m_entries[index].mode))
+            info.kind = EntryKind::Other;
+    }
+
+private:
+    struct Entry {
+        uint64_t offset;
+        std::string name;
+        uint32_t mode;
+    };
+    std::vector<Entry> m_entries;
 };
 
 // The RAR 5 file header of an entry, when our scan found the same name at
@@ -332,6 +383,9 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
     std::unique_ptr<LzhNames> lzhNames;
     if (format == LibarchiveFormat::Lha)
         lzhNames = std::make_unique<LzhNames>(archivePath);
+    std::unique_ptr<ZipTypes> zipTypes;
+    if (format == LibarchiveFormat::Zip)
+        zipTypes = std::make_unique<ZipTypes>(archivePath);
 
     TenvoResult cause = TENVO_OK;
     ArchiveReader reader = openReader(format, archivePath, cause, message);
@@ -358,6 +412,8 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
         const std::size_t entryIndex = index++;
         if (lzhNames)
             lzhNames->apply(entryIndex, info);
+        if (zipTypes)
+            zipTypes->apply(entryIndex, info);
         const Rar5FileHeader *checked = nullptr;
         if (format == LibarchiveFormat::Rar5) {
             checked = rar5Header(rar5, entryIndex, info);

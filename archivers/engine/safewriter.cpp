@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace tenvo::engine {
@@ -18,8 +19,25 @@ constexpr std::size_t kBufferSize = 1 << 20;
 // Folder handles kept open at once; a path is at most kMaxPathDepth deep.
 constexpr std::size_t kMaxOpenFolders = 1024;
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Room left free on the destination's file system: a file that would eat
+// into it is refused or stopped.
+constexpr uint64_t kFreeSpaceReserve = uint64_t(1) << 20;
+// The most data written between two checks of the free space.
+constexpr uint64_t kSpaceCheckInterval = uint64_t(32) << 20;
 
 std::string errorText(int error) { return std::strerror(error); }
+
+// What an unprivileged writer may still use on fd's file system, less the
+// reserve; false when the file system does not say.
+bool usableBytes(int fd, uint64_t &usable, uint64_t &available)
+{
+    struct statvfs fs {};
+    if (::fstatvfs(fd, &fs) != 0)
+        return false;
+    available = uint64_t(fs.f_bavail) * fs.f_frsize;
+    usable = available > kFreeSpaceReserve ? available - kFreeSpaceReserve : 0;
+    return true;
+}
 
 // The process umask, read without changing it (Linux 4.7 and later show it
 // in /proc), else through umask() itself.
@@ -124,7 +142,10 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
     m_shownName = escapeForMessage(name);
     m_mode = entry.mode;
     m_mtime = entry.mtime;
-    m_writeErrno = 0;
+    m_declaredSize = entry.size;
+    m_entryBytes = 0;
+    m_stopCause = TENVO_OK;
+    m_stopText.clear();
     m_buffered = 0;
 
     if (m_root < 0) {
@@ -185,6 +206,13 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
         break;
     }
 
+    uint64_t usable = 0, available = 0;
+    if (entry.size > 0 && usableBytes(m_root, usable, available) && uint64_t(entry.size) > usable) {
+        refuse(TENVO_ERR_WRITE, "not enough free space on the destination's file system ("
+                                    + std::to_string(entry.size) + " bytes needed, "
+                                    + std::to_string(available) + " free)");
+        return false;
+    }
     TenvoResult cause = TENVO_OK;
     m_fileFolder = folder(m_components.size() - 1, true, cause, reason);
     if (m_fileFolder < 0) {
@@ -203,8 +231,16 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
 
 bool SafeWriter::entryData(const void *data, std::size_t size)
 {
-    if (m_state != State::File || m_writeErrno != 0)
+    if (m_state != State::File || m_stopCause != TENVO_OK)
         return false;
+    // Whatever passes the declared size would never land, so it is not
+    // written either: a bomb that declares little stops right there.
+    if (m_declaredSize >= 0 && size > uint64_t(m_declaredSize) - m_entryBytes) {
+        stopFile(TENVO_ERR_DAMAGED, "the entry holds more data than the "
+                                        + std::to_string(m_declaredSize) + " bytes it declares");
+        return false;
+    }
+    m_entryBytes += size;
     auto bytes = static_cast<const char *>(data);
     if (m_buffered == 0 && size >= kBufferSize)
         return writeAll(bytes, size);
@@ -229,22 +265,52 @@ bool SafeWriter::flushBuffer()
 
 bool SafeWriter::writeAll(const char *data, std::size_t size)
 {
+    if (!roomFor(size))
+        return false;
     while (size > 0) {
         const ssize_t n = ::write(m_fileFd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            m_writeErrno = errno;
-            return false;
-        }
-        if (n == 0) {
-            m_writeErrno = ENOSPC;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            stopFile(TENVO_ERR_WRITE, "cannot write (" + errorText(n < 0 ? errno : ENOSPC) + ")");
             return false;
         }
         data += n;
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Checks the free space when the data written since the last check may have
+// used up what was left. The next check comes after half of what remains,
+// at most kSpaceCheckInterval, so checks are rare until space runs short.
+bool SafeWriter::roomFor(std::size_t size)
+{
+    if (size <= m_untilSpaceCheck) {
+        m_untilSpaceCheck -= size;
+        return true;
+    }
+    uint64_t usable = 0, available = 0;
+    if (!usableBytes(m_fileFd, usable, available)) {
+        m_untilSpaceCheck = kSpaceCheckInterval;
+        return true;
+    }
+    if (size > usable) {
+        stopFile(TENVO_ERR_WRITE, "the destination's file system is full ("
+                                      + std::to_string(available) + " bytes free)");
+        return false;
+    }
+    m_untilSpaceCheck = std::min(kSpaceCheckInterval, (usable - size) / 2);
+    return true;
+}
+
+// Stops taking the current file's data and frees its disk space at once;
+// endEntry() reports the cause.
+void SafeWriter::stopFile(TenvoResult cause, const std::string &text)
+{
+    m_stopCause = cause;
+    m_stopText = text;
+    dropFile();
 }
 
 void SafeWriter::endEntry(TenvoResult outcome, const std::string &message)
@@ -278,18 +344,24 @@ void SafeWriter::endEntry(TenvoResult outcome, const std::string &message)
 
 void SafeWriter::finishFile(TenvoResult outcome, const std::string &decoderMessage)
 {
+    if (outcome == TENVO_OK && m_stopCause == TENVO_OK && m_buffered > 0)
+        flushBuffer();
+    // The writer's own reason comes first: the decoder saw only a refusal.
+    if (m_stopCause != TENVO_OK) {
+        dropFile();
+        fail(m_stopCause, m_stopText);
+        return;
+    }
     if (outcome != TENVO_OK) {
         dropFile();
         fail(outcome,
              decoderMessage.empty() ? defaultText(outcome) : escapeForMessage(decoderMessage));
         return;
     }
-    if (m_buffered > 0)
-        flushBuffer();
-    if (m_writeErrno != 0) {
-        const int error = m_writeErrno;
+    if (m_declaredSize >= 0 && m_entryBytes < uint64_t(m_declaredSize)) {
         dropFile();
-        fail(TENVO_ERR_WRITE, "cannot write (" + errorText(error) + ")");
+        fail(TENVO_ERR_DAMAGED, "the entry holds " + std::to_string(m_entryBytes) + " of the "
+                                    + std::to_string(m_declaredSize) + " bytes it declares");
         return;
     }
 

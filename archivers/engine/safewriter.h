@@ -30,6 +30,13 @@ enum class Layout { Restore, Flatten };
 // owners are never changed. Devices, FIFOs and sockets are refused; links
 // are made only when they stay inside the destination.
 //
+// The disk is guarded as well: a file whose declared size does not fit in
+// the free space of the destination's file system (less a small reserve) is
+// refused before a byte of it is written, the free space is checked again
+// as data goes out (every few tens of MB, more often as it runs short), and
+// a file whose data passes its declared size is stopped there. Such a file
+// never lands; one whose data ends short of its declared size neither.
+//
 // A refused entry does not stop the archive: result() keeps the first cause,
 // message() says it with the entry's name escaped.
 class SafeWriter final : public EntrySink {
@@ -71,6 +78,8 @@ private:
     bool makeLink(int folderFd, const std::string &target, std::string &tempName);
     bool flushBuffer();
     bool writeAll(const char *data, std::size_t size);
+    bool roomFor(std::size_t size);
+    void stopFile(TenvoResult cause, const std::string &text);
     void finishFile(TenvoResult outcome, const std::string &decoderMessage);
     void finishDirectory();
     void finishSymlink();
@@ -96,7 +105,11 @@ private:
     int m_fileFd = -1;
     int m_fileFolder = -1;
     std::string m_tempName;
-    int m_writeErrno = 0;
+    int64_t m_declaredSize = -1;   // -1 when the decoder does not know it
+    uint64_t m_entryBytes = 0;     // data received for the file so far
+    TenvoResult m_stopCause = TENVO_OK; // why the file's data stopped being taken
+    std::string m_stopText;
+    uint64_t m_untilSpaceCheck = 0; // bytes that may go out before the next free-space check
 
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_buffered = 0;

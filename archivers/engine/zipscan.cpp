@@ -1,6 +1,8 @@
 // Bounded reading of a ZIP file's end records and central directory.
 #include "zipscan.h"
 
+#include "namecodec.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -23,19 +25,23 @@ bool hasSignature(const unsigned char *p, uint8_t third, uint8_t fourth)
 // Applies the ZIP64 extended information field: each 64-bit value is present
 // only where the 32-bit field holds its all-ones marker, in a fixed order.
 void applyZip64Extra(ZipCentralEntry &entry, const unsigned char *p, std::size_t size,
-                     bool uncompressedMarked, bool compressedMarked)
+                     bool uncompressedMarked, bool compressedMarked, bool offsetMarked)
 {
     std::size_t pos = 0;
     if (uncompressedMarked && pos + 8 <= size) {
         entry.uncompressedSize = le64(p + pos);
         pos += 8;
     }
-    if (compressedMarked && pos + 8 <= size)
+    if (compressedMarked && pos + 8 <= size) {
         entry.compressedSize = le64(p + pos);
+        pos += 8;
+    }
+    if (offsetMarked && pos + 8 <= size)
+        entry.localHeaderOffset = le64(p + pos);
 }
 
 void applyExtraFields(ZipCentralEntry &entry, const unsigned char *p, std::size_t size,
-                      bool uncompressedMarked, bool compressedMarked)
+                      bool uncompressedMarked, bool compressedMarked, bool offsetMarked)
 {
     std::size_t pos = 0;
     while (pos + 4 <= size) {
@@ -46,7 +52,8 @@ void applyExtraFields(ZipCentralEntry &entry, const unsigned char *p, std::size_
             break;
         const unsigned char *field = p + pos;
         if (id == 0x0001) {
-            applyZip64Extra(entry, field, length, uncompressedMarked, compressedMarked);
+            applyZip64Extra(entry, field, length, uncompressedMarked, compressedMarked,
+                            offsetMarked);
         } else if (id == 0x5455 && length >= 5 && (field[0] & 1)) {
             // Extended time stamp: the modification time in UTC seconds.
             entry.unixMtime = int64_t(int32_t(le32(field + 1)));
@@ -190,11 +197,64 @@ bool ZipCentralDirectory::next(ZipCentralEntry &entry)
     entry.compressedSize = le32(fixed + 20);
     entry.uncompressedSize = le32(fixed + 24);
     entry.externalAttributes = le32(fixed + 38);
+    entry.localHeaderOffset = le32(fixed + 42);
     entry.name.assign(reinterpret_cast<const char *>(variable.data()), nameSize);
     applyExtraFields(entry, variable.data() + nameSize, extraSize,
-                     entry.uncompressedSize == 0xFFFFFFFFu, entry.compressedSize == 0xFFFFFFFFu);
+                     entry.uncompressedSize == 0xFFFFFFFFu, entry.compressedSize == 0xFFFFFFFFu,
+                     entry.localHeaderOffset == 0xFFFFFFFFu);
     m_offset += recordSize;
     return true;
+}
+
+namespace {
+
+// The bytes one entry occupies: its local header and its stored data.
+struct ZipSpan {
+    uint64_t start = 0;
+    uint64_t end = 0;
+    std::string name;
+};
+
+uint64_t saturatingAdd(uint64_t a, uint64_t b)
+{
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+} // namespace
+
+TenvoResult checkZipEntriesApart(const std::string &path, std::string &message)
+{
+    ZipCentralDirectory directory;
+    std::string ignored;
+    FileReader file;
+    if (directory.open(path, ignored) != TENVO_OK || !file.open(path))
+        return TENVO_OK;
+    std::vector<ZipSpan> spans;
+    ZipCentralEntry entry;
+    while (directory.next(entry)) {
+        // The local header's own name and extra lengths when it can be read
+        // there (a self-extracting archive shifts every offset alike), else
+        // only the part every local header has.
+        uint64_t headerSize = 30;
+        unsigned char local[30];
+        if (file.readAt(entry.localHeaderOffset, local, sizeof local) && hasSignature(local, 3, 4))
+            headerSize += uint64_t(le16(local + 26)) + le16(local + 28);
+        spans.push_back({entry.localHeaderOffset,
+                         saturatingAdd(saturatingAdd(entry.localHeaderOffset, headerSize), entry.compressedSize),
+                         std::move(entry.name)});
+    }
+    std::sort(spans.begin(), spans.end(),
+              [](const ZipSpan &a, const ZipSpan &b) { return a.start < b.start; });
+    NameDecoder names;
+    for (std::size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i].start < spans[i - 1].end) {
+            message = "the archive's entries overlap, as in a ZIP bomb: \""
+                + escapeForMessage(names.decode(spans[i].name, false)) + "\" lies inside \""
+                + escapeForMessage(names.decode(spans[i - 1].name, false)) + "\"";
+            return TENVO_ERR_DAMAGED;
+        }
+    }
+    return TENVO_OK;
 }
 
 } // namespace tenvo::engine

@@ -1,8 +1,9 @@
 // A bounded reader of a ZIP file's end records and central directory.
 #pragma once
 
-// Used to route Deflate64 archives to unarr and to give unarr's entries their
-// stored names, kinds and permissions.
+// Used to route Deflate64 archives to unarr, to give unarr's entries their
+// stored names, kinds and permissions, and to turn away archives whose
+// entries overlap.
 
 #include "decoderutil.h"
 #include "result.h"
@@ -33,6 +34,7 @@ struct ZipCentralEntry {
     uint64_t compressedSize = 0;
     uint64_t uncompressedSize = 0;
     uint32_t externalAttributes = 0;
+    uint64_t localHeaderOffset = 0;
     std::string name;               // raw bytes as stored
     int64_t unixMtime = INT64_MIN;  // from the extended time stamp field, when present
 };
@@ -65,5 +67,12 @@ private:
     bool m_failed = false;
     std::string m_message;
 };
+
+// Checks that no two entries of a ZIP archive share bytes: each local header
+// and its data end before the next entry's begins. Entries overlap only in
+// archives made to multiply their output (a ZIP bomb); those give
+// TENVO_ERR_DAMAGED with a message. A directory that cannot be read gives
+// TENVO_OK: the decoder reports it.
+TenvoResult checkZipEntriesApart(const std::string &path, std::string &message);
 
 } // namespace tenvo::engine

@@ -90,6 +90,9 @@ bool writeAll(int fd, const void *data, std::size_t size)
     // The caller's crash handlers are not for the child's crashes.
     for (const int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         ::signal(sig, SIG_DFL);
+    // Under a file size limit a write past it then fails (EFBIG) and the
+    // writer reports it, instead of the process dying mid-file.
+    ::signal(SIGXFSZ, SIG_IGN);
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     const std::uint64_t cap = currentAddressSpace() + limits.memoryBytes;

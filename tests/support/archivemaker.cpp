@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -251,6 +252,30 @@ bool corruptFirstZipData(std::string &zip)
     return false;
 }
 
+// Gives the entries that ask for it their Unix file type: the high 16 bits
+// of a central record's external attributes, with "made by" Unix.
+bool setZipUnixTypes(std::string &zip, const FixtureEntries &entries)
+{
+    constexpr std::size_t eocdSize = 22;
+    if (zip.size() < eocdSize)
+        return false;
+    const std::size_t eocd = zip.size() - eocdSize;
+    if (getU32(zip, eocd) != 0x06054b50 || getU16(zip, eocd + 10) != entries.size())
+        return false;
+    std::size_t at = getU32(zip, eocd + 16);
+    for (const FixtureEntry &e : entries) {
+        if (at + 46 > zip.size() || getU32(zip, at) != 0x02014b50)
+            return false;
+        if (e.unixType != 0) {
+            zip[at + 5] = 3; // made by Unix
+            const uint32_t mode = (e.unixType & 0170000) | (e.mode & 07777);
+            setU32(zip, at + 38, (mode << 16) | (getU32(zip, at + 38) & 0xFFFF));
+        }
+        at += 46 + getU16(zip, at + 28) + getU16(zip, at + 30) + getU16(zip, at + 32);
+    }
+    return true;
+}
+
 // gcab takes names from its command line, which cannot carry bytes that are
 // not UTF-8 through QProcess. So the files go in under neutral names and the
 // cabinet's file table is rebuilt afterwards with the entries' names,
@@ -343,6 +368,12 @@ std::string makeZip(const FixtureEntries &entries, const ZipOptions &options, st
         error);
     if (zip.empty())
         return zip;
+    const bool typed = std::any_of(entries.begin(), entries.end(),
+                                   [](const FixtureEntry &e) { return e.unixType != 0; });
+    if (typed && !setZipUnixTypes(zip, entries)) {
+        fail(error, "cannot find the central records to give their Unix types");
+        return {};
+    }
     if (options.corruptFirstData && !corruptFirstZipData(zip)) {
         fail(error, "no file holds data to corrupt");
         return {};

@@ -32,6 +32,10 @@ struct FixtureEntry
     uint32_t mode = 0644;
     // Seconds since 1970 UTC.
     int64_t mtime = defaultMtime;
+    // Unix file-type bits (S_IFIFO, S_IFCHR, ...) stored in place of the
+    // kind's by the writers that keep a Unix mode (LZH os 'U', RAR 5 Unix
+    // host, ZIP); 0 keeps the kind's. The entry is written as its kind otherwise.
+    uint32_t unixType = 0;
 
     static FixtureEntry file(std::string name, std::string data, uint32_t mode = 0644);
     static FixtureEntry directory(std::string name, uint32_t mode = 0755);

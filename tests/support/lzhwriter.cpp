@@ -64,6 +64,8 @@ SplitPath splitPath(const FixtureEntry &entry)
 
 uint16_t unixMode(const FixtureEntry &entry)
 {
+    if (entry.unixType != 0)
+        return uint16_t((entry.unixType & 0170000) | (entry.mode & 07777));
     switch (entry.kind) {
     case FixtureEntry::Directory:
         return uint16_t(unixDirectory | (entry.mode & 07777));

@@ -1,6 +1,7 @@
 // Writes stored (method 0) RAR 5 archives for test fixtures.
 #include "rar5writer.h"
 
+#include <algorithm>
 #include <array>
 
 namespace tenvo::fixture {
@@ -14,7 +15,7 @@ enum HeaderFlag : uint8_t { hasExtraArea = 0x01, hasDataArea = 0x02 };
 enum FileFlag : uint8_t { isDirectory = 0x01, hasMtime = 0x02, hasCrc = 0x04 };
 enum ExtraRecord : uint8_t { encryptionRecord = 1, redirectionRecord = 5 };
 enum HostOs : uint8_t { windowsHost = 0, unixHost = 1 };
-enum Redirection : uint8_t { unixSymlink = 1, windowsSymlink = 2 };
+enum Redirection : uint8_t { unixSymlink = 1, windowsSymlink = 2, hardLink = 4 };
 
 uint32_t crc32(const std::string &bytes)
 {
@@ -73,10 +74,10 @@ std::string record(uint8_t type, const std::string &data)
     return out + body;
 }
 
-std::string redirection(const FixtureEntry &entry, Rar5Options::Host host)
+std::string redirection(const FixtureEntry &entry, Rar5Options::Host host, bool hard)
 {
     std::string data;
-    putVint(data, host == Rar5Options::Host::Unix ? unixSymlink : windowsSymlink);
+    putVint(data, hard ? hardLink : host == Rar5Options::Host::Unix ? unixSymlink : windowsSymlink);
     putVint(data, 0); // flags: the target is not a directory
     putVint(data, entry.linkTarget.size());
     data += entry.linkTarget;
@@ -110,16 +111,19 @@ std::string scrambled(const std::string &data)
     return out;
 }
 
-uint64_t attributes(const FixtureEntry &entry, Rar5Options::Host host)
+uint64_t attributes(const FixtureEntry &entry, Rar5Options::Host host, bool hard)
 {
+    const bool symlink = entry.kind == FixtureEntry::Symlink && !hard;
     if (host == Rar5Options::Host::Unix) {
+        if (entry.unixType != 0)
+            return (entry.unixType & 0170000) | (entry.mode & 07777);
         const uint64_t type = entry.kind == FixtureEntry::Directory ? 0040000
-            : entry.kind == FixtureEntry::Symlink                  ? 0120000
+            : symlink                                              ? 0120000
                                                                     : 0100000;
-        return type | (entry.mode & 07777);
+        return type | ((hard ? 0644 : entry.mode) & 07777);
     }
     uint64_t attr = entry.kind == FixtureEntry::Directory ? 0x10 : 0x20;
-    if (entry.kind == FixtureEntry::Symlink)
+    if (symlink)
         attr |= 0x400; // reparse point
     if ((entry.mode & 0200) == 0)
         attr |= 0x01; // read-only
@@ -140,9 +144,18 @@ struct FileBlock
     std::string data;
 };
 
-FileBlock fileBlock(const FixtureEntry &entry, const Rar5Options &options, bool badDataCrc,
-                    bool badHeaderCrc, bool encrypted)
+bool listed(const std::vector<std::size_t> &indexes, std::size_t index)
 {
+    return std::find(indexes.begin(), indexes.end(), index) != indexes.end();
+}
+
+FileBlock fileBlock(const FixtureEntry &entry, std::size_t index, const Rar5Options &options)
+{
+    const bool badDataCrc = options.badDataCrcEntry == index;
+    const bool badHeaderCrc = options.badHeaderCrcEntry == index;
+    const bool encrypted = options.encryptedEntry == index;
+    const bool hard = entry.kind == FixtureEntry::Symlink && listed(options.hardLinkEntries, index);
+    const auto declared = options.declaredSizes.find(index);
     const bool isFile = entry.kind == FixtureEntry::File;
     const std::string plain = isFile ? entry.data : std::string();
     const std::string stored = encrypted ? scrambled(plain) : plain;
@@ -151,7 +164,7 @@ FileBlock fileBlock(const FixtureEntry &entry, const Rar5Options &options, bool 
     if (encrypted)
         extra += encryption();
     if (entry.kind == FixtureEntry::Symlink)
-        extra += redirection(entry, options.host);
+        extra += redirection(entry, options.host, hard);
 
     const bool isDir = entry.kind == FixtureEntry::Directory;
     std::string f;
@@ -163,8 +176,8 @@ FileBlock fileBlock(const FixtureEntry &entry, const Rar5Options &options, bool 
         putVint(f, extra.size());
     putVint(f, stored.size());
     putVint(f, (isDir ? isDirectory : 0) | hasMtime | (isDir ? 0 : hasCrc));
-    putVint(f, plain.size());
-    putVint(f, attributes(entry, options.host));
+    putVint(f, declared != options.declaredSizes.end() ? declared->second : plain.size());
+    putVint(f, attributes(entry, options.host, hard));
     putU32(f, uint32_t(entry.mtime));
     if (!isDir)
         putU32(f, crc32(plain) ^ (badDataCrc ? 0x80000001u : 0));
@@ -201,8 +214,7 @@ std::string makeRar5(const FixtureEntries &entries, const Rar5Options &options, 
     std::size_t lastDataStart = 0;
     std::size_t lastDataSize = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const FileBlock b = fileBlock(entries[i], options, options.badDataCrcEntry == i,
-                                      options.badHeaderCrcEntry == i, options.encryptedEntry == i);
+        const FileBlock b = fileBlock(entries[i], i, options);
         archive += b.header;
         if (!b.data.empty()) {
             lastDataStart = archive.size();

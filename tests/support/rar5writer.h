@@ -3,6 +3,8 @@
 
 #include "archivemaker.h"
 
+#include <map>
+
 namespace tenvo::fixture {
 
 struct Rar5Options
@@ -27,6 +29,13 @@ struct Rar5Options
     std::optional<std::size_t> truncateTo;
     // Leaves out the end-of-archive header.
     bool omitEndHeader = false;
+    // Indexes of symbolic-link entries stored as hard links instead
+    // (redirection type 4, a regular file's attributes): the link target
+    // names the file linked to.
+    std::vector<std::size_t> hardLinkEntries;
+    // Unpacked sizes written in place of the true ones, by entry index; the
+    // stored data and its CRC32 stay those of the entry's real data.
+    std::map<std::size_t, uint64_t> declaredSizes;
 };
 
 // The archive's bytes: signature, main archive header, one file header per

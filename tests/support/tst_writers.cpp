@@ -1,5 +1,6 @@
 // Self-test of the fixture writers: libarchive must read back what each of them writes.
 #include "archivemaker.h"
+#include "handmadezip.h"
 #include "lzhwriter.h"
 #include "rar5writer.h"
 
@@ -264,6 +265,10 @@ private slots:
     void cabRoundTrip_data();
     void cabRoundTrip();
     void refusals();
+    void deflateBomb_data();
+    void deflateBomb();
+    void overlappingZip();
+    void rar5SizesAndHardLinks();
 };
 
 void TestWriters::lzhRoundTrip_data()
@@ -783,6 +788,129 @@ void TestWriters::refusals()
     error.clear();
     QVERIFY(makeCab({FixtureEntry::directory("only")}, {}, &error).empty());
     QVERIFY(!error.empty());
+}
+
+namespace {
+
+// Every entry of a ZIP archive in memory through libarchive's seekable
+// reader: name and inflated size, or the first error.
+struct InflatedEntry
+{
+    std::string name;
+    int64_t declared = -1;
+    uint64_t size = 0;
+    bool allZero = true;
+};
+
+std::string inflateZip(const std::string &zip, std::vector<InflatedEntry> &entries)
+{
+    ReadHandle a(archive_read_new(), archive_read_free);
+    archive_read_support_format_zip_seekable(a.get());
+    if (archive_read_open_memory(a.get(), zip.data(), zip.size()) != ARCHIVE_OK)
+        return archive_error_string(a.get());
+    archive_entry *entry = nullptr;
+    while (archive_read_next_header(a.get(), &entry) == ARCHIVE_OK) {
+        InflatedEntry e;
+        e.name = archive_entry_pathname(entry);
+        e.declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+        const void *block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        int r;
+        while ((r = archive_read_data_block(a.get(), &block, &size, &offset)) == ARCHIVE_OK) {
+            e.size += size;
+            const auto *bytes = static_cast<const unsigned char *>(block);
+            e.allZero = e.allZero && std::all_of(bytes, bytes + size, [](unsigned char c) { return c == 0; });
+        }
+        entries.push_back(e);
+        if (r != ARCHIVE_EOF)
+            return archive_error_string(a.get());
+    }
+    return {};
+}
+
+} // namespace
+
+void TestWriters::deflateBomb_data()
+{
+    QTest::addColumn<quint64>("zeros");
+    QTest::addColumn<quint64>("declared");
+
+    for (const quint64 zeros : {0ull, 1ull, 3ull, 4ull, 10ull, 11ull, 12ull, 258ull, 259ull, 260ull,
+                                300ull, 1000ull, 3ull << 20})
+        QTest::addRow("%llu zeros, declared as they are", zeros) << zeros << zeros;
+    QTest::newRow("1 MiB of zeros declared as 1 KiB") << (quint64(1) << 20) << quint64(1024);
+}
+
+void TestWriters::deflateBomb()
+{
+    QFETCH(quint64, zeros);
+    QFETCH(quint64, declared);
+
+    const std::string zip = makeDeflateBombZip(zeros, declared);
+    QVERIFY(!zip.empty());
+    QVERIFY(zip.size() < 200 + zeros / 100);
+    std::vector<InflatedEntry> entries;
+    const std::string error = inflateZip(zip, entries);
+    QCOMPARE(entries.size(), std::size_t(1));
+    QCOMPARE(entries[0].name, std::string("zeros.bin"));
+    QCOMPARE(entries[0].declared, int64_t(declared));
+    QVERIFY(entries[0].allZero);
+    // libarchive hands over the data, then checks its size (and CRC) at the end.
+    if (zeros == declared) {
+        QVERIFY2(error.empty(), error.c_str());
+        QCOMPARE(entries[0].size, uint64_t(zeros));
+    } else {
+        QVERIFY(!error.empty());
+        QVERIFY(entries[0].size > declared);
+    }
+}
+
+void TestWriters::overlappingZip()
+{
+    constexpr std::size_t count = 8;
+    constexpr uint64_t zeros = 64 * 1024;
+    const std::string zip = makeOverlappingZip(count, zeros);
+    QVERIFY(!zip.empty());
+    QVERIFY(zip.size() < 2000);
+    std::vector<InflatedEntry> entries;
+    const std::string error = inflateZip(zip, entries);
+    QVERIFY2(error.empty(), error.c_str());
+    QCOMPARE(entries.size(), count);
+    // Each entry holds the local headers after it, then the shared zeros.
+    for (std::size_t i = 0; i < count; ++i) {
+        QCOMPARE(entries[i].name, std::to_string(i) + ".bin");
+        QVERIFY(entries[i].size >= zeros);
+        if (i > 0)
+            QVERIFY(entries[i].size < entries[i - 1].size);
+    }
+    QCOMPARE(entries.back().size, zeros);
+    QVERIFY(entries.back().allZero);
+    QVERIFY(!entries.front().allZero);
+}
+
+void TestWriters::rar5SizesAndHardLinks()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = fixturePath(dir, "sizes.rar");
+    Rar5Options options;
+    options.declaredSizes[0] = uint64_t(1) << 40;
+    options.hardLinkEntries = {1};
+    QVERIFY(writeRar5(path, {FixtureEntry::file("big.bin", "small"), FixtureEntry::symlink("hard", "big.bin")},
+                      options));
+
+    ReadHandle a(archive_read_new(), archive_read_free);
+    archive_read_support_format_rar5(a.get());
+    QCOMPARE(archive_read_open_filename(a.get(), QFile::encodeName(path).constData(), 10240), ARCHIVE_OK);
+    archive_entry *entry = nullptr;
+    QCOMPARE(archive_read_next_header(a.get(), &entry), ARCHIVE_OK);
+    QCOMPARE(archive_entry_size(entry), la_int64_t(1) << 40);
+    QCOMPARE(archive_read_next_header(a.get(), &entry), ARCHIVE_OK);
+    QCOMPARE(QByteArray(archive_entry_pathname(entry)), QByteArray("hard"));
+    QVERIFY(archive_entry_hardlink(entry));
+    QCOMPARE(QByteArray(archive_entry_hardlink(entry)), QByteArray("big.bin"));
+    QCOMPARE(archive_read_next_header(a.get(), &entry), ARCHIVE_EOF);
 }
 
 QTEST_GUILESS_MAIN(TestWriters)

@@ -1,11 +1,14 @@
-# Fixture writers: stored LZH and RAR 5 archives, ZIP and 7z through libarchive, CAB through gcab.
+# Fixture writers: stored LZH and RAR 5 archives, ZIP and 7z through libarchive, CAB through gcab,
+# hand-made ZIP bombs.
 add_library(tenvo_testsupport STATIC
     ${CMAKE_CURRENT_LIST_DIR}/archivemaker.h
     ${CMAKE_CURRENT_LIST_DIR}/archivemaker.cpp
     ${CMAKE_CURRENT_LIST_DIR}/lzhwriter.h
     ${CMAKE_CURRENT_LIST_DIR}/lzhwriter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/rar5writer.h
-    ${CMAKE_CURRENT_LIST_DIR}/rar5writer.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/rar5writer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/handmadezip.h
+    ${CMAKE_CURRENT_LIST_DIR}/handmadezip.cpp)
 target_include_directories(tenvo_testsupport PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(tenvo_testsupport PUBLIC PkgConfig::LIBARCHIVE Qt6::Core)
 
