@@ -1,0 +1,202 @@
+// The benchmark driver: Tenvo's extraction and archive list, run the way the
+// program runs them, for scripts/bench.sh to time against other extractors.
+//
+//   tenvo_bench extract <library folder> <destination> <archive>...
+//       each archive through clsArchive::extract, as one list entry is
+//   tenvo_bench run <library folder> <destination> <archive>...
+//       the whole extraction run, one archive per tick of a 10 ms timer, as
+//       the progress window drives it; prints the run's milliseconds
+//   tenvo_bench list <folder> <count>
+//       adds the first <count> files of <folder> to the main list through
+//       clsListCtrl::addFile; prints the milliseconds the adding took
+// run and list need a platform: QT_QPA_PLATFORM=offscreen when headless.
+#include "clsarchive.h"
+#include "clslistctrl.h"
+#include "extractrun.h"
+#include "globals.h"
+#include "listcolumns.h"
+#include "module1.h"
+#include "progressview.h"
+#include "userdialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: tenvo_bench extract|run <library folder> <destination> <archive>...\n"
+                         "       tenvo_bench list <folder> <count>\n");
+    return 2;
+}
+
+// The archive types registered as at start-up, from the given program folder.
+void registerTypes(clsArchive &archive, const QString &libraryFolder)
+{
+    archive.setLibraryFolder(QDir(libraryFolder).absolutePath() + u'/');
+    for (const SupportType &row : registrationRows())
+        archive.addSupportType(row);
+    archive.setRestoreFolder(true);
+}
+
+int extractEach(const QString &libraryFolder, const QString &destination, const QStringList &archives)
+{
+    clsArchive archive;
+    registerTypes(archive, libraryFolder);
+    int failures = 0;
+    for (const QString &path : archives) {
+        QString folder = destination;
+        if (const int result = archive.extract(path, folder); result != 0) {
+            std::fprintf(stderr, "tenvo_bench: %s: result %d\n", qPrintable(path), result);
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+// A progress window that shows nothing: the run's own work is what is timed.
+class SilentView final : public ProgressView
+{
+public:
+    explicit SilentView(QTimer &timer) : m_timer(timer) {}
+    void setMessage(const QString &) override {}
+    int progressBoxWidth() const override { return 300; }
+    void drawProgressBar(int) override {}
+    void repaintWindow() override {}
+    void stopTimer() override { m_timer.stop(); }
+    void enableClose() override {}
+    void closeWindow() override {}
+    QWidget *dialogOwner() override { return nullptr; }
+
+private:
+    QTimer &m_timer;
+};
+
+// Failures are reported on stderr instead of in a box nobody can press.
+class ReportingDialogs final : public UserDialogs
+{
+public:
+    void exclamation(QWidget *, const QString &text) override
+    {
+        std::fprintf(stderr, "tenvo_bench: %s\n", qPrintable(text));
+        failed = true;
+    }
+    QString inputBox(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
+    QString chooseFolder(QWidget *, const QString &, bool, const QString &) override { return {}; }
+    QString openFile(QWidget *, const QString &) override { return {}; }
+    bool failed = false;
+};
+
+int extractRun(const QString &libraryFolder, const QString &destination, const QStringList &archives)
+{
+    ReportingDialogs dialogs;
+    setUserDialogs(&dialogs);
+    QTreeWidget list;
+    setupArchiveListColumns(&list, ArchiveListLayout::MainWindow);
+    clsListCtrl listCtrl;
+    listCtrl.setList(&list);
+    clsArchive archive;
+    registerTypes(archive, libraryFolder);
+    gListCtrl = &listCtrl;
+    gArchive = &archive;
+    gMakeNameFolder = false;
+    gRestoreFolder = true;
+    gDeleteFromList = false;
+    gCloseDialog = true;
+    for (const QString &path : archives) {
+        if (listCtrl.addFile(QDir(path).absolutePath()) != clsListCtrl::added) {
+            std::fprintf(stderr, "tenvo_bench: cannot list %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+
+    // The progress window's timer and interval.
+    QTimer timer;
+    timer.setInterval(10);
+    SilentView view(timer);
+    ExtractRun run(view);
+    run.setExtractFolder(destination);
+    run.load();
+    QElapsedTimer clock;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        run.tick();
+        if (run.isFinished())
+            QCoreApplication::quit();
+    });
+    clock.start();
+    timer.start();
+    QCoreApplication::exec();
+    std::printf("%.3f\n", clock.nsecsElapsed() / 1e6);
+    gListCtrl = nullptr;
+    gArchive = nullptr;
+    for (const ArchiveResult &result : run.results()) {
+        if (result.failed())
+            return 1;
+    }
+    return dialogs.failed ? 1 : 0;
+}
+
+int addToList(const QString &folder, int count)
+{
+    QStringList paths;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
+        if (paths.size() == count)
+            break;
+        paths.append(dir.absoluteFilePath(name));
+    }
+    if (paths.size() < count) {
+        std::fprintf(stderr, "tenvo_bench: only %lld files in %s\n", qlonglong(paths.size()),
+                     qPrintable(folder));
+        return 1;
+    }
+    QTreeWidget list;
+    setupArchiveListColumns(&list, ArchiveListLayout::MainWindow);
+    list.resize(800, 600);
+    list.show();
+    clsListCtrl listCtrl;
+    listCtrl.setList(&list);
+
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString &path : std::as_const(paths)) {
+        if (listCtrl.addFile(path) != clsListCtrl::added) {
+            std::fprintf(stderr, "tenvo_bench: not added: %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    // The rows are on screen only once the list has painted them.
+    QCoreApplication::processEvents();
+    std::printf("%.3f\n", clock.nsecsElapsed() / 1e6);
+    return listCtrl.getCount() == count ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Extraction alone needs no widgets, so its timings carry no GUI start-up.
+    const bool widgets = argc > 1 && std::strcmp(argv[1], "extract") != 0;
+    std::unique_ptr<QCoreApplication> app(widgets ? new QApplication(argc, argv)
+                                                  : new QCoreApplication(argc, argv));
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() < 3)
+        return usage();
+    const QString mode = args[1];
+    if (mode == u"list" && args.size() == 4)
+        return addToList(args[2], args[3].toInt());
+    if ((mode == u"extract" || mode == u"run") && args.size() >= 5) {
+        const QStringList archives = args.mid(4);
+        return mode == u"extract" ? extractEach(args[2], args[3], archives)
+                                  : extractRun(args[2], args[3], archives);
+    }
+    return usage();
+}

@@ -1,0 +1,204 @@
+// Writes the fuzz targets' seed corpora: command lines, settings files and
+// small archives of every format made by the test fixture writers.
+#include "archivemaker.h"
+#include "deflate64zip.h"
+#include "lzhwriter.h"
+#include "rar4writer.h"
+#include "rar5writer.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+using namespace tenvo::fixture;
+
+namespace {
+
+std::filesystem::path g_out;
+int g_written = 0;
+
+void seed(const char *target, const std::string &name, const std::string &bytes)
+{
+    const std::filesystem::path folder = g_out / target;
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / name, std::ios::binary) << bytes;
+    ++g_written;
+}
+
+// Stores an archive seed, or says why the writer could not make it.
+void archive(const std::string &name, const std::string &bytes, const std::string &error)
+{
+    if (bytes.empty())
+        std::fprintf(stderr, "makeseeds: no %s: %s\n", name.c_str(), error.c_str());
+    else
+        seed("extract", name, bytes);
+}
+
+std::string text(int lines)
+{
+    std::string out;
+    for (int i = 0; i < lines; ++i)
+        out += "line " + std::to_string(i) + " of a small text file\n";
+    return out;
+}
+
+std::string binary(int size)
+{
+    std::string out;
+    unsigned state = 12345;
+    for (int i = 0; i < size; ++i) {
+        state = state * 1103515245u + 12345u;
+        out += char(state >> 24);
+    }
+    return out;
+}
+
+FixtureEntries plainEntries()
+{
+    return {FixtureEntry::directory("dir"), FixtureEntry::file("a.txt", text(20)),
+            FixtureEntry::file("dir/b.bin", binary(300)), FixtureEntry::file("empty", ""),
+            FixtureEntry::file("dir/sub/c.txt", text(3), 0600)};
+}
+
+// Names and modes that must never take effect as stored.
+FixtureEntries hostileEntries()
+{
+    return {FixtureEntry::file("../escape.txt", "up"),
+            FixtureEntry::file("/tmp/tenvo-absolute.txt", "absolute"),
+            FixtureEntry::file("dir/../../up.txt", "up"),
+            FixtureEntry::file("suid", "#!/bin/sh\n", 04777),
+            FixtureEntry::file("a.txt", "first"),
+            FixtureEntry::file("a.txt", "second")};
+}
+
+FixtureEntries linkEntries()
+{
+    return {FixtureEntry::directory("dir"), FixtureEntry::file("dir/f.txt", "data"),
+            FixtureEntry::symlink("inside", "dir/f.txt"), FixtureEntry::symlink("out", "../../x"),
+            FixtureEntry::symlink("abs", "/etc"), FixtureEntry::symlink("here", "."),
+            FixtureEntry::file("out/planted.txt", "through a link"),
+            FixtureEntry::symlink("dir/up", ".."), FixtureEntry::file("dir/up/y.txt", "y")};
+}
+
+FixtureEntries nameEntries()
+{
+    return {FixtureEntry::file("\x83\x5C\x83\x74\x83\x67.txt", "cp932 with a 0x5C byte"),
+            FixtureEntry::file("\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xAA\x9E.txt", "utf-8"),
+            FixtureEntry::file("back\\slash.txt", "backslash")};
+}
+
+void commandLineSeeds()
+{
+    const char *lines[] = {
+        "x \"/data/a.lzh\" \"/out/\"", "e \"/data/a.lzh\" \"/out/\"",
+        "-x \"/data/a.zip\" \"/out/\"", "-x -j \"/data/a.zip\" \"/out/\"",
+        "-X  -J\t\"/data/with \"\"quote\"\".cab\" \"/out/\"", "x \"\" \"\"",
+        "x \"/a\"\"\" \"/b\" extra", "x unquoted/path \"/out/\"", "x \"/open", "",
+    };
+    int i = 0;
+    for (const char *line : lines)
+        seed("commandline", "line" + std::to_string(i++), line);
+    seed("commandline", "pair", std::string("/data/a\"b.lzh\0/out/", 19));
+}
+
+void settingsSeeds()
+{
+    seed("settings", "options", "Option\tRestoreFolder\t1\n"
+                                "[Option]\nMakeNameFolder=1\nRestoreFolder=0\n"
+                                "DeleteFromList=0\nCloseDialog=1\n");
+    seed("settings", "window", "Tenvo\tWidth\t640\n"
+                               "\xEF\xBB\xBF[Tenvo]\r\nTop=10\r\nLeft=-20\r\nWidth=9999999999\r\n"
+                               "Height=\"480\"\r\n\r\n[Option]\r\nmakenamefolder = 1\r\n");
+    seed("settings", "oddities", "\xE8\xA8\xAD\xE5\xAE\x9A\tKey\t\xE5\x80\xA4\n"
+                                 "[ spaced ]\n=novalue\nnokey\n[unclosed\nk=v\n[Option]\n"
+                                 "k=" + std::string(300, 'x') + "\n[option]\nk=duplicate\n");
+    seed("settings", "empty", "New\tKey\tValue\n");
+}
+
+void archiveSeeds()
+{
+    std::string error;
+    const FixtureEntries plain = plainEntries();
+    const FixtureEntries hostile = hostileEntries();
+    const FixtureEntries links = linkEntries();
+    const FixtureEntries names = nameEntries();
+
+    for (int level = 0; level <= 2; ++level) {
+        const std::string l = std::to_string(level);
+        archive("lzh" + l, makeLzh(plain, {.level = level}, &error), error);
+        archive("lzh" + l + "-hostile", makeLzh(hostile, {.level = level}, &error), error);
+        archive("lzh" + l + "-unix", makeLzh(links, {.level = level, .os = 'U'}, &error), error);
+        archive("lzh" + l + "-names", makeLzh(names, {.level = level, .codePage = 932}, &error),
+                error);
+        archive("lzh" + l + "-badcrc", makeLzh(plain, {.level = level, .badDataCrcEntry = 1}, &error),
+                error);
+    }
+    archive("lzh1-pathinname", makeLzh(plain, {.level = 1, .nameSeparator = '\xFF', .pathInName = true}, &error), error);
+    archive("lzh2-truncated", makeLzh(plain, {.truncateInLastData = true}, &error), error);
+
+    archive("zip-stored", makeZip(plain, {}, &error), error);
+    archive("zip-deflate", makeZip(plain, {.deflate = true}, &error), error);
+    archive("zip-hostile", makeZip(hostile, {.deflate = true}, &error), error);
+    archive("zip-links", makeZip(links, {}, &error), error);
+    archive("zip-raw-names", makeZip(names, {.names = ZipOptions::Names::Raw}, &error), error);
+    archive("zip-encrypted", makeZip(plain, {.password = "secret"}, &error), error);
+    archive("zip-badcrc", makeZip(plain, {.deflate = true, .corruptFirstData = true}, &error), error);
+    archive("zip-deflate64", makeDeflate64Zip(plain, {.blockSize = 100}, &error), error);
+    archive("zip-deflate64-links", makeDeflate64Zip(links, {.zip64EndRecords = true}, &error), error);
+    archive("zip-deflate64-hostile",
+            makeDeflate64Zip(hostile, {.host = Deflate64ZipOptions::Host::Windows}, &error), error);
+
+    archive("7z-lzma2", make7z(plain, {}, &error), error);
+    archive("7z-store", make7z(plain, {.method = SevenZipOptions::Method::Store}, &error), error);
+    archive("7z-deflate-hostile", make7z(hostile, {.method = SevenZipOptions::Method::Deflate}, &error),
+            error);
+    archive("7z-links", make7z(links, {}, &error), error);
+
+    if (gcabAvailable()) {
+        FixtureEntries files;
+        for (const FixtureEntry &entry : plain) {
+            if (entry.kind == FixtureEntry::File)
+                files.push_back(entry);
+        }
+        archive("cab-stored", makeCab(files, {}, &error), error);
+        archive("cab-mszip", makeCab(files, {.mszip = true}, &error), error);
+        archive("cab-hostile", makeCab(hostile, {.mszip = true}, &error), error);
+        archive("cab-names", makeCab(names, {}, &error), error);
+    } else {
+        std::fprintf(stderr, "makeseeds: gcab is not installed, no CAB seeds\n");
+    }
+
+    archive("rar4", makeRar4(plain, {}, &error), error);
+    archive("rar4-solid", makeRar4(plain, {.solid = true}, &error), error);
+    archive("rar4-hostile", makeRar4(hostile, {}, &error), error);
+    archive("rar4-unix-links", makeRar4(links, {.host = Rar4Options::Host::Unix}, &error), error);
+    archive("rar4-names", makeRar4(names, {.unicodeNameEntries = {1}, .utf8NameEntries = {2}}, &error),
+            error);
+    archive("rar4-encrypted", makeRar4(plain, {.encryptedEntry = 1}, &error), error);
+    archive("rar5", makeRar5(plain, {}, &error), error);
+    archive("rar5-hostile", makeRar5(hostile, {}, &error), error);
+    archive("rar5-links", makeRar5(links, {}, &error), error);
+    archive("rar5-windows", makeRar5(names, {.host = Rar5Options::Host::Windows}, &error), error);
+    archive("rar5-encrypted", makeRar5(plain, {.encryptedEntry = 1}, &error), error);
+    archive("rar5-badcrc", makeRar5(plain, {.badDataCrcEntry = 2}, &error), error);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: makeseeds <folder>\n");
+        return 2;
+    }
+    g_out = argv[1];
+    commandLineSeeds();
+    settingsSeeds();
+    archiveSeeds();
+    std::printf("makeseeds: %d seeds in %s\n", g_written, argv[1]);
+    return 0;
+}

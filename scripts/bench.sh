@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Times Tenvo against other extractors: installs them, builds the driver in
+# build-bench/, generates the data on tmpfs and writes bench/out/results.md.
+#
+#   scripts/bench.sh [--size-mb N] [--small N] [--list-files N] [--runs N] [--formats a,b]
+#
+# Take the numbers on a quiet machine: the report says when the load average
+# was above 1.5 while it ran.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build-bench"
+
+"$root/scripts/setup.sh"
+# The contenders, the LZH packer (jlha) and the harness's interpreter.
+packages=(python3 time zip unzip 7zip libarchive-tools unar lhasa jlha-utils cabextract gcab)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
+        || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTENVO_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target tenvo_bench tenvo_bench_makerar \
+    unlha32 cab32 unzip32 sevenzip32 unrar32
+
+work=/dev/shm/tenvo-bench
+[ -w /dev/shm ] || work="${TMPDIR:-/tmp}/tenvo-bench"
+exec /usr/bin/python3 "$root/bench/bench.py" --build "$build" --out "$root/bench/out" \
+    --work "$work" "$@"
