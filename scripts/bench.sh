@@ -2,7 +2,8 @@
 # Times Tenvo against other extractors: installs them, builds the driver in
 # build-bench/, generates the data on tmpfs and writes bench/out/results.md.
 #
-#   scripts/bench.sh [--size-mb N] [--small N] [--list-files N] [--runs N] [--formats a,b]
+#   scripts/bench.sh [--size-mb N] [--small N] [--list-files N] [--runs N]
+#                    [--formats a,b] [--wait-quiet SECONDS]
 #
 # Take the numbers on a quiet machine: the report says when the load average
 # was above 1.5 while it ran.

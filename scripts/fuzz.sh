@@ -50,6 +50,17 @@ for target in "${targets[@]}"; do
     seeds="$build/seeds/${target#fuzz_}"
     [ -d "$seeds" ] || seeds=""
     echo "== $target: ${seconds}s"
+    # Earlier findings first: each must pass now, or the run fails.
+    for input in "$root/fuzz/findings/$target"/*; do
+        [ -f "$input" ] || continue
+        case "$input" in *.log) continue ;; esac
+        if ! (cd "$work" && timeout 120 "$build/fuzz/$target" -rss_limit_mb=2048 "$input" \
+              >"$work/replay.txt" 2>&1); then
+            status=1
+            echo "   still fails: fuzz/findings/$target/$(basename "$input")"
+            grep -hE 'ERROR|SUMMARY' "$work/replay.txt" | head -3 | sed 's/^/     /' || true
+        fi
+    done
     rm -f "$work"/crash-* "$work"/timeout-* "$work"/oom-* "$work"/leak-*
     # One forked worker that is restarted after a finding, so one run
     # reports every distinct finding instead of stopping at the first.
