@@ -201,8 +201,8 @@ def main():
     parser.add_argument("--out", type=Path, required=True)
     parser.add_argument("--work", type=Path, default=Path("/dev/shm/tenvo-bench"))
     parser.add_argument("--size-mb", type=int, default=200)
-    parser.add_argument("--small", type=int, default=500)
-    parser.add_argument("--list-files", type=int, default=10000)
+    parser.add_argument("--small", type=int, default=500, help="0 leaves the batch out")
+    parser.add_argument("--list-files", type=int, default=10000, help="0 leaves the list out")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--wait-quiet", type=int, default=0, metavar="SECONDS",
                         help="before timing, wait up to this long for the load average to drop below 1")
@@ -289,9 +289,9 @@ def main():
         fresh(out)
 
     loads.append(loadavg())
-    batch = small_batch(args, work, driver, libs, env, tools)
+    batch = small_batch(args, work, driver, libs, env, tools) if args.small > 0 else None
     loads.append(loadavg())
-    listing = list_timing(args, work, driver, env)
+    listing = list_timing(args, work, driver, env) if args.list_files > 0 else None
     loads.append(loadavg())
 
     report = {"size_bytes": source_bytes, "files": len(source_digest), "runs": args.runs,
@@ -460,10 +460,11 @@ def render(report, args):
         lines.append("\n7z is not a type the program offers (it registers LZH, CAB, ZIP, RAR); "
                      "it is shown for reference only. RAR archives are stored (not compressed), "
                      "written by the test fixture writers, since no RAR packer can be installed.")
-    batch = report["batch"]
-    lines.append(f"\n## Batch of {batch['archives']} small archives (ZIP, CAB, LZH, RAR 4, RAR 5)\n")
-    lines.append("| how | total s | ms per archive | peak MiB | output |")
-    lines.append("|---|---:|---:|---:|---|")
+    batch = report["batch"] or {"archives": 0, "rows": {}}
+    if batch["archives"]:
+        lines.append(f"\n## Batch of {batch['archives']} small archives (ZIP, CAB, LZH, RAR 4, RAR 5)\n")
+        lines.append("| how | total s | ms per archive | peak MiB | output |")
+        lines.append("|---|---:|---:|---:|---|")
     for name, r in batch["rows"].items():
         lines.append(f"| {name} | {r['total_s']:.3f} | {r['per_archive_ms']:.2f} | "
                      f"{r['peak_mib']:.0f} | {'matches' if r['correct'] else 'WRONG or failed: ' + r['note']} |")
@@ -477,10 +478,10 @@ def render(report, args):
                         f"{'met' if runrow['per_archive_ms'] <= 5 else 'MISSED'} "
                         f"({runrow['per_archive_ms']:.2f} ms: the run extracts one archive per timer tick)")
     listing = report["list"]
-    lines.append("\n## Main list\n")
-    if "error" in listing:
-        lines.append(f"list timing failed: {listing['error']}")
-    else:
+    if listing and "error" in listing:
+        lines.append(f"\n## Main list\n\nlist timing failed: {listing['error']}")
+    elif listing:
+        lines.append("\n## Main list\n")
         lines.append(f"{listing['files']} files added through clsListCtrl::addFile (offscreen): "
                      f"median {listing['median_ms']:.0f} ms (runs: "
                      f"{', '.join(f'{t:.0f}' for t in listing['runs_ms'])}); whole process "
