@@ -224,7 +224,7 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
         return false;
     }
     if (!m_buffer)
-        m_buffer = std::make_unique<char[]>(kBufferSize);
+        m_buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
     m_state = State::File;
     return true;
 }

@@ -130,7 +130,7 @@ struct CabFile {
     uint16_t folder;   // index, or 0xFFFD/0xFFFE for a file split across cabinets
     uint16_t attribs = 0x20;
 };
-struct CabSpec {
+struct CabinetLayout {
     uint16_t index = 0;
     std::string previous; // cabinet name, empty for none
     std::string next;
@@ -142,20 +142,20 @@ struct CabSpec {
 constexpr uint16_t kDosDate = (41 << 9) | (6 << 5) | 15;
 constexpr uint16_t kDosTime = 12 << 11;
 
-std::string buildCabinet(const CabSpec &spec)
+std::string buildCabinet(const CabinetLayout &layout)
 {
     std::string names;
     uint16_t flags = 0;
-    if (!spec.previous.empty()) {
+    if (!layout.previous.empty()) {
         flags |= 0x0001;
-        names += spec.previous + '\0' + "disk" + '\0';
+        names += layout.previous + '\0' + "disk" + '\0';
     }
-    if (!spec.next.empty()) {
+    if (!layout.next.empty()) {
         flags |= 0x0002;
-        names += spec.next + '\0' + "disk" + '\0';
+        names += layout.next + '\0' + "disk" + '\0';
     }
     std::string fileTable;
-    for (const CabFile &file : spec.files) {
+    for (const CabFile &file : layout.files) {
         putU32(fileTable, file.size);
         putU32(fileTable, file.offset);
         putU16(fileTable, file.folder);
@@ -164,11 +164,11 @@ std::string buildCabinet(const CabSpec &spec)
         putU16(fileTable, file.attribs);
         fileTable += file.name + '\0';
     }
-    const std::size_t filesAt = 36 + names.size() + 8 * spec.folders.size();
+    const std::size_t filesAt = 36 + names.size() + 8 * layout.folders.size();
     std::size_t dataAt = filesAt + fileTable.size();
     std::string folderTable;
     std::string data;
-    for (const CabFolder &folder : spec.folders) {
+    for (const CabFolder &folder : layout.folders) {
         putU32(folderTable, uint32_t(dataAt + data.size()));
         putU16(folderTable, uint16_t(folder.blocks.size()));
         putU16(folderTable, 0); // no compression
@@ -187,11 +187,11 @@ std::string buildCabinet(const CabSpec &spec)
     putU32(out, 0);
     out.push_back(3);
     out.push_back(1);
-    putU16(out, uint16_t(spec.folders.size()));
-    putU16(out, uint16_t(spec.files.size()));
+    putU16(out, uint16_t(layout.folders.size()));
+    putU16(out, uint16_t(layout.files.size()));
     putU16(out, flags);
     putU16(out, 0x1234); // set id
-    putU16(out, spec.index);
+    putU16(out, layout.index);
     return out + names + folderTable + fileTable + data;
 }
 
@@ -365,15 +365,15 @@ void TestCabDecoder::namesAttributesAndTimes()
     const std::string cp932 = "\x95\x5C\x8E\xA6\\\x83\x5C\x83\x74\x83\x67.txt";
     const std::string utf8 = "表示\\ソフト.txt";
     const std::string data = "abcdefghij";
-    CabSpec spec;
-    spec.folders = {{{{data, uint16_t(data.size())}}}};
-    spec.files = {
+    CabinetLayout layout;
+    layout.folders = {{{{data, uint16_t(data.size())}}}};
+    layout.files = {
         {cp932, 3, 0, 0, 0x20},
         {utf8, 3, 3, 0, 0x20 | 0x80},
         {"readonly.txt", 4, 6, 0, 0x21},
     };
     const QString path = dir.filePath(QStringLiteral("names.cab"));
-    QVERIFY(writeFile(path, buildCabinet(spec)));
+    QVERIFY(writeFile(path, buildCabinet(layout)));
 
     DecoderRecorder sink;
     std::string message;
@@ -424,12 +424,12 @@ void TestCabDecoder::cabinetSet()
 
     // "b.bin" starts in the first cabinet and ends in the second; its data
     // block is split across them as cabinet sets split it.
-    CabSpec first;
+    CabinetLayout first;
     first.index = 0;
     first.next = nextName.toStdString();
     first.folders = {{{{a, uint16_t(a.size())}}}, {{{b.substr(0, 2000), 0}}}};
     first.files = {{"a.bin", uint32_t(a.size()), 0, 0}, {"b.bin", uint32_t(b.size()), 0, 0xFFFE}};
-    CabSpec second;
+    CabinetLayout second;
     second.index = 1;
     second.previous = "part1.cab";
     second.folders = {{{{b.substr(2000), uint16_t(b.size())}}}, {{{c, uint16_t(c.size())}}}};

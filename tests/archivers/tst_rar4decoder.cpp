@@ -1,6 +1,7 @@
 // Tests of the RAR 4 decoder (unarr underneath, names from the stored headers).
 #include "decoderrecorder.h"
 #include "decoders.h"
+#include "decoderutil.h"
 #include "rar4writer.h"
 #include "rar5writer.h"
 
@@ -79,6 +80,24 @@ class TestRar4Decoder : public QObject {
     Q_OBJECT
 
 private slots:
+    // The checksum behind every RAR data check, against an independent
+    // bytewise computation, whole and fed in uneven pieces.
+    void crc32MatchesTheBytewiseDefinition()
+    {
+        QCOMPARE(tenvo::engine::crc32Update(0, "123456789", 9), 0xCBF43926u);
+        std::string data(1000, '\0');
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = char(i * 131 + 7);
+        for (const std::size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 1000u}) {
+            const std::string part = data.substr(0, length);
+            QCOMPARE(tenvo::engine::crc32Update(0, part.data(), part.size()), tenvo::fixture::fixtureCrc32(part));
+            uint32_t pieces = 0;
+            for (std::size_t at = 0; at < length; at += 5)
+                pieces = tenvo::engine::crc32Update(pieces, part.data() + at, std::min<std::size_t>(5, length - at));
+            QCOMPARE(pieces, tenvo::fixture::fixtureCrc32(part));
+        }
+    }
+
     void decodesStoredArchive_data();
     void decodesStoredArchive();
     void reportsDamage_data();

@@ -1,6 +1,8 @@
 // Test fixtures: the entry description every archive writer takes, and ZIP, 7z and CAB makers.
 #include "archivemaker.h"
 
+#include <array>
+
 #include <archive.h>
 #include <archive_entry.h>
 
@@ -54,6 +56,36 @@ bool writeFixtureFile(const QString &path, const std::string &bytes)
     return file.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()) && file.flush();
 }
 
+bool writeArchiveBytes(const QString &path, const std::string &bytes, std::string *error)
+{
+    if (bytes.empty())
+        return false;
+    if (!writeFixtureFile(path, bytes)) {
+        if (error)
+            *error = "cannot write " + path.toStdString();
+        return false;
+    }
+    return true;
+}
+
+uint32_t fixtureCrc32(const std::string &bytes)
+{
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : bytes)
+        crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
 uint32_t dosDateTime(int64_t mtime)
 {
     const std::time_t t = std::time_t(mtime);
@@ -90,14 +122,6 @@ bool fail(std::string *error, const std::string &why)
     return false;
 }
 
-bool writeBytes(const QString &path, const std::string &bytes, std::string *error)
-{
-    if (bytes.empty())
-        return false;
-    if (!writeFixtureFile(path, bytes))
-        return fail(error, "cannot write " + path.toStdString());
-    return true;
-}
 
 bool isUtf8(const std::string &bytes)
 {
@@ -386,7 +410,7 @@ std::string makeZip(const FixtureEntries &entries, const ZipOptions &options, st
 bool writeZip(const QString &path, const FixtureEntries &entries, const ZipOptions &options,
               std::string *error)
 {
-    return writeBytes(path, makeZip(entries, options, error), error);
+    return writeArchiveBytes(path, makeZip(entries, options, error), error);
 }
 
 std::string make7z(const FixtureEntries &entries, const SevenZipOptions &options, std::string *error)
@@ -410,7 +434,7 @@ std::string make7z(const FixtureEntries &entries, const SevenZipOptions &options
 bool write7z(const QString &path, const FixtureEntries &entries, const SevenZipOptions &options,
              std::string *error)
 {
-    return writeBytes(path, make7z(entries, options, error), error);
+    return writeArchiveBytes(path, make7z(entries, options, error), error);
 }
 
 bool gcabAvailable()
@@ -479,7 +503,7 @@ std::string makeCab(const FixtureEntries &entries, const CabOptions &options, st
 bool writeCab(const QString &path, const FixtureEntries &entries, const CabOptions &options,
               std::string *error)
 {
-    return writeBytes(path, makeCab(entries, options, error), error);
+    return writeArchiveBytes(path, makeCab(entries, options, error), error);
 }
 
 } // namespace tenvo::fixture

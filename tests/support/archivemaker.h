@@ -47,6 +47,13 @@ using FixtureEntries = std::vector<FixtureEntry>;
 // Writes bytes to path, replacing any file there. False when the file cannot be written.
 bool writeFixtureFile(const QString &path, const std::string &bytes);
 
+// Writes an archive a maker returned: false for an empty (failed) archive,
+// or with "cannot write <path>" in *error when the file cannot be written.
+bool writeArchiveBytes(const QString &path, const std::string &bytes, std::string *error);
+
+// The CRC-32 (ZIP, RAR) of the bytes.
+uint32_t fixtureCrc32(const std::string &bytes);
+
 // The MS-DOS date (high 16 bits) and time (low 16 bits) of a moment in local
 // time, as LZH and CAB headers hold it. Odd seconds round down; years before
 // 1980 become 1980.

@@ -13,24 +13,6 @@ constexpr uint16_t methodDeflate64 = 9;
 constexpr uint16_t flagEncrypted = 0x0001;
 constexpr uint16_t flagUtf8 = 0x0800;
 
-uint32_t crc32(const std::string &bytes)
-{
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes)
-        crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
-
 void putU16(std::string &out, uint16_t value)
 {
     out.push_back(char(value & 0xFF));
@@ -104,7 +86,7 @@ std::string makeDeflate64Zip(const FixtureEntries &entries, const Deflate64ZipOp
                 != options.storedEntries.end();
         const uint16_t method = stored ? methodStored : methodDeflate64;
         const std::string packed = stored ? data : storedDeflateStream(data, options.blockSize);
-        uint32_t crc = crc32(data);
+        uint32_t crc = fixtureCrc32(data);
         if (options.badCrcEntry == i)
             crc ^= 0x5A5A5A5Au;
         uint16_t flags = 0;
@@ -199,15 +181,7 @@ std::string makeDeflate64Zip(const FixtureEntries &entries, const Deflate64ZipOp
 bool writeDeflate64Zip(const QString &path, const FixtureEntries &entries,
                        const Deflate64ZipOptions &options, std::string *error)
 {
-    const std::string bytes = makeDeflate64Zip(entries, options, error);
-    if (bytes.empty())
-        return false;
-    if (!writeFixtureFile(path, bytes)) {
-        if (error)
-            *error = "cannot write " + path.toStdString();
-        return false;
-    }
-    return true;
+    return writeArchiveBytes(path, makeDeflate64Zip(entries, options, error), error);
 }
 
 } // namespace tenvo::fixture

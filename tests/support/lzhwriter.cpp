@@ -330,15 +330,7 @@ std::string makeLzh(const FixtureEntries &entries, const LzhOptions &options, st
 bool writeLzh(const QString &path, const FixtureEntries &entries, const LzhOptions &options,
               std::string *error)
 {
-    const std::string bytes = makeLzh(entries, options, error);
-    if (bytes.empty())
-        return false;
-    if (!writeFixtureFile(path, bytes)) {
-        if (error)
-            *error = "cannot write " + path.toStdString();
-        return false;
-    }
-    return true;
+    return writeArchiveBytes(path, makeLzh(entries, options, error), error);
 }
 
 } // namespace tenvo::fixture

@@ -23,24 +23,6 @@ enum HostOs : uint8_t { win32Host = 2, unixHost = 3 };
 constexpr uint8_t storedMethod = 0x30;
 constexpr uint8_t unpackVersion = 29;
 
-uint32_t crc32(const std::string &bytes)
-{
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes)
-        crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
-
 void putU16(std::string &out, uint16_t value)
 {
     out.push_back(char(value & 0xFF));
@@ -62,7 +44,7 @@ std::string block(uint8_t type, uint16_t flags, const std::string &fields, bool 
     putU16(body, uint16_t(7 + fields.size()));
     body += fields;
     std::string out;
-    putU16(out, uint16_t((crc32(body) & 0xFFFF) ^ (badCrc ? 0x0101 : 0)));
+    putU16(out, uint16_t((fixtureCrc32(body) & 0xFFFF) ^ (badCrc ? 0x0101 : 0)));
     return out + body;
 }
 
@@ -224,7 +206,7 @@ std::string makeRar4(const FixtureEntries &entries, const Rar4Options &options, 
         std::string data = entry.kind == FixtureEntry::File      ? entry.data
                          : entry.kind == FixtureEntry::Symlink ? entry.linkTarget
                                                                : std::string();
-        uint32_t dataCrc = crc32(data);
+        uint32_t dataCrc = fixtureCrc32(data);
         if (options.badDataCrcEntry == i)
             dataCrc ^= 0x5A5A5A5Au;
 
@@ -286,15 +268,7 @@ std::string makeRar4(const FixtureEntries &entries, const Rar4Options &options, 
 bool writeRar4(const QString &path, const FixtureEntries &entries, const Rar4Options &options,
                std::string *error)
 {
-    const std::string bytes = makeRar4(entries, options, error);
-    if (bytes.empty())
-        return false;
-    if (!writeFixtureFile(path, bytes)) {
-        if (error)
-            *error = "cannot write " + path.toStdString();
-        return false;
-    }
-    return true;
+    return writeArchiveBytes(path, makeRar4(entries, options, error), error);
 }
 
 } // namespace tenvo::fixture

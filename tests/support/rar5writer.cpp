@@ -17,24 +17,6 @@ enum ExtraRecord : uint8_t { encryptionRecord = 1, redirectionRecord = 5 };
 enum HostOs : uint8_t { windowsHost = 0, unixHost = 1 };
 enum Redirection : uint8_t { unixSymlink = 1, windowsSymlink = 2, hardLink = 4 };
 
-uint32_t crc32(const std::string &bytes)
-{
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes)
-        crc = table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
-
 void putVint(std::string &out, uint64_t value)
 {
     do {
@@ -60,7 +42,7 @@ std::string block(const std::string &fields, bool badCrc = false)
     putVint(sized, fields.size());
     sized += fields;
     std::string out;
-    putU32(out, crc32(sized) ^ (badCrc ? 0x00010000u : 0));
+    putU32(out, fixtureCrc32(sized) ^ (badCrc ? 0x00010000u : 0));
     return out + sized;
 }
 
@@ -180,7 +162,7 @@ FileBlock fileBlock(const FixtureEntry &entry, std::size_t index, const Rar5Opti
     putVint(f, attributes(entry, options.host, hard));
     putU32(f, uint32_t(entry.mtime));
     if (!isDir)
-        putU32(f, crc32(plain) ^ (badDataCrc ? 0x80000001u : 0));
+        putU32(f, fixtureCrc32(plain) ^ (badDataCrc ? 0x80000001u : 0));
     putVint(f, 0); // compression: format version 0, method 0 (stored), no dictionary
     putVint(f, options.host == Rar5Options::Host::Unix ? unixHost : windowsHost);
     const std::string name = storedName(entry);
@@ -253,15 +235,7 @@ std::string makeRar5(const FixtureEntries &entries, const Rar5Options &options, 
 bool writeRar5(const QString &path, const FixtureEntries &entries, const Rar5Options &options,
                std::string *error)
 {
-    const std::string bytes = makeRar5(entries, options, error);
-    if (bytes.empty())
-        return false;
-    if (!writeFixtureFile(path, bytes)) {
-        if (error)
-            *error = "cannot write " + path.toStdString();
-        return false;
-    }
-    return true;
+    return writeArchiveBytes(path, makeRar5(entries, options, error), error);
 }
 
 } // namespace tenvo::fixture
