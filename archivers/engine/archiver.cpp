@@ -138,7 +138,9 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
         // Each archive is decoded in a child process: whatever a decoder does
         // with a hostile archive (crash, endless loop, runaway memory) ends
         // this archive as damaged and leaves the caller running.
-        if (result == TENVO_OK)
+        if (result == TENVO_OK) {
+            NameDecoder::preload();
+            preloadLibarchiveSupport();
             result = static_cast<TenvoResult>(isolation::runIsolated(
                 [&](std::string &childMessage) {
                     return int(extractArchive(profile, command.archivePath, command.destination,
@@ -146,6 +148,7 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
                                               childMessage));
                 },
                 isolation::defaultLimits(kExtractStallSeconds), command.destination, message));
+        }
     } catch (const std::bad_alloc &) {
         result = TENVO_ERR_WRITE;
         message = "out of memory";

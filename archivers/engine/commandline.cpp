@@ -32,7 +32,10 @@ bool formMatches(const SwitchForm &form, const std::vector<CommandWord> &words)
 
 std::string quoteForMessage(std::string_view text)
 {
-    return "\"" + escapeForMessage(text) + "\"";
+    std::string quoted(1, '"');
+    quoted += escapeForMessage(text);
+    quoted += '"';
+    return quoted;
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <iconv.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -464,6 +465,17 @@ bool checkWithLibarchive(LibarchiveFormat format, const std::string &archivePath
         if (format == LibarchiveFormat::SevenZip)
             return true;
     }
+}
+
+void preloadLibarchiveSupport()
+{
+    static const bool loaded = [] {
+        ScopedUtf8Locale::utf8Locale();
+        // The LZH reader's names go through the Latin-1 converter (see
+        // openReader); the handle stays open so that its module stays loaded.
+        return iconv_open("UTF-8", "ISO-8859-1") != reinterpret_cast<iconv_t>(-1);
+    }();
+    (void)loaded;
 }
 
 } // namespace tenvo::engine

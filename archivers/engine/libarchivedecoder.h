@@ -23,4 +23,9 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
 // (data is skipped, not checked). Never writes anything.
 bool checkWithLibarchive(LibarchiveFormat format, const std::string &archivePath);
 
+// Loads, once per process, what every call above needs from glibc (the UTF-8
+// locale, the Latin-1 converter), so that decoder processes forked later do
+// not each load it again.
+void preloadLibarchiveSupport();
+
 } // namespace tenvo::engine

@@ -114,6 +114,15 @@ bool isValidUtf8(std::string_view text)
     return true;
 }
 
+void NameDecoder::preload()
+{
+    // Opening a converter reads glibc's module configuration and maps the
+    // CP932 module, which costs milliseconds; the handle stays open for the
+    // life of the process so that both stay loaded.
+    static const iconv_t loaded = iconv_open("UTF-8", "CP932");
+    (void)loaded;
+}
+
 NameDecoder::NameDecoder()
     : m_cp932(iconv_open("UTF-8", "CP932"))
 {

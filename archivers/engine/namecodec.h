@@ -23,6 +23,11 @@ bool isValidUtf8(std::string_view text);
 // Holds one iconv handle, so one decoder serves a whole archive.
 class NameDecoder {
 public:
+    // Loads glibc's CP932 converter into this process once, so that the
+    // decoder processes forked from it start with it in place.
+    static void preload();
+
+
     NameDecoder();
     ~NameDecoder();
     NameDecoder(const NameDecoder &) = delete;

@@ -5,23 +5,32 @@
 
 namespace tenvo::engine {
 
-ScopedUtf8Locale::ScopedUtf8Locale()
+locale_t ScopedUtf8Locale::utf8Locale()
 {
-    for (const char *name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-        m_utf8 = ::newlocale(LC_ALL_MASK, name, nullptr);
-        if (m_utf8)
-            break;
-    }
+    // Loaded once and kept for the life of the process: a locale_t is not
+    // changed after it is made, so every thread may use the same one, and
+    // decoder processes forked later find it already loaded.
+    static const locale_t utf8 = [] {
+        for (const char *name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+            if (const locale_t found = ::newlocale(LC_ALL_MASK, name, nullptr))
+                return found;
+        }
+        return locale_t(nullptr);
+    }();
+    return utf8;
+}
+
+ScopedUtf8Locale::ScopedUtf8Locale()
+    : m_utf8(utf8Locale())
+{
     if (m_utf8)
         m_previous = ::uselocale(m_utf8);
 }
 
 ScopedUtf8Locale::~ScopedUtf8Locale()
 {
-    if (m_utf8) {
+    if (m_utf8)
         ::uselocale(m_previous);
-        ::freelocale(m_utf8);
-    }
 }
 
 } // namespace tenvo::engine

@@ -17,6 +17,9 @@ public:
     ScopedUtf8Locale(const ScopedUtf8Locale &) = delete;
     ScopedUtf8Locale &operator=(const ScopedUtf8Locale &) = delete;
 
+    // The UTF-8 locale itself, loaded on first use; nullptr where none exists.
+    static locale_t utf8Locale();
+
 private:
     locale_t m_utf8 = nullptr;
     locale_t m_previous = nullptr;
