@@ -69,7 +69,7 @@ uint32_t le32(const std::string &b, std::size_t at)
 // field at offset; adds what they say to entry. Returns the total length
 // walked (size fields included), or -1 when they run past the file.
 int64_t walkLzhExtensions(const FileReader &file, int64_t offset, std::size_t fieldLength,
-                          std::string &directory, std::string &fileName, LzhHeaderName &entry)
+                          std::string &directory, std::string &fileName, StoredName &entry)
 {
     int64_t total = 0;
     std::string field;
@@ -159,9 +159,9 @@ bool parseRar5File(const std::string &h, std::size_t pos, std::size_t extraStart
 
 } // namespace
 
-std::vector<LzhHeaderName> scanLzhNames(const std::string &archivePath)
+std::vector<StoredName> scanLzhNames(const std::string &archivePath)
 {
-    std::vector<LzhHeaderName> entries;
+    std::vector<StoredName> entries;
     FileReader file(archivePath);
     if (!file.isOpen())
         return entries;
@@ -175,7 +175,7 @@ std::vector<LzhHeaderName> scanLzhNames(const std::string &archivePath)
             break;
         const int level = static_cast<unsigned char>(head[20]);
         const uint32_t packedSize = le32(head, 7);
-        LzhHeaderName entry;
+        StoredName entry;
         std::string directory, fileName;
         int64_t headerSize = 0;
         if (level == 0 || level == 1) {

@@ -10,21 +10,27 @@
 
 namespace tenvo::engine {
 
-// One LZH entry as its header stores it.
-struct LzhHeaderName {
-    // Folder and file name as stored: 0xFF between folders of the folder
-    // extension becomes "/", every other byte (a "\" included) stays.
+// One entry's name as its header stores it.
+struct StoredName {
+    // Folder and file name as stored. In LZH headers 0xFF between folders of
+    // the folder extension becomes "/"; every other byte (a "\" included)
+    // stays.
     std::string rawName;
-    bool nameIsUtf8 = false; // code-page extension 65001
-    // The Unix mode, file-type bits included, from the Unix extension
-    // (level 0) or the permission extension 0x50; 0 when there is none.
+    bool nameIsUtf8 = false; // LZH code-page extension 65001, CAB name flag
+    // The Unix mode, file-type bits included, from the LZH Unix extension
+    // (level 0) or permission extension 0x50; 0 when there is none.
     uint16_t unixMode = 0;
+    // The unpacked size, when the header scan that found the name has it.
+    int64_t size = -1;
+    // Permission bits to give the entry instead of libarchive's; -1 keeps
+    // libarchive's.
+    int32_t permissions = -1;
 };
 
 // The entries of an LZH archive in order (levels 0 to 3). Stops at the end
 // marker, at the end of the file or at the first header it cannot read; the
 // caller matches entries by position and checks the count.
-std::vector<LzhHeaderName> scanLzhNames(const std::string &archivePath);
+std::vector<StoredName> scanLzhNames(const std::string &archivePath);
 
 // One RAR 5 file header (service headers are left out, as libarchive does).
 struct Rar5FileHeader {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tenvo::engine {
 
@@ -109,8 +110,13 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
         // libarchive 3.6 turns LZH names into wide text through the locale
         // and gives up on the whole archive when a name does not convert. As
         // Latin-1 every byte converts; the names themselves come from our own
-        // header scan (see LzhNames below).
+        // header scan (see StoredNames below).
         archive_read_set_format_option(reader.get(), "lha", "hdrcharset", "ISO-8859-1");
+        break;
+    case LibarchiveFormat::Cab:
+        // As for LZH: every byte converts, and the caller has the names.
+        archive_read_support_format_cab(reader.get());
+        archive_read_set_format_option(reader.get(), "cab", "hdrcharset", "ISO-8859-1");
         break;
     }
     if (archive_read_open_filename(reader.get(), path.c_str(), kReadBlock) != ARCHIVE_OK) {
@@ -198,6 +204,12 @@ EntryInfo describeEntry(archive_entry *entry, bool unicodeNames)
     return info;
 }
 
+TenvoResult refused(std::string &message)
+{
+    message = "the data could not be stored";
+    return TENVO_ERR_WRITE;
+}
+
 // Streams the current entry's data into the sink. Returns the entry's
 // outcome; fatal is set when the archive cannot go on after it.
 TenvoResult streamData(archive *a, archive_entry *entry, EntrySink &sink, std::string &message,
@@ -235,13 +247,13 @@ TenvoResult streamData(archive *a, archive_entry *entry, EntrySink &sink, std::s
             const auto n = static_cast<std::size_t>(
                 std::min<int64_t>(offset - expected, static_cast<int64_t>(sizeof zeros)));
             if (!sink.entryData(zeros, n))
-                return TENVO_OK; // the sink knows why it stopped
+                return refused(message);
             if (checked)
                 crc = crc32Update(crc, zeros, n);
             expected += static_cast<int64_t>(n);
         }
         if (size > 0 && !sink.entryData(block, size))
-            return TENVO_OK;
+            return refused(message);
         if (checked)
             crc = crc32Update(crc, block, size);
         expected += static_cast<int64_t>(size);
@@ -276,21 +288,24 @@ bool isSpecialFile(uint32_t mode)
     return type == S_IFIFO || type == S_IFCHR || type == S_IFBLK || type == S_IFSOCK;
 }
 
-// Gives each LZH entry its name as stored, from our own header scan when it
-// agrees with libarchive on the number of entries so far, and keeps out the
-// FIFOs and devices that libarchive hands over as regular files.
-class LzhNames {
+// Gives each LZH or CAB entry its name as stored, from our own reading of
+// the headers when it agrees with libarchive on the position (and the size,
+// where known), and keeps out the FIFOs and devices that libarchive hands
+// over as regular files.
+class StoredNames {
 public:
-    explicit LzhNames(const std::string &path)
-        : m_names(scanLzhNames(path))
+    explicit StoredNames(std::vector<StoredName> names)
+        : m_names(std::move(names))
     {
     }
 
     void apply(std::size_t index, EntryInfo &info) const
     {
-        if (index < m_names.size()) {
+        if (index < m_names.size() && (m_names[index].size < 0 || m_names[index].size == info.size)) {
             info.rawName = m_names[index].rawName;
             info.nameIsUtf8 = m_names[index].nameIsUtf8;
+            if (m_names[index].permissions >= 0)
+                info.mode = static_cast<uint32_t>(m_names[index].permissions);
             if (info.kind == EntryKind::File && isSpecialFile(m_names[index].unixMode))
                 info.kind = EntryKind::Other;
             if (info.kind == EntryKind::Symlink) {
@@ -313,7 +328,7 @@ public:
     }
 
 private:
-    std::vector<LzhHeaderName> m_names;
+    std::vector<StoredName> m_names;
 };
 
 // libarchive 3.6 hands a ZIP entry whose Unix mode says FIFO over as a
@@ -367,10 +382,8 @@ const Rar5FileHeader *rar5Header(const Rar5Scan &scan, std::size_t index, const 
     return scan.files[index].name == name ? &scan.files[index] : nullptr;
 }
 
-} // namespace
-
-TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &archivePath,
-                                 EntrySink &sink, std::string &message)
+TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePath,
+                          const StoredNames *storedNames, EntrySink &sink, std::string &message)
 {
     ScopedUtf8Locale utf8;
     Rar5Scan rar5;
@@ -381,9 +394,6 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
             return TENVO_ERR_ENCRYPTED;
         }
     }
-    std::unique_ptr<LzhNames> lzhNames;
-    if (format == LibarchiveFormat::Lha)
-        lzhNames = std::make_unique<LzhNames>(archivePath);
     std::unique_ptr<ZipTypes> zipTypes;
     if (format == LibarchiveFormat::Zip)
         zipTypes = std::make_unique<ZipTypes>(archivePath);
@@ -411,8 +421,8 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
 
         EntryInfo info = describeEntry(entry, unicodeNames);
         const std::size_t entryIndex = index++;
-        if (lzhNames)
-            lzhNames->apply(entryIndex, info);
+        if (storedNames)
+            storedNames->apply(entryIndex, info);
         if (zipTypes)
             zipTypes->apply(entryIndex, info);
         const Rar5FileHeader *checked = nullptr;
@@ -443,6 +453,25 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
             return outcome;
         }
     }
+}
+
+} // namespace
+
+TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &archivePath,
+                                 EntrySink &sink, std::string &message)
+{
+    if (format == LibarchiveFormat::Lha) {
+        const StoredNames names(scanLzhNames(archivePath));
+        return decodeEntries(format, archivePath, &names, sink, message);
+    }
+    return decodeEntries(format, archivePath, nullptr, sink, message);
+}
+
+TenvoResult decodeCabWithLibarchive(const std::string &archivePath, std::vector<StoredName> names,
+                                    EntrySink &sink, std::string &message)
+{
+    const StoredNames stored(std::move(names));
+    return decodeEntries(LibarchiveFormat::Cab, archivePath, &stored, sink, message);
 }
 
 bool checkWithLibarchive(LibarchiveFormat format, const std::string &archivePath)

@@ -1,14 +1,16 @@
-// The formats the engine reads through libarchive: ZIP, 7z, RAR 5 and LZH.
+// The formats the engine reads through libarchive: ZIP, 7z, RAR 5, LZH and
+// single MSZIP cabinets.
 #pragma once
 
 #include "entrysink.h"
+#include "headerscan.h"
 
 #include <string>
 
 namespace tenvo::engine {
 
 // Only the one reader named here is enabled for an archive.
-enum class LibarchiveFormat { Zip, SevenZip, Rar5, Lha };
+enum class LibarchiveFormat { Zip, SevenZip, Rar5, Lha, Cab };
 
 // Walks every entry of the archive and streams its data into the sink (see
 // DecodeFunction). Names are the stored bytes where the format stores bytes
@@ -18,6 +20,11 @@ enum class LibarchiveFormat { Zip, SevenZip, Rar5, Lha };
 // libarchive's.
 TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &archivePath,
                                  EntrySink &sink, std::string &message);
+
+// A cabinet, whose names the caller has read from its file table, in order:
+// an entry takes its stored name from there when position and size agree.
+TenvoResult decodeCabWithLibarchive(const std::string &archivePath, std::vector<StoredName> names,
+                                    EntrySink &sink, std::string &message);
 
 // True when every header of the archive reads cleanly as the given format
 // (data is skipped, not checked). Never writes anything.

@@ -267,7 +267,7 @@ TenvoResult checkLinkTarget(std::string_view decoded, std::size_t linkDepth,
         normalised.append(kept[i]);
     }
     if (normalised.empty())
-        normalised = ".";
+        normalised.assign(1, '.');
     if (normalised.size() > kMaxPathBytes) {
         reason = "link target longer than 4095 bytes";
         normalised.clear();

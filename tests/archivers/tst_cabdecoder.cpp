@@ -1,4 +1,5 @@
-// Tests of the cabinet decoder and check (libmspack underneath).
+// Tests of the cabinet decoder and check (libarchive for single MS-ZIP and
+// stored cabinets, libmspack for the rest and after damage).
 #include "archivemaker.h"
 #include "decoderrecorder.h"
 #include "decoders.h"
@@ -221,6 +222,8 @@ private slots:
     void reportsDamage();
     void refusalKeepsLaterFiles_data();
     void refusalKeepsLaterFiles();
+    void damagedFolderSparesTheOthers_data();
+    void damagedFolderSparesTheOthers();
     void namesAttributesAndTimes();
     void cabinetSet_data();
     void cabinetSet();
@@ -306,8 +309,8 @@ void TestCabDecoder::reportsDamage()
     const auto files = sourceFiles();
     QCOMPARE(sink.entries.size(), files.size());
     // The file in the first block keeps its data and the one in the damaged
-    // block fails. libmspack reads MS-ZIP input a block ahead, so a file
-    // ending just before the damage may fail too; none may pass with wrong data.
+    // block fails. a decoder that reads MS-ZIP input a block ahead may
+    // fail a file ending just before the damage too; none may pass with wrong data.
     QCOMPARE(sink.entries.front().outcome, TENVO_OK);
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (sink.entries[i].outcome == TENVO_OK)
@@ -355,6 +358,48 @@ void TestCabDecoder::refusalKeepsLaterFiles()
     }
     QCOMPARE(sink.entries[3].outcome, TENVO_OK);
     QCOMPARE(sink.entries[3].data, files[3].data);
+}
+
+void TestCabDecoder::damagedFolderSparesTheOthers_data()
+{
+    QTest::addColumn<int>("damaged");
+    QTest::newRow("first of three folders fails its checksum") << 0;
+    QTest::newRow("middle folder fails its checksum") << 1;
+    QTest::newRow("last folder fails its checksum") << 2;
+}
+
+void TestCabDecoder::damagedFolderSparesTheOthers()
+{
+    QFETCH(int, damaged);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::vector<std::string> data {"first file", "second file", "third file"};
+    CabinetLayout layout;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        layout.folders.push_back({{{data[i], uint16_t(data[i].size())}}});
+        layout.files.push_back({"f" + std::to_string(i) + ".txt", uint32_t(data[i].size()), 0, uint16_t(i)});
+    }
+    std::string bytes = buildCabinet(layout);
+    // A checksum that cannot be right for the damaged folder's only block.
+    const std::size_t block = getU32(bytes, 36 + 8 * damaged);
+    bytes[block] = '\x5A';
+    const QString path = dir.filePath(QStringLiteral("folders.cab"));
+    QVERIFY(writeFile(path, bytes));
+
+    DecoderRecorder sink;
+    std::string message;
+    QCOMPARE(engine::decodeCab(path.toStdString(), sink, message), TENVO_OK);
+    QVERIFY2(sink.protocolKept(), qPrintable(sink.protocolReport()));
+    QCOMPARE(sink.entries.size(), data.size());
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        QCOMPARE(sink.entries[i].info.rawName, "f" + std::to_string(i) + ".txt");
+        if (int(i) == damaged) {
+            QCOMPARE(sink.entries[i].outcome, TENVO_ERR_DAMAGED);
+        } else {
+            QCOMPARE(sink.entries[i].outcome, TENVO_OK);
+            QCOMPARE(sink.entries[i].data, data[i]);
+        }
+    }
 }
 
 void TestCabDecoder::namesAttributesAndTimes()
