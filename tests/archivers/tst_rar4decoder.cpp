@@ -85,16 +85,23 @@ private slots:
     void crc32MatchesTheBytewiseDefinition()
     {
         QCOMPARE(tenvo::engine::crc32Update(0, "123456789", 9), 0xCBF43926u);
-        std::string data(1000, '\0');
+        std::string data(5000, '\0');
         for (std::size_t i = 0; i < data.size(); ++i)
-            data[i] = char(i * 131 + 7);
-        for (const std::size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 1000u}) {
-            const std::string part = data.substr(0, length);
-            QCOMPARE(tenvo::engine::crc32Update(0, part.data(), part.size()), tenvo::fixture::fixtureCrc32(part));
-            uint32_t pieces = 0;
-            for (std::size_t at = 0; at < length; at += 5)
-                pieces = tenvo::engine::crc32Update(pieces, part.data() + at, std::min<std::size_t>(5, length - at));
-            QCOMPARE(pieces, tenvo::fixture::fixtureCrc32(part));
+            data[i] = char(i * 131 + 7 + (i >> 7));
+        // Around the 8-byte table step, and the 16- and 64-byte folding steps.
+        for (const std::size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 79u, 80u, 127u,
+                                         128u, 129u, 1000u, 4999u}) {
+            for (const std::size_t offset : {0u, 1u, 3u}) { // unaligned starts too
+                const std::string part = data.substr(offset, length);
+                QCOMPARE(tenvo::engine::crc32Update(0, part.data(), part.size()), tenvo::fixture::fixtureCrc32(part));
+                for (const std::size_t step : {5u, 100u}) {
+                    uint32_t pieces = 0;
+                    for (std::size_t at = 0; at < part.size(); at += step)
+                        pieces = tenvo::engine::crc32Update(pieces, part.data() + at,
+                                                            std::min<std::size_t>(step, part.size() - at));
+                    QCOMPARE(pieces, tenvo::fixture::fixtureCrc32(part));
+                }
+            }
         }
     }
 
