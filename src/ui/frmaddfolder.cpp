@@ -4,6 +4,7 @@
 #include "clsarchive.h"
 #include "clsfolderblowserdialog.h"
 #include "clslistctrl.h"
+#include "folderbox.h"
 #include "globals.h"
 #include "listcolumns.h"
 #include "pathtext.h"
@@ -12,7 +13,6 @@
 #include <QAction>
 #include <QFrame>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -36,13 +36,6 @@ const QString pickerDescription = QStringLiteral("書庫ファイルのあるフ
 // A row keeps the full path of its archive: an archive found in a matching
 // sub-folder does not lie in the chosen folder itself.
 constexpr int pathRole = Qt::UserRole;
-
-// Labels get at least their design size, more when the font needs it.
-void placeLabel(QLabel *label, int left, int top, int width, int height)
-{
-    const QSize hint = label->sizeHint();
-    label->setGeometry(left, top, qMax(width, hint.width()), qMax(height, hint.height()));
-}
 
 // A scan that may walk many folders keeps the busy cursor up while it runs.
 class BusyCursor
@@ -68,26 +61,10 @@ frmAddFolder::frmAddFolder(QWidget *parent)
     Label1->setObjectName(QStringLiteral("Label1"));
     placeLabel(Label1, 8, 8, 55, 12);
 
-    Picture1 = new QFrame(this);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(8, 24, 369, 25);
-    Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Picture1->setLineWidth(2);
-    Picture1->setBackgroundRole(QPalette::Base);
-    Picture1->setAutoFillBackground(true);
-
-    lblFolderPath = new QLabel(Picture1);
-    lblFolderPath->setObjectName(QStringLiteral("lblFolderPath"));
-    lblFolderPath->setGeometry(3, 4, 353, 17);
-    lblFolderPath->setTextFormat(Qt::PlainText);
-    lblFolderPath->setBackgroundRole(QPalette::Base);
-
-    cmdOpenDlg = new QPushButton(this);
-    cmdOpenDlg->setObjectName(QStringLiteral("cmdOpenDlg"));
-    cmdOpenDlg->setGeometry(384, 24, 25, 25);
-    cmdOpenDlg->setIcon(QIcon::fromTheme(QStringLiteral("folder-open"),
-                                         QIcon(QStringLiteral(":/tenvo/icons/folder-open.png"))));
-    cmdOpenDlg->setIconSize(QSize(16, 16));
+    const FolderBox folderBox = createFolderBox(this);
+    Picture1 = folderBox.frame;
+    lblFolderPath = folderBox.pathLabel;
+    cmdOpenDlg = folderBox.button;
     cmdOpenDlg->setAutoDefault(false);
     connect(cmdOpenDlg, &QPushButton::clicked, this, &frmAddFolder::cmdOpenDlg_Click);
 
@@ -155,8 +132,7 @@ frmAddFolder::~frmAddFolder() = default;
 void frmAddFolder::setFolderPath(const QString &path)
 {
     m_folderPath = path;
-    lblFolderPath->setText(displayPath(path));
-    lblFolderPath->setToolTip(displayPath(path));
+    showFolderPath(lblFolderPath, path);
 }
 
 QString frmAddFolder::rowPath(const QTreeWidgetItem *row)

@@ -4,17 +4,15 @@
 #include "clsarchive.h"
 #include "clsfolderblowserdialog.h"
 #include "clsinictrl.h"
+#include "folderbox.h"
 #include "frmprogress.h"
 #include "globals.h"
-#include "pathtext.h"
 #include "windowcentre.h"
 
-#include <QFile>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -64,14 +62,6 @@ const OptionItem *const checkOrder[] = {&optionItems[0], &optionItems[2], &optio
 
 constexpr int keyRole = Qt::UserRole;
 
-// Labels get at least their design size, more when the font needs it, so
-// their text is never cut off.
-void placeLabel(QLabel *label, int left, int top, int width, int height)
-{
-    const QSize hint = label->sizeHint();
-    label->setGeometry(left, top, qMax(width, hint.width()), qMax(height, hint.height()));
-}
-
 } // namespace
 
 frmExtract::frmExtract(QWidget *parent)
@@ -81,29 +71,11 @@ frmExtract::frmExtract(QWidget *parent)
     setWindowTitle(caption);
     setFixedSize(424, 228);
 
-    cmdOpenDlg = new QPushButton(this);
-    cmdOpenDlg->setObjectName(QStringLiteral("cmdOpenDlg"));
-    cmdOpenDlg->setGeometry(384, 24, 25, 25);
-    // The program's own folder image when it is built in, else the style's.
-    const QString folderImage = QStringLiteral(":/tenvo/icons/folder-open.png");
-    cmdOpenDlg->setIcon(QFile::exists(folderImage) ? QIcon(folderImage)
-                                                   : style()->standardIcon(QStyle::SP_DirOpenIcon));
-    cmdOpenDlg->setIconSize(QSize(16, 15));
+    const FolderBox folderBox = createFolderBox(this);
+    Picture1 = folderBox.frame;
+    lblFolderPath = folderBox.pathLabel;
+    cmdOpenDlg = folderBox.button;
     connect(cmdOpenDlg, &QPushButton::clicked, this, &frmExtract::cmdOpenDlg_Click);
-
-    Picture1 = new QFrame(this);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(8, 24, 369, 25);
-    Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Picture1->setLineWidth(2);
-    Picture1->setBackgroundRole(QPalette::Base);
-    Picture1->setAutoFillBackground(true);
-
-    lblFolderPath = new QLabel(Picture1);
-    lblFolderPath->setObjectName(QStringLiteral("lblFolderPath"));
-    lblFolderPath->setGeometry(3, 4, 353, 17);
-    lblFolderPath->setTextFormat(Qt::PlainText);
-    lblFolderPath->setBackgroundRole(QPalette::Base);
 
     cmdExtract = new QPushButton(extractCaption, this);
     cmdExtract->setObjectName(QStringLiteral("cmdExtract"));
@@ -153,9 +125,7 @@ frmExtract::frmExtract(QWidget *parent)
 void frmExtract::setFolderPath(const QString &path)
 {
     m_folderPath = path;
-    lblFolderPath->setText(displayPath(path));
-    // A long path is cut at the label's edge; the tip shows it whole.
-    lblFolderPath->setToolTip(displayPath(path));
+    showFolderPath(lblFolderPath, path);
 }
 
 void frmExtract::loadOption()
