@@ -10,7 +10,8 @@ endforeach()
 # The real libraries, loaded with dlopen from the program folder, on ZIP and
 # 7z archives that the test writes with libarchive.
 add_executable(tst_libarchiveformats ${CMAKE_CURRENT_LIST_DIR}/tst_libarchiveformats.cpp)
-target_link_libraries(tst_libarchiveformats PRIVATE PkgConfig::LIBARCHIVE Qt6::Test ${CMAKE_DL_LIBS})
+target_link_libraries(tst_libarchiveformats PRIVATE tenvo_testsupport PkgConfig::LIBARCHIVE Qt6::Test
+                      ${CMAKE_DL_LIBS})
 target_include_directories(tst_libarchiveformats PRIVATE ${PROJECT_SOURCE_DIR}/archivers/engine)
 target_compile_definitions(tst_libarchiveformats PRIVATE TENVO_BIN_DIR="${TENVO_BIN_DIR}")
 add_dependencies(tst_libarchiveformats unlha32 cab32 unzip32 sevenzip32 unrar32)

@@ -2,6 +2,7 @@
 // extracting LZH, RAR 5, RAR 4 and CAB fixtures with the command lines the
 // program sends.
 #include "archivemaker.h"
+#include "foldertree.h"
 #include "lzhwriter.h"
 #include "rar4writer.h"
 #include "rar5writer.h"
@@ -15,6 +16,9 @@
 
 using namespace tenvo::fixture;
 
+using tenvo::test::folderTree;
+using tenvo::test::md5Hex;
+
 namespace {
 
 using CheckCall = int (*)(const char *, int);
@@ -24,35 +28,6 @@ struct Library {
     CheckCall check = nullptr;
     CommandCall command = nullptr;
 };
-
-QString md5(const QByteArray &data)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
-}
-
-// Files under folder, not following links: "a/", "a -> target", "a = <md5>".
-QStringList tree(const QString &folder)
-{
-    QStringList out;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString shown = QDir(folder).relativeFilePath(path);
-        const QFileInfo info(path);
-        if (info.isSymLink()) {
-            out << shown + " -> " + QFile::decodeName(QFile::encodeName(info.symLinkTarget()).split('/').last());
-        } else if (info.isDir()) {
-            out << shown + "/";
-        } else {
-            QFile f(path);
-            f.open(QIODevice::ReadOnly);
-            out << shown + " = " + md5(f.readAll());
-        }
-    }
-    out.sort();
-    return out;
-}
 
 QByteArray commandLine(const QByteArray &switchText, const QString &archive, const QString &destination)
 {
@@ -180,13 +155,13 @@ void TestArchiverLibraries::extract_data()
     QTest::addColumn<QByteArray>("destinationTail");
     QTest::addColumn<QStringList>("expected");
 
-    const QStringList restored{"docs/", "docs/a.txt = " + md5("alpha"),
-                               "docs/sub/", "docs/sub/b.bin = " + md5("beta"),
-                               "top.txt = " + md5("top")};
-    const QStringList flattened{"a.txt = " + md5("alpha"), "b.bin = " + md5("beta"),
-                                "top.txt = " + md5("top")};
-    const QStringList cp932{QStringLiteral("表ソ能/"), QStringLiteral("表ソ能/ソ.txt = ") + md5("so"),
-                            QStringLiteral("能.txt = ") + md5("no")};
+    const QStringList restored{"docs/", "docs/a.txt = " + md5Hex("alpha"),
+                               "docs/sub/", "docs/sub/b.bin = " + md5Hex("beta"),
+                               "top.txt = " + md5Hex("top")};
+    const QStringList flattened{"a.txt = " + md5Hex("alpha"), "b.bin = " + md5Hex("beta"),
+                                "top.txt = " + md5Hex("top")};
+    const QStringList cp932{QStringLiteral("表ソ能/"), QStringLiteral("表ソ能/ソ.txt = ") + md5Hex("so"),
+                            QStringLiteral("能.txt = ") + md5Hex("no")};
 
     for (const char *level : {"lzh0", "lzh1", "lzh2"}) {
         QTest::addRow("unlha32, %s, restore", level)
@@ -207,8 +182,8 @@ void TestArchiverLibraries::extract_data()
         << restored;
     QTest::newRow("cab32, CAB, restore")
         << QByteArray("cab32") << QByteArray("-x ") << QByteArray("cab") << QByteArray("/")
-        << QStringList{"docs/", "docs/a.txt = " + md5("alpha"), "docs/sub/",
-                       "docs/sub/b.bin = " + md5("beta"), "top.txt = " + md5("top")};
+        << QStringList{"docs/", "docs/a.txt = " + md5Hex("alpha"), "docs/sub/",
+                       "docs/sub/b.bin = " + md5Hex("beta"), "top.txt = " + md5Hex("top")};
     QTest::newRow("cab32, CAB, flatten")
         << QByteArray("cab32") << QByteArray("-x -j ") << QByteArray("cab") << QByteArray("/")
         << flattened;
@@ -244,7 +219,7 @@ void TestArchiverLibraries::extract()
     QByteArray message;
     QCOMPARE(run(library, switchText, archive, destination.path() + destinationTail, &message), 0);
     expected.sort();
-    QCOMPARE(tree(destination.path()), expected);
+    QCOMPARE(folderTree(destination.path()), expected);
 }
 
 void TestArchiverLibraries::damaged_data()
@@ -297,7 +272,7 @@ void TestArchiverLibraries::damaged()
     const QByteArray switchText = library == "unlha32" ? "x " : "-x ";
     const int got = run(library, switchText, archive, destination.path(), &message);
     QVERIFY2(got == result, message.constData());
-    QCOMPARE(tree(destination.path()), QStringList{"victim.txt = " + md5("old")});
+    QCOMPARE(folderTree(destination.path()), QStringList{"victim.txt = " + md5Hex("old")});
 }
 
 void TestArchiverLibraries::lzhNamesAnyLocale_data()
@@ -321,9 +296,9 @@ void TestArchiverLibraries::lzhNamesAnyLocale()
     const int result = run("unlha32", "x ", archive, destination.path());
     std::setlocale(LC_ALL, previous.c_str());
     QCOMPARE(result, 0);
-    QCOMPARE(tree(destination.path()),
-             QStringList({"plain.txt = " + md5("p"), QStringLiteral("表/"),
-                          QStringLiteral("表/ソ能.txt = ") + md5("x")}));
+    QCOMPARE(folderTree(destination.path()),
+             QStringList({"plain.txt = " + md5Hex("p"), QStringLiteral("表/"),
+                          QStringLiteral("表/ソ能.txt = ") + md5Hex("x")}));
 }
 
 void TestArchiverLibraries::check_data()
@@ -364,4 +339,5 @@ void TestArchiverLibraries::check()
 }
 
 QTEST_GUILESS_MAIN(TestArchiverLibraries)
+#include "result.h"
 #include "tst_archiverlibraries.moc"

@@ -1,5 +1,6 @@
 // The real archiver libraries, loaded with dlopen from the program folder,
 // extracting ZIP and 7z archives that the test writes with libarchive.
+#include "foldertree.h"
 #include "result.h"
 
 #include <QtTest>
@@ -12,6 +13,9 @@
 #include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using tenvo::test::folderTree;
+using tenvo::test::md5Hex;
 
 namespace {
 
@@ -121,36 +125,6 @@ QList<Item> sampleItems()
     };
 }
 
-QString md5(const QByteArray &data)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
-}
-
-// Files under folder (not following links): "a/" for a folder, "a -> t" for
-// a link, "a = <md5>" for a file.
-QStringList tree(const QString &folder)
-{
-    QStringList out;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString shown = QDir(folder).relativeFilePath(path);
-        const QFileInfo info(path);
-        if (info.isSymLink()) {
-            out << shown + " -> " + info.symLinkTarget().section('/', -1);
-        } else if (info.isDir()) {
-            out << shown + "/";
-        } else {
-            QFile f(path);
-            f.open(QIODevice::ReadOnly);
-            out << shown + " = " + md5(f.readAll());
-        }
-    }
-    out.sort();
-    return out;
-}
-
 // Every line of the expected tree for items: restored or flattened.
 QStringList expectedTree(const QList<Item> &items, bool flatten)
 {
@@ -161,14 +135,14 @@ QStringList expectedTree(const QList<Item> &items, bool flatten)
             name.chop(1);
         if (flatten) {
             if (item.kind == 'f')
-                out << name.section('/', -1) + " = " + md5(item.data);
+                out << name.section('/', -1) + " = " + md5Hex(item.data);
             continue;
         }
         // Parent folders appear whether or not they are listed.
         const QStringList parts = name.split('/');
         for (int i = 1; i < parts.size(); ++i)
             out << QStringList(parts.mid(0, i)).join('/') + "/";
-        out << (item.kind == 'd' ? name + "/" : name + " = " + md5(item.data));
+        out << (item.kind == 'd' ? name + "/" : name + " = " + md5Hex(item.data));
     }
     out.removeDuplicates();
     out.sort();
@@ -332,7 +306,7 @@ void TestLibarchiveFormats::extract()
     QTemporaryDir destination;
     QByteArray message;
     QCOMPARE(run(library, switchText, archive, destination.path() + "/", &message), 0);
-    QCOMPARE(tree(destination.path()), expectedTree(items, flatten));
+    QCOMPARE(folderTree(destination.path()), expectedTree(items, flatten));
 
     struct stat st;
     QCOMPARE(stat(QFile::encodeName(destination.filePath("top.txt")).constData(), &st), 0);
@@ -371,13 +345,13 @@ void TestLibarchiveFormats::cp932NamesInZip()
     std::setlocale(LC_ALL, previous.c_str());
 
     QCOMPARE(restoreResult, 0);
-    QCOMPARE(tree(restored.path()),
-             QStringList({QStringLiteral("フォルダ/"), QStringLiteral("フォルダ/表.txt = ") + md5("two"),
-                          QStringLiteral("表ソ能.txt = ") + md5("one")}));
+    QCOMPARE(folderTree(restored.path()),
+             QStringList({QStringLiteral("フォルダ/"), QStringLiteral("フォルダ/表.txt = ") + md5Hex("two"),
+                          QStringLiteral("表ソ能.txt = ") + md5Hex("one")}));
     QCOMPARE(flattenResult, 0);
-    QCOMPARE(tree(flattened.path()),
-             QStringList({QStringLiteral("表.txt = ") + md5("two"),
-                          QStringLiteral("表ソ能.txt = ") + md5("one")}));
+    QCOMPARE(folderTree(flattened.path()),
+             QStringList({QStringLiteral("表.txt = ") + md5Hex("two"),
+                          QStringLiteral("表ソ能.txt = ") + md5Hex("one")}));
 }
 
 void TestLibarchiveFormats::unicodeNamesAnyLocale_data()
@@ -406,7 +380,7 @@ void TestLibarchiveFormats::unicodeNamesAnyLocale()
     std::setlocale(LC_ALL, previous.c_str());
 
     QCOMPARE(result, 0);
-    QCOMPARE(tree(destination.path()), expectedTree(items, false));
+    QCOMPARE(folderTree(destination.path()), expectedTree(items, false));
 }
 
 void TestLibarchiveFormats::damagedArchive_data()
@@ -456,7 +430,7 @@ void TestLibarchiveFormats::damagedArchive()
     QVERIFY2(result == TENVO_ERR_DAMAGED, message.constData());
     QVERIFY(!message.isEmpty());
     // No partial file, and the file that was there is untouched.
-    QCOMPARE(tree(destination.path()), QStringList({"big.bin = " + md5("old")}));
+    QCOMPARE(folderTree(destination.path()), QStringList({"big.bin = " + md5Hex("old")}));
 }
 
 void TestLibarchiveFormats::hostileZip_data()
@@ -467,18 +441,18 @@ void TestLibarchiveFormats::hostileZip_data()
 
     QTest::newRow("parent component refused, the rest lands")
         << QList<Item>{{"../evil.txt", "e"}, {"ok.txt", "o"}} << int(TENVO_ERR_UNSAFE)
-        << QStringList{"ok.txt = " + md5("o")};
+        << QStringList{"ok.txt = " + md5Hex("o")};
     QTest::newRow("absolute path refused")
         << QList<Item>{{"/tmp/evil.txt", "e"}} << int(TENVO_ERR_UNSAFE) << QStringList{};
     QTest::newRow("symbolic link inside kept")
         << QList<Item>{{"target.txt", "t"}, {"link", {}, 'l', "target.txt"}} << int(TENVO_OK)
-        << QStringList{"link -> target.txt", "target.txt = " + md5("t")};
+        << QStringList{"link -> target.txt", "target.txt = " + md5Hex("t")};
     QTest::newRow("symbolic link out refused, then file through it lands inside")
         << QList<Item>{{"out", {}, 'l', "../../.."}, {"out/p.txt", "p"}} << int(TENVO_ERR_UNSAFE)
-        << QStringList{"out/", "out/p.txt = " + md5("p")};
+        << QStringList{"out/", "out/p.txt = " + md5Hex("p")};
     QTest::newRow("set-user-ID stripped")
         << QList<Item>{{"tool", "t", 'f', {}, 04755}} << int(TENVO_OK)
-        << QStringList{"tool = " + md5("t")};
+        << QStringList{"tool = " + md5Hex("t")};
 }
 
 void TestLibarchiveFormats::hostileZip()
@@ -494,7 +468,7 @@ void TestLibarchiveFormats::hostileZip()
     QVERIFY(QDir().mkpath(destination));
     QByteArray message;
     QCOMPARE(run("unzip32", "-x ", archive, destination, &message), result);
-    QCOMPARE(tree(destination), expected);
+    QCOMPARE(folderTree(destination), expected);
     QCOMPARE(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList{"dest"});
     for (const QString &line : expected) {
@@ -625,7 +599,7 @@ void TestLibarchiveFormats::routing()
     QVERIFY(result == TENVO_OK || !message.isEmpty());
     QVERIFY(!QFileInfo::exists(root.filePath("nowhere")));
     if (result == TENVO_OK)
-        QCOMPARE(tree(root.filePath("dest")), QStringList{"f.txt = " + md5("f")});
+        QCOMPARE(folderTree(root.filePath("dest")), QStringList{"f.txt = " + md5Hex("f")});
 }
 
 void TestLibarchiveFormats::outputBuffer()
@@ -657,7 +631,7 @@ void TestLibarchiveFormats::quoteInArchivePath()
     const QString destination = root.filePath("out \"dir\"");
     QVERIFY(QDir().mkpath(destination));
     QCOMPARE(run("unzip32", "-x -j ", archive, destination), 0);
-    QCOMPARE(tree(destination), QStringList{"f.txt = " + md5("f")});
+    QCOMPARE(folderTree(destination), QStringList{"f.txt = " + md5Hex("f")});
 }
 
 QTEST_GUILESS_MAIN(TestLibarchiveFormats)

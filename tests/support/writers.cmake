@@ -1,5 +1,5 @@
 # Fixture writers: stored LZH and RAR 5 archives, ZIP and 7z through libarchive, CAB through gcab,
-# hand-made ZIP bombs.
+# hand-made ZIP bombs; folder listings for comparing what was extracted.
 add_library(tenvo_testsupport STATIC
     ${CMAKE_CURRENT_LIST_DIR}/archivemaker.h
     ${CMAKE_CURRENT_LIST_DIR}/archivemaker.cpp
@@ -8,7 +8,9 @@ add_library(tenvo_testsupport STATIC
     ${CMAKE_CURRENT_LIST_DIR}/rar5writer.h
     ${CMAKE_CURRENT_LIST_DIR}/rar5writer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/handmadezip.h
-    ${CMAKE_CURRENT_LIST_DIR}/handmadezip.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/handmadezip.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/foldertree.h
+    ${CMAKE_CURRENT_LIST_DIR}/foldertree.cpp)
 target_include_directories(tenvo_testsupport PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(tenvo_testsupport PUBLIC PkgConfig::LIBARCHIVE Qt6::Core)
 
