@@ -1,5 +1,5 @@
 // The formats the engine reads through libarchive: ZIP, 7z, RAR 5, LZH and
-// single MSZIP cabinets.
+// single cabinets compressed with MSZIP or stored.
 #pragma once
 
 #include "entrysink.h"

@@ -1,6 +1,6 @@
 // Microsoft cabinet files (and cabinet sets) through libmspack; a single
-// cabinet compressed with MSZIP only goes to libarchive, which inflates
-// faster.
+// cabinet whose folders are all MSZIP or stored goes to libarchive, which
+// inflates faster.
 #include "decoderutil.h"
 #include "decoders.h"
 #include "libarchivedecoder.h"
