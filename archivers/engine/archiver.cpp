@@ -171,6 +171,8 @@ int checkArchive(const LibraryProfile &profile, const char *path, int) noexcept
             return 0;
         // Answered in a child process too; a decoder that fails there
         // (result 3) does not accept the file.
+        NameDecoder::preload();
+        preloadLibarchiveSupport();
         std::string childMessage;
         const int answer = isolation::runIsolated(
             [&](std::string &) { return check(format, path) ? 1 : 0; },
