@@ -45,7 +45,7 @@ void TestCommandLine::parse_data()
     const int ok = TENVO_OK;
     const int bad = TENVO_ERR_COMMAND;
 
-    // The lines exactly as the specification builds them.
+    // The lines exactly as clsArchive builds them for each library.
     QTest::newRow("unlha32, restore folders") << QByteArray("unlha32")
         << QByteArray(R"(x "/data/a.lzh" "/out/")") << ok << false
         << QByteArray("/data/a.lzh") << QByteArray("/out/");
