@@ -90,6 +90,28 @@ TenvoResult readSmallEntry(ar_archive *ar, std::size_t size, std::string &data, 
     return TENVO_OK;
 }
 
+// Hands the entry unarr stands on to the sink: a link with its target read
+// whole, anything else with its data streamed. In a solid stream a refused
+// entry is decoded all the same, so that the entries after it decode without
+// a restart.
+void deliverEntry(ar_archive *ar, std::size_t size, EntryInfo &info, bool solid, EntrySink &sink)
+{
+    std::string message;
+    if (info.kind == EntryKind::Symlink) {
+        if (size > kMaxLinkTargetSize)
+            return endWith(sink, info, TENVO_ERR_DAMAGED, "the link target is too long");
+        const TenvoResult result = readSmallEntry(ar, size, info.linkTarget, message);
+        info.linkTargetIsUtf8 = info.nameIsUtf8;
+        return endWith(sink, info, result, message);
+    }
+    if (!sink.beginEntry(info)) {
+        const TenvoResult result = solid ? pumpData(ar, size, nullptr, true, message) : TENVO_OK;
+        sink.endEntry(result, message);
+        return;
+    }
+    sink.endEntry(pumpData(ar, size, &sink, solid, message), message);
+}
+
 // unarr walks the same blocks as Rar4HeaderReader but skips directories and
 // other blocks on its own. Steps it forward to the header at target, which
 // keeps solid decoding in order; jumps there directly only as a last resort.
@@ -146,24 +168,7 @@ void decodeRar4Entry(ar_archive *ar, bool &positioned, const Rar4FileHeader &hea
         positioned = false;
         return endWith(sink, info, TENVO_ERR_DAMAGED, "the entry's data cannot be located");
     }
-    const std::size_t size = ar_entry_get_size(ar);
-    std::string message;
-    if (info.kind == EntryKind::Symlink) {
-        if (size > kMaxLinkTargetSize)
-            return endWith(sink, info, TENVO_ERR_DAMAGED, "the link target is too long");
-        TenvoResult result = readSmallEntry(ar, size, info.linkTarget, message);
-        info.linkTargetIsUtf8 = info.nameIsUtf8;
-        return endWith(sink, info, result, message);
-    }
-    if (!sink.beginEntry(info)) {
-        // A solid stream only decodes in order: run the refused entry
-        // through so that the entries after it decode without a restart.
-        TenvoResult result = solid ? pumpData(ar, size, nullptr, true, message) : TENVO_OK;
-        sink.endEntry(result, message);
-        return;
-    }
-    TenvoResult result = pumpData(ar, size, &sink, solid, message);
-    sink.endEntry(result, message);
+    deliverEntry(ar, ar_entry_get_size(ar), info, solid, sink);
 }
 
 bool zipDirectory(const ZipCentralEntry &entry, uint32_t unixMode)
@@ -232,20 +237,7 @@ void decodeZipEntry(ar_archive *ar, const ZipCentralEntry &entry, EntrySink &sin
     const std::size_t size = ar_entry_get_size(ar);
     if (size != entry.uncompressedSize)
         return endWith(sink, info, TENVO_ERR_DAMAGED, "the entry's sizes disagree");
-    std::string message;
-    if (info.kind == EntryKind::Symlink) {
-        if (size > kMaxLinkTargetSize)
-            return endWith(sink, info, TENVO_ERR_DAMAGED, "the link target is too long");
-        TenvoResult result = readSmallEntry(ar, size, info.linkTarget, message);
-        info.linkTargetIsUtf8 = info.nameIsUtf8;
-        return endWith(sink, info, result, message);
-    }
-    if (!sink.beginEntry(info)) {
-        sink.endEntry(TENVO_OK, {});
-        return;
-    }
-    TenvoResult result = pumpData(ar, size, &sink, false, message);
-    sink.endEntry(result, message);
+    deliverEntry(ar, size, info, false, sink);
 }
 
 } // namespace
