@@ -1,6 +1,8 @@
 // The chosen-folder box both folder dialogs show, and their label placing.
 #include "folderbox.h"
 
+#include "clsfolderblowserdialog.h"
+#include "globals.h"
 #include "pathtext.h"
 
 #include <QFile>
@@ -36,6 +38,19 @@ FolderBox createFolderBox(QWidget *dialog)
                                                    : dialog->style()->standardIcon(QStyle::SP_DirOpenIcon));
     box.button->setIconSize(QSize(16, 16));
     return box;
+}
+
+bool pickFolder(QWidget *dialog, const QString &description, QString &path)
+{
+    if (!gFolderDialog)
+        return false;
+    gFolderDialog->setDescription(description);
+    if (!gFolderDialog->ShowDialog(dialog))
+        return false;
+    path = gFolderDialog->SelectedPath();
+    if (!path.endsWith(u'/'))
+        path += u'/';
+    return true;
 }
 
 void showFolderPath(QLabel *pathLabel, const QString &path)

@@ -17,6 +17,11 @@ struct FolderBox {
 
 FolderBox createFolderBox(QWidget *dialog);
 
+// Asks for a folder through the program's folder picker, under the given
+// description. True with the chosen folder, ending in "/", in path; false
+// when there is no picker or the user cancelled (path is left as it was).
+bool pickFolder(QWidget *dialog, const QString &description, QString &path);
+
 // Shows path in the box; a long path is cut at the label's edge, so the tool
 // tip shows it whole.
 void showFolderPath(QLabel *pathLabel, const QString &path);

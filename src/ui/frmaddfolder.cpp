@@ -2,7 +2,6 @@
 #include "frmaddfolder.h"
 
 #include "clsarchive.h"
-#include "clsfolderblowserdialog.h"
 #include "clslistctrl.h"
 #include "folderbox.h"
 #include "globals.h"
@@ -169,14 +168,9 @@ void frmAddFolder::refreshList()
 
 void frmAddFolder::cmdOpenDlg_Click()
 {
-    if (!gFolderDialog)
+    QString path;
+    if (!pickFolder(this, pickerDescription, path))
         return;
-    gFolderDialog->setDescription(pickerDescription);
-    if (!gFolderDialog->ShowDialog(this))
-        return;
-    QString path = gFolderDialog->SelectedPath();
-    if (!path.endsWith(u'/'))
-        path += u'/';
     setFolderPath(path);
     refreshList();
 }

@@ -2,7 +2,6 @@
 #include "frmextract.h"
 
 #include "clsarchive.h"
-#include "clsfolderblowserdialog.h"
 #include "clsinictrl.h"
 #include "folderbox.h"
 #include "frmprogress.h"
@@ -157,14 +156,9 @@ void frmExtract::list_ItemCheck(QTreeWidgetItem *item)
 
 void frmExtract::cmdOpenDlg_Click()
 {
-    if (!gFolderDialog)
+    QString path;
+    if (!pickFolder(this, pickerDescription, path))
         return;
-    gFolderDialog->setDescription(pickerDescription);
-    if (!gFolderDialog->ShowDialog(this))
-        return;
-    QString path = gFolderDialog->SelectedPath();
-    if (!path.endsWith(u'/'))
-        path += u'/';
     setFolderPath(path);
 }
 
