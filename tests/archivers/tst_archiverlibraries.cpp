@@ -2,6 +2,7 @@
 // extracting LZH, RAR 5, RAR 4 and CAB fixtures with the command lines the
 // program sends.
 #include "archivemaker.h"
+#include "archivercalls.h"
 #include "foldertree.h"
 #include "lzhwriter.h"
 #include "rar4writer.h"
@@ -11,31 +12,12 @@
 #include <QtTest>
 
 #include <clocale>
-#include <dlfcn.h>
 #include <sys/stat.h>
 
 using namespace tenvo::fixture;
-
-using tenvo::test::folderTree;
-using tenvo::test::md5Hex;
+using namespace tenvo::test;
 
 namespace {
-
-using CheckCall = int (*)(const char *, int);
-using CommandCall = int (*)(void *, const char *, char *, unsigned int);
-
-struct Library {
-    CheckCall check = nullptr;
-    CommandCall command = nullptr;
-};
-
-QByteArray commandLine(const QByteArray &switchText, const QString &archive, const QString &destination)
-{
-    auto quoted = [](const QString &path) {
-        return '"' + path.toUtf8().replace("\"", "\"\"") + '"';
-    };
-    return switchText + quoted(archive) + ' ' + quoted(destination);
-}
 
 // The fixture bytes for a format name used in the tables below.
 std::string makeFixture(const QByteArray &format, const FixtureEntries &entries, std::string &error)
@@ -101,7 +83,7 @@ private:
     QString write(const QByteArray &format, const FixtureEntries &entries);
 
     QTemporaryDir m_work;
-    QHash<QByteArray, Library> m_libraries;
+    QHash<QByteArray, ArchiverCalls> m_libraries;
     int m_counter = 0;
 };
 
@@ -109,18 +91,9 @@ void TestArchiverLibraries::initTestCase()
 {
     QVERIFY(m_work.isValid());
     ::umask(022);
-    const QList<QPair<QByteArray, QByteArray>> names{{"unlha32", "Unlha"}, {"cab32", "Cab"},
-                                                     {"unzip32", "UnZip"}, {"7-zip32", "SevenZip"},
-                                                     {"unrar32", "Unrar"}};
-    for (const auto &[file, prefix] : names) {
-        void *handle = dlopen(TENVO_BIN_DIR "/" + file + ".so", RTLD_NOW | RTLD_LOCAL);
-        QVERIFY2(handle, dlerror());
-        Library library;
-        library.check = reinterpret_cast<CheckCall>(dlsym(handle, prefix + "CheckArchive"));
-        library.command = reinterpret_cast<CommandCall>(dlsym(handle, prefix));
-        QVERIFY(library.check && library.command);
-        m_libraries.insert(file, library);
-    }
+    QString error;
+    m_libraries = loadArchivers(TENVO_BIN_DIR, error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 QString TestArchiverLibraries::write(const QByteArray &format, const FixtureEntries &entries)
@@ -139,12 +112,7 @@ int TestArchiverLibraries::run(const QByteArray &library, const QByteArray &swit
                                const QString &archive, const QString &destination,
                                QByteArray *message)
 {
-    char output[1024] = {};
-    const int result = m_libraries.value(library).command(
-        nullptr, commandLine(switchText, archive, destination).constData(), output, sizeof output);
-    if (message)
-        *message = output;
-    return result;
+    return runArchiver(m_libraries.value(library), switchText, archive, destination, message);
 }
 
 void TestArchiverLibraries::extract_data()

@@ -1,5 +1,6 @@
 // The real archiver libraries, loaded with dlopen from the program folder,
 // extracting ZIP and 7z archives that the test writes with libarchive.
+#include "archivercalls.h"
 #include "foldertree.h"
 #include "result.h"
 
@@ -14,8 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using tenvo::test::folderTree;
-using tenvo::test::md5Hex;
+using namespace tenvo::test;
 
 namespace {
 
@@ -149,38 +149,6 @@ QStringList expectedTree(const QList<Item> &items, bool flatten)
     return out;
 }
 
-using VersionCall = int (*)();
-using CheckCall = int (*)(const char *, int);
-using CommandCall = int (*)(void *, const char *, char *, unsigned int);
-
-struct Library {
-    void *handle = nullptr;
-    VersionCall version = nullptr;
-    CheckCall check = nullptr;
-    CommandCall command = nullptr;
-};
-
-Library load(const QByteArray &file, const QByteArray &prefix)
-{
-    Library library;
-    library.handle = dlopen(QByteArray(TENVO_BIN_DIR "/" + file).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!library.handle)
-        return library;
-    library.version = reinterpret_cast<VersionCall>(dlsym(library.handle, prefix + "GetVersion"));
-    library.check = reinterpret_cast<CheckCall>(dlsym(library.handle, prefix + "CheckArchive"));
-    library.command = reinterpret_cast<CommandCall>(dlsym(library.handle, prefix));
-    return library;
-}
-
-// The line the program builds: switch, quoted archive, quoted destination.
-QByteArray commandLine(const QByteArray &switchText, const QString &archive, const QString &destination)
-{
-    auto quoted = [](const QString &path) {
-        return '"' + path.toUtf8().replace("\"", "\"\"") + '"';
-    };
-    return switchText + quoted(archive) + ' ' + quoted(destination);
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Item)
@@ -215,7 +183,7 @@ private:
                         const char *locale = "C.UTF-8");
 
     QTemporaryDir m_work;
-    QHash<QByteArray, Library> m_libraries;
+    QHash<QByteArray, ArchiverCalls> m_libraries;
     int m_counter = 0;
 };
 
@@ -223,16 +191,10 @@ void TestLibarchiveFormats::initTestCase()
 {
     QVERIFY(m_work.isValid());
     ::umask(022);
-    const QList<QPair<QByteArray, QByteArray>> names{{"unlha32", "Unlha"}, {"cab32", "Cab"},
-                                                     {"unzip32", "UnZip"}, {"7-zip32", "SevenZip"},
-                                                     {"unrar32", "Unrar"}};
     // All five share this process, as in the program.
-    for (const auto &[file, prefix] : names) {
-        const Library library = load(file + ".so", prefix);
-        QVERIFY2(library.handle, dlerror());
-        QVERIFY(library.version && library.check && library.command);
-        m_libraries.insert(file, library);
-    }
+    QString error;
+    m_libraries = loadArchivers(TENVO_BIN_DIR, error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 QString TestLibarchiveFormats::makeArchive(const QByteArray &format, const QList<Item> &items,
@@ -248,20 +210,12 @@ int TestLibarchiveFormats::run(const QByteArray &library, const QByteArray &swit
                                const QString &archive, const QString &destination,
                                QByteArray *message)
 {
-    char output[1024];
-    std::memset(output, 'z', sizeof output);
-    const int result = m_libraries.value(library).command(
-        nullptr, commandLine(switchText, archive, destination).constData(), output, sizeof output);
-    if (!std::memchr(output, '\0', sizeof output))
-        return -1000; // the message must end inside the buffer
-    if (message)
-        *message = output;
-    return result;
+    return runArchiver(m_libraries.value(library), switchText, archive, destination, message);
 }
 
 void TestLibarchiveFormats::versions()
 {
-    for (const Library &library : std::as_const(m_libraries))
+    for (const ArchiverCalls &library : std::as_const(m_libraries))
         QVERIFY(library.version() > 0);
     // Each library has only its own calls.
     QVERIFY(!dlsym(m_libraries.value("unzip32").handle, "Unlha"));

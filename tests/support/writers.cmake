@@ -1,5 +1,6 @@
 # Fixture writers: stored LZH and RAR 5 archives, ZIP and 7z through libarchive, CAB through gcab,
-# hand-made ZIP bombs; folder listings for comparing what was extracted.
+# hand-made ZIP bombs; folder listings for comparing what was extracted;
+# the archiver libraries' calls.
 add_library(tenvo_testsupport STATIC
     ${CMAKE_CURRENT_LIST_DIR}/archivemaker.h
     ${CMAKE_CURRENT_LIST_DIR}/archivemaker.cpp
@@ -10,9 +11,11 @@ add_library(tenvo_testsupport STATIC
     ${CMAKE_CURRENT_LIST_DIR}/handmadezip.h
     ${CMAKE_CURRENT_LIST_DIR}/handmadezip.cpp
     ${CMAKE_CURRENT_LIST_DIR}/foldertree.h
-    ${CMAKE_CURRENT_LIST_DIR}/foldertree.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/foldertree.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/archivercalls.h
+    ${CMAKE_CURRENT_LIST_DIR}/archivercalls.cpp)
 target_include_directories(tenvo_testsupport PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(tenvo_testsupport PUBLIC PkgConfig::LIBARCHIVE Qt6::Core)
+target_link_libraries(tenvo_testsupport PUBLIC PkgConfig::LIBARCHIVE Qt6::Core ${CMAKE_DL_LIBS})
 
 if(BUILD_TESTING)
   add_executable(tst_writers ${CMAKE_CURRENT_LIST_DIR}/tst_writers.cpp)
