@@ -11,21 +11,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-bench"
 
-"$root/scripts/setup.sh"
 # The contenders, the LZH packer (jlha) and the harness's interpreter.
-packages=(python3 time zip unzip 7zip libarchive-tools unar lhasa jlha-utils cabextract gcab)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
-        || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    echo "Installing: ${missing[*]}"
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/setup.sh" python3 time zip unzip 7zip libarchive-tools unar lhasa jlha-utils cabextract
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTENVO_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target tenvo_bench tenvo_bench_makerar \

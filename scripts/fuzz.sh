@@ -13,18 +13,7 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_commandline fuzz_settings fuzz_extract)
 build="$root/build-fuzz"
 
-"$root/scripts/setup.sh"
-missing=()
-for package in clang-14 libfuzzer-14-dev; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
-        || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/setup.sh" clang-14 libfuzzer-14-dev
 
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTENVO_FUZZ=ON -DBUILD_TESTING=OFF -DTENVO_BENCH=OFF >/dev/null

@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Tenvo needs to build, run and test.
+# Installs the Debian 12 packages Tenvo needs to build, run and test, and
+# any further packages named on the command line (the benchmark's, fuzzing's
+# and the screenshot's own).
+#
+#   scripts/setup.sh [package...]
 set -euo pipefail
 
 packages=(
@@ -7,6 +11,7 @@ packages=(
     qt6-base-dev libgl-dev libxkbcommon-dev
     libarchive-dev libunarr-dev libmspack-dev
     gcab
+    "$@"
 )
 
 missing=()
