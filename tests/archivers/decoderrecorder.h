@@ -3,6 +3,7 @@
 
 #include "entrysink.h"
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -30,6 +31,15 @@ public:
 
     std::vector<RecordedEntry> entries;
     std::vector<std::string> protocolErrors;
+
+    // Each entry's outcome, in order, for comparing with a table column.
+    QList<int> outcomes() const
+    {
+        QList<int> out;
+        for (const RecordedEntry &entry : entries)
+            out << int(entry.outcome);
+        return out;
+    }
 
     bool beginEntry(const engine::EntryInfo &info) override
     {

@@ -202,14 +202,6 @@ bool writeFile(const QString &path, const std::string &bytes)
     return fixture::writeFixtureFile(path, bytes);
 }
 
-QList<int> outcomes(const DecoderRecorder &sink)
-{
-    QList<int> out;
-    for (const auto &entry : sink.entries)
-        out << int(entry.outcome);
-    return out;
-}
-
 } // namespace
 
 class TestCabDecoder : public QObject {
@@ -489,7 +481,7 @@ void TestCabDecoder::cabinetSet()
     std::string message;
     QCOMPARE(engine::decodeCab(firstPath.toStdString(), sink, message), TENVO_OK);
     QVERIFY2(sink.protocolKept(), qPrintable(sink.protocolReport()));
-    QCOMPARE(::outcomes(sink), outcomes);
+    QCOMPARE(sink.outcomes(), outcomes);
     const std::vector<std::string> data = {a, b, c};
     for (std::size_t i = 0; i < sink.entries.size(); ++i) {
         if (sink.entries[i].outcome == TENVO_OK)

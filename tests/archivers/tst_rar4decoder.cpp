@@ -66,14 +66,6 @@ QString writeArchive(const QTemporaryDir &dir, const FixtureEntries &entries, co
     return path;
 }
 
-QList<int> outcomes(const DecoderRecorder &sink)
-{
-    QList<int> out;
-    for (const auto &entry : sink.entries)
-        out << int(entry.outcome);
-    return out;
-}
-
 } // namespace
 
 class TestRar4Decoder : public QObject {
@@ -225,7 +217,7 @@ void TestRar4Decoder::reportsDamage()
     if (result != TENVO_OK)
         QVERIFY(!message.empty());
     QVERIFY2(sink.protocolKept(), qPrintable(sink.protocolReport()));
-    QCOMPARE(::outcomes(sink), outcomes);
+    QCOMPARE(sink.outcomes(), outcomes);
     for (std::size_t i = 0; i < sink.entries.size(); ++i) {
         const test::RecordedEntry &got = sink.entries[i];
         if (got.outcome == TENVO_OK)
