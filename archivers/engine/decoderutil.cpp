@@ -29,12 +29,16 @@ bool FileReader::open(const std::string &path)
         m_fd = -1;
     }
     m_ioFailed = false;
+    m_openError = 0;
     // O_NONBLOCK keeps a FIFO given as an archive from blocking the open.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+        m_openError = errno;
         return false;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_openError = S_ISREG(st.st_mode) ? errno : 0;
         ::close(fd);
         return false;
     }

@@ -16,9 +16,10 @@ public:
     FileReader(const FileReader &) = delete;
     FileReader &operator=(const FileReader &) = delete;
 
-    // Opens path for reading. False when it cannot be opened or is not a
-    // regular file.
+    // Opens path for reading, never blocking. False when it cannot be opened
+    // (openError() gives the errno) or is not a regular file (openError() 0).
     bool open(const std::string &path);
+    int openError() const { return m_openError; }
     bool isOpen() const { return m_fd >= 0; }
     uint64_t size() const { return m_size; }
 
@@ -32,6 +33,7 @@ private:
     int m_fd = -1;
     uint64_t m_size = 0;
     bool m_ioFailed = false;
+    int m_openError = 0;
 };
 
 // CRC-32 (the polynomial of ZIP and RAR) of data, continuing from crc.

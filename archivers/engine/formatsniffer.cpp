@@ -1,12 +1,11 @@
 // Tells an archive's format from its first bytes, never from its name.
 #include "formatsniffer.h"
 
+#include "decoderutil.h"
 #include "namecodec.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace tenvo::engine {
 
@@ -41,28 +40,20 @@ ArchiveFormat sniffFormat(const unsigned char *head, std::size_t size)
 TenvoResult sniffFile(const std::string &path, ArchiveFormat &format, std::string &message)
 {
     format = ArchiveFormat::Unknown;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        message = "cannot open \"" + escapeForMessage(path) + "\": " + std::strerror(errno);
+    // A FIFO or device named like an archive is never opened for reading in
+    // a way that could block: the reader takes regular files only.
+    FileReader reader;
+    if (!reader.open(path)) {
+        message = "cannot open \"" + escapeForMessage(path) + "\": "
+            + (reader.openError() ? std::strerror(reader.openError()) : "not a regular file");
         return TENVO_ERR_OPEN;
     }
     unsigned char head[kSniffBytes];
-    std::size_t got = 0;
-    while (got < sizeof head) {
-        const ssize_t n = ::read(fd, head + got, sizeof head - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            message = "cannot read \"" + escapeForMessage(path) + "\": " + std::strerror(error);
-            return TENVO_ERR_OPEN;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
+    const auto got = static_cast<std::size_t>(std::min<uint64_t>(reader.size(), sizeof head));
+    if (!reader.readAt(0, head, got)) {
+        message = "cannot read \"" + escapeForMessage(path) + "\"";
+        return TENVO_ERR_OPEN;
     }
-    ::close(fd);
     format = sniffFormat(head, got);
     return TENVO_OK;
 }

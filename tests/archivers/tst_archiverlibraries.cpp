@@ -11,8 +11,12 @@
 
 #include <QtTest>
 
+#include <atomic>
 #include <clocale>
+#include <memory>
+#include <thread>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 using namespace tenvo::fixture;
 using namespace tenvo::test;
@@ -76,6 +80,7 @@ private slots:
     void lzhNamesAnyLocale();
     void check_data();
     void check();
+    void fifoNamedLikeAnArchive();
 
 private:
     int run(const QByteArray &library, const QByteArray &switchText, const QString &archive,
@@ -306,6 +311,27 @@ void TestArchiverLibraries::check()
              accepted);
 }
 
+// A FIFO with no writer, named like an archive: opening it for reading the
+// usual way would block the caller for good.
+void TestArchiverLibraries::fifoNamedLikeAnArchive()
+{
+    const QString fifo = m_work.filePath(QStringLiteral("waiting.zip"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QTemporaryDir destination;
+    for (const auto &[library, switchText] :
+         {std::pair<QByteArray, QByteArray>{"unzip32", "-x "}, {"7-zip32", "x "}, {"cab32", "-x "}, {"unlha32", "x "}}) {
+        const ArchiverCalls calls = m_libraries.value(library);
+        // Run apart, so that a call that blocks fails the test instead of hanging it.
+        auto answers = std::make_shared<std::pair<std::atomic<int>, std::atomic<int>>>(-1, -1);
+        std::thread([calls, fifo, switchText, answers, path = destination.path()] {
+            answers->first = calls.check(QFile::encodeName(fifo).constData(), 0);
+            answers->second = runArchiver(calls, switchText, fifo, path);
+        }).detach();
+        QTRY_VERIFY_WITH_TIMEOUT(answers->second != -1, 20000);
+        QCOMPARE(answers->first.load(), 0);
+        QCOMPARE(answers->second.load(), int(TENVO_ERR_OPEN));
+    }
+}
+
 QTEST_GUILESS_MAIN(TestArchiverLibraries)
-#include "result.h"
 #include "tst_archiverlibraries.moc"
