@@ -43,12 +43,14 @@ TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sin
     switch (format) {
     case ArchiveFormat::Cab:
         return decodeCab(path, sink, message);
-    case ArchiveFormat::Zip:
-        if (const TenvoResult apart = checkZipEntriesApart(path, message); apart != TENVO_OK)
+    case ArchiveFormat::Zip: {
+        bool deflate64 = false;
+        if (const TenvoResult apart = checkZipEntriesApart(path, message, deflate64); apart != TENVO_OK)
             return apart;
-        if (zipNeedsUnarr(path))
+        if (deflate64)
             return decodeZipWithUnarr(path, sink, message);
         return decodeWithLibarchive(LibarchiveFormat::Zip, path, sink, message);
+    }
     case ArchiveFormat::SevenZip:
         return decodeWithLibarchive(LibarchiveFormat::SevenZip, path, sink, message);
     case ArchiveFormat::Rar4:
@@ -81,6 +83,14 @@ bool check(ArchiveFormat format, const std::string &path)
     default:
         return false;
     }
+}
+
+// What every decoder process would otherwise load for itself (converters,
+// locale), loaded once here before forking.
+void preloadDecoders()
+{
+    NameDecoder::preload();
+    preloadLibarchiveSupport();
 }
 
 } // namespace
@@ -139,8 +149,7 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
         // with a hostile archive (crash, endless loop, runaway memory) ends
         // this archive as damaged and leaves the caller running.
         if (result == TENVO_OK) {
-            NameDecoder::preload();
-            preloadLibarchiveSupport();
+            preloadDecoders();
             result = static_cast<TenvoResult>(isolation::runIsolated(
                 [&](std::string &childMessage) {
                     return int(extractArchive(profile, command.archivePath, command.destination,
@@ -171,8 +180,7 @@ int checkArchive(const LibraryProfile &profile, const char *path, int) noexcept
             return 0;
         // Answered in a child process too; a decoder that fails there
         // (result 3) does not accept the file.
-        NameDecoder::preload();
-        preloadLibarchiveSupport();
+        preloadDecoders();
         std::string childMessage;
         const int answer = isolation::runIsolated(
             [&](std::string &) { return check(format, path) ? 1 : 0; },

@@ -12,10 +12,8 @@ namespace tenvo::engine {
 TenvoResult decodeRar4(const std::string &archivePath, EntrySink &sink, std::string &message);
 bool checkRar4(const std::string &archivePath);
 
-// True when the ZIP file's central directory holds an entry packed with
-// Deflate64 (method 9), which only unarr decodes.
-bool zipNeedsUnarr(const std::string &archivePath);
-// A whole ZIP archive through unarr (Deflate64 and the usual methods).
+// A whole ZIP archive through unarr (Deflate64 and the usual methods), for
+// archives checkZipEntriesApart finds Deflate64 entries in.
 TenvoResult decodeZipWithUnarr(const std::string &archivePath, EntrySink &sink,
                                std::string &message);
 

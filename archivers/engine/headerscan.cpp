@@ -125,7 +125,6 @@ bool parseRar5File(const std::string &h, std::size_t pos, std::size_t extraStart
     if (!readVint(h, pos, fileFlags) || !readVint(h, pos, unpackedSize)
         || !readVint(h, pos, attributes))
         return false;
-    file.directory = (fileFlags & 0x0001) != 0;
     if (fileFlags & 0x0002)
         pos += 4; // modification time
     if (fileFlags & 0x0004) {
@@ -257,10 +256,8 @@ Rar5Scan scanRar5(const std::string &archivePath)
             scan.headersEncrypted = true;
             return scan;
         }
-        if (type == 5) {
-            scan.complete = true;
-            return scan;
-        }
+        if (type == 5)
+            return scan; // the end-of-archive header
         if (type == 2) {
             Rar5FileHeader entry;
             entry.split = (flags & 0x0018) != 0;

@@ -35,7 +35,6 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath);
 // One RAR 5 file header (service headers are left out, as libarchive does).
 struct Rar5FileHeader {
     std::string name; // UTF-8, as stored
-    bool directory = false;
     bool encrypted = false; // has a file-encryption record
     bool hasCrc = false;
     uint32_t crc = 0;       // CRC32 of the unpacked data, when hasCrc
@@ -44,7 +43,6 @@ struct Rar5FileHeader {
 
 struct Rar5Scan {
     bool headersEncrypted = false; // an archive-encryption header
-    bool complete = false;         // reached the end-of-archive header
     std::vector<Rar5FileHeader> files;
 };
 

@@ -227,13 +227,9 @@ Rar4HeaderReader::Step Rar4HeaderReader::next(Rar4FileHeader &header)
             header = Rar4FileHeader {};
             header.offset = m_offset;
             header.flags = flags;
-            header.packedSize = dataSize;
             header.unpackedSize = le32(h + 11);
             header.hostOs = h[15];
-            header.fileCrc = le32(h + 16);
             header.dosTime = le32(h + 20);
-            header.unpackVersion = h[24];
-            header.method = h[25];
             const uint16_t nameSize = le16(h + 26);
             header.attributes = le32(h + 28);
             std::size_t nameStart = kFileFixedSize;

@@ -37,12 +37,8 @@ struct Rar4FileHeader {
     uint64_t offset = 0;     // of the block, which is where unarr's entry offset points
     uint16_t flags = 0;
     uint8_t hostOs = 0;
-    uint32_t fileCrc = 0;
     uint32_t dosTime = 0;    // MS-DOS time in the low half, date in the high half
-    uint8_t unpackVersion = 0;
-    uint8_t method = 0;
     uint32_t attributes = 0;
-    uint64_t packedSize = 0;
     uint64_t unpackedSize = 0;
     std::string nameField;   // the whole stored name field
     bool dataTruncated = false; // the file ends inside this entry's packed data

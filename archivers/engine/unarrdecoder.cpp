@@ -294,20 +294,6 @@ bool checkRar4(const std::string &archivePath)
     }
 }
 
-bool zipNeedsUnarr(const std::string &archivePath)
-{
-    ZipCentralDirectory directory;
-    std::string message;
-    if (directory.open(archivePath, message) != TENVO_OK)
-        return false;
-    ZipCentralEntry entry;
-    while (directory.next(entry)) {
-        if (entry.method == kZipMethodDeflate64)
-            return true;
-    }
-    return false;
-}
-
 TenvoResult decodeZipWithUnarr(const std::string &archivePath, EntrySink &sink,
                                std::string &message)
 {

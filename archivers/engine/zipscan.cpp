@@ -222,8 +222,9 @@ uint64_t saturatingAdd(uint64_t a, uint64_t b)
 
 } // namespace
 
-TenvoResult checkZipEntriesApart(const std::string &path, std::string &message)
+TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, bool &usesDeflate64)
 {
+    usesDeflate64 = false;
     ZipCentralDirectory directory;
     std::string ignored;
     FileReader file;
@@ -232,6 +233,7 @@ TenvoResult checkZipEntriesApart(const std::string &path, std::string &message)
     std::vector<ZipSpan> spans;
     ZipCentralEntry entry;
     while (directory.next(entry)) {
+        usesDeflate64 = usesDeflate64 || entry.method == kZipMethodDeflate64;
         // The local header's own name and extra lengths when it can be read
         // there (a self-extracting archive shifts every offset alike), else
         // only the part every local header has.

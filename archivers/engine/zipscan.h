@@ -72,7 +72,9 @@ private:
 // and its data end before the next entry's begins. Entries overlap only in
 // archives made to multiply their output (a ZIP bomb); those give
 // TENVO_ERR_DAMAGED with a message. A directory that cannot be read gives
-// TENVO_OK: the decoder reports it.
-TenvoResult checkZipEntriesApart(const std::string &path, std::string &message);
+// TENVO_OK: the decoder reports it. In the same walk, usesDeflate64 tells
+// whether an entry is packed with Deflate64 (method 9), which only unarr
+// decodes.
+TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, bool &usesDeflate64);
 
 } // namespace tenvo::engine
