@@ -3,78 +3,50 @@
 // data CRCs.
 #include "headerscan.h"
 
+#include "decoderutil.h"
+
 #include <algorithm>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tenvo::engine {
 
 namespace {
 
-// Reads byte ranges of one file.
-class FileReader {
-public:
-    explicit FileReader(const std::string &path)
-        : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
-    {
-        struct stat st;
-        if (m_fd >= 0 && ::fstat(m_fd, &st) == 0)
-            m_size = st.st_size;
-    }
-    ~FileReader()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileReader(const FileReader &) = delete;
-    FileReader &operator=(const FileReader &) = delete;
+// Reads length bytes at offset into out; false when they do not lie wholly
+// inside the file.
+bool readString(FileReader &file, int64_t offset, std::size_t length, std::string &out)
+{
+    if (offset < 0)
+        return false;
+    out.resize(length);
+    return file.readAt(static_cast<uint64_t>(offset), out.data(), length);
+}
 
-    bool isOpen() const { return m_fd >= 0; }
-    int64_t size() const { return m_size; }
-
-    bool read(int64_t offset, std::size_t length, std::string &out) const
-    {
-        if (offset < 0 || offset + static_cast<int64_t>(length) > m_size)
-            return false;
-        out.resize(length);
-        std::size_t done = 0;
-        while (done < length) {
-            const ssize_t n = ::pread(m_fd, out.data() + done, length - done,
-                                      static_cast<off_t>(offset + static_cast<int64_t>(done)));
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-private:
-    int m_fd;
-    int64_t m_size = 0;
-};
+int64_t sizeOf(const FileReader &file)
+{
+    return static_cast<int64_t>(file.size());
+}
 
 uint32_t le16(const std::string &b, std::size_t at)
 {
-    return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8;
+    return engine::le16(reinterpret_cast<const unsigned char *>(b.data()) + at);
 }
 
 uint32_t le32(const std::string &b, std::size_t at)
 {
-    return le16(b, at) | le16(b, at + 2) << 16;
+    return engine::le32(reinterpret_cast<const unsigned char *>(b.data()) + at);
 }
 
 // The extension headers of one LZH header, starting with the first size
 // field at offset; adds what they say to entry. Returns the total length
 // walked (size fields included), or -1 when they run past the file.
-int64_t walkLzhExtensions(const FileReader &file, int64_t offset, std::size_t fieldLength,
+int64_t walkLzhExtensions(FileReader &file, int64_t offset, std::size_t fieldLength,
                           std::string &directory, std::string &fileName, StoredName &entry)
 {
     int64_t total = 0;
     std::string field;
     for (int guard = 0; guard < 4096; ++guard) {
-        if (!file.read(offset + total, fieldLength, field))
+        if (!readString(file, offset + total, fieldLength, field))
             return -1;
         const uint32_t size = fieldLength == 2 ? le16(field, 0) : le32(field, 0);
         if (size == 0)
@@ -82,7 +54,7 @@ int64_t walkLzhExtensions(const FileReader &file, int64_t offset, std::size_t fi
         if (size <= fieldLength)
             return -1;
         std::string ext;
-        if (!file.read(offset + total, size, ext))
+        if (!readString(file, offset + total, size, ext))
             return -1;
         const auto type = static_cast<unsigned char>(ext[fieldLength]);
         const std::string data = ext.substr(fieldLength + 1);
@@ -161,16 +133,16 @@ bool parseRar5File(const std::string &h, std::size_t pos, std::size_t extraStart
 std::vector<StoredName> scanLzhNames(const std::string &archivePath)
 {
     std::vector<StoredName> entries;
-    FileReader file(archivePath);
-    if (!file.isOpen())
+    FileReader file;
+    if (!file.open(archivePath))
         return entries;
 
     int64_t offset = 0;
     std::string head;
-    while (offset < file.size()) {
-        if (!file.read(offset, 1, head) || head[0] == '\0')
+    while (offset < sizeOf(file)) {
+        if (!readString(file, offset, 1, head) || head[0] == '\0')
             break;
-        if (!file.read(offset, 22, head) || head[2] != '-' || head[6] != '-')
+        if (!readString(file, offset, 22, head) || head[2] != '-' || head[6] != '-')
             break;
         const int level = static_cast<unsigned char>(head[20]);
         const uint32_t packedSize = le32(head, 7);
@@ -181,7 +153,7 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath)
             headerSize = static_cast<unsigned char>(head[0]) + 2;
             const std::size_t nameLength = static_cast<unsigned char>(head[21]);
             std::string whole;
-            if (!file.read(offset, 22 + nameLength, whole))
+            if (!readString(file, offset, 22 + nameLength, whole))
                 break;
             fileName = whole.substr(22, nameLength);
             // Level 0 keeps the Unix extension after the data CRC: 'U', a
@@ -189,7 +161,7 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath)
             std::string unixExtension;
             const int64_t extensionAt = offset + 24 + static_cast<int64_t>(nameLength);
             if (level == 0 && headerSize >= static_cast<int64_t>(32 + nameLength)
-                && file.read(extensionAt, 8, unixExtension) && unixExtension[0] == 'U')
+                && readString(file, extensionAt, 8, unixExtension) && unixExtension[0] == 'U')
                 entry.unixMode = static_cast<uint16_t>(le16(unixExtension, 6));
             if (level == 1 && walkLzhExtensions(file, offset + headerSize - 2, 2, directory,
                                                 fileName, entry) < 0)
@@ -200,7 +172,7 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath)
                 break;
         } else if (level == 3) {
             std::string size;
-            if (!file.read(offset + 24, 4, size))
+            if (!readString(file, offset + 24, 4, size))
                 break;
             headerSize = le32(size, 0);
             if (walkLzhExtensions(file, offset + 28, 4, directory, fileName, entry) < 0)
@@ -221,25 +193,26 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath)
 Rar5Scan scanRar5(const std::string &archivePath)
 {
     Rar5Scan scan;
-    FileReader file(archivePath);
+    FileReader file;
+    file.open(archivePath);
     std::string block;
-    if (!file.isOpen() || !file.read(0, 8, block) || block != std::string("Rar!\x1A\x07\x01\x00", 8))
+    if (!file.isOpen() || !readString(file, 0, 8, block) || block != std::string("Rar!\x1A\x07\x01\x00", 8))
         return scan;
 
     int64_t offset = 8;
-    while (offset < file.size()) {
+    while (offset < sizeOf(file)) {
         // CRC32, then the header size as a variable-length integer.
         std::string start;
         const std::size_t available =
-            static_cast<std::size_t>(std::min<int64_t>(16, file.size() - offset));
-        if (!file.read(offset, available, start) || available < 5)
+            static_cast<std::size_t>(std::min<int64_t>(16, sizeOf(file) - offset));
+        if (!readString(file, offset, available, start) || available < 5)
             break;
         std::size_t pos = 4;
         uint64_t headerSize;
         if (!readVint(start, pos, headerSize) || headerSize == 0 || headerSize > (1u << 21))
             break;
         std::string header;
-        if (!file.read(offset + static_cast<int64_t>(pos), headerSize, header))
+        if (!readString(file, offset + static_cast<int64_t>(pos), headerSize, header))
             break;
         std::size_t p = 0;
         uint64_t type, flags, extraSize = 0, dataSize = 0;

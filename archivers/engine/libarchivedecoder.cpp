@@ -3,6 +3,7 @@
 
 #include "decoderutil.h"
 #include "headerscan.h"
+#include "namecodec.h"
 #include "utf8locale.h"
 #include "zipscan.h"
 
@@ -126,25 +127,6 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
     }
     cause = TENVO_OK;
     return reader;
-}
-
-void appendUtf8(std::string &out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // A name as libarchive holds it: its multibyte form (the stored bytes, or
@@ -344,7 +326,7 @@ public:
             return;
         ZipCentralEntry entry;
         while (directory.next(entry)) {
-            const uint32_t mode = entry.hostOs == kZipHostUnix ? entry.externalAttributes >> 16 : 0;
+            const uint32_t mode = entry.unixMode();
             m_entries.push_back({entry.localHeaderOffset, std::move(entry.name), mode});
         }
         std::stable_sort(m_entries.begin(), m_entries.end(),

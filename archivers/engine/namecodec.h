@@ -17,6 +17,9 @@ inline constexpr std::size_t kMaxPathDepth = 512;
 // True when text is well-formed UTF-8 (no overlong forms, surrogates or NUL).
 bool isValidUtf8(std::string_view text);
 
+// Appends the UTF-8 form of one code point (at most U+10FFFF).
+void appendUtf8(std::string &out, char32_t codePoint);
+
 // Decodes stored names into UTF-8. Valid UTF-8 stays as it is; otherwise the
 // name is read as CP932 (Shift_JIS as Windows writes it), unless the archive
 // marked it as UTF-8. Bytes that decode in neither become "%XX". Never fails.

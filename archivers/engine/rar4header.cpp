@@ -1,6 +1,8 @@
 // RAR 1.5 to 4 block walker and file-name decoding.
 #include "rar4header.h"
 
+#include "namecodec.h"
+
 #include <cstring>
 #include <vector>
 
@@ -19,25 +21,6 @@ enum : uint8_t {
     kTypeNewSub = 0x7A,
     kTypeEnd = 0x7B,
 };
-
-void appendUtf8(std::string &out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
 
 std::string utf16ToUtf8(const std::u16string &units)
 {

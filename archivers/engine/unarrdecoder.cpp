@@ -198,7 +198,7 @@ EntryInfo zipEntryInfo(const ZipCentralEntry &entry)
     EntryInfo info;
     info.rawName = entry.name;
     info.nameIsUtf8 = entry.flags & kZipFlagUtf8;
-    const uint32_t unixMode = entry.hostOs == kZipHostUnix ? entry.externalAttributes >> 16 : 0;
+    const uint32_t unixMode = entry.unixMode();
     info.mode = unixMode & 07777;
     info.mtime = entry.unixMtime != INT64_MIN ? entry.unixMtime
                                               : localTimeFromDos(entry.dosDate, entry.dosTime);

@@ -37,6 +37,10 @@ struct ZipCentralEntry {
     uint64_t localHeaderOffset = 0;
     std::string name;               // raw bytes as stored
     int64_t unixMtime = INT64_MIN;  // from the extended time stamp field, when present
+
+    // The Unix mode (file-type bits included) when a Unix host made the
+    // entry, else 0.
+    uint32_t unixMode() const { return hostOs == kZipHostUnix ? externalAttributes >> 16 : 0; }
 };
 
 // Walks the central directory one record at a time. The walk never reads
