@@ -127,9 +127,14 @@ void SafeWriter::fail(TenvoResult cause, const std::string &text)
     }
 }
 
-void SafeWriter::refuse(TenvoResult cause, const std::string &reason)
+void SafeWriter::failWithReason(TenvoResult cause, const std::string &reason)
 {
     fail(cause, cause == TENVO_ERR_UNSAFE ? "entry refused (" + reason + ")" : reason);
+}
+
+void SafeWriter::refuse(TenvoResult cause, const std::string &reason)
+{
+    failWithReason(cause, reason);
     m_state = State::Refused;
 }
 
@@ -422,7 +427,7 @@ void SafeWriter::finishDirectory()
     TenvoResult cause = TENVO_OK;
     std::string reason;
     if (folder(m_components.size(), true, cause, reason) < 0) {
-        fail(cause, cause == TENVO_ERR_UNSAFE ? "entry refused (" + reason + ")" : reason);
+        failWithReason(cause, reason);
         return;
     }
     if (m_mtime != INT64_MIN)
@@ -436,7 +441,7 @@ void SafeWriter::finishSymlink()
     std::string reason;
     const int folderFd = folder(m_components.size() - 1, true, cause, reason);
     if (folderFd < 0) {
-        fail(cause, cause == TENVO_ERR_UNSAFE ? "entry refused (" + reason + ")" : reason);
+        failWithReason(cause, reason);
         return;
     }
     std::string tempName;
@@ -464,7 +469,7 @@ void SafeWriter::finishHardlink()
     }
     const int folderFd = folder(m_components.size() - 1, true, cause, reason);
     if (folderFd < 0) {
-        fail(cause, cause == TENVO_ERR_UNSAFE ? "entry refused (" + reason + ")" : reason);
+        failWithReason(cause, reason);
         return;
     }
     std::string tempName;

@@ -69,6 +69,8 @@ private:
 
     void refuse(TenvoResult cause, const std::string &reason);
     void fail(TenvoResult cause, const std::string &text);
+    // fail() with a refusal's reason, worded as "entry refused (...)" for an unsafe entry.
+    void failWithReason(TenvoResult cause, const std::string &reason);
     int folder(std::size_t count, bool create, TenvoResult &cause, std::string &reason);
     int walk(const std::vector<std::string> &components, std::size_t count, bool create,
              TenvoResult &cause, std::string &reason);
