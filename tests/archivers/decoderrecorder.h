@@ -16,7 +16,6 @@ struct RecordedEntry {
     engine::EntryInfo info;
     std::string data;
     bool accepted = false;
-    bool ended = false;
     TenvoResult outcome = TENVO_OK;
     std::string message;
 };
@@ -77,19 +76,9 @@ public:
             protocolErrors.push_back("endEntry outside an entry");
             return;
         }
-        entries.back().ended = true;
         entries.back().outcome = outcome;
         entries.back().message = message;
         m_open = false;
-    }
-
-    const RecordedEntry *find(const std::string &rawName) const
-    {
-        for (const RecordedEntry &entry : entries) {
-            if (entry.info.rawName == rawName)
-                return &entry;
-        }
-        return nullptr;
     }
 
     // Every protocol error, one per line, for a failure message.

@@ -33,8 +33,6 @@ std::string makeFixture(const QByteArray &format, const FixtureEntries &entries,
             options.badDataCrcEntry = 0;
         if (format.endsWith("-cut"))
             options.truncateInLastData = true;
-        if (format.endsWith("-unix"))
-            options.os = 'U';
         return makeLzh(entries, options, &error);
     }
     if (format.startsWith("rar5")) {

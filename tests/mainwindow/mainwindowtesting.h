@@ -41,9 +41,8 @@ public:
         exclamationOwners.append(owner);
     }
 
-    QString inputBox(QWidget *, const QString &prompt, const QString &, const QString &) override
+    QString inputBox(QWidget *, const QString &, const QString &, const QString &) override
     {
-        inputPrompts.append(prompt);
         ranOutOfAnswers = true;
         return QString();
     }
@@ -75,7 +74,6 @@ public:
 
     QStringList exclamations;
     QList<QWidget *> exclamationOwners;
-    QStringList inputPrompts;
     QList<FolderRequest> folderRequests;
     QStringList openFilters;
     QList<QWidget *> openOwners;
@@ -134,7 +132,6 @@ public:
     }
 
     bool handled() const { return m_handled; }
-    QString windowName() const { return m_windowName; }
 
 private:
     void run()
@@ -143,13 +140,11 @@ private:
         if (!dialog)
             return;
         m_handled = true;
-        m_windowName = dialog->objectName();
         m_answer(dialog);
     }
 
     std::function<void(QDialog *)> m_answer;
     bool m_handled = false;
-    QString m_windowName;
 };
 
 // Deletes the windows that closed with WA_DeleteOnClose.
