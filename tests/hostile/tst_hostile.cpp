@@ -4,6 +4,7 @@
 // message never carries a raw control character. Then the destination's
 // disk filling up in the middle of an archive.
 #include "archivemaker.h"
+#include "archivercalls.h"
 #include "deflate64zip.h"
 #include "handmadezip.h"
 #include "lzhwriter.h"
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <csignal>
 #include <dirent.h>
-#include <dlfcn.h>
 #include <functional>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -25,10 +25,10 @@
 #include <unistd.h>
 
 using namespace tenvo::fixture;
+using namespace tenvo::test;
 
 namespace {
 
-using CommandCall = int (*)(void *, const char *, char *, unsigned int);
 
 constexpr uint64_t kMiB = uint64_t(1) << 20;
 // No file a row writes legitimately comes near this; a runaway one stops here
@@ -72,13 +72,6 @@ QByteArray switchFor(const QByteArray &library, bool flatten)
     if (flatten)
         return bare ? "e " : "-x -j ";
     return bare ? "x " : "-x ";
-}
-
-QByteArray commandLine(const QByteArray &switchText, const QByteArray &archive,
-                       const QByteArray &destination)
-{
-    auto quoted = [](QByteArray path) { return '"' + path.replace("\"", "\"\"") + '"'; };
-    return switchText + quoted(archive) + ' ' + quoted(destination);
 }
 
 Step step(const QByteArray &library, std::string bytes, int expected, std::string error = {})
@@ -389,7 +382,7 @@ private:
     bool makePlaces(const QTemporaryDir &work, Places &places);
     QString writeArchives(const Steps &steps, const Places &places, QList<QByteArray> &paths);
 
-    QHash<QByteArray, CommandCall> m_commands;
+    QHash<QByteArray, ArchiverCalls> m_libraries;
 };
 
 void TestHostile::initTestCase()
@@ -399,16 +392,9 @@ void TestHostile::initTestCase()
     if (qEnvironmentVariableIntValue("TENVO_STALL_SECONDS") <= 0)
         qputenv("TENVO_STALL_SECONDS", "5");
     ::umask(022);
-    const QList<QPair<QByteArray, QByteArray>> names{{"unlha32", "Unlha"}, {"cab32", "Cab"},
-                                                     {"unzip32", "UnZip"}, {"7-zip32", "SevenZip"},
-                                                     {"unrar32", "Unrar"}};
-    for (const auto &[file, call] : names) {
-        void *handle = dlopen(TENVO_BIN_DIR "/" + file + ".so", RTLD_NOW | RTLD_LOCAL);
-        QVERIFY2(handle, dlerror());
-        auto command = reinterpret_cast<CommandCall>(dlsym(handle, call.constData()));
-        QVERIFY(command);
-        m_commands.insert(file, command);
-    }
+    QString error;
+    m_libraries = loadArchivers(TENVO_BIN_DIR, error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 int TestHostile::run(const QByteArray &library, const QByteArray &switchText,
@@ -416,7 +402,7 @@ int TestHostile::run(const QByteArray &library, const QByteArray &switchText,
 {
     char output[2048];
     std::memset(output, 'X', sizeof output);
-    const int result = m_commands.value(library)(
+    const int result = m_libraries.value(library).command(
         nullptr, commandLine(switchText, archive, QByteArray::fromStdString(destination)).constData(),
         output, sizeof output);
     // An output buffer left without its NUL reads as no message at all.

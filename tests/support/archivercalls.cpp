@@ -33,10 +33,15 @@ QHash<QByteArray, ArchiverCalls> loadArchivers(const QByteArray &folder, QString
     return libraries;
 }
 
+QByteArray commandLine(const QByteArray &switchText, const QByteArray &archive, const QByteArray &destination)
+{
+    auto quoted = [](QByteArray path) { return '"' + path.replace("\"", "\"\"") + '"'; };
+    return switchText + quoted(archive) + ' ' + quoted(destination);
+}
+
 QByteArray commandLine(const QByteArray &switchText, const QString &archive, const QString &destination)
 {
-    auto quoted = [](const QString &path) { return '"' + path.toUtf8().replace("\"", "\"\"") + '"'; };
-    return switchText + quoted(archive) + ' ' + quoted(destination);
+    return commandLine(switchText, archive.toUtf8(), destination.toUtf8());
 }
 
 int runArchiver(const ArchiverCalls &calls, const QByteArray &switchText, const QString &archive,

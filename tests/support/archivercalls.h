@@ -28,6 +28,8 @@ QHash<QByteArray, ArchiverCalls> loadArchivers(const QByteArray &folder, QString
 // The line the program sends: the switch text, then the archive and the
 // destination each in quotes, a quote inside doubled.
 QByteArray commandLine(const QByteArray &switchText, const QString &archive, const QString &destination);
+// The same for paths given as raw bytes, which need not be UTF-8.
+QByteArray commandLine(const QByteArray &switchText, const QByteArray &archive, const QByteArray &destination);
 
 // Runs one command line through the library and returns its result, with
 // its message in message. Gives -1000 when the message does not end inside
