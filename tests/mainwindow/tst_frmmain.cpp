@@ -434,7 +434,13 @@ private slots:
             QCOMPARE(window->list->geometry(), before);
             return;
         }
-        QCOMPARE(list, QRect(0, menu + toolbar + 3, 498, extraHeight));
+        // Three pixels below the toolbar as it is on screen, the full width
+        // less the border, and all the height there is.
+        const int toolbarBottom = window->toolMenu->mapTo(window, QPoint(0, toolbar)).y();
+        QCOMPARE(list.top(), toolbarBottom + 3);
+        QCOMPARE(list.left(), 0);
+        QCOMPARE(list.width(), 498);
+        QCOMPARE(list.height(), extraHeight);
         // One pixel is left between the list and the status bar.
         QCOMPARE(window->status->mapTo(window, QPoint(0, 0)).y() - (list.bottom() + 1), 1);
     }
