@@ -10,7 +10,7 @@ packages=(
     cmake g++ make pkg-config
     qt6-base-dev libgl-dev libxkbcommon-dev
     libarchive-dev libunarr-dev libmspack-dev
-    gcab
+    gcab zip 7zip
     "$@"
 )
 
