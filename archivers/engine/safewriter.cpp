@@ -92,6 +92,10 @@ std::string defaultText(TenvoResult cause)
 
 SafeWriter::SafeWriter(Layout layout)
     : m_layout(layout)
+    , m_flatNames([this](const std::string &name) {
+        struct stat st;
+        return m_root >= 0 && ::fstatat(m_root, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    })
 {
 }
 
@@ -180,8 +184,12 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
         refuse(TENVO_ERR_UNSAFE, "no file name");
         return false;
     }
-    if (m_layout == Layout::Flatten)
+    if (m_layout == Layout::Flatten) {
+        const std::string stored = joinComponents(m_components, m_components.size());
         m_components.erase(m_components.begin(), m_components.end() - 1);
+        m_components.back() = m_flatNames.place(m_components.back());
+        m_flatPlaced[stored] = m_components.back();
+    }
 
     switch (entry.kind) {
     case EntryKind::Directory:
@@ -202,8 +210,10 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
             refuse(TENVO_ERR_UNSAFE, "hard link to \"" + escapeForMessage(target) + "\"");
             return false;
         }
-        if (m_layout == Layout::Flatten)
-            m_linkSource.erase(m_linkSource.begin(), m_linkSource.end() - 1);
+        if (m_layout == Layout::Flatten) {
+            const auto placed = m_flatPlaced.find(joinComponents(m_linkSource, m_linkSource.size()));
+            m_linkSource = {placed != m_flatPlaced.end() ? placed->second : m_linkSource.back()};
+        }
         m_state = State::Hardlink;
         return false;
     }

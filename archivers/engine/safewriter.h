@@ -3,6 +3,7 @@
 #pragma once
 
 #include "entrysink.h"
+#include "flattennames.h"
 #include "namecodec.h"
 
 #include <sys/types.h>
@@ -15,7 +16,8 @@
 namespace tenvo::engine {
 
 // Restore recreates the stored folders; Flatten puts every file straight
-// into the destination under the last component of its name.
+// into the destination under the last component of its name, numbered when
+// an earlier entry of the archive took that name (see FlattenNames).
 enum class Layout { Restore, Flatten };
 
 // Writes the entries of one archive under one destination folder.
@@ -93,6 +95,9 @@ private:
     int m_root = -1;
     mode_t m_umask = 022;
     NameDecoder m_names;
+    FlattenNames m_flatNames;
+    // Flatten: where each stored path landed, for hard links to it.
+    std::unordered_map<std::string, std::string> m_flatPlaced;
     std::unordered_map<std::string, int> m_folders; // "a/b" -> O_PATH fd
     std::vector<std::pair<std::vector<std::string>, int64_t>> m_folderTimes;
 

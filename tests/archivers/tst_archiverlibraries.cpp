@@ -145,6 +145,13 @@ void TestArchiverLibraries::extract_data()
             << QByteArray("unlha32") << QByteArray("x ") << QByteArray(level) + "-cp932"
             << QByteArray("/") << cp932;
     }
+    const QStringList twins{"readme (2).txt = " + md5Hex("beta"), "readme.txt = " + md5Hex("alpha")};
+    QTest::newRow("unlha32, one name in two folders, flatten keeps both")
+        << QByteArray("unlha32") << QByteArray("e ") << QByteArray("lzh2-twins") << QByteArray("/")
+        << twins;
+    QTest::newRow("unzip32, one name in two folders, flatten keeps both")
+        << QByteArray("unzip32") << QByteArray("-x -j ") << QByteArray("zip-twins") << QByteArray("/")
+        << twins;
     QTest::newRow("unrar32, RAR 5, destination with the extra separator")
         << QByteArray("unrar32") << QByteArray("-x ") << QByteArray("rar5") << QByteArray("//")
         << restored;
@@ -171,7 +178,10 @@ void TestArchiverLibraries::extract()
     if (format == "cab" && !gcabAvailable())
         QSKIP("gcab is not installed");
     FixtureEntries entries;
-    if (format.endsWith("-cp932")) {
+    if (format.endsWith("-twins")) {
+        format.chop(6);
+        entries = {FixtureEntry::file("a/readme.txt", "alpha"), FixtureEntry::file("b/readme.txt", "beta")};
+    } else if (format.endsWith("-cp932")) {
         format.chop(6);
         entries = {FixtureEntry::directory("\x95\x5c\x83\x5c\x94\x5c/"),
                    FixtureEntry::file("\x95\x5c\x83\x5c\x94\x5c/\x83\x5c.txt", "so"),

@@ -358,6 +358,26 @@ void TestSafeWriter::entries_data()
     QTest::newRow("flatten hard link to a flattened file")
         << true << "" << L{file("a/f", "data"), hardLink("b/g", "a/f")} << ok
         << S{"f = data", "g = data"};
+    QTest::newRow("flatten keeps every file of one name, later ones numbered")
+        << true << "" << L{file("a/readme.txt", "1"), file("b/readme.txt", "2"), file("c/readme.txt", "3")}
+        << ok << S{"readme (2).txt = 2", "readme (3).txt = 3", "readme.txt = 1"};
+    QTest::newRow("flatten numbers names without extension and dot names")
+        << true << "" << L{file("a/Makefile", "1"), file("b/Makefile", "2"), file("a/.profile", "3"),
+                           file("b/.profile", "4"), file("a/x.tar.gz", "5"), file("b/x.tar.gz", "6")}
+        << ok << S{".profile (2) = 4", ".profile = 3", "Makefile (2) = 2", "Makefile = 1",
+                   "x.tar (2).gz = 6", "x.tar.gz = 5"};
+    QTest::newRow("flatten replaces a file that was there before, numbering only within the archive")
+        << true << "keep2" << L{file("a/keep.txt", "1"), file("b/keep.txt", "2")} << ok
+        << S{"keep (2).txt = old", "keep (3).txt = 2", "keep.txt = 1"};
+    QTest::newRow("flatten gives a later stored numbered name a number of its own")
+        << true << "" << L{file("a/r.txt", "1"), file("b/r.txt", "2"), file("r (2).txt", "3")} << ok
+        << S{"r (2) (2).txt = 3", "r (2).txt = 2", "r.txt = 1"};
+    QTest::newRow("flatten numbers a failed entry's name all the same")
+        << true << "" << L{damaged("a/d.txt", "p"), file("b/d.txt", "2")} << int(TENVO_ERR_DAMAGED)
+        << S{"d (2).txt = 2"};
+    QTest::newRow("flatten hard link follows a numbered file")
+        << true << "" << L{file("a/f", "one"), file("b/f", "two"), hardLink("c/g", "b/f")} << ok
+        << S{"f (2) = two", "f = one", "g = two"};
     QTest::newRow("flatten CP932 name")
         << true << "" << L{file("dir\\\x95\x5c.txt")} << ok << S{QStringLiteral("表.txt = x")};
 }
@@ -383,7 +403,12 @@ void TestSafeWriter::entries()
         secret.write("s");
         secret.close();
     }
-    if (setup == "keep") {
+    if (setup == "keep2") {
+        QFile numbered(destination + "/keep (2).txt");
+        QVERIFY(numbered.open(QIODevice::WriteOnly));
+        numbered.write("old");
+    }
+    if (setup.startsWith("keep")) {
         QFile keep(destination + "/keep.txt");
         QVERIFY(keep.open(QIODevice::WriteOnly));
         keep.write("old");
