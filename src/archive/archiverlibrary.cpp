@@ -1,6 +1,7 @@
 // One archiver library file, loaded by name at its first call.
 #include "archiverlibrary.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -21,17 +22,25 @@ ArchiverLibrary::ArchiverLibrary(QString fileName, QString prefix)
 {
 }
 
+QStringList ArchiverLibrary::searchFolders(const QString &folder)
+{
+    if (folder.isEmpty())
+        return {};
+    const QString own = folder.endsWith(u'/') ? folder : folder + u'/';
+    return {own, QDir::cleanPath(own + QStringLiteral("../lib/tenvo")) + u'/'};
+}
+
 ArchiverLibrary::State ArchiverLibrary::load()
 {
     if (m_state != State::NotLoaded)
         return m_state;
 
     QString candidate;
-    if (!m_folder.isEmpty()) {
-        const QString inFolder = m_folder + (m_folder.endsWith(u'/') ? QString() : QStringLiteral("/"))
-            + m_fileName;
-        if (QFileInfo::exists(inFolder))
-            candidate = inFolder;
+    for (const QString &folder : searchFolders(m_folder)) {
+        if (QFileInfo::exists(folder + m_fileName)) {
+            candidate = folder + m_fileName;
+            break;
+        }
     }
     if (!candidate.isEmpty()) {
         m_handle = ::dlopen(QFile::encodeName(candidate).constData(), RTLD_NOW | RTLD_LOCAL);

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
-// Finds the file first in a given folder, then through the system's library
-// search. The library stays loaded for the life of this object's owner
+// Finds the file first in a given folder, then in lib/tenvo beside it (where
+// an installed program keeps its libraries), then through the system's
+// library search. The library stays loaded for the life of this object's owner
 // process (it is never unloaded: code from it may still be referenced).
 class ArchiverLibrary
 {
@@ -15,8 +17,12 @@ public:
     // commandName: the command call ("Unlha", "UnZip", ...).
     ArchiverLibrary(QString fileName, QString prefix);
 
-    // The folder searched before the system's search path ("" for none).
+    // The program folder searched before the system's search path ("" for
+    // none); see searchFolders.
     void setFolder(const QString &folder) { m_folder = folder; }
+    // The folders searched for a program living in folder, in order: folder
+    // itself, then ../lib/tenvo beside it; each ends in "/". None for "".
+    static QStringList searchFolders(const QString &folder);
 
     // Loads the file when not yet tried. Missing: no file of that name was
     // found; Unusable: found but it cannot be loaded.
