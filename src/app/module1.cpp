@@ -1,6 +1,8 @@
 // Start-up services that need no window.
 #include "module1.h"
 
+#include "archiverlibrary.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -28,7 +30,10 @@ QString settingsFilePath(const QString &appPath)
     const bool folderWritable = ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
     const bool fileWritable = !QFileInfo::exists(inFolder)
         || ::access(QFile::encodeName(inFolder).constData(), W_OK) == 0;
-    if (folderWritable && fileWritable)
+    // An installed program (its libraries in lib/tenvo beside its folder)
+    // keeps each user's settings in that user's own folder.
+    const bool installed = QFileInfo(ArchiverLibrary::searchFolders(folder).constLast()).isDir();
+    if (folderWritable && fileWritable && !installed)
         return inFolder;
     const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(config);

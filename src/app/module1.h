@@ -11,8 +11,9 @@
 QString getAppPath();
 
 // The settings file for a program living in appPath: "Tenvo.ini" there when
-// that folder (and the file, if present) can be written, otherwise the same
-// name in the user's configuration folder, which is created when missing.
+// that folder (and the file, if present) can be written and the program is
+// not installed (no lib/tenvo beside its folder), otherwise the same name in
+// the user's configuration folder, which is created when missing.
 QString settingsFilePath(const QString &appPath);
 
 // The four archive types start-up offers for registration, in order

@@ -222,16 +222,29 @@ private slots:
         QCOMPARE(settingsFilePath(dir.path() + u'/'), dir.filePath(QStringLiteral("Tenvo.ini")));
     }
 
-    void settingsMoveToTheConfigFolderWhenTheProgramFolderIsReadOnly()
+    void settingsMoveToTheConfigFolder_data()
     {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("the program folder is read-only") << false;
+        QTest::newRow("the program is installed, with lib/tenvo beside its writable folder") << true;
+    }
+
+    void settingsMoveToTheConfigFolder()
+    {
+        QFETCH(bool, installed);
         QTemporaryDir home;
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
         QStandardPaths::setTestModeEnabled(false);
-        // A folder that cannot be written even by root: a path through a file.
         QTemporaryDir dir;
-        writeAll(dir.filePath(QStringLiteral("file")), "x");
-        const QString unwritable = dir.filePath(QStringLiteral("file/bin"));
-        const QString path = settingsFilePath(unwritable);
+        QString programFolder = dir.filePath(QStringLiteral("bin"));
+        if (installed) {
+            QVERIFY(QDir().mkpath(programFolder) && QDir().mkpath(dir.filePath(QStringLiteral("lib/tenvo"))));
+        } else {
+            // A folder that cannot be written even by root: a path through a file.
+            writeAll(dir.filePath(QStringLiteral("file")), "x");
+            programFolder = dir.filePath(QStringLiteral("file/bin"));
+        }
+        const QString path = settingsFilePath(programFolder);
         QVERIFY2(path.startsWith(home.filePath(QStringLiteral("config"))), qPrintable(path));
         QVERIFY(path.endsWith(QStringLiteral("/Tenvo.ini")));
         QVERIFY(QFileInfo(QFileInfo(path).path()).isDir());
