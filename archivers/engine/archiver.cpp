@@ -44,10 +44,10 @@ TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sin
     case ArchiveFormat::Cab:
         return decodeCab(path, sink, message);
     case ArchiveFormat::Zip: {
-        bool deflate64 = false;
-        if (const TenvoResult apart = checkZipEntriesApart(path, message, deflate64); apart != TENVO_OK)
+        bool readByUnarr = false;
+        if (const TenvoResult apart = checkZipEntriesApart(path, message, readByUnarr); apart != TENVO_OK)
             return apart;
-        if (deflate64)
+        if (readByUnarr)
             return decodeZipWithUnarr(path, sink, message);
         return decodeWithLibarchive(LibarchiveFormat::Zip, path, sink, message);
     }
@@ -70,8 +70,21 @@ bool check(ArchiveFormat format, const std::string &path)
     switch (format) {
     case ArchiveFormat::Cab:
         return checkCab(path);
-    case ArchiveFormat::Zip:
-        return checkWithLibarchive(LibarchiveFormat::Zip, path);
+    case ArchiveFormat::Zip: {
+        // What only unarr reads is checked by a walk of the directory.
+        bool readByUnarr = false;
+        std::string message;
+        checkZipEntriesApart(path, message, readByUnarr);
+        if (!readByUnarr)
+            return checkWithLibarchive(LibarchiveFormat::Zip, path);
+        ZipCentralDirectory directory;
+        ZipCentralEntry entry;
+        if (directory.open(path, message) != TENVO_OK)
+            return false;
+        while (directory.next(entry)) {
+        }
+        return !directory.failed();
+    }
     case ArchiveFormat::SevenZip:
         return checkWithLibarchive(LibarchiveFormat::SevenZip, path);
     case ArchiveFormat::Rar4:

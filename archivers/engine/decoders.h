@@ -13,7 +13,8 @@ TenvoResult decodeRar4(const std::string &archivePath, EntrySink &sink, std::str
 bool checkRar4(const std::string &archivePath);
 
 // A whole ZIP archive through unarr (Deflate64 and the usual methods), for
-// archives checkZipEntriesApart finds Deflate64 entries in.
+// archives in which checkZipEntriesApart finds Deflate64 entries or padded
+// extra areas.
 TenvoResult decodeZipWithUnarr(const std::string &archivePath, EntrySink &sink,
                                std::string &message);
 

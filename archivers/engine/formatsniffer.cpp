@@ -2,7 +2,9 @@
 #include "formatsniffer.h"
 
 #include "decoderutil.h"
+#include "headerscan.h"
 #include "namecodec.h"
+#include "zipscan.h"
 
 #include <algorithm>
 #include <cstring>
@@ -37,6 +39,19 @@ ArchiveFormat sniffFormat(const unsigned char *head, std::size_t size)
     return ArchiveFormat::Unknown;
 }
 
+ArchiveFormat sniffBehindStub(const std::string &path)
+{
+    // A ZIP archive is read from its end, so whatever stands in front of it
+    // (a program, a spanning mark, any bytes) does not matter.
+    ZipCentralDirectory zip;
+    std::string message;
+    if (zip.open(path, message) == TENVO_OK)
+        return ArchiveFormat::Zip;
+    if (findLzhStart(path) > 0)
+        return ArchiveFormat::Lzh;
+    return ArchiveFormat::Unknown;
+}
+
 TenvoResult sniffFile(const std::string &path, ArchiveFormat &format, std::string &message)
 {
     format = ArchiveFormat::Unknown;
@@ -55,6 +70,8 @@ TenvoResult sniffFile(const std::string &path, ArchiveFormat &format, std::strin
         return TENVO_ERR_OPEN;
     }
     format = sniffFormat(head, got);
+    if (format == ArchiveFormat::Unknown)
+        format = sniffBehindStub(path);
     return TENVO_OK;
 }
 

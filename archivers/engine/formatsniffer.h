@@ -26,8 +26,15 @@ inline constexpr std::size_t kSniffBytes = 32;
 // "-lz?-" at offset 2.
 ArchiveFormat sniffFormat(const unsigned char *head, std::size_t size);
 
-// Reads the start of the file at path and sniffs it. TENVO_ERR_OPEN with a
-// message when the file cannot be opened or read.
+// The format of an archive that something stands in front of (a
+// self-extractor's program, a spanning mark, other bytes): ZIP when the file
+// ends in a ZIP end-of-central-directory record that leads to its
+// directory, LZH when a well-formed LZH header lies within the first 64 KiB.
+ArchiveFormat sniffBehindStub(const std::string &path);
+
+// Reads the start of the file at path and sniffs it, looking behind a stub
+// when the start tells nothing. TENVO_ERR_OPEN with a message when the file
+// cannot be opened or read.
 TenvoResult sniffFile(const std::string &path, ArchiveFormat &format, std::string &message);
 
 const char *formatName(ArchiveFormat format);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace tenvo::engine {
 
@@ -128,16 +129,92 @@ bool parseRar5File(const std::string &h, std::size_t pos, std::size_t extraStart
     return true;
 }
 
+// True when a whole LZH header that checks out starts at offset.
+bool lzhHeaderAt(const unsigned char *b, std::size_t available)
+{
+    if (available < 26 || b[2] != '-' || b[3] != 'l' || b[6] != '-')
+        return false;
+    const char method = static_cast<char>(b[5]);
+    if (b[4] == 'h' ? std::string_view("01234567ds").find(method) == std::string_view::npos
+                    : (b[4] != 'z' || std::string_view("45s").find(method) == std::string_view::npos))
+        return false;
+    const int level = b[20];
+    if (level == 0 || level == 1) {
+        // The header size counts from the method id; the checksum byte is
+        // the sum of those bytes.
+        const std::size_t size = b[0];
+        if (size < 22 || size + 2 > available)
+            return false;
+        unsigned sum = 0;
+        for (std::size_t i = 2; i < size + 2; ++i)
+            sum += b[i];
+        return (sum & 0xFF) == b[1];
+    }
+    if (level == 2) {
+        // The extension chain must end exactly where the header does.
+        const std::size_t size = engine::le16(b);
+        if (size < 26 || size > available)
+            return false;
+        std::size_t at = 24;
+        for (int guard = 0; guard < 1024 && at + 2 <= size; ++guard) {
+            const std::size_t next = engine::le16(b + at);
+            if (next == 0)
+                return at + 2 == size;
+            if (next < 3)
+                return false;
+            at += next;
+        }
+        return false;
+    }
+    // Level 3 counts in 32-bit words.
+    return level == 3 && engine::le16(b) == 4 && engine::le32(b + 24) >= 32;
+}
+
 } // namespace
 
-std::vector<StoredName> scanLzhNames(const std::string &archivePath)
+int64_t findLzhStart(const std::string &archivePath)
+{
+    FileReader file;
+    if (!file.open(archivePath))
+        return -1;
+    // A header is at most 64 KiB long (level 2), but one of level 0 or 1,
+    // or the start of a longer one, is enough to tell.
+    constexpr std::size_t kWindow = 1024;
+    const uint64_t size = file.size();
+    std::vector<unsigned char> buffer;
+    uint64_t bufferStart = 0;
+    for (uint64_t offset = 0; offset < kLzhSearchLimit && offset + 26 <= size; ++offset) {
+        if (buffer.empty() || offset + 26 > bufferStart + buffer.size()) {
+            bufferStart = offset;
+            buffer.resize(std::size_t(std::min<uint64_t>(size - offset, kLzhSearchLimit + kWindow)));
+            if (!file.readAt(offset, buffer.data(), buffer.size()))
+                return -1;
+        }
+        const unsigned char *b = buffer.data() + (offset - bufferStart);
+        const std::size_t available = buffer.size() - std::size_t(offset - bufferStart);
+        if (b[2] != '-' || b[6] != '-')
+            continue;
+        if (lzhHeaderAt(b, available))
+            return int64_t(offset);
+        // A level 2 header longer than what is in hand: read it whole.
+        if (b[20] == 2 && engine::le16(b) > available) {
+            std::vector<unsigned char> header(engine::le16(b));
+            if (file.readAt(offset, header.data(), header.size())
+                && lzhHeaderAt(header.data(), header.size()))
+                return int64_t(offset);
+        }
+    }
+    return -1;
+}
+
+std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t start)
 {
     std::vector<StoredName> entries;
     FileReader file;
     if (!file.open(archivePath))
         return entries;
 
-    int64_t offset = 0;
+    int64_t offset = start;
     std::string head;
     while (offset < sizeOf(file)) {
         if (!readString(file, offset, 1, head) || head[0] == '\0')

@@ -27,10 +27,21 @@ struct StoredName {
     int32_t permissions = -1;
 };
 
-// The entries of an LZH archive in order (levels 0 to 3). Stops at the end
-// marker, at the end of the file or at the first header it cannot read; the
-// caller matches entries by position and checks the count.
-std::vector<StoredName> scanLzhNames(const std::string &archivePath);
+// How far into a file the first LZH header may lie: a self-extracting
+// archive's program, or other bytes put in front, take at most this much.
+inline constexpr uint64_t kLzhSearchLimit = 64 * 1024;
+
+// Where the LZH archive in the file begins: 0 for an ordinary archive,
+// further on when something stands in front of it. The first offset below
+// kLzhSearchLimit that holds a whole, well-formed header (method id, level,
+// checksum or extension chain) wins; -1 when there is none.
+int64_t findLzhStart(const std::string &archivePath);
+
+// The entries of an LZH archive in order (levels 0 to 3), from its first
+// header at start. Stops at the end marker, at the end of the file or at the
+// first header it cannot read; the caller matches entries by position and
+// checks the count.
+std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t start = 0);
 
 // One RAR 5 file header (service headers are left out, as libarchive does).
 struct Rar5FileHeader {

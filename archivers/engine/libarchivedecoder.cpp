@@ -82,8 +82,80 @@ bool isEmptyZip(const std::string &path)
     return empty;
 }
 
+// The file from start on, as libarchive reads it when an archive does not
+// begin at the file's first byte.
+class OffsetSource {
+public:
+    static int open(archive *a, const std::string &path, int64_t start)
+    {
+        auto *source = new OffsetSource;
+        source->m_start = start;
+        if (!source->m_file.open(path) || uint64_t(start) > source->m_file.size()) {
+            archive_set_error(a, source->m_file.openError() ? source->m_file.openError() : EINVAL,
+                              "cannot open the archive");
+            delete source;
+            return ARCHIVE_FATAL;
+        }
+        source->m_size = int64_t(source->m_file.size()) - start;
+        archive_read_set_callback_data(a, source);
+        archive_read_set_read_callback(a, read);
+        archive_read_set_seek_callback(a, seek);
+        archive_read_set_skip_callback(a, skip);
+        archive_read_set_close_callback(a, close);
+        return archive_read_open1(a);
+    }
+
+private:
+    static la_ssize_t read(archive *a, void *data, const void **block)
+    {
+        auto *source = static_cast<OffsetSource *>(data);
+        const auto n = static_cast<std::size_t>(
+            std::min<int64_t>(int64_t(kReadBlock), source->m_size - source->m_position));
+        *block = source->m_buffer.get();
+        if (n == 0)
+            return 0;
+        if (!source->m_file.readAt(uint64_t(source->m_start + source->m_position),
+                                   source->m_buffer.get(), n)) {
+            archive_set_error(a, EIO, "cannot read the archive");
+            return -1;
+        }
+        source->m_position += int64_t(n);
+        return la_ssize_t(n);
+    }
+    static la_int64_t seek(archive *, void *data, la_int64_t offset, int whence)
+    {
+        auto *source = static_cast<OffsetSource *>(data);
+        const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? source->m_position : source->m_size;
+        const int64_t target = base + offset;
+        if (target < 0)
+            return ARCHIVE_FATAL;
+        source->m_position = std::min(target, source->m_size);
+        return source->m_position;
+    }
+    static la_int64_t skip(archive *, void *data, la_int64_t request)
+    {
+        auto *source = static_cast<OffsetSource *>(data);
+        const int64_t step = std::min<int64_t>(request, source->m_size - source->m_position);
+        source->m_position += step;
+        return step;
+    }
+    static int close(archive *, void *data)
+    {
+        delete static_cast<OffsetSource *>(data);
+        return ARCHIVE_OK;
+    }
+
+    FileReader m_file;
+    int64_t m_start = 0;
+    int64_t m_size = 0;
+    int64_t m_position = 0;
+    std::unique_ptr<char[]> m_buffer = std::make_unique_for_overwrite<char[]>(kReadBlock);
+};
+
+// Opens the archive for the one reader named; start is where the archive
+// begins in the file (past a self-extractor's program).
 ArchiveReader openReader(LibarchiveFormat format, const std::string &path, TenvoResult &cause,
-                         std::string &message)
+                         std::string &message, int64_t start = 0)
 {
     ArchiveReader reader(archive_read_new());
     if (!reader) {
@@ -120,7 +192,9 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
         archive_read_set_format_option(reader.get(), "cab", "hdrcharset", "ISO-8859-1");
         break;
     }
-    if (archive_read_open_filename(reader.get(), path.c_str(), kReadBlock) != ARCHIVE_OK) {
+    const int opened = start > 0 ? OffsetSource::open(reader.get(), path, start)
+                                 : archive_read_open_filename(reader.get(), path.c_str(), kReadBlock);
+    if (opened != ARCHIVE_OK) {
         cause = archiveFailure(reader.get(), false);
         message = errorOf(reader.get(), "cannot open the archive");
         return nullptr;
@@ -365,7 +439,8 @@ const Rar5FileHeader *rar5Header(const Rar5Scan &scan, std::size_t index, const 
 }
 
 TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePath,
-                          const StoredNames *storedNames, EntrySink &sink, std::string &message)
+                          const StoredNames *storedNames, EntrySink &sink, std::string &message,
+                          int64_t start = 0)
 {
     ScopedUtf8Locale utf8;
     Rar5Scan rar5;
@@ -381,7 +456,7 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
         zipTypes = std::make_unique<ZipTypes>(archivePath);
 
     TenvoResult cause = TENVO_OK;
-    ArchiveReader reader = openReader(format, archivePath, cause, message);
+    ArchiveReader reader = openReader(format, archivePath, cause, message, start);
     if (!reader)
         return cause;
 
@@ -443,8 +518,9 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
                                  EntrySink &sink, std::string &message)
 {
     if (format == LibarchiveFormat::Lha) {
-        const StoredNames names(scanLzhNames(archivePath));
-        return decodeEntries(format, archivePath, &names, sink, message);
+        const int64_t start = std::max<int64_t>(findLzhStart(archivePath), 0);
+        const StoredNames names(scanLzhNames(archivePath, start));
+        return decodeEntries(format, archivePath, &names, sink, message, start);
     }
     return decodeEntries(format, archivePath, nullptr, sink, message);
 }
@@ -461,7 +537,10 @@ bool checkWithLibarchive(LibarchiveFormat format, const std::string &archivePath
     ScopedUtf8Locale utf8;
     TenvoResult cause = TENVO_OK;
     std::string message;
-    ArchiveReader reader = openReader(format, archivePath, cause, message);
+    const int64_t start = format == LibarchiveFormat::Lha
+        ? std::max<int64_t>(findLzhStart(archivePath), 0)
+        : 0;
+    ArchiveReader reader = openReader(format, archivePath, cause, message, start);
     if (!reader)
         return false;
     for (;;) {

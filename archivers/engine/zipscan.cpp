@@ -48,8 +48,10 @@ void applyExtraFields(ZipCentralEntry &entry, const unsigned char *p, std::size_
         const uint16_t id = le16(p + pos);
         const uint16_t length = le16(p + pos + 2);
         pos += 4;
-        if (length > size - pos)
+        if (length > size - pos) {
+            entry.extraRunsOver = true;
             break;
+        }
         const unsigned char *field = p + pos;
         if (id == 0x0001) {
             applyZip64Extra(entry, field, length, uncompressedMarked, compressedMarked,
@@ -220,11 +222,27 @@ uint64_t saturatingAdd(uint64_t a, uint64_t b)
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
+// True when a field of the extra area declares more bytes than the area
+// holds, as padding of arbitrary bytes does. Zero bytes, and a tail too short
+// for a field, are harmless.
+bool extraRunsOver(const std::vector<unsigned char> &extra)
+{
+    std::size_t pos = 0;
+    while (extra.size() - pos >= 4) {
+        const std::size_t length = le16(extra.data() + pos + 2);
+        pos += 4;
+        if (length > extra.size() - pos)
+            return true;
+        pos += length;
+    }
+    return false;
+}
+
 } // namespace
 
-TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, bool &usesDeflate64)
+TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, bool &readByUnarr)
 {
-    usesDeflate64 = false;
+    readByUnarr = false;
     ZipCentralDirectory directory;
     std::string ignored;
     FileReader file;
@@ -233,14 +251,18 @@ TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, 
     std::vector<ZipSpan> spans;
     ZipCentralEntry entry;
     while (directory.next(entry)) {
-        usesDeflate64 = usesDeflate64 || entry.method == kZipMethodDeflate64;
+        readByUnarr = readByUnarr || entry.method == kZipMethodDeflate64 || entry.extraRunsOver;
         // The local header's own name and extra lengths when it can be read
         // there (a self-extracting archive shifts every offset alike), else
         // only the part every local header has.
         uint64_t headerSize = 30;
         unsigned char local[30];
-        if (file.readAt(entry.localHeaderOffset, local, sizeof local) && hasSignature(local, 3, 4))
+        if (file.readAt(entry.localHeaderOffset, local, sizeof local) && hasSignature(local, 3, 4)) {
             headerSize += uint64_t(le16(local + 26)) + le16(local + 28);
+            std::vector<unsigned char> extra(le16(local + 28));
+            if (!readByUnarr && file.readAt(entry.localHeaderOffset + 30 + le16(local + 26), extra.data(), extra.size()))
+                readByUnarr = extraRunsOver(extra);
+        }
         spans.push_back({entry.localHeaderOffset,
                          saturatingAdd(saturatingAdd(entry.localHeaderOffset, headerSize), entry.compressedSize),
                          std::move(entry.name)});

@@ -37,6 +37,7 @@ struct ZipCentralEntry {
     uint64_t localHeaderOffset = 0;
     std::string name;               // raw bytes as stored
     int64_t unixMtime = INT64_MIN;  // from the extended time stamp field, when present
+    bool extraRunsOver = false;     // a field of the extra area passes its end (padding)
 
     // The Unix mode (file-type bits included) when a Unix host made the
     // entry, else 0.
@@ -76,9 +77,9 @@ private:
 // and its data end before the next entry's begins. Entries overlap only in
 // archives made to multiply their output (a ZIP bomb); those give
 // TENVO_ERR_DAMAGED with a message. A directory that cannot be read gives
-// TENVO_OK: the decoder reports it. In the same walk, usesDeflate64 tells
-// whether an entry is packed with Deflate64 (method 9), which only unarr
-// decodes.
-TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, bool &usesDeflate64);
+// TENVO_OK: the decoder reports it. In the same walk, readByUnarr tells
+// whether an entry is packed with Deflate64 (method 9), or has an extra area
+// padded with bytes that do not read as fields, which only unarr takes.
+TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, bool &readByUnarr);
 
 } // namespace tenvo::engine

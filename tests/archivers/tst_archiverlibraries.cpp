@@ -4,6 +4,7 @@
 #include "archivemaker.h"
 #include "archivercalls.h"
 #include "foldertree.h"
+#include "handmadezip.h"
 #include "lzhwriter.h"
 #include "rar4writer.h"
 #include "rar5writer.h"
@@ -78,6 +79,8 @@ private slots:
     void lzhNamesAnyLocale();
     void check_data();
     void check();
+    void behindStub_data();
+    void behindStub();
     void fifoNamedLikeAnArchive();
 
 private:
@@ -317,6 +320,108 @@ void TestArchiverLibraries::check()
     QVERIFY(!archive.isEmpty());
     QCOMPARE(m_libraries.value(library).check(QFile::encodeName(archive).constData(), 0) != 0,
              accepted);
+}
+
+void TestArchiverLibraries::behindStub_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QByteArray>("layout");
+    QTest::addColumn<int>("result");
+
+    const int ok = TENVO_OK;
+    QTest::newRow("ZIP behind a 1 KiB program, offsets as they were")
+        << QByteArray("unzip32") << QByteArray("zip") << QByteArray("stub 1024") << ok;
+    QTest::newRow("ZIP behind a 64 KiB program, offsets adjusted by zip -A")
+        << QByteArray("7-zip32") << QByteArray("zip") << QByteArray("stub 65536 adjusted") << ok;
+    QTest::newRow("ZIP behind a PK00 spanning mark")
+        << QByteArray("unzip32") << QByteArray("zip") << QByteArray("pk00") << ok;
+    QTest::newRow("ZIP with zero padding between and after records and in extra fields")
+        << QByteArray("unzip32") << QByteArray("zip") << QByteArray("padding") << ok;
+    QTest::newRow("ZIP whose extra fields are padded with bytes that read as no field")
+        << QByteArray("unzip32") << QByteArray("zip") << QByteArray("padding ff") << ok;
+    for (const char *level : {"lzh0", "lzh1", "lzh2"}) {
+        QTest::addRow("%s behind a 1 KiB program", level)
+            << QByteArray("unlha32") << QByteArray(level) << QByteArray("stub 1024") << ok;
+        QTest::addRow("%s behind 60 KiB of bytes", level)
+            << QByteArray("unlha32") << QByteArray(level) << QByteArray("stub 61440") << ok;
+    }
+    QTest::newRow("LZH starting past the first 64 KiB is refused")
+        << QByteArray("unlha32") << QByteArray("lzh2") << QByteArray("stub 70000")
+        << int(TENVO_ERR_FORMAT);
+}
+
+// Self-extracting archives renamed, and archives with bytes in front of,
+// between or after their records.
+void TestArchiverLibraries::behindStub()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, format);
+    QFETCH(QByteArray, layout);
+    QFETCH(int, result);
+
+    const FixtureEntries entries{FixtureEntry::file("docs/a.txt", std::string(3000, 'a')),
+                                 FixtureEntry::file("top.txt", "top")};
+    std::string error;
+    std::string bytes;
+    if (format == "zip") {
+        ZipOptions options;
+        options.deflate = true;
+        bytes = makeZip(entries, options, &error);
+    } else {
+        bytes = makeFixture(format, entries, error);
+    }
+    QVERIFY2(!bytes.empty(), error.c_str());
+
+    const QList<QByteArray> words = layout.split(' ');
+    if (words[0] == "stub") {
+        // A program's start, then bytes that hold no archive header.
+        std::string stub = "MZ";
+        quint32 seed = 12345;
+        while (stub.size() < words[1].toUInt()) {
+            seed = seed * 1664525u + 1013904223u;
+            stub += char('a' + (seed >> 24) % 26);
+        }
+        bytes = stub + bytes;
+    } else if (words[0] == "pk00") {
+        bytes = "PK00" + bytes;
+    } else if (words[0] == "padding") {
+        ZipPadding padding;
+        padding.between = 37;
+        padding.after = 100;
+        padding.extraPadding = 6;
+        if (words.size() > 1)
+            padding.extraByte = '\xff';
+        bytes = padZip(bytes, padding);
+        QVERIFY(!bytes.empty());
+    }
+    const QString archive = m_work.filePath(QString("stub%1.bin").arg(++m_counter));
+    QVERIFY(writeFixtureFile(archive, bytes));
+    if (layout.endsWith(" adjusted")) {
+        QProcess zip;
+        zip.start("zip", {"-q", "-A", archive});
+        if (!zip.waitForFinished() || zip.exitStatus() != QProcess::NormalExit)
+            QSKIP("zip is not installed");
+        QCOMPARE(zip.exitCode(), 0);
+        QFile adjusted(archive);
+        QVERIFY(adjusted.open(QIODevice::ReadOnly));
+        QVERIFY2(adjusted.readAll().toStdString() != bytes, "zip -A changed the offsets");
+    }
+
+    QTemporaryDir destination;
+    QByteArray message;
+    const QByteArray switchText = library == "unzip32" ? "-x " : "x ";
+    QCOMPARE(run(library, switchText, archive, destination.path(), &message), result);
+    QCOMPARE(m_libraries.value(library).check(QFile::encodeName(archive).constData(), 0) != 0,
+             result == TENVO_OK);
+    if (result == TENVO_OK) {
+        QCOMPARE(folderTree(destination.path()),
+                 QStringList({"docs/", "docs/a.txt = " + md5Hex(QByteArray(3000, 'a')),
+                              "top.txt = " + md5Hex("top")}));
+    } else {
+        QVERIFY(!message.isEmpty());
+        QCOMPARE(folderTree(destination.path()), QStringList());
+    }
 }
 
 // A FIFO with no writer, named like an archive: opening it for reading the

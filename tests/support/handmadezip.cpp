@@ -1,6 +1,7 @@
 // Writes ZIP archives byte by byte: decompression bombs and overlapping entries.
 #include "handmadezip.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -296,6 +297,82 @@ std::string makeOverlappingZip(std::size_t entries, uint64_t zerosPerEntry)
     if (zip.size() >= kFourGiB)
         return {};
     return zip + centralDirectory(files, zip.size());
+}
+
+} // namespace tenvo::fixture
+
+namespace tenvo::fixture {
+
+namespace {
+
+uint32_t getU16(const std::string &b, std::size_t at)
+{
+    return uint32_t(uint8_t(b[at])) | (uint32_t(uint8_t(b[at + 1])) << 8);
+}
+
+uint32_t getU32(const std::string &b, std::size_t at) { return getU16(b, at) | (getU16(b, at + 2) << 16); }
+
+void setU16(std::string &b, std::size_t at, uint32_t value)
+{
+    b[at] = char(value & 0xFF);
+    b[at + 1] = char((value >> 8) & 0xFF);
+}
+
+void setU32(std::string &b, std::size_t at, uint32_t value)
+{
+    setU16(b, at, value & 0xFFFF);
+    setU16(b, at + 2, value >> 16);
+}
+
+} // namespace
+
+std::string padZip(const std::string &zip, const ZipPadding &padding)
+{
+    const std::size_t eocd = zip.rfind("PK\5\6");
+    if (eocd == std::string::npos || eocd + 22 > zip.size())
+        return {};
+    const std::size_t directorySize = getU32(zip, eocd + 12);
+    const std::size_t directoryOffset = getU32(zip, eocd + 16);
+    if (directoryOffset + directorySize > eocd)
+        return {};
+    // Each entry's span runs from its local header to the next one (or the
+    // directory), data descriptor included.
+    std::vector<std::pair<std::size_t, std::string>> records; // local offset, central record
+    for (std::size_t at = directoryOffset; at < directoryOffset + directorySize;) {
+        if (at + 46 > zip.size() || zip.compare(at, 4, "PK\1\2") != 0)
+            return {};
+        const std::size_t recordSize = 46 + getU16(zip, at + 28) + getU16(zip, at + 30) + getU16(zip, at + 32);
+        records.emplace_back(getU32(zip, at + 42), zip.substr(at, recordSize));
+        at += recordSize;
+    }
+    std::vector<std::size_t> starts;
+    for (const auto &record : records)
+        starts.push_back(record.first);
+    std::sort(starts.begin(), starts.end());
+    std::string out;
+    std::string directory;
+    for (auto &[local, record] : records) {
+        const auto next = std::upper_bound(starts.begin(), starts.end(), local);
+        const std::size_t spanEnd = next == starts.end() ? directoryOffset : *next;
+        if (local + 30 > spanEnd || zip.compare(local, 4, "PK\3\4") != 0)
+            return {};
+        const std::size_t headerSize = 30 + getU16(zip, local + 26) + getU16(zip, local + 28);
+        std::string header = zip.substr(local, headerSize);
+        header.append(padding.extraPadding, padding.extraByte);
+        setU16(header, 28, uint32_t(getU16(zip, local + 28) + padding.extraPadding));
+        setU32(record, 42, uint32_t(out.size()));
+        out += header;
+        out += zip.substr(local + headerSize, spanEnd - local - headerSize);
+        out.append(padding.between, '\0');
+        directory += record;
+    }
+    std::string end = zip.substr(eocd, 22);
+    setU32(end, 12, uint32_t(directory.size()));
+    setU32(end, 16, uint32_t(out.size()));
+    out += directory;
+    out += end;
+    out.append(padding.after, '\0');
+    return out;
 }
 
 } // namespace tenvo::fixture

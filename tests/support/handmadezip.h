@@ -1,5 +1,6 @@
 // Writes ZIP archives byte by byte whose layout no ordinary packer makes:
-// decompression bombs, with honest or lying sizes, and entries sharing data.
+// decompression bombs, with honest or lying sizes, entries sharing data, and
+// archives padded between records and inside extra fields.
 #pragma once
 
 #include <cstddef>
@@ -30,5 +31,18 @@ std::string makeDeflateBombZip(uint64_t zeros, uint64_t declaredSize,
 // central headers), so the output grows with entries times zerosPerEntry
 // from an archive of a few kilobytes. Empty when the sizes pass 4 GiB.
 std::string makeOverlappingZip(std::size_t entries, uint64_t zerosPerEntry);
+
+// The same ZIP archive laid out again with padding: `between` zero bytes
+// after each entry's data, `after` zero bytes after the end record, and
+// `extraPadding` bytes of `extraByte` appended to each local header's extra
+// field (lengths and offsets adjusted, so only the padding is new). zip must
+// be a plain archive (no ZIP64, no comment). Empty when it cannot be read.
+struct ZipPadding {
+    std::size_t between = 0;
+    std::size_t after = 0;
+    std::size_t extraPadding = 0;
+    char extraByte = '\0';
+};
+std::string padZip(const std::string &zip, const ZipPadding &padding);
 
 } // namespace tenvo::fixture
