@@ -71,6 +71,16 @@ QString nameFolderPath(const QString &extractFolder, const QString &archivePath)
     return extractFolder + name + u'/';
 }
 
+QString freeNameFolderPath(const QString &path)
+{
+    const QString base = path.endsWith(u'/') ? path.chopped(1) : path;
+    QString candidate = base;
+    // A dangling link is in the way too, so the entry itself is looked at.
+    for (int n = 2; QFileInfo(candidate).exists() || QFileInfo(candidate).isSymLink(); ++n)
+        candidate = base + QStringLiteral(" (%1)").arg(n);
+    return candidate + u'/';
+}
+
 bool folderExists(const QString &path)
 {
     return QFileInfo(path).isDir();

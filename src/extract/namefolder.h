@@ -11,6 +11,11 @@ class QWidget;
 // ".", gives the whole file name.
 QString nameFolderPath(const QString &extractFolder, const QString &archivePath);
 
+// path (a name-folder path ending in "/") when nothing of that name exists
+// yet, else the first free one of "name (2)/", "name (3)/", ... beside it.
+// What a run that cannot ask the user does instead of asking.
+QString freeNameFolderPath(const QString &path);
+
 // True when a folder (not a file) exists at path; a trailing "/" is allowed.
 bool folderExists(const QString &path);
 

@@ -1,6 +1,7 @@
 // The main window.
 #include "frmmain.h"
 
+#include "archivesinfolder.h"
 #include "clsarchive.h"
 #include "clsfolderblowserdialog.h"
 #include "clslistctrl.h"
@@ -15,15 +16,20 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QUrl>
 
 namespace {
 
@@ -56,6 +62,10 @@ const QString notSupportedText = QStringLiteral("このファイルは対応し�
 const QString alreadyListedText = QStringLiteral("既にリストに登録されています");
 const QString archiveFolderDescription = QStringLiteral("書庫ファイルのあるフォルダを指定してください");
 const QString destinationDescription = QStringLiteral("解凍先のフォルダを指定してください");
+const QString notAddedHeading = QStringLiteral("次のファイルは追加できませんでした");
+const QString noArchivesText = QStringLiteral("書庫ファイルが見つかりません");
+const QString unreadableText = QStringLiteral("ファイルを読み込めません");
+const QString notAddedMore = QStringLiteral("ほか %1 件");
 const QString trueText = QStringLiteral("True");
 const QString falseText = QStringLiteral("False");
 
@@ -78,6 +88,23 @@ QList<QIcon> imageList()
         icons.append(QIcon::fromTheme(QString::fromLatin1(image.theme),
                                       QIcon(QString::fromLatin1(image.own))));
     return icons;
+}
+
+// A message box grows with its text; past this many items the rest are only
+// counted, so the box still fits on the screen.
+constexpr int notAddedLimit = 20;
+
+// The local files and folders a drag carries.
+QStringList droppedPaths(const QMimeData *data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl &url : data->urls()) {
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    return paths;
 }
 
 QAction *namedAction(QMenu *menu, const QString &text, const char *name)
@@ -216,6 +243,9 @@ frmMain::frmMain(QWidget *parent)
             });
     list->setFocus();
 
+    // Files and folders dropped on the list (or anywhere on the window) join it.
+    setAcceptDrops(true);
+
     // The bars settle their heights only once styled and shown; the list
     // follows them as it follows the window.
     toolMenu->installEventFilter(this);
@@ -296,6 +326,68 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmMain::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!droppedPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent *event)
+{
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    addPaths(paths);
+}
+
+void frmMain::addPaths(const QStringList &paths)
+{
+    if (!gArchive || !gListCtrl)
+        return;
+    QList<SupportType> types;
+    gArchive->getSupportTypes(types);
+    QStringList refused;
+    const auto refuse = [&refused](const QString &path, const QString &cause) {
+        refused << displayPath(path) + QStringLiteral("\n　") + cause;
+    };
+    for (const QString &path : paths) {
+        if (QFileInfo(path).isDir()) {
+            const QStringList archives = archivesInFolder(path, types);
+            if (archives.isEmpty())
+                refuse(path, noArchivesText);
+            for (const QString &archive : archives)
+                gListCtrl->addFile(archive);
+            continue;
+        }
+        if (gArchive->isSupportFile(path) < 0) {
+            refuse(path, notSupportedText);
+            continue;
+        }
+        const int added = gListCtrl->addFile(path);
+        if (added == clsListCtrl::alreadyListed)
+            refuse(path, alreadyListedText);
+        else if (added != clsListCtrl::added)
+            refuse(path, unreadableText);
+    }
+    if (!refused.isEmpty()) {
+        QString text = notAddedHeading + u'\n';
+        const qsizetype shown = qMin<qsizetype>(refused.size(), notAddedLimit);
+        for (qsizetype i = 0; i < shown; ++i)
+            text += u'\n' + refused[i];
+        if (refused.size() > shown)
+            text += QStringLiteral("\n\n") + notAddedMore.arg(refused.size() - shown);
+        userDialogs().exclamation(this, text);
+    }
+    updateButtons();
 }
 
 void frmMain::list_ColumnClick(int column)

@@ -70,6 +70,15 @@ public:
     void mListupType_Click();
     void mDebugs_Click();
 
+    // Adds what paths name, as dropping them on the window does: a file of a
+    // registered type joins the list; a folder adds every archive its scan
+    // finds, as the add-from-folder dialog would with every row ticked
+    // (those already listed are skipped). Files of no registered type, files
+    // already listed or not readable and folders without archives are
+    // reported together in one message box; then the command state is
+    // refreshed.
+    void addPaths(const QStringList &paths);
+
     // Enables Delete and Extract (toolbar buttons and menu items) when the
     // list has a selected row with a file name, disables them otherwise.
     void updateButtons();
@@ -121,6 +130,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void Form_Resize();

@@ -6,10 +6,12 @@
 #include "clsinictrl.h"
 #include "clslistctrl.h"
 #include "frmmain.h"
+#include "frmversion.h"
 #include "globals.h"
 #include "module1.h"
 #include "windowplacement.h"
 
+#include <QApplication>
 #include <QPointer>
 
 namespace {
@@ -23,6 +25,8 @@ frmMain *mainWindow()
 
 void Main(const QString &appPath)
 {
+    // Every window and dialog shows the program's icon unless it has its own.
+    QApplication::setWindowIcon(programIcon());
     auto *window = new frmMain;
     window->setAttribute(Qt::WA_DeleteOnClose);
     theMainWindow = window;
