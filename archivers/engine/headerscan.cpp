@@ -4,9 +4,11 @@
 #include "headerscan.h"
 
 #include "decoderutil.h"
+#include "namecodec.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 namespace tenvo::engine {
@@ -38,12 +40,51 @@ uint32_t le32(const std::string &b, std::size_t at)
     return engine::le32(reinterpret_cast<const unsigned char *>(b.data()) + at);
 }
 
+// UTF-16LE as the Unicode name extensions store it, in UTF-8; 0xFFFF
+// (between folders) becomes "/", a lone surrogate U+FFFD.
+std::string utf8FromUtf16(const std::string &field)
+{
+    std::string out;
+    for (std::size_t i = 0; i + 1 < field.size(); i += 2) {
+        char32_t unit = le16(field, i);
+        if (unit == 0xFFFF) {
+            out += '/';
+            continue;
+        }
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < field.size()) {
+            const char32_t low = le16(field, i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (unit >= 0xD800 && unit < 0xE000)
+            unit = 0xFFFD;
+        if (unit == 0)
+            break;
+        appendUtf8(out, unit);
+    }
+    return out;
+}
+
+// The names an LZH header stores: as bytes (0x01, 0x02) and, where the
+// archiver also wrote them, as Unicode (0x44, 0x45, now in UTF-8).
+struct LzhNameFields {
+    std::string directory;
+    std::string fileName;
+    std::string unicodeDirectory;
+    std::string unicodeFileName;
+    bool hasUnicode = false;
+};
+
 // The extension headers of one LZH header, starting with the first size
 // field at offset; adds what they say to entry. Returns the total length
 // walked (size fields included), or -1 when they run past the file.
 int64_t walkLzhExtensions(FileReader &file, int64_t offset, std::size_t fieldLength,
-                          std::string &directory, std::string &fileName, StoredName &entry)
+                          LzhNameFields &names, StoredName &entry)
 {
+    std::string &directory = names.directory;
+    std::string &fileName = names.fileName;
     int64_t total = 0;
     std::string field;
     for (int guard = 0; guard < 4096; ++guard) {
@@ -67,6 +108,14 @@ int64_t walkLzhExtensions(FileReader &file, int64_t offset, std::size_t fieldLen
                 if (static_cast<unsigned char>(c) == 0xFF)
                     c = '/';
             }
+        } else if (type == 0x44) {
+            names.unicodeFileName = utf8FromUtf16(data);
+            names.hasUnicode = true;
+        } else if (type == 0x45) {
+            names.unicodeDirectory = utf8FromUtf16(data);
+            if (!names.unicodeDirectory.empty() && names.unicodeDirectory.back() != '/')
+                names.unicodeDirectory += '/';
+            names.hasUnicode = true;
         } else if (type == 0x46 && data.size() == 4) {
             entry.nameIsUtf8 = le32(data, 0) == 65001;
         } else if (type == 0x50 && data.size() >= 2) {
@@ -215,6 +264,7 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t sta
         return entries;
 
     int64_t offset = start;
+    std::unique_ptr<NameDecoder> decoder;
     std::string head;
     while (offset < sizeOf(file)) {
         if (!readString(file, offset, 1, head) || head[0] == '\0')
@@ -224,7 +274,9 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t sta
         const int level = static_cast<unsigned char>(head[20]);
         const uint32_t packedSize = le32(head, 7);
         StoredName entry;
-        std::string directory, fileName;
+        LzhNameFields names;
+        std::string &directory = names.directory;
+        std::string &fileName = names.fileName;
         int64_t headerSize = 0;
         if (level == 0 || level == 1) {
             headerSize = static_cast<unsigned char>(head[0]) + 2;
@@ -240,26 +292,36 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t sta
             if (level == 0 && headerSize >= static_cast<int64_t>(32 + nameLength)
                 && readString(file, extensionAt, 8, unixExtension) && unixExtension[0] == 'U')
                 entry.unixMode = static_cast<uint16_t>(le16(unixExtension, 6));
-            if (level == 1 && walkLzhExtensions(file, offset + headerSize - 2, 2, directory,
-                                                fileName, entry) < 0)
+            if (level == 1 && walkLzhExtensions(file, offset + headerSize - 2, 2, names, entry) < 0)
                 break;
         } else if (level == 2) {
             headerSize = le16(head, 0);
-            if (walkLzhExtensions(file, offset + 24, 2, directory, fileName, entry) < 0)
+            if (walkLzhExtensions(file, offset + 24, 2, names, entry) < 0)
                 break;
         } else if (level == 3) {
             std::string size;
             if (!readString(file, offset + 24, 4, size))
                 break;
             headerSize = le32(size, 0);
-            if (walkLzhExtensions(file, offset + 28, 4, directory, fileName, entry) < 0)
+            if (walkLzhExtensions(file, offset + 28, 4, names, entry) < 0)
                 break;
         } else {
             break;
         }
         if (headerSize <= 0)
             break;
-        entry.rawName = directory + fileName;
+        if (names.hasUnicode) {
+            // A part stored only as bytes joins the Unicode one decoded.
+            if (!decoder)
+                decoder = std::make_unique<NameDecoder>();
+            entry.rawName = (names.unicodeDirectory.empty() ? decoder->decode(directory, entry.nameIsUtf8)
+                                                            : names.unicodeDirectory)
+                + (names.unicodeFileName.empty() ? decoder->decode(fileName, entry.nameIsUtf8)
+                                                 : names.unicodeFileName);
+            entry.nameIsUtf8 = true;
+        } else {
+            entry.rawName = directory + fileName;
+        }
         entries.push_back(std::move(entry));
         // Level 1 counts its extensions in the packed size.
         offset += headerSize + static_cast<int64_t>(packedSize);

@@ -34,6 +34,7 @@ std::string makeFixture(const QByteArray &format, const FixtureEntries &entries,
             options.badDataCrcEntry = 0;
         if (format.endsWith("-cut"))
             options.truncateInLastData = true;
+        options.unicodeNames = format.endsWith("-utf16");
         return makeLzh(entries, options, &error);
     }
     if (format.startsWith("rar5")) {
@@ -155,6 +156,14 @@ void TestArchiverLibraries::extract_data()
     QTest::newRow("unzip32, one name in two folders, flatten keeps both")
         << QByteArray("unzip32") << QByteArray("-x -j ") << QByteArray("zip-twins") << QByteArray("/")
         << twins;
+    const QStringList unicode{QStringLiteral("日本語/"), QStringLiteral("日本語/ファイル.txt = ") + md5Hex("alpha"),
+                              QStringLiteral("表😀.txt = ") + md5Hex("beta")};
+    QTest::newRow("unlha32, LZH level 1, names in the UTF-16 extensions")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh1-utf16") << QByteArray("/")
+        << unicode;
+    QTest::newRow("unlha32, LZH level 2, names in the UTF-16 extensions")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh2-utf16") << QByteArray("/")
+        << unicode;
     QTest::newRow("unrar32, RAR 5, destination with the extra separator")
         << QByteArray("unrar32") << QByteArray("-x ") << QByteArray("rar5") << QByteArray("//")
         << restored;
@@ -181,7 +190,10 @@ void TestArchiverLibraries::extract()
     if (format == "cab" && !gcabAvailable())
         QSKIP("gcab is not installed");
     FixtureEntries entries;
-    if (format.endsWith("-twins")) {
+    if (format.endsWith("-utf16")) {
+        entries = {FixtureEntry::directory("日本語/"), FixtureEntry::file("日本語/ファイル.txt", "alpha"),
+                   FixtureEntry::file("表😀.txt", "beta")};
+    } else if (format.endsWith("-twins")) {
         format.chop(6);
         entries = {FixtureEntry::file("a/readme.txt", "alpha"), FixtureEntry::file("b/readme.txt", "beta")};
     } else if (format.endsWith("-cp932")) {

@@ -1,6 +1,8 @@
 // Writes stored (-lh0-) LZH archives with header level 0, 1 or 2, for test fixtures.
 #include "lzhwriter.h"
 
+#include <QString>
+
 #include <array>
 
 namespace tenvo::fixture {
@@ -106,13 +108,54 @@ std::string u32Bytes(uint32_t value)
     return bytes;
 }
 
+// The name with '?' for every character outside ASCII, as a tool that also
+// stores the Unicode name writes the single-byte one.
+std::string asciiOnly(const std::string &utf8)
+{
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80)
+            out.push_back(char(c));
+        else if ((c & 0xC0) != 0x80)
+            out.push_back('?');
+    }
+    return out;
+}
+
+// UTF-16LE of a UTF-8 text, '/' becoming 0xFFFF as between folders.
+std::string utf16Field(const std::string &utf8)
+{
+    std::string out;
+    for (char16_t unit : QString::fromUtf8(utf8.data(), qsizetype(utf8.size())).toStdU16String())
+        putU16(out, unit == u'/' ? 0xFFFF : unit);
+    return out;
+}
+
+// With unicodeNames, the stored single-byte name keeps only ASCII; unicode
+// gets the whole name for the Unicode extensions.
+SplitPath storedPath(const FixtureEntry &entry, const LzhOptions &options, SplitPath &unicode)
+{
+    SplitPath path = splitPath(entry);
+    unicode = path;
+    if (options.unicodeNames)
+        path = {asciiOnly(path.folders), asciiOnly(path.base)};
+    return path;
+}
+
 // The extensions that follow the name at levels 1 and 2, CRC extension excluded.
 std::string extensions(const FixtureEntry &entry, const LzhOptions &options,
-                       const std::string &directoryField)
+                       const std::string &directoryField, const SplitPath &unicode)
 {
     std::string out;
     if (!directoryField.empty())
         putExtension(out, 0x02, directoryField);
+    if (options.unicodeNames) {
+        if (!unicode.base.empty())
+            putExtension(out, 0x44, utf16Field(unicode.base));
+        if (!unicode.folders.empty())
+            putExtension(out, 0x45, utf16Field(unicode.folders));
+    }
     if (options.codePage != 0)
         putExtension(out, 0x46, u32Bytes(options.codePage));
     if (options.os == 'U') {
@@ -182,7 +225,8 @@ Header header0(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
 Header header1(const FixtureEntry &entry, const LzhOptions &options, uint16_t dataCrc,
                bool badCheck)
 {
-    const SplitPath path = splitPath(entry);
+    SplitPath unicode;
+    const SplitPath path = storedPath(entry, options, unicode);
     std::string name;
     std::string directoryField;
     if (options.pathInName) {
@@ -195,7 +239,7 @@ Header header1(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
     if (name.size() > 230)
         return {{}, "name too long for a level-1 header: " + entry.name};
 
-    const std::string ext = extensions(entry, options, directoryField);
+    const std::string ext = extensions(entry, options, directoryField, unicode);
     std::string h(2, '\0');
     h += method(entry);
     // The skip size covers the extensions after the base header as well.
@@ -222,7 +266,8 @@ Header header1(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
 Header header2(const FixtureEntry &entry, const LzhOptions &options, uint16_t dataCrc,
                bool badCheck)
 {
-    const SplitPath path = splitPath(entry);
+    SplitPath unicode;
+    const SplitPath path = storedPath(entry, options, unicode);
     std::string h(2, '\0');
     h += method(entry);
     putU32(h, uint32_t(entry.data.size()));
@@ -237,7 +282,7 @@ Header header2(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
     putExtension(h, 0x00, std::string(2, '\0'));
     if (entry.kind != FixtureEntry::Directory)
         putExtension(h, 0x01, path.base);
-    h += extensions(entry, options, replaceAll(path.folders, '/', '\xFF'));
+    h += extensions(entry, options, replaceAll(path.folders, '/', '\xFF'), unicode);
     putU16(h, 0);
     // A header whose size has a zero low byte would read as the end marker.
     if ((h.size() & 0xFF) == 0)

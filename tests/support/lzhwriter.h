@@ -21,6 +21,10 @@ struct LzhOptions
     bool pathInName = false;
     // Levels 1 and 2: nonzero adds the code-page extension (932, 65001 for UTF-8).
     uint32_t codePage = 0;
+    // Levels 1 and 2: names (UTF-8) also stored in the Unicode file-name
+    // (0x44) and folder-name (0x45) extensions as UTF-16LE, 0xFFFF between
+    // folders; the single-byte name then keeps '?' for each other character.
+    bool unicodeNames = false;
     // Index of an entry whose data CRC-16 is stored wrong.
     std::optional<std::size_t> badDataCrcEntry;
     // Index of an entry whose header check fails: the header CRC at level 2,
