@@ -19,3 +19,9 @@ int Cab(void *, const char *commandLine, char *output, unsigned int outputSize)
 {
     return runCommand(cabProfile(), commandLine, output, outputSize);
 }
+
+int CabWithProgress(void *, const char *commandLine, char *output, unsigned int outputSize,
+                    TenvoProgressCall progress, void *context)
+{
+    return runCommand(cabProfile(), commandLine, output, outputSize, progress, context);
+}

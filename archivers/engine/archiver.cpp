@@ -1,12 +1,16 @@
 // The engine behind the five archiver libraries.
 #include "archiver.h"
 
+#include "decoderclient.h"
 #include "decoders.h"
 #include "isolation.h"
 #include "libarchivedecoder.h"
 #include "namecodec.h"
 #include "zipscan.h"
 
+#include <sys/stat.h>
+
+#include <functional>
 #include <new>
 
 namespace tenvo::engine {
@@ -65,7 +69,9 @@ TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sin
     }
 }
 
-bool check(ArchiveFormat format, const std::string &path)
+} // namespace
+
+bool checkFormat(ArchiveFormat format, const std::string &path)
 {
     switch (format) {
     case ArchiveFormat::Cab:
@@ -98,15 +104,59 @@ bool check(ArchiveFormat format, const std::string &path)
     }
 }
 
-// What every decoder process would otherwise load for itself (converters,
-// locale), loaded once here before forking.
 void preloadDecoders()
 {
     NameDecoder::preload();
     preloadLibarchiveSupport();
 }
 
+namespace {
+
+// Runs one call in a decoder child of the decoder program (decoderclient.h
+// says why there). Without that program beside the library (a library file
+// copied on its own), the child is forked here as before, which is sound
+// only for a single-threaded caller.
+int isolate(const LibraryProfile &profile, char kind, const std::string &text,
+            const std::string &cleanupRoot, int stallSeconds, unsigned long long total,
+            isolation::ProgressCall progress, void *context,
+            const std::function<int(std::string &)> &inProcess, std::string &message)
+{
+    const isolation::Limits limits = isolation::defaultLimits(stallSeconds);
+    isolation::DecoderRequest request;
+    request.kind = kind;
+    request.profile = profile.name;
+    request.text = text;
+    request.cleanupRoot = cleanupRoot;
+    request.stallSeconds = limits.stallSeconds;
+    isolation::Limits caller;
+    isolation::captureCallerState(caller);
+    request.umask = caller.umask;
+    request.haveFileSizeLimit = caller.haveFileSizeLimit;
+    request.fileSizeSoft = caller.fileSizeSoft;
+    request.fileSizeHard = caller.fileSizeHard;
+    request.uid = caller.uid;
+    request.gid = caller.gid;
+    int result = TENVO_ERR_DAMAGED;
+    if (isolation::runInDecoder(request, total, progress, context, result, message))
+        return result == isolation::kStopped ? int(TENVO_ERR_STOPPED) : result;
+    preloadDecoders();
+    return isolation::runIsolated(inProcess, limits, cleanupRoot, message);
+}
+
+unsigned long long fileSize(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (unsigned long long)st.st_size : 0;
+}
+
 } // namespace
+
+TenvoResult extractCommand(const LibraryProfile &profile, const Command &command,
+                           std::string &message)
+{
+    return extractArchive(profile, command.archivePath, command.destination,
+                          command.flatten ? Layout::Flatten : Layout::Restore, message);
+}
 
 TenvoResult extractArchive(const LibraryProfile &profile, const std::string &archivePath,
                            const std::string &destination, Layout layout, std::string &message)
@@ -146,7 +196,9 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
 }
 
 int runCommand(const LibraryProfile &profile, const char *commandLine, char *output,
-               unsigned int outputSize) noexcept
+               unsigned int outputSize,
+               int (*progress)(void *, unsigned long long, unsigned long long),
+               void *context) noexcept
 {
     TenvoResult result = TENVO_OK;
     std::string message;
@@ -162,14 +214,13 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
         // with a hostile archive (crash, endless loop, runaway memory) ends
         // this archive as damaged and leaves the caller running.
         if (result == TENVO_OK) {
-            preloadDecoders();
-            result = static_cast<TenvoResult>(isolation::runIsolated(
+            result = static_cast<TenvoResult>(isolate(
+                profile, 'x', commandLine, command.destination, kExtractStallSeconds,
+                fileSize(command.archivePath), progress, context,
                 [&](std::string &childMessage) {
-                    return int(extractArchive(profile, command.archivePath, command.destination,
-                                              command.flatten ? Layout::Flatten : Layout::Restore,
-                                              childMessage));
+                    return int(extractCommand(profile, command, childMessage));
                 },
-                isolation::defaultLimits(kExtractStallSeconds), command.destination, message));
+                message));
         }
     } catch (const std::bad_alloc &) {
         result = TENVO_ERR_WRITE;
@@ -193,11 +244,10 @@ int checkArchive(const LibraryProfile &profile, const char *path, int) noexcept
             return 0;
         // Answered in a child process too; a decoder that fails there
         // (result 3) does not accept the file.
-        preloadDecoders();
         std::string childMessage;
-        const int answer = isolation::runIsolated(
-            [&](std::string &) { return check(format, path) ? 1 : 0; },
-            isolation::defaultLimits(kCheckStallSeconds), std::string(), childMessage);
+        const int answer = isolate(
+            profile, 'c', path, std::string(), kCheckStallSeconds, 0, nullptr, nullptr,
+            [&](std::string &) { return checkFormat(format, path) ? 1 : 0; }, childMessage);
         return answer == 1 ? 1 : 0;
     } catch (...) {
         return 0;

@@ -32,8 +32,13 @@ constexpr unsigned operator|(ArchiveFormat a, ArchiveFormat b)
 // returns a TenvoResult: 0 only when every entry landed, else the first
 // cause. Writes a message into output when output != NULL and
 // outputSize > 0 (always NUL-terminated). Never throws, prints or exits.
+// progress, when given, is called on the calling thread about ten times a
+// second with the bytes of the archive read and its size; a non-zero answer
+// ends the decoding (no partial file stays) and gives TENVO_ERR_STOPPED.
 int runCommand(const LibraryProfile &profile, const char *commandLine, char *output,
-               unsigned int outputSize) noexcept;
+               unsigned int outputSize,
+               int (*progress)(void *, unsigned long long, unsigned long long) = nullptr,
+               void *context = nullptr) noexcept;
 
 // The check call (every mode alike): non-zero only when the file's signature
 // is one of the profile's formats and all its headers read cleanly.
@@ -45,5 +50,17 @@ int checkArchive(const LibraryProfile &profile, const char *path, int mode) noex
 // SafeWriter. Returns the first cause, with a message.
 TenvoResult extractArchive(const LibraryProfile &profile, const std::string &archivePath,
                            const std::string &destination, Layout layout, std::string &message);
+
+// What a decoder child does for one parsed command: extractArchive with the
+// command's archive, destination and layout.
+TenvoResult extractCommand(const LibraryProfile &profile, const Command &command,
+                           std::string &message);
+
+// The check of a file already known to be of format, run in a decoder child.
+bool checkFormat(ArchiveFormat format, const std::string &path);
+
+// Loads what every decoder child would otherwise load for itself
+// (converters, locale), once, in the process that forks them.
+void preloadDecoders();
 
 } // namespace tenvo::engine

@@ -38,4 +38,14 @@ const LibraryProfile &unrarProfile()
     return profile;
 }
 
+const LibraryProfile *profileByName(const std::string &name)
+{
+    for (const LibraryProfile *profile : {&unlhaProfile(), &cabProfile(), &unzipProfile(),
+                                          &sevenZipProfile(), &unrarProfile()}) {
+        if (name == profile->name)
+            return profile;
+    }
+    return nullptr;
+}
+
 } // namespace tenvo::engine

@@ -16,4 +16,7 @@ const LibraryProfile &sevenZipProfile();
 // unrar32: RAR 4 and RAR 5; "-x" only, which always restores folders.
 const LibraryProfile &unrarProfile();
 
+// The profile of the library of that name ("unlha32", ...), or null.
+const LibraryProfile *profileByName(const std::string &name);
+
 } // namespace tenvo::engine

@@ -13,7 +13,11 @@ enum TenvoResult {
     TENVO_ERR_ENCRYPTED = 4, /* an entry is encrypted (no password support) */
     TENVO_ERR_UNSAFE = 5,    /* an entry was refused: it would land outside, or is a device, ... */
     TENVO_ERR_WRITE = 6,     /* the destination cannot be written (missing, full, no permission) */
-    TENVO_ERR_COMMAND = 7    /* the command line cannot be understood */
+    TENVO_ERR_COMMAND = 7,   /* the command line cannot be understood */
+    /* The caller stopped the call (through a library's progress call); the
+       files not finished were removed. Kept apart from the causes above,
+       which describe the archive. */
+    TENVO_ERR_STOPPED = 16
 };
 
 #endif

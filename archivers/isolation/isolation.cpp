@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 // Bytes the process has read and written through system calls; any change
 // means the decoder is still reading its archive or writing files.
-long long ioCount(pid_t pid)
+long long ioCount(pid_t pid, long long *bytesRead = nullptr)
 {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/io", int(pid));
@@ -43,6 +44,8 @@ long long ioCount(pid_t pid)
         rchar = std::atoll(r + 6);
     if (const char *w = std::strstr(buffer, "wchar:"))
         wchar = std::atoll(w + 6);
+    if (bytesRead)
+        *bytesRead = rchar;
     return rchar + wchar;
 }
 
@@ -93,6 +96,18 @@ bool writeAll(int fd, const void *data, std::size_t size)
     // Under a file size limit a write past it then fails (EFBIG) and the
     // writer reports it, instead of the process dying mid-file.
     ::signal(SIGXFSZ, SIG_IGN);
+    if (limits.umask >= 0)
+        ::umask(mode_t(limits.umask));
+    if (limits.haveFileSizeLimit) {
+        const rlimit size{rlim_t(limits.fileSizeSoft), rlim_t(limits.fileSizeHard)};
+        ::setrlimit(RLIMIT_FSIZE, &size);
+    }
+    // Write as the caller would have: a root decoder program serving a
+    // caller that runs as someone else takes on that identity.
+    if (limits.gid >= 0 && ::getegid() != gid_t(limits.gid))
+        (void)::setegid(gid_t(limits.gid));
+    if (limits.uid >= 0 && ::geteuid() != uid_t(limits.uid))
+        (void)::seteuid(uid_t(limits.uid));
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     const std::uint64_t cap = currentAddressSpace() + limits.memoryBytes;
@@ -167,6 +182,21 @@ void cleanUp(const std::string &root, pid_t child)
 
 } // namespace
 
+void captureCallerState(Limits &limits)
+{
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    limits.umask = int(mask);
+    rlimit size{};
+    if (::getrlimit(RLIMIT_FSIZE, &size) == 0) {
+        limits.haveFileSizeLimit = true;
+        limits.fileSizeSoft = size.rlim_cur;
+        limits.fileSizeHard = size.rlim_max;
+    }
+    limits.uid = int(::geteuid());
+    limits.gid = int(::getegid());
+}
+
 Limits defaultLimits(int fallbackStall)
 {
     Limits limits;
@@ -180,7 +210,8 @@ Limits defaultLimits(int fallbackStall)
 }
 
 int runIsolated(const std::function<int(std::string &message)> &work, const Limits &limits,
-                const std::string &cleanupRoot, std::string &message)
+                const std::string &cleanupRoot, std::string &message,
+                const Supervision &supervision)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -204,12 +235,24 @@ int runIsolated(const std::function<int(std::string &message)> &work, const Limi
     long long lastIo = ioCount(child);
     Clock::time_point lastProgress = Clock::now();
     bool stalled = false;
+    bool stopped = false;
     for (;;) {
-        pollfd p{fds[0], POLLIN, 0};
-        const int ready = ::poll(&p, 1, 250);
+        pollfd p[2] = {{fds[0], POLLIN, 0}, {supervision.cancelFd, POLLIN, 0}};
+        const int ready = ::poll(p, supervision.cancelFd >= 0 ? 2 : 1, 100);
         if (ready < 0 && errno != EINTR)
             break;
-        if (ready > 0) {
+        if (ready > 0 && p[1].revents != 0) {
+            // The caller asks to stop by closing its end; anything else
+            // arriving there is not ours to read.
+            char byte;
+            if (::recv(supervision.cancelFd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) <= 0
+                || (p[1].revents & (POLLHUP | POLLERR)) != 0) {
+                stopped = true;
+                ::kill(child, SIGKILL);
+                break;
+            }
+        }
+        if (ready > 0 && p[0].revents != 0) {
             char buffer[4096];
             const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
             if (n > 0) {
@@ -220,7 +263,10 @@ int runIsolated(const std::function<int(std::string &message)> &work, const Limi
             if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
                 break;
         }
-        const long long io = ioCount(child);
+        long long bytesRead = 0;
+        const long long io = ioCount(child, &bytesRead);
+        if (supervision.onProgress && io >= 0)
+            supervision.onProgress(bytesRead);
         if (io != lastIo) {
             lastIo = io;
             lastProgress = Clock::now();
@@ -242,6 +288,11 @@ int runIsolated(const std::function<int(std::string &message)> &work, const Limi
         && (std::memcpy(&result, received.data(), sizeof result),
             std::memcpy(&length, received.data() + sizeof result, sizeof length),
             received.size() == sizeof result + sizeof length + length);
+    if (stopped) {
+        cleanUp(cleanupRoot, child);
+        message = "stopped by the caller";
+        return kStopped;
+    }
     if (!stalled && complete && WIFEXITED(status)) {
         message.assign(received, sizeof result + sizeof length, length);
         // The writer removes its own temporaries; a failed archive is swept

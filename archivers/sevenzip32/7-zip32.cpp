@@ -19,3 +19,9 @@ int SevenZip(void *, const char *commandLine, char *output, unsigned int outputS
 {
     return runCommand(sevenZipProfile(), commandLine, output, outputSize);
 }
+
+int SevenZipWithProgress(void *, const char *commandLine, char *output, unsigned int outputSize,
+                         TenvoProgressCall progress, void *context)
+{
+    return runCommand(sevenZipProfile(), commandLine, output, outputSize, progress, context);
+}

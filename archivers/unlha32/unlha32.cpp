@@ -19,3 +19,9 @@ int Unlha(void *, const char *commandLine, char *output, unsigned int outputSize
 {
     return runCommand(unlhaProfile(), commandLine, output, outputSize);
 }
+
+int UnlhaWithProgress(void *, const char *commandLine, char *output, unsigned int outputSize,
+                      TenvoProgressCall progress, void *context)
+{
+    return runCommand(unlhaProfile(), commandLine, output, outputSize, progress, context);
+}

@@ -25,6 +25,25 @@ TENVO_ARCHIVER_API int UnlhaCheckArchive(const char *path, int mode);
 TENVO_ARCHIVER_API int Unlha(void *window, const char *commandLine, char *output,
                              unsigned int outputSize);
 
+/* Reports how far a command call has come; a non-zero answer stops it. */
+#ifndef TENVO_PROGRESS_CALL_DEFINED
+#define TENVO_PROGRESS_CALL_DEFINED
+typedef int (*TenvoProgressCall)(void *context, unsigned long long done,
+                                 unsigned long long total);
+#endif
+
+/* Unlha with progress and a way to stop, for callers that want them (this call
+   is optional: a caller must work without it). progress, when not NULL, is
+   called on the calling thread about ten times a second while the archive
+   is decoded, with context, the bytes of the archive read so far and the
+   archive's size. When it answers non-zero the decoding is ended, the files
+   not yet complete are removed (files already complete stay), and the call
+   returns TENVO_ERR_STOPPED once nothing is left behind. Safe to call from
+   several threads at once, like Unlha. */
+TENVO_ARCHIVER_API int UnlhaWithProgress(void *window, const char *commandLine, char *output,
+                                         unsigned int outputSize, TenvoProgressCall progress,
+                                         void *context);
+
 #ifdef __cplusplus
 }
 #endif

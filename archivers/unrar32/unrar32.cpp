@@ -19,3 +19,9 @@ int Unrar(void *, const char *commandLine, char *output, unsigned int outputSize
 {
     return runCommand(unrarProfile(), commandLine, output, outputSize);
 }
+
+int UnrarWithProgress(void *, const char *commandLine, char *output, unsigned int outputSize,
+                      TenvoProgressCall progress, void *context)
+{
+    return runCommand(unrarProfile(), commandLine, output, outputSize, progress, context);
+}

@@ -19,3 +19,9 @@ int UnZip(void *, const char *commandLine, char *output, unsigned int outputSize
 {
     return runCommand(unzipProfile(), commandLine, output, outputSize);
 }
+
+int UnZipWithProgress(void *, const char *commandLine, char *output, unsigned int outputSize,
+                      TenvoProgressCall progress, void *context)
+{
+    return runCommand(unzipProfile(), commandLine, output, outputSize, progress, context);
+}

@@ -1,5 +1,5 @@
-# Fails unless LIBRARY's dynamic symbol table defines exactly three calls:
-# <Prefix>GetVersion, <Prefix>CheckArchive and <Prefix>.
+# Fails unless LIBRARY's dynamic symbol table defines exactly its four calls:
+# <Prefix>GetVersion, <Prefix>CheckArchive, <Prefix> and <Prefix>WithProgress.
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE symbols RESULT_VARIABLE failed)
 if(failed)
@@ -13,11 +13,11 @@ foreach(line IN LISTS lines)
 endforeach()
 list(SORT names)
 list(LENGTH names count)
-if(NOT count EQUAL 3)
-  message(FATAL_ERROR "${LIBRARY} exports ${count} symbols, not 3: ${names}")
+if(NOT count EQUAL 4)
+  message(FATAL_ERROR "${LIBRARY} exports ${count} symbols, not 4: ${names}")
 endif()
 list(GET names 0 command)
-if(NOT names STREQUAL "${command};${command}CheckArchive;${command}GetVersion")
+if(NOT names STREQUAL "${command};${command}CheckArchive;${command}GetVersion;${command}WithProgress")
   message(FATAL_ERROR "${LIBRARY} exports ${names}")
 endif()
 message(STATUS "${LIBRARY} exports ${names}")

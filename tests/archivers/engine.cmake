@@ -17,7 +17,7 @@ target_compile_definitions(tst_libarchiveformats PRIVATE TENVO_BIN_DIR="${TENVO_
 add_dependencies(tst_libarchiveformats unlha32 cab32 unzip32 sevenzip32 unrar32)
 add_test(NAME tst_libarchiveformats COMMAND tst_libarchiveformats)
 
-# Each library exports exactly its three calls.
+# Each library exports exactly its four calls.
 foreach(library unlha32 cab32 unzip32 sevenzip32 unrar32)
   add_test(NAME tst_exports_${library}
            COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DLIBRARY=$<TARGET_FILE:${library}>

@@ -12,6 +12,9 @@
 
 #include <QtTest>
 
+#include <dlfcn.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <clocale>
 #include <memory>
@@ -83,6 +86,8 @@ private slots:
     void behindStub_data();
     void behindStub();
     void fifoNamedLikeAnArchive();
+    void callsFromManyThreadsAtOnce();
+    void stopLeavesNoPartialFile();
 
 private:
     int run(const QByteArray &library, const QByteArray &switchText, const QString &archive,
@@ -455,6 +460,90 @@ void TestArchiverLibraries::fifoNamedLikeAnArchive()
         QTRY_VERIFY_WITH_TIMEOUT(answers->second != -1, 20000);
         QCOMPARE(answers->first.load(), 0);
         QCOMPARE(answers->second.load(), int(TENVO_ERR_OPEN));
+    }
+}
+
+// Library calls made from several threads at once all land whole, and the
+// decoders run in the decoder program, never in a fork of this threaded
+// process.
+void TestArchiverLibraries::callsFromManyThreadsAtOnce()
+{
+    const FixtureEntries entries{FixtureEntry::directory("docs/"), FixtureEntry::file("docs/a.txt", "alpha"),
+                                 FixtureEntry::file("top.txt", "top")};
+    const QString zip = write("zip", entries);
+    const QString lzh = write("lzh2", entries);
+    QVERIFY(!zip.isEmpty() && !lzh.isEmpty());
+    QTemporaryDir out;
+    constexpr int threads = 4, rounds = 5;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int r = 0; r < rounds; ++r) {
+                const bool useZip = (t + r) % 2 == 0;
+                const QString folder = out.filePath(QString("%1-%2/").arg(t).arg(r));
+                QDir().mkpath(folder);
+                const int result = runArchiver(m_libraries.value(useZip ? "unzip32" : "unlha32"),
+                                               useZip ? "-x " : "x ", useZip ? zip : lzh, folder);
+                if (result != 0)
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread &worker : workers)
+        worker.join();
+    QCOMPARE(failures.load(), 0);
+    const QStringList expected{"docs/", "docs/a.txt = " + md5Hex("alpha"), "top.txt = " + md5Hex("top")};
+    for (int t = 0; t < threads; ++t) {
+        for (int r = 0; r < rounds; ++r)
+            QCOMPARE(folderTree(out.filePath(QString("%1-%2").arg(t).arg(r))), expected);
+    }
+
+    int decoderPrograms = 0;
+    for (const QFileInfo &process : QDir("/proc").entryInfoList(QDir::Dirs)) {
+        QFile stat(process.filePath() + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')');
+        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+        if (text.contains("(tenvo-decoder)") && fields.value(1).toLongLong() == ::getpid())
+            ++decoderPrograms;
+    }
+    // One per library that has been called, whatever the threads.
+    QVERIFY2(decoderPrograms >= 2 && decoderPrograms <= 5, QByteArray::number(decoderPrograms));
+}
+
+// A call stopped through its progress call ends with the stop result, or
+// with success when it was done first; either way no temporary and no
+// partial file is left.
+void TestArchiverLibraries::stopLeavesNoPartialFile()
+{
+    const std::string big(48 << 20, 'z');
+    const QString zip = write("zip", {FixtureEntry::file("big1.bin", big), FixtureEntry::file("big2.bin", big),
+                                      FixtureEntry::file("small.txt", "small")});
+    QVERIFY(!zip.isEmpty());
+    using WithProgress = int (*)(void *, const char *, char *, unsigned int,
+                                 int (*)(void *, unsigned long long, unsigned long long), void *);
+    const auto call = reinterpret_cast<WithProgress>(
+        ::dlsym(m_libraries.value("unzip32").handle, "UnZipWithProgress"));
+    QVERIFY(call);
+    QTemporaryDir out;
+    int asked = 0;
+    const QByteArray line = commandLine("-x ", zip, out.path() + "/");
+    const int result = call(nullptr, line.constData(), nullptr, 0,
+                            [](void *context, unsigned long long, unsigned long long) {
+                                ++*static_cast<int *>(context);
+                                return 1;
+                            },
+                            &asked);
+    QVERIFY2(result == TENVO_ERR_STOPPED || result == 0, QByteArray::number(result));
+    if (result == TENVO_ERR_STOPPED)
+        QCOMPARE(asked, 1);
+    for (const QString &entry : folderTree(out.path())) {
+        QVERIFY2(!entry.contains(".tenvo-"), qPrintable(entry));
+        QVERIFY2(entry.startsWith("small.txt") || entry.endsWith(md5Hex(QByteArray::fromStdString(big))),
+                 qPrintable(entry));
     }
 }
 

@@ -1,0 +1,220 @@
+// Hands one library call to the decoder program.
+#include "decoderclient.h"
+
+#include "isolation.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+extern char **environ;
+
+namespace tenvo::isolation {
+namespace {
+
+constexpr const char *kProgramName = "tenvo-decoder";
+// The descriptor on which the decoder program receives its requests.
+constexpr int kControlFd = 3;
+
+// The decoder program beside the file that holds this code: the program
+// folder in the build tree, lib/tenvo/ once installed.
+std::string programPath()
+{
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void *>(&programPath), &info) == 0 || !info.dli_fname)
+        return {};
+    std::string path = info.dli_fname;
+    const std::size_t slash = path.rfind('/');
+    path = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return path + kProgramName;
+}
+
+class DecoderProgram
+{
+public:
+    // A socket connected to a running decoder program's control socket, or
+    // -1. The lock covers only starting the program.
+    bool send(int requestFd)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (m_controlFd < 0 && !start())
+                return false;
+            if (passDescriptor(requestFd))
+                return true;
+            // The program has gone (killed, crashed): start a new one.
+            stop();
+        }
+        return false;
+    }
+
+private:
+    bool passDescriptor(int fd)
+    {
+        char byte = 'r';
+        iovec io{&byte, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr *header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+        for (;;) {
+            const ssize_t n = ::sendmsg(m_controlFd, &message, MSG_NOSIGNAL);
+            if (n == 1)
+                return true;
+            if (n < 0 && errno == EINTR)
+                continue;
+            return false;
+        }
+    }
+
+    bool start()
+    {
+        const std::string path = programPath();
+        if (path.empty() || ::access(path.c_str(), X_OK) != 0)
+            return false;
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
+            return false;
+        // The program's end goes to descriptor 3 (dup2 clears close-on-exec);
+        // every other descriptor of this process stays behind.
+        int childEnd = pair[1];
+        if (childEnd == kControlFd) {
+            childEnd = ::fcntl(pair[1], F_DUPFD_CLOEXEC, kControlFd + 1);
+            ::close(pair[1]);
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, childEnd, kControlFd);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t none, defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        for (const int sig : {SIGCHLD, SIGPIPE, SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&defaults, sig);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        char *argv[] = {const_cast<char *>(kProgramName), nullptr};
+        pid_t pid = -1;
+        const int failed = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        ::close(childEnd);
+        if (failed != 0) {
+            ::close(pair[0]);
+            return false;
+        }
+        m_controlFd = pair[0];
+        m_pid = pid;
+        return true;
+    }
+
+    void stop()
+    {
+        if (m_controlFd >= 0)
+            ::close(m_controlFd);
+        m_controlFd = -1;
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        m_pid = -1;
+    }
+
+    std::mutex m_mutex;
+    int m_controlFd = -1;
+    pid_t m_pid = -1;
+};
+
+// One per library: the engine is linked privately into each, so each
+// library starts its own program, which ends when the library's process
+// closes the control socket (at exit).
+DecoderProgram &decoderProgram()
+{
+    static DecoderProgram *program = new DecoderProgram; // never destroyed: calls may outlive exit handlers
+    return *program;
+}
+
+} // namespace
+
+bool runInDecoder(const DecoderRequest &request, unsigned long long total, ProgressCall progress,
+                  void *context, int &result, std::string &message)
+{
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return false;
+    const int ours = pair[0];
+    const bool handedOver = decoderProgram().send(pair[1]);
+    ::close(pair[1]);
+    if (!handedOver || !sendAll(ours, encodeRequest(request))) {
+        ::close(ours);
+        return false;
+    }
+
+    bool stopping = false;
+    bool answered = false;
+    unsigned long long done = 0;
+    for (;;) {
+        pollfd p{ours, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 100);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0) {
+            std::string frame;
+            if (!receiveFrame(ours, frame) || frame.empty())
+                break;
+            if (frame[0] == 'R' && frame.size() >= 5) {
+                std::uint32_t code = 0;
+                for (int i = 0; i < 4; ++i)
+                    code |= std::uint32_t(std::uint8_t(frame[1 + i])) << (8 * i);
+                result = int(code);
+                message.assign(frame, 5, std::string::npos);
+                answered = true;
+                break;
+            }
+            if (frame[0] == 'P' && frame.size() == 9) {
+                done = 0;
+                for (int i = 0; i < 8; ++i)
+                    done |= (unsigned long long)std::uint8_t(frame[1 + i]) << (8 * i);
+            }
+        }
+        if (progress && !stopping
+            && progress(context, total ? std::min(done, total) : done, total) != 0) {
+            // The supervisor sees the end of our input, kills the decoder,
+            // sweeps its temporaries and only then answers: when this call
+            // returns, no partial file is left.
+            stopping = true;
+            ::shutdown(ours, SHUT_WR);
+        }
+    }
+    ::close(ours);
+    if (!answered) {
+        result = stopping ? kStopped : TENVO_ERR_DAMAGED;
+        message = stopping ? "stopped by the caller" : "the decoder program ended without a result";
+    }
+    return true;
+}
+
+} // namespace tenvo::isolation
