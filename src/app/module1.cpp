@@ -47,6 +47,7 @@ QList<SupportType> registrationRows()
         {QStringLiteral("CAB"), QStringLiteral("CAB"), QStringLiteral("cab32.dll")},
         {QStringLiteral("ZIP"), QStringLiteral("ZIP"), QStringLiteral("unzip32.dll")},
         {QStringLiteral("RAR"), QStringLiteral("RAR"), QStringLiteral("unrar32.dll")},
+        {QStringLiteral("7Z"), QStringLiteral("7Z"), QStringLiteral("7-zip32.dll")},
     };
 }
 

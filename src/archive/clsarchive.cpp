@@ -16,12 +16,14 @@ clsArchive::clsArchive()
         {QStringLiteral("extractZIP"), &clsArchive::extractZIP},
         {QStringLiteral("extractCAB"), &clsArchive::extractCAB},
         {QStringLiteral("extractRAR"), &clsArchive::extractRAR},
+        {QStringLiteral("extract7Z"), &clsArchive::extractSevenZIP},
     };
     m_checkOperations = {
         {QStringLiteral("checkArchiveLHA"), &clsArchive::checkArchiveLHA},
         {QStringLiteral("checkArchiveZIP"), &clsArchive::checkArchiveZIP},
         {QStringLiteral("checkArchiveCAB"), &clsArchive::checkArchiveCAB},
         {QStringLiteral("checkArchiveRAR"), &clsArchive::checkArchiveRAR},
+        {QStringLiteral("checkArchive7Z"), &clsArchive::checkArchiveSevenZIP},
     };
 }
 
@@ -104,6 +106,8 @@ bool clsArchive::checkArchiveCAB(const QString &path) { return m_cab.checkArchiv
 
 bool clsArchive::checkArchiveRAR(const QString &path) { return m_unrar.checkArchive(path, 0); }
 
+bool clsArchive::checkArchiveSevenZIP(const QString &path) { return m_sevenZip.checkArchive(path, 0); }
+
 int clsArchive::getLibVersion(const QString &typeName)
 {
     if (typeName == u"LHA")
@@ -123,6 +127,8 @@ int clsArchive::getLibVersion(const QString &typeName)
         return m_cab.getVersion();
     if (typeName == u"RAR")
         return m_unrar.getVersion();
+    if (typeName == u"7Z")
+        return m_sevenZip.getVersion();
     return 0;
 }
 

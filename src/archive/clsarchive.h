@@ -29,6 +29,7 @@ public:
     int extract(const QString &path, QString &folder);
     int extractLHA(const QString &path, const QString &folder);
     int extractZIP(const QString &path, const QString &folder);
+    // Serves the "7Z" type, and ZIP when the 7-Zip library serves ZIP.
     int extractSevenZIP(const QString &path, const QString &folder);
     int extractCAB(const QString &path, const QString &folder);
     int extractRAR(const QString &path, const QString &folder);
@@ -40,10 +41,13 @@ public:
     bool checkArchiveZIP(const QString &path);
     bool checkArchiveCAB(const QString &path);
     bool checkArchiveRAR(const QString &path);
+    // 7z archives, through the 7-Zip library (the "7Z" type).
+    bool checkArchiveSevenZIP(const QString &path);
 
     // The version of the type's library: -1 when its file is missing, 0 when
     // it is found but unusable or the type is unknown. For ZIP the 7-Zip
-    // library is asked first and, when it answers, serves ZIP from then on.
+    // library is asked first and, when it answers, serves ZIP from then on;
+    // "7Z" is always the 7-Zip library's.
     int getLibVersion(const QString &typeName);
     // The slot index of the file's type by the text after the last ".", or -2.
     int isSupportFile(const QString &path) const;

@@ -69,6 +69,10 @@ private slots:
             << true << true << "/data/b.zip" << "/out" << "SevenZip\tx \"/data/b.zip\" \"/out/\"";
         QTest::newRow("ZIP through 7-zip32, flattened")
             << true << false << "/data/b.zip" << "/out/" << "SevenZip\te \"/data/b.zip\" \"/out/\"";
+        QTest::newRow("7z, restored")
+            << false << true << "/data/e.7z" << "/out" << "SevenZip\tx \"/data/e.7z\" \"/out/\"";
+        QTest::newRow("7z, flattened")
+            << false << false << "/data/E.7Z" << "/out/" << "SevenZip\te \"/data/E.7Z\" \"/out/\"";
         QTest::newRow("CAB, restored")
             << false << true << "/data/d.cab" << "/out" << "Cab\t-x \"/data/d.cab\" \"/out/\"";
         QTest::newRow("CAB, flattened")

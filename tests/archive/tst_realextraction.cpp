@@ -139,6 +139,7 @@ private slots:
             {"RAR 4 solid", "d.rar", [=] { Rar4Options o; o.solid = true; return makeRar4(cp932, o); }, false, true},
             {"RAR 4 with Unicode names", "d.rar", [=] { Rar4Options o; o.unicodeNameEntries = {5, 6}; return makeRar4(utf8, o); }, false, true},
             {"RAR 5", "d.rar", [=] { return makeRar5(utf8, {}); }, false, true},
+            {"7z through 7-zip32", "e.7z", [=] { return make7z(utf8, {}); }, true, false},
         };
         for (const Format &format : formats) {
             for (const bool restore : {true, false}) {

@@ -69,12 +69,21 @@ private slots:
             " 対応する形式(*.LZH,*.CAB,*.ZIP,*.RAR)| *.LZH;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH) | *.LZH| "
             "CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| RAR (*.RAR) | *.RAR| ");
         const QString zipOnly = QStringLiteral(" 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ");
+        const QString zipAnd7z = QStringLiteral(
+            " 対応する形式(*.ZIP,*.7Z)| *.ZIP;*.7Z;| ZIP (*.ZIP) | *.ZIP| 7Z (*.7Z) | *.7Z| ");
         const QString none = QStringLiteral("対応する形式はありません|*.nohavedllfiles");
 
         QTest::newRow("no library at all") << QStringList{} << "" << QStringList{""} << false << none << false;
         QTest::newRow("all four libraries")
             << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"} << ""
             << QStringList{"LHA", "CAB", "ZIP", "RAR"} << false << all << true;
+        QTest::newRow("all five libraries: 7z comes after the four, served by 7-zip32")
+            << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so", "7-zip32.so"} << ""
+            << QStringList{"LHA", "CAB", "ZIP", "RAR", "7Z"} << true
+            << QStringLiteral(" 対応する形式(*.LZH,*.CAB,*.ZIP,*.RAR,*.7Z)| *.LZH;*.CAB;*.ZIP;*.RAR;*.7Z;| "
+                              "LHA (*.LZH) | *.LZH| CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| "
+                              "RAR (*.RAR) | *.RAR| 7Z (*.7Z) | *.7Z| ")
+            << false;
         QTest::newRow("only cab32 and unrar32")
             << QStringList{"cab32.so", "unrar32.so"} << "" << QStringList{"CAB", "RAR"} << false
             << QStringLiteral(" 対応する形式(*.CAB,*.RAR)| *.CAB;*.RAR;| CAB (*.CAB) | *.CAB| "
@@ -87,19 +96,20 @@ private slots:
             << false;
         QTest::newRow("only unzip32") << QStringList{"unzip32.so"} << "" << QStringList{"ZIP"} << false
                                       << zipOnly << true;
-        QTest::newRow("only 7-zip32 serves ZIP")
-            << QStringList{"7-zip32.so"} << "" << QStringList{"ZIP"} << true << zipOnly << false;
+        QTest::newRow("only 7-zip32 serves ZIP and 7z")
+            << QStringList{"7-zip32.so"} << "" << QStringList{"ZIP", "7Z"} << true << zipAnd7z << false;
         QTest::newRow("7-zip32 answers first and unzip32 is never asked")
-            << QStringList{"unzip32.so", "7-zip32.so"} << "12" << QStringList{"ZIP"} << true << zipOnly
-            << false;
-        QTest::newRow("7-zip32 answering 0 with unzip32 missing")
-            << QStringList{"7-zip32.so"} << "0" << QStringList{""} << false << none << false;
+            << QStringList{"unzip32.so", "7-zip32.so"} << "12" << QStringList{"ZIP", "7Z"} << true
+            << zipAnd7z << false;
+        QTest::newRow("7-zip32 answering 0 with unzip32 missing registers only 7z")
+            << QStringList{"7-zip32.so"} << "0" << QStringList{"7Z"} << false
+            << QStringLiteral(" 対応する形式(*.7Z)| *.7Z;| 7Z (*.7Z) | *.7Z| ") << false;
         QTest::newRow("7-zip32 answering 0 falls back to unzip32")
-            << QStringList{"7-zip32.so", "unzip32.so"} << "0" << QStringList{"ZIP"} << false << zipOnly
-            << true;
+            << QStringList{"7-zip32.so", "unzip32.so"} << "0" << QStringList{"ZIP", "7Z"} << false
+            << zipAnd7z << true;
         QTest::newRow("7-zip32 answering a negative number still serves ZIP")
-            << QStringList{"7-zip32.so", "unzip32.so"} << "-5" << QStringList{"ZIP"} << true << zipOnly
-            << false;
+            << QStringList{"7-zip32.so", "unzip32.so"} << "-5" << QStringList{"ZIP", "7Z"} << true
+            << zipAnd7z << false;
         QTest::newRow("a library file that cannot be loaded is registered")
             << QStringList{"garbage:unlha32.so"} << "" << QStringList{"LHA"} << false
             << QStringLiteral(" 対応する形式(*.LZH)| *.LZH;| LHA (*.LZH) | *.LZH| ") << false;
@@ -168,7 +178,7 @@ private slots:
 
     void isSupportFile_data()
     {
-        QTest::addColumn<bool>("allFour");
+        QTest::addColumn<bool>("allLibraries");
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("index");
 
@@ -184,17 +194,18 @@ private slots:
         QTest::newRow("no dot at all") << true << "g" << -2;
         QTest::newRow("a dot in a folder name") << true << "/dir.old/readme" << -2;
         QTest::newRow("a dot in a folder name that looks like a type") << true << "/x.zip/readme" << -2;
+        QTest::newRow("7z after the four") << true << "/x/a.7z" << 4;
     }
 
     void isSupportFile()
     {
-        QFETCH(bool, allFour);
+        QFETCH(bool, allLibraries);
         QFETCH(QString, path);
         QFETCH(int, index);
 
         QTemporaryDir dir;
-        if (allFour)
-            layOut(dir.path(), {"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"});
+        if (allLibraries)
+            layOut(dir.path(), {"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so", "7-zip32.so"});
         clsArchive archive;
         archive.setLibraryFolder(dir.path());
         for (const SupportType &row : registrationRows())

@@ -60,8 +60,9 @@ private slots:
                "CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| RAR (*.RAR) | *.RAR| ";
         QTest::newRow("only unzip32 gives ZIP alone")
             << QStringList{"unzip32.so"} << " 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ";
-        QTest::newRow("only 7-zip32 gives ZIP alone too")
-            << QStringList{"7-zip32.so"} << " 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ";
+        QTest::newRow("only 7-zip32 gives ZIP and 7z")
+            << QStringList{"7-zip32.so"}
+            << " 対応する形式(*.ZIP,*.7Z)| *.ZIP;*.7Z;| ZIP (*.ZIP) | *.ZIP| 7Z (*.7Z) | *.7Z| ";
         QTest::newRow("unlha32 and unrar32 give LHA then RAR")
             << QStringList{"unrar32.so", "unlha32.so"}
             << " 対応する形式(*.LZH,*.RAR)| *.LZH;*.RAR;| LHA (*.LZH) | *.LZH| RAR (*.RAR) | *.RAR| ";
