@@ -93,9 +93,10 @@ public:
         std::fprintf(stderr, "tenvo_bench: %s\n", qPrintable(text));
         failed = true;
     }
+    void plainMessage(QWidget *, const QString &) override {}
     QString inputBox(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
     QString chooseFolder(QWidget *, const QString &, bool, const QString &) override { return {}; }
-    QString openFile(QWidget *, const QString &) override { return {}; }
+    QString openFile(QWidget *, const QString &, const QString &) override { return {}; }
     bool failed = false;
 };
 

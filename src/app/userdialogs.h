@@ -17,6 +17,9 @@ public:
     // title of its own. Returns when the user has pressed OK.
     virtual void exclamation(QWidget *owner, const QString &text) = 0;
 
+    // The same box with no icon.
+    virtual void plainMessage(QWidget *owner, const QString &text) = 0;
+
     // A modal input box; returns the answer, or "" when the user cancelled.
     virtual QString inputBox(QWidget *owner, const QString &prompt, const QString &title,
                              const QString &preset) = 0;
@@ -28,8 +31,9 @@ public:
                                  bool showNewFolderButton, const QString &start) = 0;
 
     // A modal open-file dialog offering the filter's description/pattern
-    // pairs; returns the chosen file, or a null QString on cancel.
-    virtual QString openFile(QWidget *owner, const QString &filter) = 0;
+    // pairs, showing the folder start first ("" for the default); returns
+    // the chosen file, or a null QString on cancel.
+    virtual QString openFile(QWidget *owner, const QString &filter, const QString &start) = 0;
 };
 
 // The installed implementation. Never null once the program (or a test) has

@@ -25,12 +25,24 @@ const QString causeDamaged = QStringLiteral("書庫ファイルが壊れてい�
 const QString causeEncrypted = QStringLiteral("パスワード付きの書庫です");
 const QString causeUnsafe = QStringLiteral("安全でない項目を飛ばしました");
 const QString causeWrite = QStringLiteral("解凍先に書き込めません");
+const QString causeLibrary = QStringLiteral("この形式の解凍ライブラリを読み込めません");
 const QString causeFolder = QStringLiteral("フォルダを作成できません");
 const QString causeOther = QStringLiteral("解凍に失敗しました (%1)");
 
 // A message box grows with its text; past this many archives the rest are
 // only counted, so the box still fits on the screen.
 constexpr int summaryLimit = 20;
+
+// numerator / denominator to the nearest integer, an exact half going to the
+// even neighbour.
+qint64 roundHalfToEven(qint64 numerator, qint64 denominator)
+{
+    const qint64 quotient = numerator / denominator;
+    const qint64 twiceRemainder = 2 * (numerator % denominator);
+    if (twiceRemainder > denominator || (twiceRemainder == denominator && quotient % 2 != 0))
+        return quotient + 1;
+    return quotient;
+}
 
 } // namespace
 
@@ -43,7 +55,6 @@ ExtractRun::ExtractRun(ProgressView &view)
 void ExtractRun::load()
 {
     m_currentIndex = 1;
-    m_barUnit = 0;
     m_runState = Preparing;
     m_inTick = false;
     m_finished = false;
@@ -88,7 +99,6 @@ void ExtractRun::prepare()
         finish();
         return;
     }
-    m_barUnit = roundHalfToEven(m_view.progressBoxWidth(), m_totalCount);
     m_runState = Extracting;
 }
 
@@ -118,7 +128,7 @@ void ExtractRun::extractNext()
         result.skipped = true;
     m_results.append(result);
 
-    m_view.drawProgressBar(m_barUnit * m_currentIndex);
+    m_view.drawProgressBar(barWidth(m_view.progressBoxWidth(), m_currentIndex, m_totalCount));
     ++m_currentIndex;
     m_view.repaintWindow();
 }
@@ -148,13 +158,11 @@ void ExtractRun::finish()
         m_view.closeWindow();
 }
 
-int ExtractRun::roundHalfToEven(int numerator, int denominator)
+int ExtractRun::barWidth(int boxWidth, int done, int total)
 {
-    const int quotient = numerator / denominator;
-    const int twiceRemainder = 2 * (numerator % denominator);
-    if (twiceRemainder > denominator || (twiceRemainder == denominator && quotient % 2 != 0))
-        return quotient + 1;
-    return quotient;
+    // Scaled as a whole, not as a per-archive step that rounds to nothing
+    // once there are more archives than pixels.
+    return int(roundHalfToEven(qint64(boxWidth) * done, total));
 }
 
 QString ExtractRun::causeText(const ArchiveResult &result)
@@ -166,8 +174,9 @@ QString ExtractRun::causeText(const ArchiveResult &result)
         return causeOpen;
     case TENVO_ERR_FORMAT:
     case -2:
-    case ArchiverLibrary::libraryUnavailable:
         return causeFormat;
+    case ArchiverLibrary::libraryUnavailable:
+        return causeLibrary;
     case TENVO_ERR_DAMAGED:
         return causeDamaged;
     case TENVO_ERR_ENCRYPTED:
@@ -175,7 +184,6 @@ QString ExtractRun::causeText(const ArchiveResult &result)
     case TENVO_ERR_UNSAFE:
         return causeUnsafe;
     case TENVO_ERR_WRITE:
-    case TENVO_ERR_COMMAND:
         return causeWrite;
     default:
         return causeOther.arg(result.code);

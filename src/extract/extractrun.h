@@ -31,7 +31,7 @@ public:
 
     explicit ExtractRun(ProgressView &view);
 
-    // What loading the window does: currentIndex 1, barUnit 0, preparing,
+    // What loading the window does: currentIndex 1, preparing,
     // not in a tick, no results. The destination and totalCount are kept.
     void load();
 
@@ -44,7 +44,6 @@ public:
     void tick();
 
     int runState() const { return m_runState; }
-    int barUnit() const { return m_barUnit; }
     int currentIndex() const { return m_currentIndex; }
     int totalCount() const { return m_totalCount; }
     bool inTick() const { return m_inTick; }
@@ -54,9 +53,9 @@ public:
     // Every archive handled so far, in list order.
     const QList<ArchiveResult> &results() const { return m_results; }
 
-    // numerator / denominator to the nearest integer, an exact half going to
-    // the even neighbour. denominator > 0.
-    static int roundHalfToEven(int numerator, int denominator);
+    // The bar's width in a box of boxWidth pixels once done of total
+    // archives are handled: in proportion, to the nearest pixel. total > 0.
+    static int barWidth(int boxWidth, int done, int total);
     // Why an archive failed, in the user's words.
     static QString causeText(const ArchiveResult &result);
     // The message listing every failed archive with its cause.
@@ -69,7 +68,6 @@ private:
 
     ProgressView &m_view;
     int m_runState = Preparing;
-    int m_barUnit = 0;
     int m_currentIndex = 1;
     bool m_inTick = false;
     int m_totalCount = 0;

@@ -125,7 +125,7 @@ QAction *namedSeparator(QMenu *menu, const char *name)
 
 QString CommonDialog::ShowOpen(QWidget *owner) const
 {
-    return userDialogs().openFile(owner, Filter);
+    return userDialogs().openFile(owner, Filter, QString());
 }
 
 frmMain::frmMain(QWidget *parent)
@@ -448,7 +448,7 @@ void frmMain::mDebugs_Click()
     if (!gListCtrl || !gArchive)
         return;
     const bool accepted = gArchive->checkArchive(gListCtrl->getItem(0));
-    userDialogs().exclamation(this, accepted ? trueText : falseText);
+    userDialogs().plainMessage(this, accepted ? trueText : falseText);
 }
 
 QTreeWidgetItem *frmMain::selectedItem() const

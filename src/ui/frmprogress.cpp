@@ -1,10 +1,13 @@
 // The progress window of an extraction run.
 #include "frmprogress.h"
 
+#include "fittedtext.h"
 #include "progressbox.h"
 #include "windowcentre.h"
 
 #include <QCloseEvent>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -15,6 +18,10 @@ namespace {
 const QString caption = QStringLiteral("変換中...");
 const QString closeCaption = QStringLiteral("閉じる");
 
+// The status text at its tallest: message, path, an empty line, counter.
+// Japanese may come from a taller fallback font than the window's own.
+const QString tallestMessage = QStringLiteral("現在解凍中です...\n/Ágy/書庫.zip\n\n0 / 0");
+
 } // namespace
 
 frmProgress::frmProgress(QWidget *parent)
@@ -23,30 +30,60 @@ frmProgress::frmProgress(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmProgress"));
     setWindowTitle(caption);
-    setFixedSize(379, 170);
 
     cmdClose = new QPushButton(closeCaption, this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
-    cmdClose->setGeometry(152, 128, 81, 25);
     cmdClose->setEnabled(false);
     connect(cmdClose, &QPushButton::clicked, this, &frmProgress::cmdClose_Click);
 
     lblMessage = new QLabel(this);
     lblMessage->setObjectName(QStringLiteral("lblMessage"));
-    lblMessage->setGeometry(11, 16, 355, 60);
     lblMessage->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     lblMessage->setTextFormat(Qt::PlainText);
 
     picProgress = new ProgressBox(this);
     picProgress->setObjectName(QStringLiteral("picProgress"));
-    picProgress->setGeometry(8, 88, 361, 25);
 
     timerExtract = new QTimer(this);
     timerExtract->setObjectName(QStringLiteral("timerExtract"));
     timerExtract->setInterval(10);
     connect(timerExtract, &QTimer::timeout, this, &frmProgress::timerExtract_Timer);
 
+    placeControls();
     centreOnScreen(this);
+}
+
+void frmProgress::placeControls()
+{
+    // The design's places, pushed down as far as the desktop's font needs
+    // for four whole lines of status text and a whole button caption.
+    const int textHeight = lblMessage->fontMetrics()
+                               .boundingRect(QRect(0, 0, 355, 10000), Qt::AlignHCenter, tallestMessage)
+                               .height();
+    const int messageHeight = qMax(60, textHeight);
+    lblMessage->setGeometry(11, 16, 355, messageHeight);
+    const int boxTop = 16 + messageHeight + 12;
+    picProgress->setGeometry(8, boxTop, 361, 25);
+    const QFontMetrics buttonMetrics = cmdClose->fontMetrics();
+    const QSize button(qMax(81, buttonMetrics.horizontalAdvance(closeCaption) + 16),
+                       qMax(25, buttonMetrics.height() + 8));
+    cmdClose->setGeometry(152 - (button.width() - 81) / 2, boxTop + 40, button.width(), button.height());
+    setFixedSize(379, boxTop + 40 + button.height() + 17);
+    showMessage();
+}
+
+void frmProgress::showMessage()
+{
+    QString shortened;
+    lblMessage->setText(fittedText(m_message, lblMessage->fontMetrics(), lblMessage->width(), &shortened));
+    lblMessage->setToolTip(shortened);
+}
+
+void frmProgress::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange && timerExtract)
+        placeControls();
 }
 
 void frmProgress::setExtractFolder(const QString &folder)
@@ -84,7 +121,8 @@ void frmProgress::closeEvent(QCloseEvent *event)
 
 void frmProgress::setMessage(const QString &text)
 {
-    lblMessage->setText(text);
+    m_message = text;
+    showMessage();
     // A library call may block right after this; show the text first.
     lblMessage->repaint();
 }

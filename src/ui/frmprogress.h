@@ -14,6 +14,9 @@ class QTimer;
 // text, the bar and, after the run, an enabled close button. Creating the
 // window loads it: the run starts from its preparing state. While the run is
 // going the window cannot be closed, neither by its close box nor by Escape.
+// The window grows from its design size as the desktop's font needs, so the
+// four lines of status text always show whole; a line too wide (a long
+// archive path) is shortened in the middle and shown whole in the tooltip.
 class frmProgress : public QDialog, private ProgressView
 {
     Q_OBJECT
@@ -30,18 +33,22 @@ public:
 
     const ExtractRun &run() const { return m_run; }
 
-    QLabel *lblMessage;
-    ProgressBox *picProgress;
-    QPushButton *cmdClose;
-    QTimer *timerExtract;
+    QLabel *lblMessage = nullptr;
+    ProgressBox *picProgress = nullptr;
+    QPushButton *cmdClose = nullptr;
+    QTimer *timerExtract = nullptr;
 
 public slots:
     void reject() override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void placeControls();
+    void showMessage();
+
     void setMessage(const QString &text) override;
     int progressBoxWidth() const override;
     void drawProgressBar(int width) override;
@@ -52,4 +59,5 @@ private:
     QWidget *dialogOwner() override;
 
     ExtractRun m_run;
+    QString m_message;
 };

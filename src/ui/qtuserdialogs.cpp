@@ -1,17 +1,90 @@
 // The dialog seam answered by real Qt dialogs.
 #include "qtuserdialogs.h"
 
+#include "fittedtext.h"
+
+#include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QStyle>
+
+#include <array>
+
+namespace {
+
+// How much of the screen's width a message box's text may take.
+constexpr int screenMargin = 160;
+
+} // namespace
+
+QtUserDialogs::QtUserDialogs()
+{
+    // Qt's own dialogs (file and folder choosers, the buttons of message and
+    // input boxes) speak the desktop's language when Qt has its words.
+    const QLocale locale;
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (m_qtTranslator.load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), folder))
+        QCoreApplication::installTranslator(&m_qtTranslator);
+}
+
+QtUserDialogs::~QtUserDialogs()
+{
+    QCoreApplication::removeTranslator(&m_qtTranslator);
+}
 
 void QtUserDialogs::exclamation(QWidget *owner, const QString &text)
 {
-    QMessageBox box(QMessageBox::Warning, QString(), text, QMessageBox::Ok, owner);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    messageBox(owner, QMessageBox::Warning, text)->exec();
+}
+
+void QtUserDialogs::plainMessage(QWidget *owner, const QString &text)
+{
+    messageBox(owner, QMessageBox::NoIcon, text)->exec();
+}
+
+std::unique_ptr<QDialog> QtUserDialogs::messageBox(QWidget *owner, int icon, const QString &text)
+{
+    // Not a QMessageBox: it wraps a text wider than a few hundred pixels at
+    // any character, and a Japanese sentence, which has no blanks, then
+    // breaks inside a word. Here the box is as wide as its longest line;
+    // only a line wider than the screen (a long path) is shortened.
+    auto box = std::make_unique<QDialog>(owner);
+    box->setObjectName(QStringLiteral("messageBox"));
+    auto *layout = new QGridLayout(box.get());
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->setHorizontalSpacing(12);
+    if (icon != QMessageBox::NoIcon) {
+        auto *image = new QLabel(box.get());
+        image->setObjectName(QStringLiteral("messageIcon"));
+        image->setPixmap(QMessageBox::standardIcon(QMessageBox::Icon(icon)));
+        image->setAlignment(Qt::AlignTop);
+        layout->addWidget(image, 0, 0);
+    }
+    auto *label = new QLabel(box.get());
+    label->setObjectName(QStringLiteral("messageText"));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(false);
+    const QScreen *screen = owner ? owner->screen() : box->screen();
+    const int room = qMax(200, screen->availableGeometry().width() - screenMargin);
+    QString shortened;
+    label->setText(fittedText(text, label->fontMetrics(), room, &shortened));
+    label->setToolTip(shortened);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(label, 0, 1);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, box.get());
+    buttons->setCenterButtons(box->style()->styleHint(QStyle::SH_MessageBox_CenterButtons, nullptr, box.get()));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, box.get(), &QDialog::accept);
+    layout->addWidget(buttons, 1, 0, 1, 2);
+    return box;
 }
 
 QString QtUserDialogs::inputBox(QWidget *owner, const QString &prompt, const QString &title,
@@ -30,14 +103,50 @@ QString QtUserDialogs::chooseFolder(QWidget *owner, const QString &description,
     // desktop's native chooser would not honour that.
     if (!showNewFolderButton)
         options |= QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog;
-    const QString folder = QFileDialog::getExistingDirectory(
-        owner, description, start.isEmpty() ? QDir::homePath() : start, options);
+    QFileDialog dialog(owner, description, start.isEmpty() ? QDir::homePath() : start);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(options);
+    showDescription(dialog, description);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    const QString folder = dialog.selectedFiles().constFirst();
     return folder.isEmpty() ? QString() : folder;
 }
 
-QString QtUserDialogs::openFile(QWidget *owner, const QString &filter)
+void QtUserDialogs::showDescription(QFileDialog &dialog, const QString &description)
 {
-    const QString file = QFileDialog::getOpenFileName(owner, QString(), QString(), qtFilter(filter));
+    // The title alone is lost where windows have no title bar; the
+    // description also stands above the folder view, as a chooser's
+    // instruction does. Only Qt's own dialog can carry it.
+    if (description.isEmpty())
+        return;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    auto *grid = qobject_cast<QGridLayout *>(dialog.layout());
+    if (!grid)
+        return;
+    auto *label = new QLabel(description, &dialog);
+    label->setObjectName(QStringLiteral("folderDescription"));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(false);
+    // A new first row, above "Look in" and the folder view.
+    QList<QLayoutItem *> items;
+    QList<std::array<int, 4>> places;
+    while (grid->count() > 0) {
+        int row, column, rowSpan, columnSpan;
+        grid->getItemPosition(0, &row, &column, &rowSpan, &columnSpan);
+        places.append({row + 1, column, rowSpan, columnSpan});
+        items.append(grid->takeAt(0));
+    }
+    for (qsizetype i = 0; i < items.size(); ++i)
+        grid->addItem(items[i], places[i][0], places[i][1], places[i][2], places[i][3]);
+    grid->addWidget(label, 0, 0, 1, qMax(1, grid->columnCount()));
+}
+
+QString QtUserDialogs::openFile(QWidget *owner, const QString &filter, const QString &start)
+{
+    const QString file = QFileDialog::getOpenFileName(owner, QString(),
+                                                      start.isEmpty() ? QDir::homePath() : start,
+                                                      qtFilter(filter));
     return file.isEmpty() ? QString() : file;
 }
 

@@ -3,20 +3,44 @@
 
 #include "userdialogs.h"
 
-// The program installs one of these with setUserDialogs at start-up.
+#include <QTranslator>
+
+#include <memory>
+
+class QDialog;
+class QFileDialog;
+
+// The program installs one of these with setUserDialogs at start-up. While
+// one exists, Qt's own dialog texts are in the user's language (Qt's
+// translations for the system locale, when installed).
 class QtUserDialogs : public UserDialogs
 {
 public:
+    QtUserDialogs();
+    ~QtUserDialogs() override;
+
     void exclamation(QWidget *owner, const QString &text) override;
+    void plainMessage(QWidget *owner, const QString &text) override;
     QString inputBox(QWidget *owner, const QString &prompt, const QString &title,
                      const QString &preset) override;
     QString chooseFolder(QWidget *owner, const QString &description, bool showNewFolderButton,
                          const QString &start) override;
-    QString openFile(QWidget *owner, const QString &filter) override;
+    QString openFile(QWidget *owner, const QString &filter, const QString &start) override;
+
+    // The message box exclamation (icon QMessageBox::Warning) and
+    // plainMessage (QMessageBox::NoIcon) show: text in lines as given, never
+    // wrapped, an OK button. Not yet shown.
+    static std::unique_ptr<QDialog> messageBox(QWidget *owner, int icon, const QString &text);
+    // Puts description in a label (folderDescription) above the chooser's
+    // folder view; the dialog is then Qt's own, not the desktop's.
+    static void showDescription(QFileDialog &dialog, const QString &description);
 
     // The open-file filter ("description|patterns|description|patterns...",
     // patterns separated by ";") as Qt's file dialog takes it:
     // "description (patterns);;...". Each pattern is offered in lower case
     // as well, as this file system tells "a.lzh" from "a.LZH".
     static QString qtFilter(const QString &filter);
+
+private:
+    QTranslator m_qtTranslator;
 };

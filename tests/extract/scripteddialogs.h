@@ -26,6 +26,7 @@ public:
         QWidget *owner;
         QString description;
         bool showNewFolderButton;
+        QString start;
     };
 
     ScriptedDialogs() { m_previous = setUserDialogs(this); }
@@ -37,6 +38,12 @@ public:
         exclamationOwners.append(owner);
         if (onExclamation)
             onExclamation();
+    }
+
+    void plainMessage(QWidget *owner, const QString &text) override
+    {
+        plainMessages.append(text);
+        exclamationOwners.append(owner);
     }
 
     QString inputBox(QWidget *, const QString &prompt, const QString &title,
@@ -55,9 +62,9 @@ public:
     }
 
     QString chooseFolder(QWidget *owner, const QString &description, bool showNewFolderButton,
-                         const QString &) override
+                         const QString &start) override
     {
-        folderRequests.append({owner, description, showNewFolderButton});
+        folderRequests.append({owner, description, showNewFolderButton, start});
         if (folderAnswers.isEmpty()) {
             ranOutOfAnswers = true;
             return QString();
@@ -65,7 +72,7 @@ public:
         return folderAnswers.takeFirst();
     }
 
-    QString openFile(QWidget *, const QString &) override
+    QString openFile(QWidget *, const QString &, const QString &) override
     {
         ranOutOfAnswers = true;
         return QString();
@@ -77,6 +84,7 @@ public:
     std::function<void()> onInput;
 
     QStringList exclamations;
+    QStringList plainMessages;
     QList<QWidget *> exclamationOwners;
     QList<Input> inputs;
     QList<FolderRequest> folderRequests;

@@ -7,6 +7,8 @@
 #include "module1.h"
 #include "scripteddialogs.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -164,7 +166,7 @@ private slots:
 
         const QStringList expectedTexts{preparing, extracting(a, 1, 3), extracting(b, 2, 3),
                                         extracting(c, 3, 3), extracting(c, 3, 3), finished};
-        const QList<int> expectedBars{0, 120, 240, 360, 360, 360};
+        const QList<int> expectedBars{0, 120, 241, 361, 361, 361};
         for (int tick = 0; tick < 6; ++tick) {
             QVERIFY(!run.isFinished());
             QVERIFY(!view.closeEnabled);
@@ -183,26 +185,27 @@ private slots:
         QCOMPARE(m_list->getCount(), 3);
     }
 
-    void barGrowsByRoundedUnit_data()
+    void barGrowsInProportion_data()
     {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("archives");
-        QTest::addColumn<int>("unit");
+        QTest::addColumn<QList<int>>("bars");
 
-        QTest::newRow("361 pixels over 3 archives round down to 120") << 361 << 3 << 120;
-        QTest::newRow("361 pixels over 2 archives: a half goes to the even 180") << 361 << 2 << 180;
-        QTest::newRow("363 pixels over 2 archives: a half goes to the even 182") << 363 << 2 << 182;
-        QTest::newRow("361 pixels over 4 archives round down to 90") << 361 << 4 << 90;
-        QTest::newRow("10 pixels over 4 archives: 2.5 goes to 2") << 10 << 4 << 2;
-        QTest::newRow("14 pixels over 4 archives: 3.5 goes to 4") << 14 << 4 << 4;
-        QTest::newRow("11 pixels over 3 archives round up to 4") << 11 << 3 << 4;
+        QTest::newRow("361 pixels over 3 archives: thirds to the nearest pixel")
+            << 361 << 3 << QList<int>{120, 241, 361};
+        QTest::newRow("361 pixels over 2 archives: a half goes to the even 180")
+            << 361 << 2 << QList<int>{180, 361};
+        QTest::newRow("10 pixels over 4 archives: 2.5 goes to 2, 7.5 to 8")
+            << 10 << 4 << QList<int>{2, 5, 8, 10};
+        QTest::newRow("361 pixels over 800 archives: the bar moves and ends full")
+            << 361 << 800 << QList<int>{0, 1, 1, 2, 2};
     }
 
-    void barGrowsByRoundedUnit()
+    void barGrowsInProportion()
     {
         QFETCH(int, width);
         QFETCH(int, archives);
-        QFETCH(int, unit);
+        QFETCH(QList<int>, bars);
         for (int i = 0; i < archives; ++i)
             QVERIFY(!addArchive(QStringLiteral("a%1.zip").arg(i)).isEmpty());
         ScriptedDialogs dialogs;
@@ -213,10 +216,12 @@ private slots:
 
         runToEnd(run);
 
-        QList<int> expected;
-        for (int k = 1; k <= archives; ++k)
-            expected.append(unit * k);
-        QCOMPARE(view.bars, expected);
+        QCOMPARE(view.bars.size(), archives);
+        QCOMPARE(view.bars.first(bars.size()), bars);
+        QCOMPARE(view.bars.last(), width);
+        QVERIFY(std::is_sorted(view.bars.cbegin(), view.bars.cend()));
+        if (archives > width)
+            QCOMPARE(view.bars[archives / 2 - 1], width / 2);
     }
 
     void emptyListFinishesAtOnce_data()
@@ -267,11 +272,11 @@ private slots:
         QTest::newRow("a destination that cannot be written")
             << QByteArray("6") << "a.zip" << false << "解凍先に書き込めません";
         QTest::newRow("a command line the library cannot read")
-            << QByteArray("7") << "a.zip" << false << "解凍先に書き込めません";
+            << QByteArray("7") << "a.zip" << false << "解凍に失敗しました (7)";
         QTest::newRow("a file of no registered type")
             << QByteArray("0") << "a.xyz" << false << "対応していない形式です";
         QTest::newRow("a library that cannot be loaded")
-            << QByteArray("0") << "a.zip" << true << "対応していない形式です";
+            << QByteArray("0") << "a.zip" << true << "この形式の解凍ライブラリを読み込めません";
         QTest::newRow("a result no library gives")
             << QByteArray("42") << "a.zip" << false << "解凍に失敗しました (42)";
     }
@@ -332,7 +337,7 @@ private slots:
             qputenv("TENVO_FAKE_RESULT", result);
             run.tick();
         }
-        QCOMPARE(view.bars, (QList<int>{120, 240, 360}));
+        QCOMPARE(view.bars, (QList<int>{120, 241, 361}));
         QCOMPARE(view.messages.last(), extracting(c, 3, 3));
         runToEnd(run);
 
@@ -387,7 +392,7 @@ private slots:
                               "-x \"" + d + "\" \"" + m_out + "d/\""}));
         for (const char *folder : {"a", "b", "b2", "d"})
             QVERIFY2(QFileInfo(m_out + QLatin1String(folder)).isDir(), folder);
-        QCOMPARE(view.bars, (QList<int>{90, 180, 270, 360}));
+        QCOMPARE(view.bars, (QList<int>{90, 180, 271, 361}));
         QCOMPARE(dialogs.exclamations.size(), 3);
         QCOMPARE(dialogs.exclamations[0],
                  QStringLiteral("フォルダ ") + m_out + QStringLiteral("b/ は既に存在しています。\n"
@@ -425,7 +430,7 @@ private slots:
         QCOMPARE(messagesWhileAsking, 0);
         QCOMPARE(commandLines(m_log),
                  (QStringList{"-x \"" + a + "\" \"" + m_out + "a2/\"", "-x \"" + b + "\" \"" + m_out + "b/\""}));
-        QCOMPARE(view.bars, (QList<int>{180, 360}));
+        QCOMPARE(view.bars, (QList<int>{180, 361}));
     }
 
     void listAfterTheRun_data()

@@ -30,6 +30,7 @@ public:
         QString ownerName; // the owner may be gone when the test looks
         QString description;
         bool showNewFolderButton;
+        QString start;
     };
 
     ScriptedDialogs() { m_previous = setUserDialogs(this); }
@@ -41,6 +42,12 @@ public:
         exclamationOwners.append(owner);
     }
 
+    void plainMessage(QWidget *owner, const QString &text) override
+    {
+        plainMessages.append(text);
+        exclamationOwners.append(owner);
+    }
+
     QString inputBox(QWidget *, const QString &, const QString &, const QString &) override
     {
         ranOutOfAnswers = true;
@@ -48,9 +55,10 @@ public:
     }
 
     QString chooseFolder(QWidget *owner, const QString &description, bool showNewFolderButton,
-                         const QString &) override
+                         const QString &start) override
     {
-        folderRequests.append({owner, owner ? owner->objectName() : QString(), description, showNewFolderButton});
+        folderRequests.append({owner, owner ? owner->objectName() : QString(), description,
+                               showNewFolderButton, start});
         if (folderAnswers.isEmpty()) {
             ranOutOfAnswers = true;
             return QString();
@@ -58,9 +66,10 @@ public:
         return folderAnswers.takeFirst();
     }
 
-    QString openFile(QWidget *owner, const QString &filter) override
+    QString openFile(QWidget *owner, const QString &filter, const QString &start) override
     {
         openFilters.append(filter);
+        openStarts.append(start);
         openOwners.append(owner);
         if (fileAnswers.isEmpty()) {
             ranOutOfAnswers = true;
@@ -73,9 +82,11 @@ public:
     QStringList fileAnswers;
 
     QStringList exclamations;
+    QStringList plainMessages;
     QList<QWidget *> exclamationOwners;
     QList<FolderRequest> folderRequests;
     QStringList openFilters;
+    QStringList openStarts;
     QList<QWidget *> openOwners;
     bool ranOutOfAnswers = false;
 

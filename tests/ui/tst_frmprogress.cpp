@@ -4,6 +4,10 @@
 #include "runenvironment.h"
 #include "scripteddialogs.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -43,12 +47,17 @@ private slots:
         frmProgress window;
 
         QCOMPARE(window.windowTitle(), QStringLiteral("変換中..."));
-        QCOMPARE(window.minimumSize(), QSize(379, 170));
-        QCOMPARE(window.maximumSize(), QSize(379, 170));
-        QCOMPARE(window.lblMessage->geometry(), QRect(11, 16, 355, 60));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QCOMPARE(window.width(), 379);
+        QVERIFY(window.height() >= 170);
+        // The design's places, lower by what the font needs beyond 60 pixels.
+        const int extra = window.lblMessage->height() - 60;
+        QVERIFY(extra >= 0);
+        QCOMPARE(window.lblMessage->geometry(), QRect(11, 16, 355, 60 + extra));
         QCOMPARE(window.lblMessage->text(), QString());
-        QCOMPARE(window.picProgress->geometry(), QRect(8, 88, 361, 25));
-        QCOMPARE(window.cmdClose->geometry(), QRect(152, 128, 81, 25));
+        QCOMPARE(window.picProgress->geometry(), QRect(8, 88 + extra, 361, 25));
+        QCOMPARE(window.cmdClose->geometry().top(), 128 + extra);
+        QVERIFY(window.cmdClose->width() >= 81 && window.cmdClose->height() >= 25);
         QCOMPARE(window.cmdClose->text(), QStringLiteral("閉じる"));
         QVERIFY(!window.cmdClose->isEnabled());
         QCOMPARE(window.timerExtract->interval(), 10);
@@ -73,7 +82,7 @@ private slots:
 
         const QStringList texts{QStringLiteral("現在準備中です...\n\n0 / 0"), extracting(a, 1, 3),
                                 extracting(b, 2, 3), extracting(c, 3, 3), extracting(c, 3, 3), finished};
-        const QList<int> bars{0, 120, 240, 360, 360, 360};
+        const QList<int> bars{0, 120, 241, 361, 361, 361};
         for (int tick = 0; tick < 6; ++tick) {
             QVERIFY(!window.cmdClose->isEnabled());
             window.timerExtract_Timer();
@@ -86,7 +95,7 @@ private slots:
         QCOMPARE(dialogs.exclamations, QStringList());
 
         // The bar is drawn in its colour up to its width and no further;
-        // 360 pixels run past the box's inside and are clipped there.
+        // 361 pixels run past the box's inside and are clipped there.
         ProgressBox *box = window.picProgress;
         const int inside = box->contentsRect().right();
         QCOMPARE(colourAt(box, inside), ProgressBox::barColor());
@@ -97,6 +106,69 @@ private slots:
 
         window.cmdClose->click();
         QVERIFY(!window.isVisible());
+    }
+
+    void statusTextShowsWhole_data()
+    {
+        QTest::addColumn<int>("pixelSize");
+        QTest::addColumn<int>("folders");
+        QTest::addColumn<bool>("shortened");
+
+        QTest::newRow("a small font and a short path") << 8 << 0 << false;
+        QTest::newRow("a large font and a short path") << 24 << 0 << true;
+        QTest::newRow("the usual font and a path far wider than the window") << 13 << 12 << true;
+        QTest::newRow("a large font and a path far wider than the window") << 24 << 12 << true;
+    }
+
+    void statusTextShowsWhole()
+    {
+        QFETCH(int, pixelSize);
+        QFETCH(int, folders);
+        QFETCH(bool, shortened);
+        RunEnvironment env;
+        QVERIFY(env.isValid());
+        const QString folder = QStringLiteral("書庫フォルダ/").repeated(folders);
+        QVERIFY(QDir(env.in).mkpath(folder.isEmpty() ? QStringLiteral(".") : folder));
+        const QString path = env.addZip(folder + QStringLiteral("最後の書庫.zip"), {{"a.txt", "alpha"}});
+        QVERIFY(!path.isEmpty());
+        ScriptedDialogs dialogs;
+        QFont font = QApplication::font();
+        font.setPixelSize(pixelSize);
+        frmProgress window;
+        window.setFont(font);
+        window.setExtractFolder(env.out);
+        window.show();
+        window.timerExtract_Timer();
+        window.timerExtract_Timer();
+
+        // Four lines fit above the bar, the bar above the button, the button
+        // inside the window.
+        QLabel *label = window.lblMessage;
+        const QFontMetrics metrics(label->font());
+        QCOMPARE(metrics.height(), QFontMetrics(font).height());
+        const QStringList lines = label->text().split(u'\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(metrics.boundingRect(QRect(0, 0, label->width(), 10000), Qt::AlignHCenter, label->text()).height()
+                <= label->height());
+        QVERIFY(label->geometry().bottom() < window.picProgress->geometry().top());
+        QVERIFY(window.picProgress->geometry().bottom() < window.cmdClose->geometry().top());
+        QVERIFY(window.cmdClose->geometry().bottom() < window.height());
+        QCOMPARE(lines[3], QStringLiteral("1 / 1"));
+
+        // The path line fits; a long one keeps the file name and the start
+        // of the folder, with the whole path in the tooltip.
+        for (const QString &line : lines)
+            QVERIFY(metrics.horizontalAdvance(line) <= label->width());
+        QCOMPARE(metrics.horizontalAdvance(path) > label->width(), shortened);
+        if (shortened) {
+            QVERIFY(lines[1].contains(QStringLiteral("…")));
+            QVERIFY(lines[1].endsWith(QStringLiteral("/最後の書庫.zip")));
+            QVERIFY(lines[1].startsWith(env.in.left(4)));
+            QCOMPARE(label->toolTip(), path);
+        } else {
+            QCOMPARE(lines[1], path);
+            QCOMPARE(label->toolTip(), QString());
+        }
     }
 
     void barShowsItsWidth()
@@ -153,7 +225,7 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(window.isVisible());
         QVERIFY(window.cmdClose->isEnabled());
-        QCOMPARE(window.picProgress->barWidth(), 360);
+        QCOMPARE(window.picProgress->barWidth(), 361);
     }
 
     void nameFolderAskedAboutOverTheWindow()
