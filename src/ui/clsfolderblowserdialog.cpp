@@ -1,7 +1,25 @@
 // The folder picker shared by the windows that ask for a folder.
 #include "clsfolderblowserdialog.h"
 
+#include "lastfolder.h"
 #include "userdialogs.h"
+
+#include <optional>
+
+namespace {
+
+// The windows ask for a folder for one of two purposes, each with its own
+// description; the folder last chosen for it is shown first.
+std::optional<FolderPurpose> purposeOf(const QString &description)
+{
+    if (description == QStringLiteral("書庫ファイルのあるフォルダを指定してください"))
+        return FolderPurpose::AddFolder;
+    if (description == QStringLiteral("解凍先のフォルダを指定してください"))
+        return FolderPurpose::Destination;
+    return std::nullopt;
+}
+
+} // namespace
 
 void clsFolderBlowserDialog::setShowNewFolderButton(bool show)
 {
@@ -13,14 +31,16 @@ void clsFolderBlowserDialog::setShowNewFolderButton(bool show)
 
 bool clsFolderBlowserDialog::ShowDialog(QWidget *owner)
 {
-    // No folder is preselected: every call starts from the chooser's
-    // default place, whatever was chosen last time.
-    QString chosen = userDialogs().chooseFolder(owner, m_description, ShowNewFolderButton(), QString());
+    const std::optional<FolderPurpose> purpose = purposeOf(m_description);
+    const QString start = purpose ? lastFolder(*purpose) : QString();
+    QString chosen = userDialogs().chooseFolder(owner, m_description, ShowNewFolderButton(), start);
     if (chosen.isNull())
         return false;
     // Callers add the separator themselves, so only the root keeps one.
     while (chosen.size() > 1 && chosen.endsWith(u'/'))
         chosen.chop(1);
     m_selectedPath = chosen;
+    if (purpose)
+        rememberFolder(*purpose, chosen);
     return true;
 }

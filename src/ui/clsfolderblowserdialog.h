@@ -27,6 +27,9 @@ public:
 
     // Shows the chooser modal over owner. True when a folder was chosen
     // (SelectedPath then holds it); false on cancel, SelectedPath unchanged.
+    // For the descriptions of adding from a folder and of the destination,
+    // the chooser opens in the folder last chosen for that purpose (kept in
+    // the settings file), the home folder the first time.
     bool ShowDialog(QWidget *owner);
 
 private:

@@ -9,6 +9,7 @@
 #include "frmextract.h"
 #include "frmversion.h"
 #include "globals.h"
+#include "lastfolder.h"
 #include "listcolumns.h"
 #include "pathtext.h"
 #include "startup.h"
@@ -125,7 +126,10 @@ QAction *namedSeparator(QMenu *menu, const char *name)
 
 QString CommonDialog::ShowOpen(QWidget *owner) const
 {
-    return userDialogs().openFile(owner, Filter, QString());
+    const QString file = userDialogs().openFile(owner, Filter, lastFolder(FolderPurpose::AddFile));
+    if (!file.isEmpty())
+        rememberFolder(FolderPurpose::AddFile, QFileInfo(file).absolutePath());
+    return file;
 }
 
 frmMain::frmMain(QWidget *parent)

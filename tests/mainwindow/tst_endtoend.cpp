@@ -169,7 +169,11 @@ private slots:
         deleteClosedWindows();
         QVERIFY(!mainWindow());
 
-        const QByteArray expectedIni = expectedOptions
+        // The folders chosen come first, as the first written.
+        const QByteArray expectedIni = QStringLiteral("[Folders]\nAddFolder=%1\nDestination=%2\n")
+                                           .arg(in, out)
+                                           .toUtf8()
+            + expectedOptions
             + QStringLiteral("[Tenvo]\nTop=%1\nLeft=%2\nWidth=%3\nHeight=%4\n")
                   .arg(outer.top())
                   .arg(outer.left())

@@ -321,6 +321,18 @@ private slots:
         QCOMPARE(program.commandState(), enabled);
     }
 
+    void addFileDialogOpensWhereTheLastArchiveWas()
+    {
+        Program program;
+        program.dialogs.fileAnswers << program.file("書庫/a.lzh") << QString();
+        program.window->mAddList->trigger();
+        program.window->mAddList->trigger();
+        QCOMPARE(program.dialogs.openStarts,
+                 (QStringList{QDir::homePath(), program.files.filePath("書庫")}));
+        QVERIFY(QString::fromUtf8(program.folder.iniText())
+                    .contains(QStringLiteral("[Folders]\nAddFile=") + program.files.filePath("書庫") + u'\n'));
+    }
+
     void choosingFromTheOpenedMenuLeavesTheStateStale()
     {
         Program program;

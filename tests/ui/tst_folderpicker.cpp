@@ -1,9 +1,19 @@
 // The folder picker: its properties, what it asks, and the paths it hands back.
 #include "clsfolderblowserdialog.h"
+#include "clsinictrl.h"
+#include "globals.h"
 #include "scripteddialogs.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
+
+namespace {
+const QString addFolderDescription = QStringLiteral("書庫ファイルのあるフォルダを指定してください");
+const QString destinationDescription = QStringLiteral("解凍先のフォルダを指定してください");
+} // namespace
 
 class TestFolderPicker : public QObject
 {
@@ -66,6 +76,42 @@ private slots:
 
         QVERIFY(picker.ShowDialog(nullptr));
         QCOMPARE(picker.SelectedPath(), selected);
+    }
+
+    void opensWhereTheSamePurposeLastChose()
+    {
+        QTemporaryDir dir;
+        const QString archives = dir.filePath(QStringLiteral("書庫"));
+        const QString destination = dir.filePath(QStringLiteral("out/new"));
+        QVERIFY(QDir().mkpath(archives) && QDir().mkpath(destination));
+        clsINICtrl ini;
+        ini.setFile(dir.filePath(QStringLiteral("Tenvo.ini")));
+        gIniCtrl = &ini;
+        ScriptedDialogs dialogs;
+        dialogs.folderAnswers = {archives + u'/', destination, QString(), QString(), QString(),
+                                 QStringLiteral("/tmp")};
+        clsFolderBlowserDialog picker;
+        const auto ask = [&](const QString &description) {
+            picker.setDescription(description);
+            picker.ShowDialog(nullptr);
+            return dialogs.folderRequests.constLast().start;
+        };
+
+        QCOMPARE(ask(addFolderDescription), QDir::homePath());
+        QCOMPARE(ask(destinationDescription), QDir::homePath());
+        QCOMPARE(ask(addFolderDescription), archives);
+        QCOMPARE(ask(destinationDescription), destination);
+        QVERIFY(QDir(destination).removeRecursively());
+        QCOMPARE(ask(destinationDescription), dir.filePath(QStringLiteral("out")));
+        // A description of no known purpose neither starts anywhere nor is kept.
+        QCOMPARE(ask(QStringLiteral("フォルダを指定してください")), QString());
+        gIniCtrl = nullptr;
+
+        QVERIFY(!dialogs.ranOutOfAnswers);
+        QFile file(ini.file());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()),
+                 QStringLiteral("[Folders]\nAddFolder=%1\nDestination=%2\n").arg(archives, destination));
     }
 
     void cancelAfterAChoiceKeepsIt()
