@@ -5,20 +5,28 @@
 #include <QSaveFile>
 
 #include <limits>
+#include <optional>
 
 namespace {
 
 constexpr qsizetype maxValueBytes = 255;
-// A settings file is a few hundred bytes; anything far larger was not written
-// by this program and is not read.
-constexpr qint64 maxFileBytes = 4 * 1024 * 1024;
+// The program's own settings are a few hundred bytes, but a file edited by
+// hand may hold anything; past this size it is neither read nor replaced.
+constexpr qint64 maxFileBytes = 64 * 1024 * 1024;
 
-QList<QByteArray> readLines(const QString &path)
+// The file's lines; no lines when there is no file. Nothing when a file is
+// there but cannot be read whole (no permission, too large, an I/O error):
+// a write must then leave it alone, since it would lose what it holds.
+std::optional<QList<QByteArray>> readLines(const QString &path)
 {
     QFile file(path);
+    if (!file.exists())
+        return QList<QByteArray>();
     if (!file.open(QIODevice::ReadOnly) || file.size() > maxFileBytes)
-        return {};
+        return std::nullopt;
     QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
     // A byte-order mark, even one an editor doubled, is no part of the text.
     while (content.startsWith("\xEF\xBB\xBF"))
         content.remove(0, 3);
@@ -123,7 +131,7 @@ QString clsINICtrl::getString(const QString &section, const QString &key) const
 {
     if (m_iniFile.isEmpty())
         return {};
-    const QList<QByteArray> lines = readLines(m_iniFile);
+    const QList<QByteArray> lines = readLines(m_iniFile).value_or(QList<QByteArray>());
     const SectionRange range = findSection(lines, oneLine(section).trimmed());
     if (range.header < 0)
         return {};
@@ -180,7 +188,10 @@ void clsINICtrl::setString(const QString &section, const QString &key, const QSt
         return;
     const QByteArray newLine = keyBytes + '=' + oneLine(value);
 
-    QList<QByteArray> lines = readLines(m_iniFile);
+    const std::optional<QList<QByteArray>> read = readLines(m_iniFile);
+    if (!read)
+        return;
+    QList<QByteArray> lines = *read;
     const SectionRange range = findSection(lines, sectionBytes);
     if (range.header < 0) {
         lines.append('[' + sectionBytes + ']');

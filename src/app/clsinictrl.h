@@ -24,7 +24,9 @@ public:
     bool getBool(const QString &section, const QString &key) const;
 
     // Writes the value. A refused write (read-only folder, full disk) is
-    // silent and leaves the file as it was.
+    // silent and leaves the file as it was; so is a write to a file that is
+    // there but cannot be read whole (no permission, over 64 MiB, an I/O
+    // error), which is never replaced.
     void setString(const QString &section, const QString &key, const QString &value);
     void setLong(const QString &section, const QString &key, int value);
     void setBool(const QString &section, const QString &key, bool value);

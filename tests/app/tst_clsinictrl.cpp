@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 QByteArray readAll(const QString &path)
@@ -213,6 +216,64 @@ private slots:
         ini.setLong(QStringLiteral("Tenvo"), QStringLiteral("Top"), 2);
         QCOMPARE(ini.getLong(QStringLiteral("Tenvo"), QStringLiteral("Top")), 0);
         QCOMPARE(readAll(blocker), QByteArray("[Tenvo]\nTop=1\n"));
+    }
+
+    void aFileThatCannotBeReadIsNeverReplaced_data()
+    {
+        QTest::addColumn<bool>("noPermission");
+        QTest::newRow("a file its user may not read, in a folder it may write") << true;
+        QTest::newRow("a file larger than 64 MiB") << false;
+    }
+
+    void aFileThatCannotBeReadIsNeverReplaced()
+    {
+        QFETCH(bool, noPermission);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Tenvo.ini"));
+        const QByteArray text = "[Tenvo]\nTop=1\nLeft=2\n[Option]\nCloseDialog=1\n";
+        writeAll(path, text);
+        qint64 size = text.size();
+        if (!noPermission) {
+            size = 65 * 1024 * 1024; // the rest reads as zero bytes, stored sparse
+            QFile file(path);
+            QVERIFY(file.resize(size));
+        }
+        // Root reads any file, so the calls then run as "nobody".
+        const bool asRoot = noPermission && ::geteuid() == 0;
+        if (noPermission) {
+            QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0777) == 0);
+            QVERIFY(::chmod(QFile::encodeName(path).constData(), 0) == 0);
+        }
+        if (asRoot)
+            QVERIFY(::seteuid(65534) == 0);
+        clsINICtrl ini;
+        ini.setFile(path);
+        const int closeDialog = ini.getLong(QStringLiteral("Option"), QStringLiteral("CloseDialog"));
+        ini.setLong(QStringLiteral("Tenvo"), QStringLiteral("Top"), 5);
+        ini.setBool(QStringLiteral("Option"), QStringLiteral("MakeNameFolder"), true);
+        if (asRoot)
+            QVERIFY(::seteuid(0) == 0);
+
+        QCOMPARE(closeDialog, 0);
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+        QCOMPARE(QFileInfo(path).size(), size);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.read(text.size()), text);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Tenvo.ini"});
+    }
+
+    void aFileOfSeveralMebibytesIsReadAndWrittenInPlace()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Tenvo.ini"));
+        const QByteArray comments = QByteArray("; a note kept by hand\n").repeated(250000);
+        writeAll(path, "[Tenvo]\nTop=1\n" + comments + "[Option]\nCloseDialog=1\n");
+        clsINICtrl ini;
+        ini.setFile(path);
+        QCOMPARE(ini.getLong(QStringLiteral("Option"), QStringLiteral("CloseDialog")), 1);
+        ini.setLong(QStringLiteral("Tenvo"), QStringLiteral("Top"), 640);
+        QCOMPARE(readAll(path), "[Tenvo]\nTop=640\n" + comments + "[Option]\nCloseDialog=1\n");
     }
 
     void settingsLiveInTheProgramFolderWhenItIsWritable()
