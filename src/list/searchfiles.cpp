@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QQueue>
 #include <QSet>
+#include <QStringDecoder>
+
+#include <dirent.h>
 
 #include <sys/stat.h>
 
@@ -25,9 +28,32 @@ bool folderId(const QString &path, FolderId &id)
     return true;
 }
 
+// How many entries of folder end in suffix but have names that are not
+// UTF-8 (written in CP932 on an older system, say). Qt's own listing passes
+// over them, as no path in a QString leads back to them.
+int countUnnamable(const QString &folder, const QString &suffix)
+{
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return 0;
+    const QByteArray wanted = suffix.toLower().toUtf8();
+    int count = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith('.') || !name.toLower().endsWith(wanted))
+            continue;
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString decoded = utf8(name);
+        if (utf8.hasError())
+            ++count;
+    }
+    ::closedir(dir);
+    return count;
+}
+
 } // namespace
 
-QStringList searchFiles(const QString &folder, const QString &extension)
+QStringList searchFiles(const QString &folder, const QString &extension, int *unnamable)
 {
     QString start = folder;
     if (!start.endsWith(u'/'))
@@ -69,6 +95,8 @@ QStringList searchFiles(const QString &folder, const QString &extension)
             }
             result.append(path);
         }
+        if (unnamable)
+            *unnamable += countUnnamable(current, suffix);
     }
     return result;
 }

@@ -11,5 +11,7 @@
 // sub-folders are not entered. Hidden entries (names starting with ".") and
 // special files are left out, a folder that cannot be read contributes
 // nothing, and a folder reached again through links is entered only once.
+// A matching entry whose name is not UTF-8 cannot be named by a path here,
+// so it is left out too, and counted in *unnamable when that is given.
 // Reads the file system only.
-QStringList searchFiles(const QString &folder, const QString &extension);
+QStringList searchFiles(const QString &folder, const QString &extension, int *unnamable = nullptr);

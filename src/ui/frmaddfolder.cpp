@@ -8,6 +8,7 @@
 #include "listcolumns.h"
 #include "pathtext.h"
 #include "searchfiles.h"
+#include "userdialogs.h"
 
 #include <QAction>
 #include <QFrame>
@@ -31,6 +32,8 @@ const QString popupCaption = QStringLiteral("_");
 const QString checkAllCaption = QStringLiteral("すべて選択");
 const QString checkOffCaption = QStringLiteral("すべての選択を解除");
 const QString pickerDescription = QStringLiteral("書庫ファイルのあるフォルダを指定してください");
+const QString unnamableText =
+    QStringLiteral("ファイル名が UTF-8 でないため、%1 個の書庫ファイルを一覧に表示できませんでした");
 
 // A row keeps the full path of its archive: an archive found in a matching
 // sub-folder does not lie in the chosen folder itself.
@@ -149,8 +152,9 @@ void frmAddFolder::refreshList()
     gArchive->getSupportTypes(types);
     if (types.isEmpty() || types.first().typeName.isEmpty())
         return;
+    int unnamable = 0;
     for (const SupportType &type : std::as_const(types)) {
-        const QStringList found = searchFiles(m_folderPath, type.extension);
+        const QStringList found = searchFiles(m_folderPath, type.extension, &unnamable);
         for (const QString &path : found) {
             // A matching sub-folder is no archive; what lies in it is listed
             // in its own right.
@@ -164,6 +168,9 @@ void frmAddFolder::refreshList()
             row->setCheckState(0, Qt::Unchecked);
         }
     }
+    // Told once, after the whole scan, so no archive vanishes unnoticed.
+    if (unnamable > 0)
+        userDialogs().exclamation(this, unnamableText.arg(unnamable));
 }
 
 void frmAddFolder::cmdOpenDlg_Click()

@@ -199,6 +199,31 @@ private slots:
         verifyBreadthFirst(result, base);
     }
 
+    void namesNotInUtf8AreCountedNotLost()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(build(dir.path(), {"a.lzh", "old.lzh/"}));
+        // "ソ.lzh" and "表.lzh" in CP932 bytes, one beside a.lzh, one a level down.
+        const QByteArray base = QFile::encodeName(dir.path());
+        const QList<QByteArray> names = {base + "/\x83\x5c.lzh", base + "/old.lzh/\x95\x5c.LZH"};
+        for (const QByteArray &name : names) {
+            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        const auto removeThem = qScopeGuard([&] {
+            for (const QByteArray &name : names)
+                ::unlink(name.constData());
+        });
+
+        int unnamable = 0;
+        const QStringList result = searchFiles(dir.path(), QStringLiteral("lzh"), &unnamable);
+
+        QCOMPARE(sorted(result), sorted({dir.filePath("a.lzh"), dir.filePath("old.lzh/")}));
+        QCOMPARE(unnamable, 2);
+    }
+
     void folderWithoutReadPermissionIsPassedOver()
     {
         QTemporaryDir dir;

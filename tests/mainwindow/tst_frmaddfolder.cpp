@@ -14,7 +14,11 @@
 #include <QPushButton>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -186,23 +190,34 @@ private slots:
     {
         QTest::addColumn<QStringList>("libraries");
         QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("messages");
 
-        QTest::newRow("all four types list LZH, CAB, ZIP, RAR in that order")
+        const QString leftOut =
+            QStringLiteral("ファイル名が UTF-8 でないため、1 個の書庫ファイルを一覧に表示できませんでした");
+        QTest::newRow("all four types list LZH, CAB, ZIP, RAR in that order, telling of a CP932 name")
             << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"}
-            << QStringList{"l.lzh", "M.LZH", "c.cab", "a.zip", "r.rar"};
+            << QStringList{"l.lzh", "M.LZH", "c.cab", "a.zip", "r.rar"} << QStringList{leftOut};
         QTest::newRow("only ZIP and RAR leave the others out")
-            << QStringList{"unzip32.so", "unrar32.so"} << QStringList{"a.zip", "r.rar"};
-        QTest::newRow("without any library nothing is listed") << QStringList{} << QStringList{};
+            << QStringList{"unzip32.so", "unrar32.so"} << QStringList{"a.zip", "r.rar"} << QStringList{};
+        QTest::newRow("without any library nothing is listed")
+            << QStringList{} << QStringList{} << QStringList{};
     }
 
     void listingOrderFollowsRegistration()
     {
         QFETCH(QStringList, libraries);
         QFETCH(QStringList, expected);
+        QFETCH(QStringList, messages);
 
         Program program(libraries);
         for (const char *name : {"r.rar", "a.zip", "c.cab", "l.lzh", "M.LZH", "readme"})
             program.file(QStringLiteral("data/") + QLatin1String(name));
+        // "ソ.lzh" named in CP932 bytes, as an older Japanese system wrote it.
+        const QByteArray cp932 = QFile::encodeName(program.path("data/")) + "\x83\x5c.lzh";
+        const int fd = ::open(cp932.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const auto removeIt = qScopeGuard([&] { ::unlink(cp932.constData()); });
         QStringList names;
         const bool ok = program.openDialog(program.path("data"), [&](frmAddFolder *dialog) {
             for (int i = 0; i < dialog->list->topLevelItemCount(); ++i)
@@ -218,6 +233,7 @@ private slots:
         }
         QCOMPARE(names, expected);
         QCOMPARE(program.mainList().size(), expected.size());
+        QCOMPARE(program.dialogs.exclamations, messages);
     }
 
     void popupMenuFollowsTheList_data()
