@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Tenvo needs to build, run and test, and
 # any further packages named on the command line (the benchmark's, fuzzing's
-# and the screenshot's own).
+# and the screenshot's own), and makes the ja_JP.UTF-8 locale the tests run
+# in. Runs as root or through sudo; running it again changes nothing.
 #
 #   scripts/setup.sh [package...]
 set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev libgl-dev libxkbcommon-dev
+    qt6-base-dev libgl-dev libxkbcommon-dev qt6-translations-l10n locales
     libarchive-dev libunarr-dev libmspack-dev
     gcab zip 7zip
     "$@"
@@ -20,10 +21,22 @@ for package in "${packages[@]}"; do
         missing+=("$package")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The Japanese locale, the users' own, which every test also runs in.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+    echo "Generating the ja_JP.UTF-8 locale"
+    if grep -q '^[#[:space:]]*ja_JP\.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+        "${sudo[@]}" sed -i 's/^[#[:space:]]*\(ja_JP\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    else
+        echo 'ja_JP.UTF-8 UTF-8' | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+    fi
+    "${sudo[@]}" locale-gen
+fi
