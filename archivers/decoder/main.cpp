@@ -78,7 +78,8 @@ int serve(int fd)
         message = "no library named " + request.profile;
     } else if (request.kind == 'x') {
         engine::Command command;
-        result = engine::parseCommandLine(request.text, profile->switches, command, message);
+        result = engine::parseCommandLine(request.text, profile->switches, command, message,
+                                          profile->takesPassword);
         if (result == TENVO_OK) {
             result = isolation::runIsolated(
                 [&](std::string &childMessage) {

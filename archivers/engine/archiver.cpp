@@ -42,7 +42,7 @@ std::string acceptedNames(const LibraryProfile &profile)
 }
 
 TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sink,
-                   std::string &message)
+                   std::string &message, const std::string *password)
 {
     switch (format) {
     case ArchiveFormat::Cab:
@@ -53,7 +53,7 @@ TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sin
             return apart;
         if (readByUnarr)
             return decodeZipWithUnarr(path, sink, message);
-        return decodeWithLibarchive(LibarchiveFormat::Zip, path, sink, message);
+        return decodeWithLibarchive(LibarchiveFormat::Zip, path, sink, message, password);
     }
     case ArchiveFormat::SevenZip:
         return decodeWithLibarchive(LibarchiveFormat::SevenZip, path, sink, message);
@@ -155,11 +155,13 @@ TenvoResult extractCommand(const LibraryProfile &profile, const Command &command
                            std::string &message)
 {
     return extractArchive(profile, command.archivePath, command.destination,
-                          command.flatten ? Layout::Flatten : Layout::Restore, message);
+                          command.flatten ? Layout::Flatten : Layout::Restore, message,
+                          command.hasPassword ? &command.password : nullptr);
 }
 
 TenvoResult extractArchive(const LibraryProfile &profile, const std::string &archivePath,
-                           const std::string &destination, Layout layout, std::string &message)
+                           const std::string &destination, Layout layout, std::string &message,
+                           const std::string *password)
 {
     ArchiveFormat format = ArchiveFormat::Unknown;
     if (const TenvoResult opened = sniffFile(archivePath, format, message); opened != TENVO_OK)
@@ -171,12 +173,22 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
         return TENVO_ERR_FORMAT;
     }
 
+    // The password is tried before anything is written, so a wrong one
+    // leaves no file behind.
+    bool encrypted = false;
+    if (format == ArchiveFormat::Zip) {
+        if (const TenvoResult opens = checkZipPassword(archivePath, password, encrypted, message);
+            opens != TENVO_OK)
+            return opens;
+    }
+
     SafeWriter writer(layout);
+    writer.setDecryptsEntries(encrypted);
     if (const TenvoResult opened = writer.open(destination, message); opened != TENVO_OK)
         return opened;
 
     std::string decoderMessage;
-    const TenvoResult decoded = decode(format, archivePath, writer, decoderMessage);
+    const TenvoResult decoded = decode(format, archivePath, writer, decoderMessage, password);
     writer.finish();
 
     if (writer.result() != TENVO_OK) {
@@ -208,7 +220,8 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
             result = TENVO_ERR_COMMAND;
             message = "no command line";
         } else {
-            result = parseCommandLine(commandLine, profile.switches, command, message);
+            result = parseCommandLine(commandLine, profile.switches, command, message,
+                                      profile.takesPassword);
         }
         // Each archive is decoded in a child process: whatever a decoder does
         // with a hostile archive (crash, endless loop, runaway memory) ends
@@ -222,6 +235,7 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
                 },
                 message));
         }
+        wipeText(command.password);
     } catch (const std::bad_alloc &) {
         result = TENVO_ERR_WRITE;
         message = "out of memory";

@@ -18,6 +18,7 @@ struct LibraryProfile {
     const char *name;                  // "unlha32", for messages
     unsigned formats;                  // ArchiveFormat bits
     std::vector<SwitchForm> switches;  // e.g. {{"x"}, false}, {{"e"}, true}
+    bool takesPassword = false;        // reads "-p<password>" before the archive (ZIP)
 };
 
 // The answer of every version call (any number above 0 means "present").
@@ -47,9 +48,13 @@ int checkArchive(const LibraryProfile &profile, const char *path, int mode) noex
 // Extracts one archive: opens it (TENVO_ERR_OPEN), routes it by signature
 // among the profile's formats (TENVO_ERR_FORMAT), opens the existing
 // destination folder (TENVO_ERR_WRITE) and writes the entries through a
-// SafeWriter. Returns the first cause, with a message.
+// SafeWriter. Returns the first cause, with a message. A ZIP archive with
+// encrypted entries is decrypted with password; without one, or when it
+// does not open the first encrypted entry, the result is
+// TENVO_ERR_ENCRYPTED and nothing is written.
 TenvoResult extractArchive(const LibraryProfile &profile, const std::string &archivePath,
-                           const std::string &destination, Layout layout, std::string &message);
+                           const std::string &destination, Layout layout, std::string &message,
+                           const std::string *password = nullptr);
 
 // What a decoder child does for one parsed command: extractArchive with the
 // command's archive, destination and layout.

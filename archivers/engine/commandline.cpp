@@ -4,6 +4,7 @@
 #include "namecodec.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tenvo::engine {
 
@@ -90,10 +91,26 @@ bool splitCommandWords(std::string_view line, std::vector<CommandWord> &words,
     }
 }
 
+void wipeText(std::string &text)
+{
+    if (!text.empty())
+        ::explicit_bzero(text.data(), text.size());
+    text.clear();
+}
+
 TenvoResult parseCommandLine(std::string_view line, const std::vector<SwitchForm> &forms,
-                             Command &command, std::string &message)
+                             Command &command, std::string &message, bool acceptsPassword)
 {
     std::vector<CommandWord> words;
+    // The words may hold a password: they are wiped on every way out.
+    struct Wiper {
+        std::vector<CommandWord> &words;
+        ~Wiper()
+        {
+            for (CommandWord &word : words)
+                wipeText(word.text);
+        }
+    } wiper{words};
     if (!splitCommandWords(line, words, message))
         return TENVO_ERR_COMMAND;
     if (words.empty()) {
@@ -111,14 +128,28 @@ TenvoResult parseCommandLine(std::string_view line, const std::vector<SwitchForm
         return TENVO_ERR_COMMAND;
     }
 
-    const std::size_t first = chosen->words.size();
+    std::size_t first = chosen->words.size();
+    const bool passwordWord = words.size() == first + 3 && words[first].text.size() >= 2
+        && words[first].text[0] == '-' && (words[first].text[1] == 'p' || words[first].text[1] == 'P');
+    if (passwordWord && !acceptsPassword) {
+        message = "this library takes no password";
+        return TENVO_ERR_COMMAND;
+    }
+    if (passwordWord) {
+        command.hasPassword = true;
+        command.password.assign(words[first].text, 2);
+        ++first;
+    }
     if (words.size() < first + 2) {
         message = words.size() == first ? "missing archive and destination"
                                         : "missing destination";
         return TENVO_ERR_COMMAND;
     }
     if (words.size() > first + 2) {
-        message = "unexpected argument " + quoteForMessage(words[first + 2].text);
+        const std::string &extra = words[first + 2].text;
+        message = extra.size() >= 2 && extra[0] == '-' && (extra[1] == 'p' || extra[1] == 'P')
+            ? "a password switch in the wrong place"
+            : "unexpected argument " + quoteForMessage(extra);
         return TENVO_ERR_COMMAND;
     }
 

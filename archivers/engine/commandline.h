@@ -25,6 +25,9 @@ struct CommandWord {
 // What a command asks for.
 struct Command {
     bool flatten = false;
+    // Given by a "-p<password>" word; an empty password counts as given.
+    bool hasPassword = false;
+    std::string password;
     std::string archivePath;
     std::string destination;
 };
@@ -38,10 +41,17 @@ bool splitCommandWords(std::string_view line, std::vector<CommandWord> &words,
                        std::string &message);
 
 // Reads `switch "archive" "destination"` with one of the library's switch
-// forms (matched case-insensitively, longest form first). Returns TENVO_OK and
+// forms (matched case-insensitively, longest form first). With
+// acceptsPassword, one word "-p<password>" (quoted or not, the password
+// following "-p" at once) may stand before the archive. Returns TENVO_OK and
 // fills command, or TENVO_ERR_COMMAND with a message for an unknown switch, a
-// missing or extra argument, or a malformed quote. Touches no file.
+// missing or extra argument, or a malformed quote. A password never appears
+// in a message. Touches no file.
 TenvoResult parseCommandLine(std::string_view line, const std::vector<SwitchForm> &forms,
-                             Command &command, std::string &message);
+                             Command &command, std::string &message, bool acceptsPassword = false);
+
+// Overwrites text's bytes with zeros, in a way the compiler keeps, and
+// empties it: for passwords once they are no longer needed.
+void wipeText(std::string &text);
 
 } // namespace tenvo::engine

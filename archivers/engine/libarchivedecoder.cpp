@@ -155,7 +155,8 @@ private:
 // Opens the archive for the one reader named; start is where the archive
 // begins in the file (past a self-extractor's program).
 ArchiveReader openReader(LibarchiveFormat format, const std::string &path, TenvoResult &cause,
-                         std::string &message, int64_t start = 0)
+                         std::string &message, int64_t start = 0,
+                         const std::string *password = nullptr)
 {
     ArchiveReader reader(archive_read_new());
     if (!reader) {
@@ -191,6 +192,11 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
         archive_read_support_format_cab(reader.get());
         archive_read_set_format_option(reader.get(), "cab", "hdrcharset", "ISO-8859-1");
         break;
+    }
+    if (password && archive_read_add_passphrase(reader.get(), password->c_str()) != ARCHIVE_OK) {
+        cause = TENVO_ERR_WRITE;
+        message = "out of memory";
+        return nullptr;
     }
     const int opened = start > 0 ? OffsetSource::open(reader.get(), path, start)
                                  : archive_read_open_filename(reader.get(), path.c_str(), kReadBlock);
@@ -440,7 +446,7 @@ const Rar5FileHeader *rar5Header(const Rar5Scan &scan, std::size_t index, const 
 
 TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePath,
                           const StoredNames *storedNames, EntrySink &sink, std::string &message,
-                          int64_t start = 0)
+                          int64_t start = 0, const std::string *password = nullptr)
 {
     ScopedUtf8Locale utf8;
     Rar5Scan rar5;
@@ -456,7 +462,7 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
         zipTypes = std::make_unique<ZipTypes>(archivePath);
 
     TenvoResult cause = TENVO_OK;
-    ArchiveReader reader = openReader(format, archivePath, cause, message, start);
+    ArchiveReader reader = openReader(format, archivePath, cause, message, start, password);
     if (!reader)
         return cause;
 
@@ -515,14 +521,67 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
 } // namespace
 
 TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &archivePath,
-                                 EntrySink &sink, std::string &message)
+                                 EntrySink &sink, std::string &message, const std::string *password)
 {
     if (format == LibarchiveFormat::Lha) {
         const int64_t start = std::max<int64_t>(findLzhStart(archivePath), 0);
         const StoredNames names(scanLzhNames(archivePath, start));
         return decodeEntries(format, archivePath, &names, sink, message, start);
     }
-    return decodeEntries(format, archivePath, nullptr, sink, message);
+    return decodeEntries(format, archivePath, nullptr, sink, message, 0, password);
+}
+
+TenvoResult checkZipPassword(const std::string &archivePath, const std::string *password,
+                             bool &encrypted, std::string &message)
+{
+    encrypted = false;
+    bool strong = false;
+    ZipCentralDirectory directory;
+    std::string ignored;
+    if (directory.open(archivePath, ignored) != TENVO_OK)
+        return TENVO_OK;
+    ZipCentralEntry entry;
+    while (directory.next(entry)) {
+        encrypted = encrypted || (entry.flags & kZipFlagEncrypted);
+        strong = strong || (entry.flags & kZipFlagStrongEncryption);
+    }
+    if (!encrypted)
+        return TENVO_OK;
+    if (!password) {
+        message = "the archive is password-protected";
+        return TENVO_ERR_ENCRYPTED;
+    }
+    if (strong) {
+        message = "the archive uses strong encryption, which cannot be decrypted";
+        return TENVO_ERR_ENCRYPTED;
+    }
+
+    ScopedUtf8Locale utf8;
+    TenvoResult cause = TENVO_OK;
+    std::string openMessage;
+    ArchiveReader reader = openReader(LibarchiveFormat::Zip, archivePath, cause, openMessage, 0, password);
+    if (!reader)
+        return TENVO_OK;
+    for (;;) {
+        archive_entry *header = nullptr;
+        const int r = archive_read_next_header(reader.get(), &header);
+        if (r == ARCHIVE_EOF || r == ARCHIVE_FATAL)
+            return TENVO_OK;
+        if (r < ARCHIVE_WARN || !archive_entry_is_encrypted(header))
+            continue;
+        // The whole entry, so that its CRC (traditional) or authentication
+        // code (AES) confirms the password.
+        std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kReadBlock);
+        for (;;) {
+            const la_ssize_t n = archive_read_data(reader.get(), buffer.get(), kReadBlock);
+            if (n == 0)
+                return TENVO_OK;
+            if (n < 0) {
+                message = "the password does not open the archive";
+                return TENVO_ERR_ENCRYPTED;
+            }
+        }
+    }
 }
 
 TenvoResult decodeCabWithLibarchive(const std::string &archivePath, std::vector<StoredName> names,

@@ -19,7 +19,17 @@ enum class LibarchiveFormat { Zip, SevenZip, Rar5, Lha, Cab };
 // TENVO_ERR_DAMAGED, encryption TENVO_ERR_ENCRYPTED; the message is
 // libarchive's.
 TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &archivePath,
-                                 EntrySink &sink, std::string &message);
+                                 EntrySink &sink, std::string &message,
+                                 const std::string *password = nullptr);
+
+// Before a ZIP archive is written out: encrypted tells whether an entry is
+// encrypted. If so, TENVO_OK only when password is given and decrypts the
+// first encrypted entry whole, its check included (traditional PKWARE or AES
+// encryption, decoded and dropped); otherwise TENVO_ERR_ENCRYPTED with a
+// message that never holds the password. TENVO_OK too when the directory
+// cannot be read: the decoder reports that.
+TenvoResult checkZipPassword(const std::string &archivePath, const std::string *password,
+                             bool &encrypted, std::string &message);
 
 // A cabinet, whose names the caller has read from its file table, in order:
 // an entry takes its stored name from there when position and size agree.

@@ -20,14 +20,16 @@ const LibraryProfile &cabProfile()
 const LibraryProfile &unzipProfile()
 {
     static const LibraryProfile profile{
-        "unzip32", static_cast<unsigned>(ArchiveFormat::Zip), {{{"-x"}, false}, {{"-x", "-j"}, true}}};
+        "unzip32", static_cast<unsigned>(ArchiveFormat::Zip), {{{"-x"}, false}, {{"-x", "-j"}, true}},
+        true};
     return profile;
 }
 
 const LibraryProfile &sevenZipProfile()
 {
     static const LibraryProfile profile{
-        "7-zip32", ArchiveFormat::Zip | ArchiveFormat::SevenZip, {{{"x"}, false}, {{"e"}, true}}};
+        "7-zip32", ArchiveFormat::Zip | ArchiveFormat::SevenZip, {{{"x"}, false}, {{"e"}, true}},
+        true};
     return profile;
 }
 

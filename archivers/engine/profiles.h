@@ -9,9 +9,9 @@ namespace tenvo::engine {
 const LibraryProfile &unlhaProfile();
 // cab32: CAB; "-x" restores folders, "-x -j" flattens.
 const LibraryProfile &cabProfile();
-// unzip32: ZIP; "-x" restores folders, "-x -j" flattens.
+// unzip32: ZIP; "-x" restores folders, "-x -j" flattens; "-p<password>".
 const LibraryProfile &unzipProfile();
-// 7-zip32: ZIP and 7z; "x" restores folders, "e" flattens.
+// 7-zip32: ZIP and 7z; "x" restores folders, "e" flattens; "-p<password>" for ZIP.
 const LibraryProfile &sevenZipProfile();
 // unrar32: RAR 4 and RAR 5; "-x" only, which always restores folders.
 const LibraryProfile &unrarProfile();

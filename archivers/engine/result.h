@@ -10,7 +10,7 @@ enum TenvoResult {
     TENVO_ERR_OPEN = 1,      /* the archive file cannot be opened or read */
     TENVO_ERR_FORMAT = 2,    /* not an archive of this library's format */
     TENVO_ERR_DAMAGED = 3,   /* headers or data are damaged, truncated or fail their check */
-    TENVO_ERR_ENCRYPTED = 4, /* an entry is encrypted (no password support) */
+    TENVO_ERR_ENCRYPTED = 4, /* an entry is encrypted and no password (or a wrong one) was given */
     TENVO_ERR_UNSAFE = 5,    /* an entry was refused: it would land outside, or is a device, ... */
     TENVO_ERR_WRITE = 6,     /* the destination cannot be written (missing, full, no permission) */
     TENVO_ERR_COMMAND = 7,   /* the command line cannot be understood */

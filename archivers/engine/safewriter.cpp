@@ -161,7 +161,7 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
         refuse(TENVO_ERR_WRITE, "no destination folder");
         return false;
     }
-    if (entry.encrypted) {
+    if (entry.encrypted && !m_decryptsEntries) {
         refuse(TENVO_ERR_ENCRYPTED, "entry is encrypted");
         return false;
     }

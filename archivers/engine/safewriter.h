@@ -48,6 +48,10 @@ public:
     SafeWriter(const SafeWriter &) = delete;
     SafeWriter &operator=(const SafeWriter &) = delete;
 
+    // With true, encrypted entries are taken (the decoder decrypts them);
+    // otherwise they are refused as TENVO_ERR_ENCRYPTED.
+    void setDecryptsEntries(bool decrypts) { m_decryptsEntries = decrypts; }
+
     // Opens the destination folder, which must exist (it is never created).
     // Returns TENVO_ERR_WRITE with a message when it is missing or no folder.
     TenvoResult open(const std::string &destination, std::string &message);
@@ -92,6 +96,7 @@ private:
     void dropFile();
 
     Layout m_layout;
+    bool m_decryptsEntries = false;
     int m_root = -1;
     mode_t m_umask = 022;
     NameDecoder m_names;

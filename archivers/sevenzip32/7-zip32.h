@@ -19,9 +19,16 @@ TENVO_ARCHIVER_API int SevenZipCheckArchive(const char *path, int mode);
 
 /* Runs one command line, `switch "archive" "destination"` (UTF-8; inside
    quotes "" stands for one "). "x" restores the stored folders, "e" puts
-   every file straight into the destination. Returns 0 when every entry
-   landed, else a TenvoResult code (result.h); a message goes into output
-   when output != NULL and outputSize > 0. window is ignored. */
+   every file straight into the destination. "-p" followed at once by a
+   password, as one word before the archive (quoted, with "" for a quote,
+   when it holds blanks or quotes: x "-pmy pass" "a.zip" "dest/"), decrypts
+   ZIP entries encrypted with the traditional PKWARE cipher or AES;
+   encrypted 7z archives are refused. Returns 0 when every entry landed,
+   else a TenvoResult code (result.h); a ZIP archive with encrypted entries
+   and no password, or a password that does not open its first encrypted
+   entry, gives TENVO_ERR_ENCRYPTED and writes nothing. A message goes into
+   output when output != NULL and outputSize > 0; it never holds the
+   password. window is ignored. */
 TENVO_ARCHIVER_API int SevenZip(void *window, const char *commandLine, char *output,
                                 unsigned int outputSize);
 

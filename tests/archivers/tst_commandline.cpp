@@ -12,6 +12,8 @@ class TestCommandLine : public QObject {
 private slots:
     void parse_data();
     void parse();
+    void passwordWord_data();
+    void passwordWord();
     void words_data();
     void words();
 };
@@ -156,6 +158,52 @@ void TestCommandLine::parse()
     } else {
         QVERIFY2(!message.empty(), "a refused line says why");
     }
+}
+
+void TestCommandLine::passwordWord_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("hasPassword");
+    QTest::addColumn<QByteArray>("password");
+
+    QTest::newRow("quoted, with blanks and a doubled quote") << QByteArray("unzip32")
+        << QByteArray(R"(-x "-pmy ""pass"" 1" "/a.zip" "/out/")") << int(TENVO_OK) << true
+        << QByteArray(R"(my "pass" 1)");
+    QTest::newRow("unquoted, after the flatten switch") << QByteArray("7-zip32")
+        << QByteArray(R"(e -psecret "/a.zip" "/out/")") << int(TENVO_OK) << true << QByteArray("secret");
+    QTest::newRow("an empty password is a password") << QByteArray("unzip32")
+        << QByteArray(R"(-x -j "-p" "/a.zip" "/out/")") << int(TENVO_OK) << true << QByteArray();
+    QTest::newRow("no password word") << QByteArray("unzip32")
+        << QByteArray(R"(-x "/a.zip" "/out/")") << int(TENVO_OK) << false << QByteArray();
+    QTest::newRow("a library without passwords refuses it, not naming it") << QByteArray("unlha32")
+        << QByteArray(R"(x "-psecret" "/a.lzh" "/out/")") << int(TENVO_ERR_COMMAND) << false
+        << QByteArray();
+    QTest::newRow("after the paths it is refused, not named") << QByteArray("unzip32")
+        << QByteArray(R"(-x "/a.zip" "/out/" "-psecret")") << int(TENVO_ERR_COMMAND) << false
+        << QByteArray();
+}
+
+void TestCommandLine::passwordWord()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, line);
+    QFETCH(int, result);
+    QFETCH(bool, hasPassword);
+    QFETCH(QByteArray, password);
+
+    const LibraryProfile &profile = profileNamed(library);
+    Command command;
+    std::string message;
+    QCOMPARE(int(parseCommandLine(line.toStdString(), profile.switches, command, message,
+                                  profile.takesPassword)),
+             result);
+    QCOMPARE(command.hasPassword, hasPassword);
+    QCOMPARE(QByteArray::fromStdString(command.password), password);
+    if (result == TENVO_OK)
+        QVERIFY(command.archivePath == "/a.zip" && command.destination == "/out/");
+    QVERIFY2(message.find("secret") == std::string::npos, message.c_str());
 }
 
 void TestCommandLine::words_data()

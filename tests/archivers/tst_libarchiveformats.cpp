@@ -173,6 +173,8 @@ private slots:
     void check();
     void routing_data();
     void routing();
+    void password_data();
+    void password();
     void outputBuffer();
     void quoteInArchivePath();
 
@@ -554,6 +556,95 @@ void TestLibarchiveFormats::routing()
     QVERIFY(!QFileInfo::exists(root.filePath("nowhere")));
     if (result == TENVO_OK)
         QCOMPARE(folderTree(root.filePath("dest")), QStringList{"f.txt = " + md5Hex("f")});
+}
+
+void TestLibarchiveFormats::password_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("maker");
+    QTest::addColumn<QByteArray>("passwordWord");
+    QTest::addColumn<int>("result");
+
+    // The password holds a blank and a double quote, as the program quotes it.
+    const QByteArray right = "\"-pmy \"\"pass\"\" 1\" ";
+    const QByteArray wrong = "\"-pmy pass 2\" ";
+    const int ok = TENVO_OK;
+    const int encrypted = TENVO_ERR_ENCRYPTED;
+    QTest::newRow("traditional ZIP from zip -P, right password") << QByteArray("unzip32") << QByteArray("zip") << right << ok;
+    QTest::newRow("traditional ZIP, right password, through 7-zip32") << QByteArray("7-zip32") << QByteArray("zip") << right << ok;
+    QTest::newRow("traditional ZIP, wrong password, nothing written") << QByteArray("unzip32") << QByteArray("zip") << wrong << encrypted;
+    QTest::newRow("traditional ZIP, no password, nothing written") << QByteArray("unzip32") << QByteArray("zip") << QByteArray() << encrypted;
+    QTest::newRow("AES-256 ZIP from 7zz, right password") << QByteArray("unzip32") << QByteArray("aes") << right << ok;
+    QTest::newRow("AES-256 ZIP, wrong password, nothing written") << QByteArray("7-zip32") << QByteArray("aes") << wrong << encrypted;
+    QTest::newRow("AES-256 ZIP, no password, nothing written") << QByteArray("unzip32") << QByteArray("aes") << QByteArray() << encrypted;
+    QTest::newRow("ZIP with one plain and one encrypted entry, no password, nothing written")
+        << QByteArray("unzip32") << QByteArray("mixed") << QByteArray() << encrypted;
+    QTest::newRow("ZIP with one plain and one encrypted entry, right password")
+        << QByteArray("unzip32") << QByteArray("mixed") << right << ok;
+    QTest::newRow("a password on a ZIP without encryption is not needed") << QByteArray("unzip32") << QByteArray("plain") << wrong << ok;
+    QTest::newRow("encrypted 7z stays refused, password or not") << QByteArray("7-zip32") << QByteArray("7z") << right << encrypted;
+    QTest::newRow("unlha32 takes no password") << QByteArray("unlha32") << QByteArray("plain") << right << int(TENVO_ERR_COMMAND);
+}
+
+// ZIP archives made by zip and 7zz with a password: the password reaches the
+// library as one word before the archive, and a wrong or missing one leaves
+// the destination as it was.
+void TestLibarchiveFormats::password()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, maker);
+    QFETCH(QByteArray, passwordWord);
+    QFETCH(int, result);
+
+    const QString password = QStringLiteral("my \"pass\" 1");
+    QTemporaryDir work;
+    const QByteArray big = pseudoRandom(300 * 1024, 9);
+    {
+        QFile a(work.filePath("a.txt"));
+        QVERIFY(a.open(QIODevice::WriteOnly));
+        a.write(big);
+        QFile b(work.filePath("b.txt"));
+        QVERIFY(b.open(QIODevice::WriteOnly));
+        b.write("bee");
+    }
+    auto tool = [&](const QString &program, const QStringList &arguments) {
+        QProcess process;
+        process.setWorkingDirectory(work.path());
+        process.start(program, arguments);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+    };
+    const QString archive = work.filePath(maker == "7z" ? "p.7z" : "p.zip");
+    bool made = false;
+    if (maker == "zip")
+        made = tool("zip", {"-q", "-P", password, archive, "a.txt", "b.txt"});
+    else if (maker == "plain")
+        made = tool("zip", {"-q", archive, "a.txt", "b.txt"});
+    else if (maker == "mixed")
+        made = tool("zip", {"-q", archive, "b.txt"}) && tool("zip", {"-q", "-P", password, archive, "a.txt"});
+    else if (maker == "aes")
+        made = tool("7zz", {"a", "-tzip", "-mem=AES256", "-p" + password, archive, "a.txt", "b.txt"});
+    else
+        made = tool("7zz", {"a", "-t7z", "-p" + password, archive, "a.txt", "b.txt"});
+    if (!made)
+        QSKIP("zip or 7zz (scripts/setup.sh installs them) cannot make the archive");
+
+    QTemporaryDir destination;
+    QFile old(destination.filePath("b.txt"));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+    const QByteArray switchText = (library == "unzip32" ? "-x " : "x ") + passwordWord;
+    QByteArray message;
+    QCOMPARE(run(library, switchText, archive, destination.path(), &message), result);
+    if (result == TENVO_OK) {
+        QCOMPARE(folderTree(destination.path()),
+                 QStringList({"a.txt = " + md5Hex(big), "b.txt = " + md5Hex("bee")}));
+    } else {
+        QCOMPARE(folderTree(destination.path()), QStringList{"b.txt = " + md5Hex("old")});
+        QVERIFY(!message.isEmpty());
+    }
+    QVERIFY2(!message.contains("pass\""), "the password never reaches a message");
 }
 
 void TestLibarchiveFormats::outputBuffer()
