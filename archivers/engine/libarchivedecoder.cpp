@@ -394,8 +394,11 @@ private:
 };
 
 // libarchive 3.6 hands a ZIP entry whose Unix mode says FIFO over as a
-// regular file. The central directory, read here in the order libarchive
-// walks it (by local header offset, one entry per offset), tells them apart.
+// regular file, and reads a name by its UTF-8 flag alone, giving none at all
+// when the flag is set on CP932 bytes. The central directory, read here in
+// the order libarchive walks it (by local header offset, one entry per
+// offset), tells the kinds apart and gives each entry its name, read for the
+// whole archive alike (NameDecoder::decodeZip).
 class ZipTypes {
 public:
     explicit ZipTypes(const std::string &path)
@@ -407,7 +410,8 @@ public:
         ZipCentralEntry entry;
         while (directory.next(entry)) {
             const uint32_t mode = entry.unixMode();
-            m_entries.push_back({entry.localHeaderOffset, std::move(entry.name), mode});
+            m_rule.add(entry);
+            m_entries.push_back({entry.localHeaderOffset, std::move(entry.name), mode, entry.flags});
         }
         std::stable_sort(m_entries.begin(), m_entries.end(),
                          [](const Entry &a, const Entry &b) { return a.offset < b.offset; });
@@ -416,11 +420,19 @@ public:
                         m_entries.end());
     }
 
-    void apply(std::size_t index, EntryInfo &info) const
+    void apply(std::size_t index, EntryInfo &info)
     {
-        if (index < m_entries.size() && info.kind == EntryKind::File
-            && m_entries[index].name == info.rawName && isSpecialFile(m_entries[index].mode))
+        if (index >= m_entries.size())
+            return;
+        const Entry &stored = m_entries[index];
+        // libarchive's name is the stored one, or none when it could not
+        // take the bytes for what their flag says.
+        if (stored.name != info.rawName && !info.rawName.empty())
+            return;
+        if (info.kind == EntryKind::File && isSpecialFile(stored.mode))
             info.kind = EntryKind::Other;
+        info.rawName = m_names.decodeZip(stored.name, m_rule.utf8Flag(stored.flags), m_rule.cp932);
+        info.nameIsUtf8 = true;
     }
 
 private:
@@ -428,6 +440,7 @@ private:
         uint64_t offset;
         std::string name;
         uint32_t mode;
+        uint16_t flags;
     };
     std::vector<Entry> m_entries;
 };

@@ -38,6 +38,12 @@ public:
 
     std::string decode(std::string_view raw, bool markedUtf8);
 
+    // A ZIP entry's name, its UTF-8 flag believed only for a name that is
+    // UTF-8 indeed. In a CP932 archive (cp932Archive: one of its names is
+    // not UTF-8) every unflagged name is read as CP932, even one that happens
+    // to be valid UTF-8 too.
+    std::string decodeZip(std::string_view raw, bool flagged, bool cp932Archive);
+
 private:
     std::string decodeCp932(std::string_view raw);
     void *m_cp932; // iconv_t, (void*)-1 when glibc lacks CP932

@@ -1,5 +1,6 @@
 // RAR 4 and Deflate64 ZIP archives through unarr.
 #include "decoders.h"
+#include "namecodec.h"
 #include "rar4header.h"
 #include "zipscan.h"
 
@@ -193,11 +194,11 @@ bool unarrZipMethod(uint16_t method)
     }
 }
 
-EntryInfo zipEntryInfo(const ZipCentralEntry &entry)
+EntryInfo zipEntryInfo(const ZipCentralEntry &entry, NameDecoder &names, const ZipNameRule &rule)
 {
     EntryInfo info;
-    info.rawName = entry.name;
-    info.nameIsUtf8 = entry.flags & kZipFlagUtf8;
+    info.rawName = names.decodeZip(entry.name, rule.utf8Flag(entry.flags), rule.cp932);
+    info.nameIsUtf8 = true;
     const uint32_t unixMode = entry.unixMode();
     info.mode = unixMode & 07777;
     info.mtime = entry.unixMtime != INT64_MIN ? entry.unixMtime
@@ -213,9 +214,10 @@ EntryInfo zipEntryInfo(const ZipCentralEntry &entry)
     return info;
 }
 
-void decodeZipEntry(ar_archive *ar, const ZipCentralEntry &entry, EntrySink &sink)
+void decodeZipEntry(ar_archive *ar, const ZipCentralEntry &entry, NameDecoder &names,
+                    const ZipNameRule &rule, EntrySink &sink)
 {
-    EntryInfo info = zipEntryInfo(entry);
+    EntryInfo info = zipEntryInfo(entry, names, rule);
     if (info.kind == EntryKind::Directory)
         return endWith(sink, info, TENVO_OK, {});
     if (info.encrypted)
@@ -311,9 +313,11 @@ TenvoResult decodeZipWithUnarr(const std::string &archivePath, EntrySink &sink,
         message = "the archive's central directory cannot be read";
         return TENVO_ERR_DAMAGED;
     }
+    const ZipNameRule rule = zipNameRule(archivePath);
+    NameDecoder names;
     ZipCentralEntry entry;
     while (directory.next(entry))
-        decodeZipEntry(unarr.archive.get(), entry, sink);
+        decodeZipEntry(unarr.archive.get(), entry, names, rule, sink);
     if (directory.failed()) {
         message = directory.message();
         return TENVO_ERR_DAMAGED;

@@ -281,4 +281,30 @@ TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, 
     return TENVO_OK;
 }
 
+void ZipNameRule::add(const ZipCentralEntry &entry)
+{
+    if (isValidUtf8(entry.name))
+        return;
+    cp932 = true;
+    flagLies = flagLies || (entry.flags & kZipFlagUtf8);
+}
+
+bool ZipNameRule::utf8Flag(uint16_t flags) const
+{
+    return !flagLies && (flags & kZipFlagUtf8);
+}
+
+ZipNameRule zipNameRule(const std::string &path)
+{
+    ZipNameRule rule;
+    ZipCentralDirectory directory;
+    std::string ignored;
+    if (directory.open(path, ignored) != TENVO_OK)
+        return rule;
+    ZipCentralEntry entry;
+    while (directory.next(entry))
+        rule.add(entry);
+    return rule;
+}
+
 } // namespace tenvo::engine

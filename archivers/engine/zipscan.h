@@ -82,4 +82,22 @@ private:
 // padded with bytes that do not read as fields, which only unarr takes.
 TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, bool &readByUnarr);
 
+// How the names of one ZIP archive are read, decided for the whole archive
+// from all its central directory records (NameDecoder::decodeZip).
+struct ZipNameRule {
+    // A name is not valid UTF-8: the archive was written in CP932.
+    bool cp932 = false;
+    // One of those names carries the UTF-8 flag, so the writer set the flag
+    // without cause: it is believed for no name of the archive.
+    bool flagLies = false;
+
+    void add(const ZipCentralEntry &entry);
+    // Whether a name with these general purpose flags is read as UTF-8.
+    bool utf8Flag(uint16_t flags) const;
+};
+
+// The rule for the ZIP archive at path; the default (names as flagged) when
+// its central directory cannot be read.
+ZipNameRule zipNameRule(const std::string &path);
+
 } // namespace tenvo::engine

@@ -273,24 +273,40 @@ void TestLibarchiveFormats::extract()
 void TestLibarchiveFormats::cp932NamesInZip_data()
 {
     QTest::addColumn<QByteArray>("processLocale");
-    QTest::newRow("process in the C locale") << QByteArray("C");
-    QTest::newRow("process in a UTF-8 locale") << QByteArray("C.UTF-8");
+    QTest::addColumn<bool>("utf8Flag");
+    QTest::newRow("process in the C locale") << QByteArray("C") << false;
+    QTest::newRow("process in a UTF-8 locale") << QByteArray("C.UTF-8") << false;
+    QTest::newRow("names flagged as UTF-8 that are CP932") << QByteArray("C.UTF-8") << true;
 }
 
 void TestLibarchiveFormats::cp932NamesInZip()
 {
     QFETCH(QByteArray, processLocale);
+    QFETCH(bool, utf8Flag);
 
-    // 表 ソ 能 end in 0x5C, the byte of "\".
+    // 表 ソ 能 end in 0x5C, the byte of "\". ﾃｱ (C3 B1) is valid UTF-8 as
+    // well ("ñ"), but the archive's other names make it CP932, flag or not.
     const QList<Item> items{
         {"\x95\x5c\x83\x5c\x94\x5c.txt", "one"},
         {"\x83\x74\x83\x48\x83\x8b\x83\x5f/\x95\x5c.txt", "two"},
+        {"\xc3\xb1.txt", "three"},
     };
     const QString archive = makeArchive("zip", items, "C");
     QVERIFY(!archive.isEmpty());
     QFile raw(archive);
-    QVERIFY(raw.open(QIODevice::ReadOnly));
-    QVERIFY2(raw.readAll().contains("\x95\x5c\x83\x5c\x94\x5c.txt"), "names stored as raw CP932");
+    QVERIFY(raw.open(QIODevice::ReadWrite));
+    QByteArray bytes = raw.readAll();
+    QVERIFY2(bytes.contains("\x95\x5c\x83\x5c\x94\x5c.txt"), "names stored as raw CP932");
+    if (utf8Flag) {
+        // The flag (bit 11) set in every local and central header.
+        for (const auto &[signature, flagsAt] : {std::pair{QByteArray("PK\x03\x04"), 7},
+                                                 std::pair{QByteArray("PK\x01\x02"), 9}}) {
+            for (qsizetype at = bytes.indexOf(signature); at >= 0; at = bytes.indexOf(signature, at + 4))
+                bytes[at + flagsAt] = char(bytes[at + flagsAt] | 0x08);
+        }
+        QVERIFY(raw.seek(0) && raw.write(bytes) == bytes.size());
+    }
+    raw.close();
 
     const std::string previous = std::setlocale(LC_ALL, nullptr);
     QVERIFY(std::setlocale(LC_ALL, processLocale.constData()));
@@ -303,11 +319,12 @@ void TestLibarchiveFormats::cp932NamesInZip()
     QCOMPARE(restoreResult, 0);
     QCOMPARE(folderTree(restored.path()),
              QStringList({QStringLiteral("フォルダ/"), QStringLiteral("フォルダ/表.txt = ") + md5Hex("two"),
-                          QStringLiteral("表ソ能.txt = ") + md5Hex("one")}));
+                          QStringLiteral("表ソ能.txt = ") + md5Hex("one"),
+                          QStringLiteral("ﾃｱ.txt = ") + md5Hex("three")}));
     QCOMPARE(flattenResult, 0);
     QCOMPARE(folderTree(flattened.path()),
-             QStringList({QStringLiteral("表.txt = ") + md5Hex("two"),
-                          QStringLiteral("表ソ能.txt = ") + md5Hex("one")}));
+             QStringList({QStringLiteral("表.txt = ") + md5Hex("two"), QStringLiteral("表ソ能.txt = ") + md5Hex("one"),
+                          QStringLiteral("ﾃｱ.txt = ") + md5Hex("three")}));
 }
 
 void TestLibarchiveFormats::unicodeNamesAnyLocale_data()
