@@ -1,0 +1,179 @@
+// The program run from the command line with no display: exit codes, the
+// line per archive, the failure summary, and the files on disk.
+#include "archivemaker.h"
+#include "everytype.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tenvo::fixture;
+
+namespace {
+
+// Every file below folder as "path=contents", sorted.
+QStringList filesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        const QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+        files << QDir(folder).relativeFilePath(path) + u'=' + QString::fromUtf8(data);
+    }
+    files.sort();
+    return files;
+}
+
+// The program as installed: bin/tenvo, and what the build put beside it in
+// lib/tenvo. Returns the program's path, or "" when a copy failed.
+QString installedCopy(const QString &root)
+{
+    const QFileInfo program(QStringLiteral(TENVO_PROGRAM));
+    if (!QDir().mkpath(root + QStringLiteral("/bin")) || !QDir().mkpath(root + QStringLiteral("/lib/tenvo"))
+        || !QFile::copy(program.filePath(), root + QStringLiteral("/bin/tenvo")))
+        return QString();
+    const QStringList beside = program.dir().entryList({QStringLiteral("*.so"), QStringLiteral("tenvo-decoder")},
+                                                       QDir::Files);
+    for (const QString &name : beside) {
+        if (!QFile::copy(program.dir().filePath(name), root + QStringLiteral("/lib/tenvo/") + name))
+            return QString();
+    }
+    return root + QStringLiteral("/bin/tenvo");
+}
+
+} // namespace
+
+class TestCommandLineRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exitCodesOutputAndFiles_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QStringList>("takenFolders");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("expectedFiles");
+        QTest::addColumn<QStringList>("stdoutLines");
+        QTest::addColumn<QString>("stderrText");
+        QTest::addColumn<bool>("stderrExact");
+
+        const QString done = QStringLiteral("解凍しました: ");
+        const QString failed = QStringLiteral("解凍できませんでした: ");
+        const QStringList none;
+
+        QStringList everyFile;
+        const QMap<QString, QByteArray> every = everyTypeExtracted();
+        for (auto it = every.begin(); it != every.end(); ++it)
+            everyFile << it.key() + u'=' + QString::fromUtf8(it.value());
+        QStringList everyLine;
+        for (const QString &name : everyTypeFileNames())
+            everyLine << done + "%IN/" + name + " → %OUT/" + name.section(u'.', 0, 0) + u'/';
+
+        QTest::newRow("every type found in a folder goes into its own name folder")
+            << QStringList{"--extract-to", "%OUT", "--name-folders", "%IN"} << false << none << 0 << everyFile
+            << everyLine << "" << true;
+        QTest::newRow("named archives flattened into a new folder, RAR keeping its folders")
+            << QStringList{"--extract-to", "%OUT/flat", "--flatten", "%IN/docs.zip", "%IN/notes.rar"} << false
+            << none << 0 << QStringList{"flat/a/b/deep.txt=deep", "flat/read.txt=read me", "flat/top.txt=top"}
+            << QStringList{done + "%IN/docs.zip → %OUT/flat/", done + "%IN/notes.rar → %OUT/flat/"} << "" << true;
+        QTest::newRow("a taken name folder gets the next free name; an archive named twice is extracted once")
+            << QStringList{"--extract-to", "%OUT", "--name-folders", "%IN/docs.zip", "%IN/docs.zip"} << false
+            << QStringList{"docs"} << 0 << QStringList{"docs (2)/guide/read.txt=read me", "docs (2)/top.txt=top"}
+            << QStringList{done + "%IN/docs.zip → %OUT/docs (2)/"} << "" << true;
+        QTest::newRow("failures are listed as the window lists them, and the run goes on")
+            << QStringList{"--extract-to", "%OUT", "%BAD/notes.txt", "%BAD/broken.zip", "%IN/pack.lzh"} << false
+            << none << 1 << QStringList{"sub/one.txt=one"}
+            << QStringList{done + "%IN/pack.lzh → %OUT/", failed + "%BAD/broken.zip: 書庫ファイルが壊れています",
+                           failed + "%BAD/notes.txt: 対応していない形式です"}
+            << QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n%BAD/notes.txt\n　対応していない形式です\n"
+                              "%BAD/broken.zip\n　書庫ファイルが壊れています\n")
+            << true;
+        QTest::newRow("installed in bin/, the program finds its libraries in ../lib/tenvo")
+            << QStringList{"--extract-to", "%OUT", "%IN/pack.lzh", "%IN/old.rar", "%IN/box.cab"} << true << none << 0
+            << QStringList{"c/cab.txt=cabinet", "d4/x.txt=x4", "four.txt=four", "sub/one.txt=one"}
+            << QStringList{done + "%IN/box.cab → %OUT/", done + "%IN/old.rar → %OUT/", done + "%IN/pack.lzh → %OUT/"}
+            << "" << true;
+        QTest::newRow("an option without --extract-to is a usage error")
+            << QStringList{"--flatten", "%IN/docs.zip"} << false << none << 2 << none << none << "--extract-to"
+            << false;
+        QTest::newRow("an unknown option is a usage error")
+            << QStringList{"--bogus", "%IN/docs.zip"} << false << none << 2 << none << none << "bogus" << false;
+        QTest::newRow("--extract-to without a folder is a usage error")
+            << QStringList{"--extract-to"} << false << none << 2 << none << none << "--help" << false;
+        QTest::newRow("no archive named is a usage error")
+            << QStringList{"--extract-to", "%OUT"} << false << none << 2 << none << none << "--help" << false;
+        QTest::newRow("--version prints the name and version")
+            << QStringList{"--version"} << false << none << 0 << none << QStringList{"Tenvo " TENVO_VERSION} << ""
+            << true;
+    }
+
+    void exitCodesOutputAndFiles()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, installed);
+        QFETCH(QStringList, takenFolders);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, expectedFiles);
+        QFETCH(QStringList, stdoutLines);
+        QFETCH(QString, stderrText);
+        QFETCH(bool, stderrExact);
+
+        QTemporaryDir work;
+        QVERIFY(work.isValid());
+        const QString in = work.filePath("in");
+        const QString bad = work.filePath("bad");
+        const QString out = work.filePath("out");
+        QVERIFY(QDir().mkpath(in) && QDir().mkpath(bad) && QDir().mkpath(out));
+        std::string error;
+        QVERIFY2(writeEveryType(in, &error), error.c_str());
+        QVERIFY(writeFixtureFile(bad + "/notes.txt", "not an archive"));
+        ZipOptions damaged;
+        damaged.corruptFirstData = true;
+        QVERIFY2(writeZip(bad + "/broken.zip", {FixtureEntry::file("x.txt", "damaged")}, damaged, &error),
+                 error.c_str());
+        for (const QString &folder : takenFolders)
+            QVERIFY(QDir(out).mkpath(folder));
+
+        const auto expand = [&](QString text) {
+            return text.replace("%IN", in).replace("%BAD", bad).replace("%OUT", out);
+        };
+        for (QString &argument : arguments)
+            argument = expand(argument);
+        for (QString &line : stdoutLines)
+            line = expand(line);
+        stdoutLines.sort();
+
+        const QString program = installed ? installedCopy(work.filePath("prefix")) : QStringLiteral(TENVO_PROGRAM);
+        QVERIFY(!program.isEmpty());
+        QProcess process;
+        // No display of any kind: the command line must not need one.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        QVERIFY(process.waitForFinished(-1));
+        const QString output = QString::fromUtf8(process.readAllStandardOutput());
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(process.exitCode() == exitCode, qPrintable(output + errors));
+        QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
+        lines.sort();
+        QCOMPARE(lines, stdoutLines);
+        if (stderrExact)
+            QCOMPARE(errors, expand(stderrText));
+        else
+            QVERIFY2(errors.contains(stderrText), qPrintable(errors));
+        QCOMPARE(filesBelow(out), expectedFiles);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLineRun)
+#include "tst_commandlinerun.moc"
