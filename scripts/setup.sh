@@ -12,6 +12,7 @@ packages=(
     qt6-base-dev libgl-dev libxkbcommon-dev qt6-translations-l10n locales
     libarchive-dev libunarr-dev libmspack-dev
     gcab zip 7zip
+    dpkg-dev desktop-file-utils appstream lintian librsvg2-bin
     "$@"
 )
 
