@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Draws docs/screenshot.png, the README's picture of the main window with a
-# filled list, with a Japanese font installed for the texts. Builds in build/
+# filled list, and beside it the open-file dialog, the folder picker and a
+# message box (docs/screenshot-*.png), in the ja_JP.UTF-8 locale with a
+# Japanese font installed, as a Japanese desktop shows them. Builds in build/
 # (or in $TENVO_BUILD_DIR).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,4 +14,4 @@ cmake --build "$build" -j2 --target tenvo_screenshot unlha32 cab32 unzip32 seven
 mkdir -p "$root/docs"
 # The window is drawn without a display; the picture is the window's own
 # content (menu bar, toolbar, list, status bar).
-QT_QPA_PLATFORM=offscreen "$build/bin/tenvo_screenshot" "$build/bin" "$root/docs/screenshot.png"
+LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 QT_QPA_PLATFORM=offscreen "$build/bin/tenvo_screenshot" "$build/bin" "$root/docs/screenshot.png"

@@ -98,19 +98,26 @@ QString QtUserDialogs::inputBox(QWidget *owner, const QString &prompt, const QSt
 QString QtUserDialogs::chooseFolder(QWidget *owner, const QString &description,
                                     bool showNewFolderButton, const QString &start)
 {
+    const std::unique_ptr<QFileDialog> dialog = folderDialog(owner, description, showNewFolderButton, start);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return QString();
+    const QString folder = dialog->selectedFiles().constFirst();
+    return folder.isEmpty() ? QString() : folder;
+}
+
+std::unique_ptr<QFileDialog> QtUserDialogs::folderDialog(QWidget *owner, const QString &description,
+                                                         bool showNewFolderButton, const QString &start)
+{
     QFileDialog::Options options = QFileDialog::ShowDirsOnly;
     // Qt's own dialog drops its new-folder button on a read-only view; a
     // desktop's native chooser would not honour that.
     if (!showNewFolderButton)
         options |= QFileDialog::ReadOnly | QFileDialog::DontUseNativeDialog;
-    QFileDialog dialog(owner, description, start.isEmpty() ? QDir::homePath() : start);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOptions(options);
-    showDescription(dialog, description);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    const QString folder = dialog.selectedFiles().constFirst();
-    return folder.isEmpty() ? QString() : folder;
+    auto dialog = std::make_unique<QFileDialog>(owner, description, start.isEmpty() ? QDir::homePath() : start);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOptions(options);
+    showDescription(*dialog, description);
+    return dialog;
 }
 
 void QtUserDialogs::showDescription(QFileDialog &dialog, const QString &description)
@@ -144,10 +151,21 @@ void QtUserDialogs::showDescription(QFileDialog &dialog, const QString &descript
 
 QString QtUserDialogs::openFile(QWidget *owner, const QString &filter, const QString &start)
 {
-    const QString file = QFileDialog::getOpenFileName(owner, QString(),
-                                                      start.isEmpty() ? QDir::homePath() : start,
-                                                      qtFilter(filter));
+    const std::unique_ptr<QFileDialog> dialog = openFileDialog(owner, filter, start);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return QString();
+    const QString file = dialog->selectedFiles().constFirst();
     return file.isEmpty() ? QString() : file;
+}
+
+std::unique_ptr<QFileDialog> QtUserDialogs::openFileDialog(QWidget *owner, const QString &filter,
+                                                           const QString &start)
+{
+    auto dialog = std::make_unique<QFileDialog>(owner, QString(), start.isEmpty() ? QDir::homePath() : start,
+                                                qtFilter(filter));
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    return dialog;
 }
 
 QString QtUserDialogs::qtFilter(const QString &filter)

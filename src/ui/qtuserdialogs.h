@@ -3,12 +3,12 @@
 
 #include "userdialogs.h"
 
+#include <QFileDialog>
 #include <QTranslator>
 
 #include <memory>
 
 class QDialog;
-class QFileDialog;
 
 // The program installs one of these with setUserDialogs at start-up. While
 // one exists, Qt's own dialog texts are in the user's language (Qt's
@@ -34,6 +34,12 @@ public:
     // Puts description in a label (folderDescription) above the chooser's
     // folder view; the dialog is then Qt's own, not the desktop's.
     static void showDescription(QFileDialog &dialog, const QString &description);
+    // The folder chooser and the open-file dialog as chooseFolder and
+    // openFile show them; not yet shown.
+    static std::unique_ptr<QFileDialog> folderDialog(QWidget *owner, const QString &description,
+                                                     bool showNewFolderButton, const QString &start);
+    static std::unique_ptr<QFileDialog> openFileDialog(QWidget *owner, const QString &filter,
+                                                       const QString &start);
 
     // The open-file filter ("description|patterns|description|patterns...",
     // patterns separated by ";") as Qt's file dialog takes it:

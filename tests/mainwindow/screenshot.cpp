@@ -1,5 +1,7 @@
 // Draws the README's picture of the main window: Tenvo started on the real
-// archiver libraries with a filled list, grabbed into a PNG file.
+// archiver libraries with a filled list, grabbed into a PNG file; beside it,
+// the open-file dialog, the folder picker and a message box as the user's
+// locale shows them (screenshot-addfile.png, -folder.png, -message.png).
 #include "clslistctrl.h"
 #include "frmmain.h"
 #include "frmversion.h"
@@ -11,6 +13,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -72,8 +76,33 @@ int main(int argc, char *argv[])
     window->updateButtons();
     QApplication::processEvents();
 
-    const bool saved = window->grab().save(output, "PNG");
+    bool saved = window->grab().save(output, "PNG");
     QTextStream(stdout) << (saved ? "wrote " : "could not write ") << output << '\n';
+
+    const QString stem = output.chopped(output.endsWith(QStringLiteral(".png")) ? 4 : 0);
+    const auto grabDialog = [&](QWidget *dialog, const QString &suffix) {
+        dialog->show();
+        QApplication::processEvents();
+        const QString path = stem + suffix;
+        const bool ok = dialog->grab().save(path, "PNG");
+        QTextStream(stdout) << (ok ? "wrote " : "could not write ") << path << '\n';
+        dialog->hide();
+        return ok;
+    };
+    const std::unique_ptr<QFileDialog> addFile =
+        QtUserDialogs::openFileDialog(window, window->cmdlg.Filter, files.filePath(QStringLiteral("ダウンロード")));
+    addFile->resize(640, 420);
+    saved = grabDialog(addFile.get(), QStringLiteral("-addfile.png")) && saved;
+    const std::unique_ptr<QFileDialog> folder = QtUserDialogs::folderDialog(
+        window, QStringLiteral("書庫ファイルのあるフォルダを指定してください"), true, files.path());
+    folder->resize(640, 420);
+    saved = grabDialog(folder.get(), QStringLiteral("-folder.png")) && saved;
+    const std::unique_ptr<QDialog> message = QtUserDialogs::messageBox(
+        window, QMessageBox::Warning,
+        QStringLiteral("フォルダ ") + files.filePath(QStringLiteral("ダウンロード/写真_2023夏/"))
+            + QStringLiteral(" は既に存在しています。\n別の名前でフォルダを作成してください"));
+    saved = grabDialog(message.get(), QStringLiteral("-message.png")) && saved;
+
     window->close();
     return saved ? 0 : 1;
 }
