@@ -24,6 +24,18 @@ public:
     virtual QString inputBox(QWidget *owner, const QString &prompt, const QString &title,
                              const QString &preset) = 0;
 
+    // A modal input box that does not show what is typed, for a password.
+    // Returns the answer ("" when left empty), or a null QString when the
+    // user cancelled. This default cancels, so a seam that cannot ask never
+    // hands out a password.
+    virtual QString password(QWidget *owner, const QString &prompt, const QString &title)
+    {
+        Q_UNUSED(owner);
+        Q_UNUSED(prompt);
+        Q_UNUSED(title);
+        return QString();
+    }
+
     // A modal folder chooser showing description; offers making a new
     // folder when allowed. Returns the chosen folder, or a null QString on
     // cancel. start: the folder to show first ("" for the default).

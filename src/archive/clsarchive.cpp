@@ -3,7 +3,23 @@
 
 #include <QLoggingCategory>
 
+#include <cstring>
+
 Q_LOGGING_CATEGORY(lcArchive, "tenvo.archive", QtWarningMsg)
+
+void wipeSecret(QString &text)
+{
+    if (!text.isEmpty())
+        ::explicit_bzero(text.data(), std::size_t(text.size()) * sizeof(QChar));
+    text.clear();
+}
+
+void wipeSecret(QByteArray &bytes)
+{
+    if (!bytes.isEmpty())
+        ::explicit_bzero(bytes.data(), std::size_t(bytes.size()));
+    bytes.clear();
+}
 
 clsArchive::clsArchive()
 {
@@ -48,6 +64,38 @@ int clsArchive::extract(const QString &path, QString &folder)
         return -2;
     appendBackslash(folder);
     return (this->*operation.value())(path, folder);
+}
+
+int clsArchive::extract(const QString &path, QString &folder, const QString &password)
+{
+    if (password.isNull() || !takesPassword(path))
+        return extract(path, folder);
+    appendBackslash(folder);
+    return extractZIPWithPassword(path, folder, password);
+}
+
+bool clsArchive::takesPassword(const QString &path) const
+{
+    const int index = isSupportFile(path);
+    return index >= 0 && m_supportTypes[index].typeName == u"ZIP";
+}
+
+int clsArchive::extractZIPWithPassword(const QString &path, const QString &folder,
+                                       const QString &password)
+{
+    QByteArray line;
+    int result;
+    if (m_useSevenZipForZip) {
+        line = commandLine(m_restoreFolder ? QStringLiteral("x ") : QStringLiteral("e "), path,
+                           folder, password);
+        result = m_sevenZip.command(line);
+    } else {
+        line = commandLine(m_restoreFolder ? QStringLiteral("-x ") : QStringLiteral("-x -j "), path,
+                           folder, password);
+        result = m_unzip.command(line);
+    }
+    wipeSecret(line);
+    return result;
 }
 
 int clsArchive::extractLHA(const QString &path, const QString &folder)
@@ -178,11 +226,24 @@ void clsArchive::appendBackslash(QString &path)
 }
 
 QByteArray clsArchive::commandLine(const QString &switchText, const QString &path,
-                                   const QString &destination)
+                                   const QString &destination, const QString &password)
 {
     auto quoted = [](QString text) {
         text.replace(u'"', QStringLiteral("\"\""));
         return u'"' + text + u'"';
     };
-    return (switchText + quoted(path) + u' ' + quoted(destination)).toUtf8();
+    if (password.isNull())
+        return (switchText + quoted(path) + u' ' + quoted(destination)).toUtf8();
+    // The password word is built in one text, wiped with the line's text.
+    QString text = switchText + QStringLiteral("\"-p");
+    text.reserve(text.size() + 2 * password.size() + path.size() + destination.size() + 16);
+    for (const QChar c : password) {
+        text += c;
+        if (c == u'"')
+            text += c;
+    }
+    text += QStringLiteral("\" ") + quoted(path) + u' ' + quoted(destination);
+    QByteArray line = text.toUtf8();
+    wipeSecret(text);
+    return line;
 }

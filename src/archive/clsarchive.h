@@ -11,6 +11,11 @@
 
 #include <memory>
 
+// Overwrites a text that held a password with zeros (in a way the compiler
+// keeps) and empties it.
+void wipeSecret(QString &text);
+void wipeSecret(QByteArray &bytes);
+
 class clsArchive
 {
 public:
@@ -27,6 +32,13 @@ public:
     // file of no registered type (no library called, folder unchanged), or
     // ArchiverLibrary::libraryUnavailable when the library cannot be called.
     int extract(const QString &path, QString &folder);
+    // The same, handing the ZIP library the password as "-p<password>"
+    // before the archive's name (a null password hands none). Files of
+    // other types are extracted as above, without it. The command line that
+    // held the password is wiped once the library has returned.
+    int extract(const QString &path, QString &folder, const QString &password);
+    // True for a file of the ZIP type, whose library takes a password.
+    bool takesPassword(const QString &path) const;
     int extractLHA(const QString &path, const QString &folder);
     int extractZIP(const QString &path, const QString &folder);
     // Serves the "7Z" type, and ZIP when the 7-Zip library serves ZIP.
@@ -68,7 +80,8 @@ private:
     static void appendBackslash(QString &path);
     // switch "archive" "destination", each path quoted with inner quotes doubled.
     static QByteArray commandLine(const QString &switchText, const QString &path,
-                                  const QString &destination);
+                                  const QString &destination, const QString &password = QString());
+    int extractZIPWithPassword(const QString &path, const QString &folder, const QString &password);
 
     using ExtractOperation = int (clsArchive::*)(const QString &, const QString &);
     using CheckOperation = bool (clsArchive::*)(const QString &);

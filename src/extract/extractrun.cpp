@@ -123,7 +123,11 @@ void ExtractRun::extractNext()
         haveFolder = createNameFolder(result.destination, m_view.dialogOwner());
     }
     if (haveFolder)
-        result.code = gArchive->extract(path, result.destination);
+        result.code = m_passwords.extract(*gArchive, path, result.destination,
+                                          [this](const QString &prompt, const QString &title) {
+                                              return userDialogs().password(m_view.dialogOwner(),
+                                                                            prompt, title);
+                                          });
     else
         result.skipped = true;
     m_results.append(result);
@@ -136,6 +140,7 @@ void ExtractRun::extractNext()
 void ExtractRun::finish()
 {
     m_view.setMessage(finishedText);
+    m_passwords.wipe();
     m_view.stopTimer();
     m_view.enableClose();
     m_finished = true;

@@ -1,6 +1,7 @@
 // The extraction run: works through the archive list, one archive per tick.
 #pragma once
 
+#include "passwordkeeper.h"
 #include "progressview.h"
 
 #include <QList>
@@ -74,4 +75,5 @@ private:
     QString m_extractFolder;
     bool m_finished = false;
     QList<ArchiveResult> m_results;
+    PasswordKeeper m_passwords;
 };

@@ -95,6 +95,21 @@ QString QtUserDialogs::inputBox(QWidget *owner, const QString &prompt, const QSt
     return ok ? answer : QString();
 }
 
+QString QtUserDialogs::password(QWidget *owner, const QString &prompt, const QString &title)
+{
+    QInputDialog box(owner);
+    box.setWindowTitle(title);
+    box.setLabelText(prompt);
+    box.setInputMode(QInputDialog::TextInput);
+    box.setTextEchoMode(QLineEdit::Password);
+    if (box.exec() != QDialog::Accepted)
+        return QString();
+    // Not null even when empty: an empty password is an answer.
+    QString answer = box.textValue();
+    box.setTextValue(QString());
+    return answer.isNull() ? QStringLiteral("") : answer;
+}
+
 QString QtUserDialogs::chooseFolder(QWidget *owner, const QString &description,
                                     bool showNewFolderButton, const QString &start)
 {

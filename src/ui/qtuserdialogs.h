@@ -23,6 +23,7 @@ public:
     void plainMessage(QWidget *owner, const QString &text) override;
     QString inputBox(QWidget *owner, const QString &prompt, const QString &title,
                      const QString &preset) override;
+    QString password(QWidget *owner, const QString &prompt, const QString &title) override;
     QString chooseFolder(QWidget *owner, const QString &description, bool showNewFolderButton,
                          const QString &start) override;
     QString openFile(QWidget *owner, const QString &filter, const QString &start) override;

@@ -1,8 +1,14 @@
 // Real archives, made by the test, extracted through clsArchive and the real
 // archiver libraries; the files on disk are compared byte for byte.
 #include "clsarchive.h"
+#include "clsinictrl.h"
+#include "clslistctrl.h"
+#include "extractrun.h"
+#include "globals.h"
+#include "listcolumns.h"
 #include "module1.h"
 #include "result.h"
+#include "scripteddialogs.h"
 
 #include "archivemaker.h"
 #include "deflate64zip.h"
@@ -11,6 +17,8 @@
 #include "rar5writer.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QTreeWidget>
 #include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
@@ -97,6 +105,20 @@ void layOutLibraries(const QString &folder, const QStringList &names)
         QVERIFY2(QFile::copy(QStringLiteral(TENVO_BIN_DIR "/") + name, folder + u'/' + name),
                  qPrintable(name));
 }
+
+// The progress window as the run sees it, recording nothing but the end.
+class QuietView : public ProgressView
+{
+public:
+    void setMessage(const QString &) override {}
+    int progressBoxWidth() const override { return 361; }
+    void drawProgressBar(int) override {}
+    void repaintWindow() override {}
+    void stopTimer() override {}
+    void enableClose() override {}
+    void closeWindow() override {}
+    QWidget *dialogOwner() override { return nullptr; }
+};
 
 } // namespace
 
@@ -194,6 +216,120 @@ private slots:
         QCOMPARE(filesOnDisk(destination), expectedFiles(restore || alwaysRestores));
     }
 
+    // Two ZIP archives with one password, and a plain one between them, in
+    // one run: the password is typed once, kept for the second archive, and
+    // never lands in the settings file.
+    void passwordThroughTheRun_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QStringList>("askedFor");
+        QTest::addColumn<bool>("extracted");
+
+        const QString right = QStringLiteral("my \"pass\" 1");
+        for (const QString tool : {QStringLiteral("zip"), QStringLiteral("7zz")}) {
+            const QByteArray kind = tool == u"zip" ? "traditional" : "AES-256";
+            QTest::addRow("%s ZIP, the password typed once", kind.constData())
+                << tool << QStringList{right} << QStringList{"a.zip"} << true;
+            QTest::addRow("%s ZIP, a wrong password, then the right one", kind.constData())
+                << tool << QStringList{QStringLiteral("wrong"), right} << QStringList{"a.zip", "a.zip"} << true;
+            QTest::addRow("%s ZIP, three wrong passwords leave no file", kind.constData())
+                << tool << QStringList{"a", "b", "c", "d", "e", "f"}
+                << QStringList{"a.zip", "a.zip", "a.zip", "c.zip", "c.zip", "c.zip"} << false;
+        }
+        QTest::newRow("cancelling skips the archive")
+            << QStringLiteral("zip") << QStringList{QString(), QString()} << QStringList{"a.zip", "c.zip"}
+            << false;
+    }
+
+    void passwordThroughTheRun()
+    {
+        QFETCH(QString, tool);
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, askedFor);
+        QFETCH(bool, extracted);
+
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("in/"));
+        const QString out = dir.filePath(QStringLiteral("out/"));
+        QVERIFY(QDir().mkpath(in) && QDir().mkpath(out));
+        const QString password = QStringLiteral("my \"pass\" 1");
+        QVERIFY(writeFixtureFile(in + QStringLiteral("secret.txt"), binaryData(50000, 3)));
+        QVERIFY(writeFixtureFile(in + QStringLiteral("plain.txt"), "plain"));
+        auto pack = [&](const QString &archive, const QString &file, bool encrypt) {
+            QStringList arguments = tool == u"zip" ? QStringList{"-q"} : QStringList{"a", "-tzip"};
+            if (encrypt)
+                arguments << (tool == u"zip" ? QStringList{"-P", password}
+                                             : QStringList{"-mem=AES256", "-p" + password});
+            arguments << archive << file;
+            QProcess process;
+            process.setWorkingDirectory(in);
+            process.start(tool, arguments);
+            return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+                && process.exitCode() == 0;
+        };
+        if (!pack(in + QStringLiteral("a.zip"), QStringLiteral("secret.txt"), true)
+            || !pack(in + QStringLiteral("b.zip"), QStringLiteral("plain.txt"), false)
+            || !pack(in + QStringLiteral("c.zip"), QStringLiteral("secret.txt"), true))
+            QSKIP("zip or 7zz (scripts/setup.sh installs them) cannot make the archives");
+
+        QTreeWidget listView;
+        setupArchiveListColumns(&listView, ArchiveListLayout::MainWindow);
+        clsListCtrl list;
+        list.setList(&listView);
+        for (const char *name : {"a.zip", "b.zip", "c.zip"})
+            QCOMPARE(list.addFile(in + QLatin1String(name)), int(clsListCtrl::added));
+        clsArchive archive;
+        archive.setLibraryFolder(QStringLiteral(TENVO_BIN_DIR));
+        for (const SupportType &row : registrationRows())
+            archive.addSupportType(row);
+        // One archive at a time, so that the questions come in list order.
+        QVERIFY(writeFixtureFile(dir.filePath(QStringLiteral("Tenvo.ini")), "[Option]\nParallel=1\n"));
+        clsINICtrl ini;
+        ini.setFile(dir.filePath(QStringLiteral("Tenvo.ini")));
+        gListCtrl = &list;
+        gArchive = &archive;
+        gIniCtrl = &ini;
+        gMakeNameFolder = true;
+        gRestoreFolder = true;
+        gDeleteFromList = gCloseDialog = false;
+
+        ScriptedDialogs dialogs;
+        dialogs.passwordAnswers = answers;
+        QuietView view;
+        {
+            ExtractRun run(view);
+            run.setExtractFolder(out);
+            QTRY_VERIFY_WITH_TIMEOUT((run.tick(), run.isFinished()), 120000);
+            QCOMPARE(run.results().size(), 3);
+            QCOMPARE(run.results()[0].code, extracted ? int(TENVO_OK) : int(TENVO_ERR_ENCRYPTED));
+            QCOMPARE(run.results()[1].code, int(TENVO_OK));
+            QCOMPARE(run.results()[2].code, extracted ? int(TENVO_OK) : int(TENVO_ERR_ENCRYPTED));
+        }
+        gListCtrl = nullptr;
+        gArchive = nullptr;
+        gIniCtrl = nullptr;
+
+        QCOMPARE(dialogs.passwordPrompts.size(), askedFor.size());
+        for (qsizetype i = 0; i < askedFor.size(); ++i) {
+            // The archive's name, and whether the answer before, for the
+            // same archive, was wrong.
+            const QString &prompt = dialogs.passwordPrompts[i];
+            QVERIFY2(prompt.contains(u'「' + askedFor[i] + u'」'), qPrintable(prompt));
+            QCOMPARE(prompt.startsWith(QStringLiteral("パスワードが違います")),
+                     i > 0 && askedFor[i - 1] == askedFor[i]);
+            QCOMPARE(dialogs.passwordTitles[i], QStringLiteral("パスワードの入力"));
+        }
+        const std::map<QString, QByteArray> secret{{QStringLiteral("secret.txt"), QByteArray::fromStdString(binaryData(50000, 3))}};
+        const std::map<QString, QByteArray> expected = extracted ? secret : std::map<QString, QByteArray>();
+        QCOMPARE(filesOnDisk(out + QStringLiteral("a")), expected);
+        QCOMPARE(filesOnDisk(out + QStringLiteral("c")), expected);
+        QCOMPARE(filesOnDisk(out + QStringLiteral("b")),
+                 (std::map<QString, QByteArray>{{QStringLiteral("plain.txt"), "plain"}}));
+        QFile settings(ini.file());
+        QVERIFY(!settings.open(QIODevice::ReadOnly) || !QString::fromUtf8(settings.readAll()).contains(u"pass"));
+    }
+
     void damagedArchiveLeavesNoPartialFileAndKeepsExistingOnes_data()
     {
         QTest::addColumn<QString>("fileName");
@@ -252,5 +388,5 @@ private slots:
 };
 
 
-QTEST_GUILESS_MAIN(TestRealExtraction)
+QTEST_MAIN(TestRealExtraction)
 #include "tst_realextraction.moc"

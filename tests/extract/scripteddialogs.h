@@ -61,6 +61,15 @@ public:
         return inputAnswers.takeFirst();
     }
 
+    // Answers from passwordAnswers in order (a null QString is Cancel);
+    // Cancel once they run out.
+    QString password(QWidget *, const QString &prompt, const QString &title) override
+    {
+        passwordPrompts.append(prompt);
+        passwordTitles.append(title);
+        return passwordAnswers.isEmpty() ? QString() : passwordAnswers.takeFirst();
+    }
+
     QString chooseFolder(QWidget *owner, const QString &description, bool showNewFolderButton,
                          const QString &start) override
     {
@@ -79,6 +88,9 @@ public:
     }
 
     QStringList inputAnswers;
+    QStringList passwordAnswers;
+    QStringList passwordPrompts;
+    QStringList passwordTitles;
     QStringList folderAnswers;
     std::function<void()> onExclamation;
     std::function<void()> onInput;

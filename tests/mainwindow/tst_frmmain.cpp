@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
@@ -109,7 +110,13 @@ private slots:
         Program program;
         frmMain *window = program.window;
         QCOMPARE(window->windowTitle(), QStringLiteral("Tenvo"));
-        QVERIFY(!window->windowIcon().isNull());
+        // The window and every dialog show the program's icon.
+        const QImage icon = programIcon().pixmap(32).toImage();
+        QVERIFY(!icon.isNull());
+        QCOMPARE(window->windowIcon().pixmap(32).toImage(), icon);
+        QCOMPARE(frmAddFolder(window).windowIcon().pixmap(32).toImage(), icon);
+        QCOMPARE(frmExtract(window).windowIcon().pixmap(32).toImage(), icon);
+        QCOMPARE(frmVersion(window).windowIcon().pixmap(32).toImage(), icon);
         QCOMPARE(window->statusBar(), window->status);
         QCOMPARE(window->status->findChild<QLabel *>(QStringLiteral("announce"))->text(), QString());
         QStringList captions;
@@ -276,6 +283,66 @@ private slots:
             QCOMPARE(owner, program.window);
         QCOMPARE(program.names(), expectedRows);
         QVERIFY(!program.dialogs.ranOutOfAnswers);
+    }
+
+    void droppedFilesAndFolders_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("listedBefore");
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<QStringList>("expectedRows");
+        QTest::addColumn<QStringList>("expectedMessages");
+
+        QTest::newRow("a dropped archive joins the list without a message")
+            << QStringList{"data/a.lzh"} << QStringList{} << QStringList{"data/a.lzh"} << QStringList{"a.lzh"}
+            << QStringList{};
+        QTest::newRow("a dropped folder adds what its scan finds, type by type")
+            << QStringList{"data/a.lzh", "data/b.zip", "data/notes.txt", "data/docs/c.rar", "data/old.lzh/x.lzh"}
+            << QStringList{} << QStringList{"data"} << QStringList{"a.lzh", "x.lzh", "b.zip"} << QStringList{};
+        QTest::newRow("refused items are reported together in one message")
+            << QStringList{"data/a.lzh", "data/b.zip", "data/notes.txt", "empty/readme"}
+            << QStringList{"data/a.lzh"} << QStringList{"data/a.lzh", "data/notes.txt", "empty", "data/b.zip"}
+            << QStringList{"a.lzh", "b.zip"}
+            << QStringList{QStringLiteral("次のファイルは追加できませんでした\n\n"
+                                          "%T/data/a.lzh\n　既にリストに登録されています\n"
+                                          "%T/data/notes.txt\n　このファイルは対応していません\n"
+                                          "%T/empty\n　書庫ファイルが見つかりません")};
+    }
+
+    void droppedFilesAndFolders()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, listedBefore);
+        QFETCH(QStringList, dropped);
+        QFETCH(QStringList, expectedRows);
+        QFETCH(QStringList, expectedMessages);
+
+        Program program;
+        for (const QString &file : files)
+            QVERIFY(!program.file(file).isEmpty());
+        for (const QString &file : listedBefore)
+            QCOMPARE(gListCtrl->addFile(program.files.filePath(file)), clsListCtrl::added);
+
+        auto *data = new QMimeData;
+        QList<QUrl> urls;
+        for (const QString &path : dropped)
+            urls << QUrl::fromLocalFile(program.files.filePath(path));
+        data->setUrls(urls);
+        QWidget *target = program.window->list->viewport();
+        const QPointF at = QPointF(target->rect().center());
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        QVERIFY(drop.isAccepted());
+        delete data;
+
+        for (QString &message : expectedMessages)
+            message.replace(QStringLiteral("%T"), program.files.path());
+        QCOMPARE(program.names(), expectedRows);
+        QCOMPARE(program.dialogs.exclamations, expectedMessages);
+        QCOMPARE(program.commandState(), expectedRows.isEmpty() ? disabled : enabled);
     }
 
     void toolbarRefreshesCommandStateButMenuDoesNot()
