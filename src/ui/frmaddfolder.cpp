@@ -1,13 +1,13 @@
 // The add-from-folder dialog.
 #include "frmaddfolder.h"
 
+#include "archivesinfolder.h"
 #include "clsarchive.h"
 #include "clslistctrl.h"
 #include "folderbox.h"
 #include "globals.h"
 #include "listcolumns.h"
 #include "pathtext.h"
-#include "searchfiles.h"
 #include "userdialogs.h"
 
 #include <QAction>
@@ -150,23 +150,14 @@ void frmAddFolder::refreshList()
         return;
     QList<SupportType> types;
     gArchive->getSupportTypes(types);
-    if (types.isEmpty() || types.first().typeName.isEmpty())
-        return;
     int unnamable = 0;
-    for (const SupportType &type : std::as_const(types)) {
-        const QStringList found = searchFiles(m_folderPath, type.extension, &unnamable);
-        for (const QString &path : found) {
-            // A matching sub-folder is no archive; what lies in it is listed
-            // in its own right.
-            if (path.endsWith(u'/'))
-                continue;
-            if (m_listCtrl->addFile(path) != clsListCtrl::added)
-                continue;
-            QTreeWidgetItem *row = list->topLevelItem(list->topLevelItemCount() - 1);
-            row->setData(0, pathRole, path);
-            row->setToolTip(0, displayPath(path));
-            row->setCheckState(0, Qt::Unchecked);
-        }
+    for (const QString &path : archivesInFolder(m_folderPath, types, &unnamable)) {
+        if (m_listCtrl->addFile(path) != clsListCtrl::added)
+            continue;
+        QTreeWidgetItem *row = list->topLevelItem(list->topLevelItemCount() - 1);
+        row->setData(0, pathRole, path);
+        row->setToolTip(0, displayPath(path));
+        row->setCheckState(0, Qt::Unchecked);
     }
     // Told once, after the whole scan, so no archive vanishes unnoticed.
     if (unnamable > 0)
