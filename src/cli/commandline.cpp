@@ -9,6 +9,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstring>
@@ -74,6 +77,13 @@ QStringList windowStartPaths(const QStringList &arguments)
 
 int commandLineMain(const QStringList &arguments)
 {
+    // Qt's own words in the help and the parser's errors follow the user's
+    // language, as Qt's dialogs do in the window.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTranslator);
+
     QCommandLineParser parser;
     parser.setApplicationDescription(description);
     const QCommandLineOption extractTo(QStringLiteral("extract-to"), extractToText, QStringLiteral("DIR"));
