@@ -443,6 +443,8 @@ private:
         uint16_t flags;
     };
     std::vector<Entry> m_entries;
+    ZipNameRule m_rule;
+    NameDecoder m_names;
 };
 
 // The RAR 5 file header of an entry, when our scan found the same name at
