@@ -4,6 +4,9 @@ target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/decoderutil.cpp
     ${CMAKE_CURRENT_LIST_DIR}/rar4header.h
     ${CMAKE_CURRENT_LIST_DIR}/rar4header.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/rar4volumes.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/volumeset.h
+    ${CMAKE_CURRENT_LIST_DIR}/volumeset.cpp
     ${CMAKE_CURRENT_LIST_DIR}/zipscan.h
     ${CMAKE_CURRENT_LIST_DIR}/zipscan.cpp
     ${CMAKE_CURRENT_LIST_DIR}/unarrdecoder.cpp

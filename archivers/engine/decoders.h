@@ -9,7 +9,22 @@ namespace tenvo::engine {
 
 // RAR 1.5 to 4 (solid ones included), through unarr. Names come from the
 // stored header bytes, so names that are not Unicode keep their code page.
+// A multi-volume set is read whole from its first volume (see
+// decodeRar4Volumes).
 TenvoResult decodeRar4(const std::string &archivePath, EntrySink &sink, std::string &message);
+
+// One archive file through unarr, whatever its volume flags say; a file
+// split across volumes is refused as damaged.
+TenvoResult decodeRar4Archive(const std::string &archivePath, EntrySink &sink, std::string &message);
+
+// A multi-volume RAR 4 set from its first volume ("name.partN.rar" or
+// "name.rar", "name.r00", ...): every file whole, those spanning volumes
+// included. A later volume given alone gives TENVO_ERR_VOLUME and writes
+// nothing. With a volume missing (or damaged) the files the volumes before
+// it hold whole are extracted, the one cut there is not, and the result is
+// TENVO_ERR_VOLUME. The volumes are joined in an unnamed scratch file beside
+// the destination (EntrySink::scratchFolder), as large as the set.
+TenvoResult decodeRar4Volumes(const std::string &firstPath, EntrySink &sink, std::string &message);
 bool checkRar4(const std::string &archivePath);
 
 // A whole ZIP archive through unarr (Deflate64 and the usual methods), for

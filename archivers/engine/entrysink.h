@@ -44,6 +44,11 @@ public:
     // Ends the current entry. outcome is TENVO_OK only when all of the data
     // was decoded and passed its check; otherwise the cause and a message.
     virtual void endEntry(TenvoResult outcome, const std::string &message) = 0;
+
+    // A folder (an open descriptor) where a decoder may keep an unnamed
+    // scratch file it needs, on the destination's file system; -1 when
+    // there is none.
+    virtual int scratchFolder() const { return -1; }
 };
 
 // A decoder: reads one archive file and feeds every entry to the sink.

@@ -368,11 +368,27 @@ Rar5Scan scanRar5(const std::string &archivePath)
             scan.headersEncrypted = true;
             return scan;
         }
-        if (type == 5)
-            return scan; // the end-of-archive header
+        if (type == 1) {
+            uint64_t archiveFlags = 0;
+            if (readVint(header, p, archiveFlags)) {
+                scan.volume = archiveFlags & 0x0001;
+                if (archiveFlags & 0x0002)
+                    readVint(header, p, scan.volumeNumber);
+            }
+        }
+        if (type == 5) {
+            // The end-of-archive header: another volume follows when its
+            // flags say so.
+            uint64_t endFlags = 0;
+            scan.moreVolumes = readVint(header, p, endFlags) && (endFlags & 0x0001);
+            return scan;
+        }
         if (type == 2) {
             Rar5FileHeader entry;
             entry.split = (flags & 0x0018) != 0;
+            entry.continued = (flags & 0x0008) != 0;
+            scan.endsInsideFile = (flags & 0x0010) != 0;
+            scan.moreVolumes = scan.endsInsideFile;
             if (!parseRar5File(header, p, header.size() - extraSize, entry))
                 break;
             scan.files.push_back(std::move(entry));

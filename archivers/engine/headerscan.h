@@ -50,10 +50,15 @@ struct Rar5FileHeader {
     bool hasCrc = false;
     uint32_t crc = 0;       // CRC32 of the unpacked data, when hasCrc
     bool split = false;     // continues from or into another volume
+    bool continued = false; // continues from the volume before
 };
 
 struct Rar5Scan {
     bool headersEncrypted = false; // an archive-encryption header
+    bool volume = false;           // a volume of a multi-volume set
+    uint64_t volumeNumber = 0;     // 0 for the first volume
+    bool moreVolumes = false;      // another volume follows this one
+    bool endsInsideFile = false;   // its last file goes on in the next volume
     std::vector<Rar5FileHeader> files;
 };
 

@@ -5,6 +5,7 @@
 #include "headerscan.h"
 #include "namecodec.h"
 #include "utf8locale.h"
+#include "volumeset.h"
 #include "zipscan.h"
 
 #include <archive.h>
@@ -156,7 +157,8 @@ private:
 // begins in the file (past a self-extractor's program).
 ArchiveReader openReader(LibarchiveFormat format, const std::string &path, TenvoResult &cause,
                          std::string &message, int64_t start = 0,
-                         const std::string *password = nullptr)
+                         const std::string *password = nullptr,
+                         const std::vector<std::string> *volumes = nullptr)
 {
     ArchiveReader reader(archive_read_new());
     if (!reader) {
@@ -198,7 +200,14 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
         message = "out of memory";
         return nullptr;
     }
+    std::vector<const char *> names;
+    if (volumes && volumes->size() > 1) {
+        for (const std::string &volume : *volumes)
+            names.push_back(volume.c_str());
+        names.push_back(nullptr);
+    }
     const int opened = start > 0 ? OffsetSource::open(reader.get(), path, start)
+        : !names.empty()         ? archive_read_open_filenames(reader.get(), names.data(), kReadBlock)
                                  : archive_read_open_filename(reader.get(), path.c_str(), kReadBlock);
     if (opened != ARCHIVE_OK) {
         cause = archiveFailure(reader.get(), false);
@@ -465,11 +474,41 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
 {
     ScopedUtf8Locale utf8;
     Rar5Scan rar5;
+    // A multi-volume set: its volumes, whether one is missing, and the
+    // entry that goes on in it.
+    std::vector<std::string> volumes;
+    std::string missingVolume;
+    std::size_t cutEntry = SIZE_MAX;
     if (format == LibarchiveFormat::Rar5) {
         rar5 = scanRar5(archivePath);
         if (rar5.headersEncrypted) {
             message = "the archive's headers are encrypted";
             return TENVO_ERR_ENCRYPTED;
+        }
+        if (rar5.volume) {
+            if (rar5.volumeNumber > 0 || (!rar5.files.empty() && rar5.files.front().continued)) {
+                message = "this is not the first volume of a multi-volume archive";
+                return TENVO_ERR_VOLUME;
+            }
+            volumes.push_back(archivePath);
+            bool insideFile = rar5.endsInsideFile;
+            for (bool more = rar5.moreVolumes; more;) {
+                const std::string next = rarVolumeName(archivePath, volumes.size(), true);
+                if (next.empty() || !volumeExists(next)) {
+                    missingVolume = next.empty() ? "the next volume" : next;
+                    if (insideFile && !rar5.files.empty())
+                        cutEntry = rar5.files.size() - 1;
+                    break;
+                }
+                Rar5Scan later = scanRar5(next);
+                for (Rar5FileHeader &file : later.files) {
+                    if (!file.continued)
+                        rar5.files.push_back(std::move(file));
+                }
+                volumes.push_back(next);
+                more = later.moreVolumes;
+                insideFile = later.endsInsideFile;
+            }
         }
     }
     std::unique_ptr<ZipTypes> zipTypes;
@@ -477,7 +516,7 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
         zipTypes = std::make_unique<ZipTypes>(archivePath);
 
     TenvoResult cause = TENVO_OK;
-    ArchiveReader reader = openReader(format, archivePath, cause, message, start, password);
+    ArchiveReader reader = openReader(format, archivePath, cause, message, start, password, &volumes);
     if (!reader)
         return cause;
 
@@ -487,6 +526,10 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
     for (;;) {
         archive_entry *entry = nullptr;
         const int r = archive_read_next_header(reader.get(), &entry);
+        if (r == ARCHIVE_EOF && !missingVolume.empty()) {
+            message = "a volume of the set is missing: " + missingVolume;
+            return TENVO_ERR_VOLUME;
+        }
         if (r == ARCHIVE_EOF)
             return TENVO_OK;
         if (r == ARCHIVE_RETRY && ++retries < kMaxRetries)
@@ -508,6 +551,13 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
             checked = rar5Header(rar5, entryIndex, info);
             if (checked && checked->encrypted)
                 info.encrypted = true;
+        }
+        if (entryIndex == cutEntry) {
+            // Its data goes on in the missing volume: nothing of it lands.
+            sink.beginEntry(info);
+            sink.endEntry(TENVO_ERR_VOLUME, "the entry goes on in a volume that is missing");
+            message = "a volume of the set is missing: " + missingVolume;
+            return TENVO_ERR_VOLUME;
         }
         if (r == ARCHIVE_FAILED) {
             // The header is unusable but the archive goes on: report the entry

@@ -112,6 +112,7 @@ TenvoResult Rar4HeaderReader::open(const std::string &path, std::string &message
     m_result = TENVO_OK;
     m_message.clear();
     m_done = false;
+    m_moreVolumes = false;
     if (!m_file.open(path)) {
         message = "cannot open the archive";
         return TENVO_ERR_OPEN;
@@ -184,6 +185,8 @@ Rar4HeaderReader::Step Rar4HeaderReader::next(Rar4FileHeader &header)
 
         if (type == kTypeEnd) {
             m_done = true;
+            if (flags & 0x0001) // another volume follows
+                m_moreVolumes = true;
             return Step::End;
         }
 
@@ -209,7 +212,11 @@ Rar4HeaderReader::Step Rar4HeaderReader::next(Rar4FileHeader &header)
                 return fail(TENVO_ERR_DAMAGED, "a file header fails its check");
             header = Rar4FileHeader {};
             header.offset = m_offset;
+            header.headerSize = headSize;
+            header.packedSize = dataSize;
+            header.fileCrc = le32(h + 16);
             header.flags = flags;
+            m_moreVolumes = (flags & kRar4FileSplitAfter) != 0;
             header.unpackedSize = le32(h + 11);
             header.hostOs = h[15];
             header.dosTime = le32(h + 20);

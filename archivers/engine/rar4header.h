@@ -27,7 +27,9 @@ enum : uint16_t {
 enum : uint16_t {
     kRar4MainVolume = 0x0001,
     kRar4MainSolid = 0x0008,
+    kRar4MainNewNumbering = 0x0010, // volumes named "name.partN.rar"
     kRar4MainEncryptedHeaders = 0x0080,
+    kRar4MainFirstVolume = 0x0100,
 };
 
 enum : uint8_t { kRar4HostUnix = 3 };
@@ -35,6 +37,10 @@ enum : uint8_t { kRar4HostUnix = 3 };
 // One file header as stored.
 struct Rar4FileHeader {
     uint64_t offset = 0;     // of the block, which is where unarr's entry offset points
+    uint16_t headerSize = 0; // of the block's header; the packed data follows it
+    uint64_t packedSize = 0;
+    uint32_t fileCrc = 0;    // of the unpacked data (of this part's packed data for a
+                             // part of a split file other than the last)
     uint16_t flags = 0;
     uint8_t hostOs = 0;
     uint32_t dosTime = 0;    // MS-DOS time in the low half, date in the high half
@@ -58,6 +64,9 @@ public:
     TenvoResult open(const std::string &path, std::string &message);
 
     uint16_t mainFlags() const { return m_mainFlags; }
+    // After End: whether the archive is a volume that another volume follows
+    // (its end block says so, or its last file goes on in the next one).
+    bool moreVolumes() const { return m_moreVolumes; }
 
     // Reads up to the next file header. End at the end-of-archive block or
     // at a clean end of file; Failed with result() and message() when a
@@ -74,6 +83,7 @@ private:
     FileReader m_file;
     uint64_t m_offset = 0;
     uint16_t m_mainFlags = 0;
+    bool m_moreVolumes = false;
     TenvoResult m_result = TENVO_OK;
     std::string m_message;
     bool m_done = false;

@@ -14,6 +14,9 @@ enum TenvoResult {
     TENVO_ERR_UNSAFE = 5,    /* an entry was refused: it would land outside, or is a device, ... */
     TENVO_ERR_WRITE = 6,     /* the destination cannot be written (missing, full, no permission) */
     TENVO_ERR_COMMAND = 7,   /* the command line cannot be understood */
+    TENVO_ERR_VOLUME = 8,    /* a volume after the first of a multi-volume set, or a set
+                                with a volume missing (what the volumes present hold
+                                whole is extracted) */
     /* The caller stopped the call (through a library's progress call); the
        files not finished were removed. Kept apart from the causes above,
        which describe the archive. */

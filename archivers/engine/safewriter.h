@@ -59,6 +59,7 @@ public:
     bool beginEntry(const EntryInfo &entry) override;
     bool entryData(const void *data, std::size_t size) override;
     void endEntry(TenvoResult outcome, const std::string &message) override;
+    int scratchFolder() const override { return m_root; }
 
     // Ends the archive: drops an entry left unfinished (as damaged), gives
     // folders their stored times and closes every handle. Called by the

@@ -249,6 +249,16 @@ TenvoResult decodeRar4(const std::string &archivePath, EntrySink &sink, std::str
     Rar4HeaderReader headers;
     if (TenvoResult result = headers.open(archivePath, message); result != TENVO_OK)
         return result;
+    if (headers.mainFlags() & kRar4MainVolume)
+        return decodeRar4Volumes(archivePath, sink, message);
+    return decodeRar4Archive(archivePath, sink, message);
+}
+
+TenvoResult decodeRar4Archive(const std::string &archivePath, EntrySink &sink, std::string &message)
+{
+    Rar4HeaderReader headers;
+    if (TenvoResult result = headers.open(archivePath, message); result != TENVO_OK)
+        return result;
     UnarrArchive unarr;
     unarr.stream.reset(ar_open_file(archivePath.c_str()));
     if (!unarr.stream) {

@@ -20,9 +20,14 @@ TENVO_ARCHIVER_API int UnrarCheckArchive(const char *path, int mode);
 /* Runs one command line, `switch "archive" "destination"` (UTF-8; inside
    quotes "" stands for one "). "-x" restores the stored folders (RAR
    archives are always extracted with them); the destination may end in
-   extra separators. Returns 0 when every entry landed, else a TenvoResult
-   code (result.h); a message goes into output when output != NULL and
-   outputSize > 0. window is ignored. */
+   extra separators. A multi-volume set ("name.partN.rar", or "name.rar",
+   "name.r00", ... for RAR 4) is given as its first volume and extracted
+   whole, the volumes found beside it by name; a later volume gives
+   TENVO_ERR_VOLUME and writes nothing, and so does a missing volume for the
+   files it cuts (the files the volumes before it hold whole land). Returns
+   0 when every entry landed, else a TenvoResult code (result.h); a message
+   goes into output when output != NULL and outputSize > 0. window is
+   ignored. */
 TENVO_ARCHIVER_API int Unrar(void *window, const char *commandLine, char *output,
                              unsigned int outputSize);
 

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <clocale>
+#include <map>
 #include <memory>
 #include <thread>
 #include <sys/stat.h>
@@ -26,6 +27,16 @@ using namespace tenvo::fixture;
 using namespace tenvo::test;
 
 namespace {
+
+std::string pseudoRandomBytes(std::size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    for (char &c : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        c = char(seed >> 24);
+    }
+    return bytes;
+}
 
 // The fixture bytes for a format name used in the tables below.
 std::string makeFixture(const QByteArray &format, const FixtureEntries &entries, std::string &error)
@@ -85,6 +96,8 @@ private slots:
     void check();
     void behindStub_data();
     void behindStub();
+    void volumeSets_data();
+    void volumeSets();
     void fifoNamedLikeAnArchive();
     void callsFromManyThreadsAtOnce();
     void stopLeavesNoPartialFile();
@@ -439,6 +452,81 @@ void TestArchiverLibraries::behindStub()
         QVERIFY(!message.isEmpty());
         QCOMPARE(folderTree(destination.path()), QStringList());
     }
+}
+
+void TestArchiverLibraries::volumeSets_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<int>("given");   // the volume handed to the library (0 the first)
+    QTest::addColumn<int>("missing"); // a volume taken away, -1 none
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("landed");
+
+    const QStringList all{"a.txt", "docs/", "docs/b.bin", "c.txt", "d.txt"};
+    const int ok = TENVO_OK;
+    const int volume = TENVO_ERR_VOLUME;
+    QTest::newRow("RAR 4 set named .partN.rar, files spanning volumes") << QByteArray("rar4") << 0 << -1 << ok << all;
+    QTest::newRow("RAR 4 set named .rar, .r00, .r01") << QByteArray("rar4-old") << 0 << -1 << ok << all;
+    QTest::newRow("solid RAR 4 set") << QByteArray("rar4-solid") << 0 << -1 << ok << all;
+    QTest::newRow("RAR 5 set, files spanning volumes") << QByteArray("rar5") << 0 << -1 << ok << all;
+    QTest::newRow("RAR 4 set given its second volume writes nothing") << QByteArray("rar4") << 1 << -1 << volume << QStringList();
+    QTest::newRow("RAR 4 set given its .r00 writes nothing") << QByteArray("rar4-old") << 1 << -1 << volume << QStringList();
+    QTest::newRow("RAR 5 set given its third volume writes nothing") << QByteArray("rar5") << 2 << -1 << volume << QStringList();
+    QTest::newRow("RAR 4 set without its last volume keeps the files held whole")
+        << QByteArray("rar4") << 0 << 4 << volume << QStringList{"a.txt", "docs/", "docs/b.bin", "c.txt"};
+    QTest::newRow("RAR 4 set without a middle volume keeps the files before it")
+        << QByteArray("rar4-old") << 0 << 2 << volume << QStringList{"a.txt", "docs/"};
+    QTest::newRow("RAR 5 set without its last volume keeps the files held whole")
+        << QByteArray("rar5") << 0 << 4 << volume << QStringList{"a.txt", "docs/", "docs/b.bin", "c.txt"};
+}
+
+// Multi-volume sets written by the fixture writers: 4 KiB of data per
+// volume, so b.bin spans four volumes and d.txt the last two.
+void TestArchiverLibraries::volumeSets()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(int, given);
+    QFETCH(int, missing);
+    QFETCH(int, result);
+    QFETCH(QStringList, landed);
+
+    const std::map<QString, std::string> contents{
+        {"a.txt", std::string(3000, 'a')}, {"docs/b.bin", pseudoRandomBytes(10000, 5)},
+        {"c.txt", "c"}, {"d.txt", pseudoRandomBytes(5000, 6)}};
+    FixtureEntries entries{FixtureEntry::file("a.txt", contents.at("a.txt")), FixtureEntry::directory("docs"),
+                           FixtureEntry::file("docs/b.bin", contents.at("docs/b.bin")),
+                           FixtureEntry::file("c.txt", contents.at("c.txt")),
+                           FixtureEntry::file("d.txt", contents.at("d.txt"))};
+    std::vector<std::string> volumes;
+    if (format.startsWith("rar5")) {
+        volumes = makeRar5Volumes(entries, 4096);
+    } else {
+        Rar4Options options;
+        options.solid = format.endsWith("-solid");
+        volumes = makeRar4Volumes(entries, 4096, options, !format.endsWith("-old"));
+    }
+    QCOMPARE(volumes.size(), std::size_t(5));
+
+    QTemporaryDir folder;
+    QStringList names;
+    for (std::size_t i = 0; i < volumes.size(); ++i) {
+        QString name = QString("set.part%1.rar").arg(i + 1);
+        if (format.endsWith("-old"))
+            name = i == 0 ? QString("set.rar") : QString("set.r%1").arg(i - 1, 2, 10, QChar('0'));
+        names << folder.filePath(name);
+        if (int(i) != missing)
+            QVERIFY(writeFixtureFile(names.last(), volumes[i]));
+    }
+
+    QTemporaryDir destination;
+    QByteArray message;
+    QCOMPARE(run("unrar32", "-x ", names[given], destination.path() + "//", &message), result);
+    QStringList expected;
+    for (const QString &path : landed)
+        expected << (path.endsWith('/') ? path : path + " = " + md5Hex(QByteArray::fromStdString(contents.at(path))));
+    expected.sort();
+    QCOMPARE(folderTree(destination.path()), expected);
+    QVERIFY(result == TENVO_OK || !message.isEmpty());
 }
 
 // A FIFO with no writer, named like an archive: opening it for reading the

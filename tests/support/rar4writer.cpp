@@ -11,8 +11,16 @@ namespace {
 constexpr char marker[] = "Rar!\x1A\x07\x00";
 
 enum BlockType : uint8_t { mainBlock = 0x73, fileBlock = 0x74, endBlock = 0x7B };
-enum MainFlag : uint16_t { mainSolid = 0x0008, mainEncryptedHeaders = 0x0080 };
+enum MainFlag : uint16_t {
+    mainVolume = 0x0001,
+    mainSolid = 0x0008,
+    mainNewNumbering = 0x0010,
+    mainEncryptedHeaders = 0x0080,
+    mainFirstVolume = 0x0100,
+};
 enum FileFlag : uint16_t {
+    fileSplitBefore = 0x0001,
+    fileSplitAfter = 0x0002,
     fileEncrypted = 0x0004,
     fileSolid = 0x0010,
     fileDirectory = 0x00E0,
@@ -263,6 +271,69 @@ std::string makeRar4(const FixtureEntries &entries, const Rar4Options &options, 
     if (options.truncateTo && *options.truncateTo < out.size())
         out.resize(*options.truncateTo);
     return out;
+}
+
+std::vector<std::string> makeRar4Volumes(const FixtureEntries &entries, std::size_t volumeData,
+                                         const Rar4Options &options, bool newNumbering)
+{
+    std::vector<std::string> volumes;
+    std::size_t room = 0;
+    auto startVolume = [&] {
+        if (!volumes.empty())
+            volumes.back() += block(endBlock, 0x4001, std::string()); // another volume follows
+        std::string volume(marker, 7);
+        uint16_t flags = mainVolume;
+        if (newNumbering)
+            flags |= mainNewNumbering;
+        if (volumes.empty())
+            flags |= mainFirstVolume;
+        if (options.solid)
+            flags |= mainSolid;
+        volume += block(mainBlock, flags, std::string(6, '\0'));
+        volumes.push_back(volume);
+        room = volumeData;
+    };
+    startVolume();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const FixtureEntry &entry = entries[i];
+        const std::string data = entry.kind == FixtureEntry::File ? entry.data : std::string();
+        const std::string name = storedName(entry, options.host);
+        std::size_t done = 0;
+        do {
+            if (room == 0 && done < data.size())
+                startVolume();
+            const std::size_t chunk = std::min(room, data.size() - done);
+            const bool more = done + chunk < data.size();
+            uint16_t flags = longBlock;
+            if (entry.kind == FixtureEntry::Directory)
+                flags |= fileDirectory;
+            if (options.solid && options.solidEntryFlags && i > 0)
+                flags |= fileSolid;
+            if (done > 0)
+                flags |= fileSplitBefore;
+            if (more)
+                flags |= fileSplitAfter;
+            // A part before the last holds the CRC of its own packed data,
+            // the last one that of the whole file.
+            const std::string part = data.substr(done, chunk);
+            std::string fields;
+            putU32(fields, uint32_t(chunk));       // PACK_SIZE
+            putU32(fields, uint32_t(data.size())); // UNP_SIZE
+            fields.push_back(char(options.host == Rar4Options::Host::Unix ? unixHost : win32Host));
+            putU32(fields, more ? fixtureCrc32(part) : fixtureCrc32(data));
+            putU32(fields, dosDateTime(entry.mtime));
+            fields.push_back(char(unpackVersion));
+            fields.push_back(char(storedMethod));
+            putU16(fields, uint16_t(name.size()));
+            putU32(fields, attributes(entry, options.host));
+            fields += name;
+            volumes.back() += block(fileBlock, flags, fields) + part;
+            done += chunk;
+            room -= chunk;
+        } while (done < data.size());
+    }
+    volumes.back() += block(endBlock, 0x4000, std::string());
+    return volumes;
 }
 
 bool writeRar4(const QString &path, const FixtureEntries &entries, const Rar4Options &options,

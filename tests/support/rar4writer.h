@@ -49,6 +49,17 @@ struct Rar4Options
 // Unicode name), with the reason in *error when given.
 std::string makeRar4(const FixtureEntries &entries, const Rar4Options &options = {},
                      std::string *error = nullptr);
+// A multi-volume set of stored entries: each volume holds at most
+// volumeData bytes of file data, a file's data going on in the next volume
+// where it does not fit (split flags set; each part before the last holds
+// the CRC32 of its own data, the last that of the whole file). The main
+// headers mark the set (first volume, and with newNumbering the
+// "name.partN.rar" naming, else "name.rar", "name.r00", ...); the end block
+// of every volume but the last says another follows. Honours host, solid
+// and solidEntryFlags of options only.
+std::vector<std::string> makeRar4Volumes(const FixtureEntries &entries, std::size_t volumeData,
+                                         const Rar4Options &options = {}, bool newNumbering = true);
+
 bool writeRar4(const QString &path, const FixtureEntries &entries, const Rar4Options &options = {},
                std::string *error = nullptr);
 

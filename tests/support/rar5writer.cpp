@@ -11,7 +11,12 @@ namespace {
 constexpr char signature[] = "Rar!\x1A\x07\x01\x00";
 
 enum HeaderType : uint8_t { mainHeader = 1, fileHeader = 2, encryptionHeader = 4, endHeader = 5 };
-enum HeaderFlag : uint8_t { hasExtraArea = 0x01, hasDataArea = 0x02 };
+enum HeaderFlag : uint8_t {
+    hasExtraArea = 0x01,
+    hasDataArea = 0x02,
+    splitBefore = 0x08,
+    splitAfter = 0x10,
+};
 enum FileFlag : uint8_t { isDirectory = 0x01, hasMtime = 0x02, hasCrc = 0x04 };
 enum ExtraRecord : uint8_t { encryptionRecord = 1, redirectionRecord = 5 };
 enum HostOs : uint8_t { windowsHost = 0, unixHost = 1 };
@@ -172,6 +177,28 @@ FileBlock fileBlock(const FixtureEntry &entry, std::size_t index, const Rar5Opti
     return {block(f, badHeaderCrc), stored};
 }
 
+// One part of a file split across volumes: header and data.
+std::string splitFileBlock(const FixtureEntry &entry, std::size_t index, const Rar5Options &options,
+                           const std::string &part, const std::string &whole, bool before, bool after)
+{
+    std::string f;
+    putVint(f, fileHeader);
+    putVint(f, hasDataArea | (before ? splitBefore : 0) | (after ? splitAfter : 0));
+    putVint(f, part.size());
+    putVint(f, hasMtime | hasCrc);
+    putVint(f, whole.size());
+    putVint(f, attributes(entry, options.host, false));
+    putU32(f, uint32_t(entry.mtime));
+    putU32(f, fixtureCrc32(after ? part : whole));
+    putVint(f, 0);
+    putVint(f, options.host == Rar5Options::Host::Unix ? unixHost : windowsHost);
+    const std::string name = storedName(entry);
+    putVint(f, name.size());
+    f += name;
+    (void)index;
+    return block(f) + part;
+}
+
 } // namespace
 
 std::string makeRar5(const FixtureEntries &entries, const Rar5Options &options, std::string *error)
@@ -230,6 +257,61 @@ std::string makeRar5(const FixtureEntries &entries, const Rar5Options &options, 
     if (options.truncateTo && *options.truncateTo < archive.size())
         archive.resize(*options.truncateTo);
     return archive;
+}
+
+std::vector<std::string> makeRar5Volumes(const FixtureEntries &entries, std::size_t volumeData,
+                                         const Rar5Options &options)
+{
+    std::vector<std::string> volumes;
+    std::size_t room = 0;
+    auto startVolume = [&] {
+        if (!volumes.empty()) {
+            std::string endFields;
+            putVint(endFields, endHeader);
+            putVint(endFields, 0);
+            putVint(endFields, 0x0001); // another volume follows
+            volumes.back() += block(endFields);
+        }
+        std::string volume(signature, sizeof signature - 1);
+        std::string mainFields;
+        putVint(mainFields, mainHeader);
+        putVint(mainFields, 0);
+        // A volume; every one but the first gives its number (from 0).
+        putVint(mainFields, volumes.empty() ? 0x0001 : 0x0003);
+        if (!volumes.empty())
+            putVint(mainFields, volumes.size());
+        volume += block(mainFields);
+        volumes.push_back(volume);
+        room = volumeData;
+    };
+    startVolume();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const FileBlock whole = fileBlock(entries[i], i, options);
+        const std::string &data = whole.data;
+        std::size_t done = 0;
+        do {
+            if (room == 0 && done < data.size())
+                startVolume();
+            const std::size_t chunk = std::min(room, data.size() - done);
+            const bool more = done + chunk < data.size();
+            if (done == 0 && !more) {
+                volumes.back() += whole.header + data;
+            } else {
+                // The same header with this part's data size and split
+                // flags; a part before the last carries the CRC32 of its own data.
+                const std::string part = data.substr(done, chunk);
+                volumes.back() += splitFileBlock(entries[i], i, options, part, data, done > 0, more);
+            }
+            done += chunk;
+            room -= chunk;
+        } while (done < data.size());
+    }
+    std::string endFields;
+    putVint(endFields, endHeader);
+    putVint(endFields, 0);
+    putVint(endFields, 0);
+    volumes.back() += block(endFields);
+    return volumes;
 }
 
 bool writeRar5(const QString &path, const FixtureEntries &entries, const Rar5Options &options,

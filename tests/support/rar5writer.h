@@ -44,6 +44,15 @@ struct Rar5Options
 // with the reason in *error when given.
 std::string makeRar5(const FixtureEntries &entries, const Rar5Options &options = {},
                      std::string *error = nullptr);
+// A multi-volume set ("name.partN.rar") of stored entries: each volume holds
+// at most volumeData bytes of file data, a file's data going on in the next
+// volume where it does not fit (split flags set; each part before the last
+// carries the CRC32 of its own data, the last that of the whole file). Every
+// main header marks a volume and gives its number after the first; every end
+// header but the last says another volume follows. Honours host only.
+std::vector<std::string> makeRar5Volumes(const FixtureEntries &entries, std::size_t volumeData,
+                                         const Rar5Options &options = {});
+
 bool writeRar5(const QString &path, const FixtureEntries &entries, const Rar5Options &options = {},
                std::string *error = nullptr);
 
