@@ -23,6 +23,7 @@ const QString causeOpen = QStringLiteral("書庫ファイルを開けません")
 const QString causeFormat = QStringLiteral("対応していない形式です");
 const QString causeDamaged = QStringLiteral("書庫ファイルが壊れています");
 const QString causeEncrypted = QStringLiteral("パスワード付きの書庫です");
+const QString causeVolume = QStringLiteral("分割書庫の先頭ではないか、一部が欠けています");
 const QString causeUnsafe = QStringLiteral("安全でない項目を飛ばしました");
 const QString causeWrite = QStringLiteral("解凍先に書き込めません");
 const QString causeLibrary = QStringLiteral("この形式の解凍ライブラリを読み込めません");
@@ -186,6 +187,8 @@ QString ExtractRun::causeText(const ArchiveResult &result)
         return causeDamaged;
     case TENVO_ERR_ENCRYPTED:
         return causeEncrypted;
+    case TENVO_ERR_VOLUME:
+        return causeVolume;
     case TENVO_ERR_UNSAFE:
         return causeUnsafe;
     case TENVO_ERR_WRITE:
