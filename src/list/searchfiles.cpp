@@ -3,7 +3,9 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QQueue>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -51,6 +53,21 @@ int countUnnamable(const QString &folder, const QString &suffix)
     return count;
 }
 
+// True for "x.part2.rar" and any later volume of a set whose first volume
+// "x.part1.rar" (the number as wide) lies beside it in folder: a set is
+// extracted from its first volume, so it is listed once.
+bool laterVolumeOfASet(const QString &folder, const QString &name)
+{
+    static const QRegularExpression volume(QStringLiteral("^(.*\\.part)(\\d+)(\\.rar)$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = volume.match(name);
+    if (!match.hasMatch() || match.captured(2).toULongLong() == 1)
+        return false;
+    const QString first = match.captured(1)
+        + QStringLiteral("1").rightJustified(match.capturedLength(2), u'0') + match.captured(3);
+    return QFileInfo(folder + first).isFile();
+}
+
 } // namespace
 
 QStringList searchFiles(const QString &folder, const QString &extension, int *unnamable)
@@ -80,7 +97,8 @@ QStringList searchFiles(const QString &folder, const QString &extension, int *un
             const QString name = entries.fileName();
             // The pattern "*.EXT" needs at least the suffix itself, matched as
             // file names are on the desktop: without regard to case.
-            if (name.startsWith(u'.') || !name.endsWith(suffix, Qt::CaseInsensitive))
+            if (name.startsWith(u'.') || !name.endsWith(suffix, Qt::CaseInsensitive)
+                || laterVolumeOfASet(current, name))
                 continue;
             QString path = current + name;
             if (entries.fileInfo().isDir()) {

@@ -129,6 +129,10 @@ private slots:
         QTest::newRow("a link from a sub-folder back to its parent is listed but not entered")
             << QStringList{"x.lzh", "sub.lzh/y.lzh", "sub.lzh/up.lzh -> .."} << "%T" << "LZH"
             << QStringList{"%T/x.lzh", "%T/sub.lzh/", "%T/sub.lzh/y.lzh", "%T/sub.lzh/up.lzh/"};
+        QTest::newRow("of a RAR volume set only the first volume is listed")
+            << QStringList{"set.part1.rar", "set.part2.rar", "set.part3.rar", "old.rar", "old.r00", "lone.part2.rar",
+                           "w.part01.rar", "w.part02.rar", "w.part10.rar"}
+            << "%T" << "RAR" << QStringList{"%T/set.part1.rar", "%T/old.rar", "%T/lone.part2.rar", "%T/w.part01.rar"};
         QTest::newRow("a folder that does not exist gives an empty result")
             << QStringList{"a.lzh"} << "%T/missing" << "LZH" << QStringList{};
         QTest::newRow("a file given as the folder gives an empty result")
