@@ -230,6 +230,11 @@ int64_t findLzhStart(const std::string &archivePath)
     // or the start of a longer one, is enough to tell.
     constexpr std::size_t kWindow = 1024;
     const uint64_t size = file.size();
+    // An archive that starts like one starts there, whatever its first
+    // header holds.
+    unsigned char head[7];
+    if (file.readAt(0, head, sizeof head) && head[2] == '-' && head[3] == 'l' && head[6] == '-')
+        return 0;
     std::vector<unsigned char> buffer;
     uint64_t bufferStart = 0;
     for (uint64_t offset = 0; offset < kLzhSearchLimit && offset + 26 <= size; ++offset) {

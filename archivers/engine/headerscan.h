@@ -31,10 +31,11 @@ struct StoredName {
 // archive's program, or other bytes put in front, take at most this much.
 inline constexpr uint64_t kLzhSearchLimit = 64 * 1024;
 
-// Where the LZH archive in the file begins: 0 for an ordinary archive,
-// further on when something stands in front of it. The first offset below
-// kLzhSearchLimit that holds a whole, well-formed header (method id, level,
-// checksum or extension chain) wins; -1 when there is none.
+// Where the LZH archive in the file begins: 0 for a file that starts with
+// an LZH method id, further on when something stands in front of it. Then
+// the first offset below kLzhSearchLimit that holds a whole, well-formed
+// header (method id, level, checksum or extension chain) wins; -1 when
+// there is none.
 int64_t findLzhStart(const std::string &archivePath);
 
 // The entries of an LZH archive in order (levels 0 to 3), from its first
