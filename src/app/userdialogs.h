@@ -20,6 +20,16 @@ public:
     // The same box with no icon.
     virtual void plainMessage(QWidget *owner, const QString &text) = 0;
 
+    // A modal box asking text, with Yes and No buttons (No the default);
+    // true when the user answered Yes. This default answers No, so a seam
+    // that cannot ask never agrees to anything.
+    virtual bool question(QWidget *owner, const QString &text)
+    {
+        Q_UNUSED(owner);
+        Q_UNUSED(text);
+        return false;
+    }
+
     // A modal input box; returns the answer, or "" when the user cancelled.
     virtual QString inputBox(QWidget *owner, const QString &prompt, const QString &title,
                              const QString &preset) = 0;

@@ -1,12 +1,16 @@
 // One archiver library file, loaded by name at its first call.
 #include "archiverlibrary.h"
 
+#include "commandcontrol.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <dlfcn.h>
+
+#include <mutex>
 
 #include <cerrno>
 #include <utility>
@@ -15,6 +19,11 @@ namespace {
 using VersionCall = int (*)();
 using CheckCall = int (*)(const char *, int);
 using CommandCall = int (*)(void *, const char *, char *, unsigned int);
+using ProgressCommandCall = int (*)(void *, const char *, char *, unsigned int,
+                                   int (*)(void *, unsigned long long, unsigned long long), void *);
+
+// Library calls come from the run's worker threads: one load at a time.
+std::mutex loadMutex;
 
 // Adds the folders a loader configuration file (/etc/ld.so.conf) names,
 // following its "include" lines (shell patterns, relative to the file).
@@ -78,6 +87,7 @@ QStringList ArchiverLibrary::searchFolders(const QString &folder)
 
 ArchiverLibrary::State ArchiverLibrary::load()
 {
+    const std::lock_guard<std::mutex> lock(loadMutex);
     if (m_state != State::NotLoaded)
         return m_state;
 
@@ -132,5 +142,12 @@ int ArchiverLibrary::command(const QByteArray &commandLine)
     auto call = reinterpret_cast<CommandCall>(resolve(m_prefix.toLatin1().constData()));
     if (!call)
         return libraryUnavailable;
+    if (CommandControl *control = CommandControl::current()) {
+        // The optional call that reports progress and can be stopped.
+        if (auto withProgress = reinterpret_cast<ProgressCommandCall>(
+                resolve((m_prefix + QStringLiteral("WithProgress")).toLatin1().constData())))
+            return withProgress(nullptr, commandLine.constData(), nullptr, 0, &CommandControl::report,
+                                control);
+    }
     return call(nullptr, commandLine.constData(), nullptr, 0);
 }

@@ -3,6 +3,7 @@
 
 #include "fittedtext.h"
 #include "progressbox.h"
+#include "userdialogs.h"
 #include "windowcentre.h"
 
 #include <QCloseEvent>
@@ -17,6 +18,8 @@ namespace {
 // What the user reads.
 const QString caption = QStringLiteral("変換中...");
 const QString closeCaption = QStringLiteral("閉じる");
+const QString stopCaption = QStringLiteral("中止");
+const QString stopQuestion = QStringLiteral("解凍を中止しますか？");
 
 // The status text at its tallest: message, path, an empty line, counter.
 // Japanese may come from a taller fallback font than the window's own.
@@ -35,6 +38,10 @@ frmProgress::frmProgress(QWidget *parent)
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     cmdClose->setEnabled(false);
     connect(cmdClose, &QPushButton::clicked, this, &frmProgress::cmdClose_Click);
+
+    cmdStop = new QPushButton(stopCaption, this);
+    cmdStop->setObjectName(QStringLiteral("cmdStop"));
+    connect(cmdStop, &QPushButton::clicked, this, &frmProgress::cmdStop_Click);
 
     lblMessage = new QLabel(this);
     lblMessage->setObjectName(QStringLiteral("lblMessage"));
@@ -68,6 +75,9 @@ void frmProgress::placeControls()
     const QSize button(qMax(81, buttonMetrics.horizontalAdvance(closeCaption) + 16),
                        qMax(25, buttonMetrics.height() + 8));
     cmdClose->setGeometry(152 - (button.width() - 81) / 2, boxTop + 40, button.width(), button.height());
+    // The stop button keeps to the right, lined up with the bar's end.
+    const int stopWidth = qMax(81, buttonMetrics.horizontalAdvance(stopCaption) + 16);
+    cmdStop->setGeometry(369 - stopWidth, boxTop + 40, stopWidth, button.height());
     setFixedSize(379, boxTop + 40 + button.height() + 17);
     showMessage();
 }
@@ -101,6 +111,16 @@ void frmProgress::cmdClose_Click()
     close();
 }
 
+void frmProgress::cmdStop_Click()
+{
+    if (m_run.isFinished() || m_run.isStopping())
+        return;
+    if (!userDialogs().question(this, stopQuestion))
+        return;
+    m_run.stop();
+    cmdStop->setEnabled(false);
+}
+
 void frmProgress::reject()
 {
     if (!m_run.isFinished())
@@ -110,10 +130,12 @@ void frmProgress::reject()
 
 void frmProgress::closeEvent(QCloseEvent *event)
 {
-    // Closing mid-run would leave an archive half handled and the list's
-    // read cursor in the middle; the run always goes to its end.
+    // Mid-run the close box asks, as the stop button does; the window
+    // closes only once the run has come to its end.
     if (!m_run.isFinished()) {
         event->ignore();
+        if (event->spontaneous())
+            cmdStop_Click();
         return;
     }
     QDialog::closeEvent(event);
@@ -149,6 +171,7 @@ void frmProgress::stopTimer()
 
 void frmProgress::enableClose()
 {
+    cmdStop->setEnabled(false);
     cmdClose->setEnabled(true);
 }
 

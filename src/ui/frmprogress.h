@@ -30,12 +30,16 @@ public:
     void timerExtract_Timer();
     // Closes the window; the button is enabled only after the run.
     void cmdClose_Click();
+    // Asks whether to stop the run; on Yes the running archives are ended
+    // and the rest are not started. Enabled only while the run goes on.
+    void cmdStop_Click();
 
     const ExtractRun &run() const { return m_run; }
 
     QLabel *lblMessage = nullptr;
     ProgressBox *picProgress = nullptr;
     QPushButton *cmdClose = nullptr;
+    QPushButton *cmdStop = nullptr;
     QTimer *timerExtract = nullptr;
 
 public slots:

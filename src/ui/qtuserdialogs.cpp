@@ -51,6 +51,14 @@ void QtUserDialogs::plainMessage(QWidget *owner, const QString &text)
     messageBox(owner, QMessageBox::NoIcon, text)->exec();
 }
 
+bool QtUserDialogs::question(QWidget *owner, const QString &text)
+{
+    // A short sentence: Qt's own box, its buttons in the user's language.
+    return QMessageBox::question(owner, QString(), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
 std::unique_ptr<QDialog> QtUserDialogs::messageBox(QWidget *owner, int icon, const QString &text)
 {
     // Not a QMessageBox: it wraps a text wider than a few hundred pixels at

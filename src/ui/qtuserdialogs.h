@@ -21,6 +21,7 @@ public:
 
     void exclamation(QWidget *owner, const QString &text) override;
     void plainMessage(QWidget *owner, const QString &text) override;
+    bool question(QWidget *owner, const QString &text) override;
     QString inputBox(QWidget *owner, const QString &prompt, const QString &title,
                      const QString &preset) override;
     QString password(QWidget *owner, const QString &prompt, const QString &title) override;

@@ -46,6 +46,15 @@ public:
         exclamationOwners.append(owner);
     }
 
+    // Answers from questionAnswers in order; No once they run out.
+    bool question(QWidget *, const QString &text) override
+    {
+        questions.append(text);
+        if (onQuestion)
+            onQuestion();
+        return questionAnswers.isEmpty() ? false : questionAnswers.takeFirst();
+    }
+
     QString inputBox(QWidget *, const QString &prompt, const QString &title,
                      const QString &preset) override
     {
@@ -96,6 +105,9 @@ public:
     std::function<void()> onInput;
 
     QStringList exclamations;
+    QStringList questions;
+    QList<bool> questionAnswers;
+    std::function<void()> onQuestion;
     QStringList plainMessages;
     QList<QWidget *> exclamationOwners;
     QList<Input> inputs;

@@ -1,5 +1,6 @@
 // The extraction run's ticks, texts, bar and results, against stand-in libraries.
 #include "clsarchive.h"
+#include "clsinictrl.h"
 #include "clslistctrl.h"
 #include "extractrun.h"
 #include "globals.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -82,6 +84,7 @@ class TestExtractRun : public QObject
     std::unique_ptr<QTreeWidget> m_listView;
     std::unique_ptr<clsListCtrl> m_list;
     std::unique_ptr<clsArchive> m_archive;
+    clsINICtrl m_ini;
 
     // An (empty) archive file in the input folder, listed.
     QString addArchive(const QString &name)
@@ -94,15 +97,34 @@ class TestExtractRun : public QObject
         return m_list->addFile(path) == clsListCtrl::added ? path : QString();
     }
 
-    // Ticks until the run has finished; returns how many ticks that took.
-    int runToEnd(ExtractRun &run)
+    // Ticks until the run has finished, taking in what the workers finished
+    // after each tick, as the window's event loop does.
+    void runToEnd(ExtractRun &run)
     {
-        int ticks = 0;
-        while (!run.isFinished() && ticks < 10000) {
+        for (int ticks = 0; !run.isFinished() && ticks < 10000; ++ticks) {
             run.tick();
-            ++ticks;
+            run.waitForRunning();
         }
-        return ticks;
+    }
+
+    // The settings file's [Option] Parallel key; "" leaves it out.
+    void setParallelKey(const QByteArray &value)
+    {
+        QFile file(m_ini.file());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Option]\n" + (value.isEmpty() ? QByteArray() : "Parallel=" + value + "\n"));
+    }
+
+    // Lines of the fake libraries' log whose call name is one of calls,
+    // without the call name: "UnZip", "UnZipDone", "UnZipStopped".
+    QStringList logged(const QStringList &calls)
+    {
+        QStringList lines;
+        for (const QString &line : readLines(m_log)) {
+            if (calls.contains(line.section(u'\t', 0, 0)))
+                lines.append(line.section(u'\t', 0, 1));
+        }
+        return lines;
     }
 
 private slots:
@@ -132,10 +154,18 @@ private slots:
         gArchive = m_archive.get();
 
         gMakeNameFolder = gRestoreFolder = gDeleteFromList = gCloseDialog = false;
+
+        // One archive at a time unless a test says otherwise: the order of
+        // the program before it used several cores.
+        m_ini.setFile(m_dir->filePath(QStringLiteral("Tenvo.ini")));
+        setParallelKey("1");
+        gIniCtrl = &m_ini;
+        qputenv("TENVO_FAKE_GO", QFile::encodeName(m_dir->filePath(QStringLiteral("go"))));
     }
 
     void cleanup()
     {
+        gIniCtrl = nullptr;
         gListCtrl = nullptr;
         gArchive = nullptr;
         m_list.reset();
@@ -144,14 +174,16 @@ private slots:
         m_dir.reset();
     }
 
-    void threeArchivesTakeSixTicks_data()
+    void threeArchivesOneAtATime_data()
     {
         QTest::addColumn<bool>("closeDialog");
         QTest::newRow("the window is left open") << false;
         QTest::newRow("the window closes by itself") << true;
     }
 
-    void threeArchivesTakeSixTicks()
+    // With the Parallel key at 1 the run shows, draws and calls exactly what
+    // a run of one archive per tick did.
+    void threeArchivesOneAtATime()
     {
         QFETCH(bool, closeDialog);
         gCloseDialog = closeDialog;
@@ -162,19 +194,19 @@ private slots:
         ScriptedDialogs dialogs;
         RecordingView view;
         ExtractRun run(view);
+        QCOMPARE(run.parallel(), 1);
         run.setExtractFolder(m_out.chopped(1));
 
-        const QStringList expectedTexts{preparing, extracting(a, 1, 3), extracting(b, 2, 3),
-                                        extracting(c, 3, 3), extracting(c, 3, 3), finished};
-        const QList<int> expectedBars{0, 120, 241, 361, 361, 361};
-        for (int tick = 0; tick < 6; ++tick) {
-            QVERIFY(!run.isFinished());
-            QVERIFY(!view.closeEnabled);
-            run.tick();
-            QCOMPARE(view.messages.last(), expectedTexts[tick]);
-            QCOMPARE(view.bars.value(view.bars.size() - 1, 0), expectedBars[tick]);
-        }
+        run.tick();
+        QCOMPARE(view.messages, QStringList{preparing});
+        QVERIFY(!view.closeEnabled);
+        runToEnd(run);
+
+        QCOMPARE(view.messages, (QStringList{preparing, extracting(a, 1, 3), extracting(b, 2, 3),
+                                             extracting(c, 3, 3), finished}));
+        QCOMPARE(view.bars, (QList<int>{120, 241, 361}));
         QVERIFY(run.isFinished());
+        QCOMPARE(run.currentIndex(), 4);
         QCOMPARE(view.timerStops, 1);
         QVERIFY(view.closeEnabled);
         QCOMPARE(view.closed, closeDialog);
@@ -183,6 +215,186 @@ private slots:
                  (QStringList{"-x \"" + a + "\" \"" + m_out + "\"", "-x \"" + b + "\" \"" + m_out + "\"",
                               "-x \"" + c + "\" \"" + m_out + "\""}));
         QCOMPARE(m_list->getCount(), 3);
+    }
+
+    void parallelKey_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("parallel");
+        const int cores = qMax(1, QThread::idealThreadCount());
+        QTest::newRow("no key: one archive per core") << QByteArray() << cores;
+        QTest::newRow("1: one archive at a time") << QByteArray("1") << 1;
+        QTest::newRow("3: three at once") << QByteArray("3") << 3;
+        QTest::newRow("0: one per core") << QByteArray("0") << cores;
+        QTest::newRow("not a number: one per core") << QByteArray("many") << cores;
+    }
+
+    void parallelKey()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(int, parallel);
+        setParallelKey(value);
+        RecordingView view;
+        ExtractRun run(view);
+        QCOMPARE(run.parallel(), parallel);
+    }
+
+    void resultsFollowTheListWhateverOrderArchivesFinishIn_data()
+    {
+        QTest::addColumn<QByteArray>("parallel");
+        QTest::newRow("one at a time: the slow archive holds up the rest") << QByteArray("1");
+        QTest::newRow("two at once: the archives after the slow one finish first") << QByteArray("2");
+    }
+
+    // The first archive's decoder is slow (it waits for the test's go); the
+    // summary, the results and the texts still follow the list.
+    void resultsFollowTheListWhateverOrderArchivesFinishIn()
+    {
+        QFETCH(QByteArray, parallel);
+        setParallelKey(parallel);
+        gCloseDialog = true;
+        const QString a = addArchive(QStringLiteral("a-wait-damaged.zip"));
+        const QString b = addArchive(QStringLiteral("b-damaged.zip"));
+        const QString c = addArchive(QStringLiteral("c.zip"));
+        const QString d = addArchive(QStringLiteral("d-damaged.zip"));
+        QVERIFY(!d.isEmpty());
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+
+        run.tick();
+        run.tick();
+        if (parallel == "2") {
+            // b, c and d start and end while a is still being decoded; the
+            // results wait for a, the first in the list.
+            QTRY_COMPARE(commandLines(m_log).size(), 4);
+            QTRY_COMPARE(run.runningCount(), 1);
+        } else {
+            QTRY_COMPARE(commandLines(m_log).size(), 1);
+            QCOMPARE(run.runningCount(), 1);
+        }
+        QCOMPARE(run.results().size(), 0);
+        QFile go(m_dir->filePath(QStringLiteral("go")));
+        QVERIFY(go.open(QIODevice::WriteOnly));
+        go.close();
+        runToEnd(run);
+
+        QStringList order;
+        for (const ArchiveResult &result : run.results())
+            order.append(result.path);
+        QCOMPARE(order, (QStringList{a, b, c, d}));
+        const QString damaged = QStringLiteral("\n　書庫ファイルが壊れています");
+        QCOMPARE(dialogs.exclamations, QStringList{heading + u'\n' + a + damaged + u'\n' + b + damaged
+                                                   + u'\n' + d + damaged});
+        QCOMPARE(view.bars.last(), 361);
+        QVERIFY(!view.closed);
+        const QStringList calls = logged({QStringLiteral("UnZip"), QStringLiteral("UnZipDone")});
+        const QString tail = QStringLiteral("\" \"") + m_out + u'"';
+        const qsizetype aDone = calls.indexOf(QStringLiteral("UnZipDone\t-x \"") + a + tail);
+        const qsizetype dStarted = calls.indexOf(QStringLiteral("UnZip\t-x \"") + d + tail);
+        QVERIFY(aDone >= 0 && dStarted >= 0);
+        // One at a time, d starts only after a is done; two at once, d is
+        // done before a.
+        QCOMPARE(aDone < dStarted, parallel == "1");
+        if (parallel == "1") {
+            QCOMPARE(view.messages, (QStringList{preparing, extracting(a, 1, 4), extracting(b, 2, 4),
+                                                 extracting(c, 3, 4), extracting(d, 4, 4), finished}));
+        }
+    }
+
+    // The later archive is found encrypted first, yet the questions come
+    // for the first archive of the list first; the password that opened it
+    // opens the later one without a question.
+    void passwordQuestionsFollowTheList()
+    {
+        setParallelKey("2");
+        const QString a = addArchive(QStringLiteral("a-locked-wait.zip"));
+        const QString b = addArchive(QStringLiteral("b-locked.zip"));
+        const QString c = addArchive(QStringLiteral("c.zip"));
+        QVERIFY(!c.isEmpty());
+        ScriptedDialogs dialogs;
+        dialogs.passwordAnswers = {QStringLiteral("wrong"), QStringLiteral("right")};
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+        run.tick();
+        run.tick();
+        QTRY_COMPARE(commandLines(m_log).size(), 3);
+        QTRY_COMPARE(run.runningCount(), 1);
+        QCOMPARE(dialogs.passwordPrompts.size(), 0);
+
+        QFile go(m_dir->filePath(QStringLiteral("go")));
+        QVERIFY(go.open(QIODevice::WriteOnly));
+        go.close();
+        runToEnd(run);
+
+        QCOMPARE(dialogs.passwordPrompts.size(), 2);
+        QVERIFY(dialogs.passwordPrompts[0].contains(QStringLiteral("a-locked-wait.zip")));
+        QVERIFY(dialogs.passwordPrompts[1].contains(QStringLiteral("a-locked-wait.zip")));
+        QCOMPARE(dialogs.exclamations, QStringList());
+        const QStringList calls = commandLines(m_log);
+        QCOMPARE(calls.size(), 6);
+        QVERIFY(calls.last().contains(QStringLiteral("-pright")) && calls.last().contains(b));
+    }
+
+    void stopEndsRunningArchivesAndStartsNoMore_data()
+    {
+        QTest::addColumn<bool>("libraryCanStop");
+        QTest::newRow("a library with the progress call is ended at once") << true;
+        QTest::newRow("a library without it finishes its archive first") << false;
+    }
+
+    // Stopped while two slow archives are decoded: those end (or finish,
+    // when their library cannot be stopped), the rest never start, and the
+    // summary lists every archive not extracted, in list order. The list
+    // keeps them even when it was to be cleared.
+    void stopEndsRunningArchivesAndStartsNoMore()
+    {
+        QFETCH(bool, libraryCanStop);
+        if (libraryCanStop) {
+            m_archive = std::make_unique<clsArchive>();
+            m_archive->setLibraryFolder(QStringLiteral(TENVO_FAKES_DIR "/progress"));
+            for (const SupportType &row : registrationRows())
+                m_archive->addSupportType(row);
+            gArchive = m_archive.get();
+        }
+        setParallelKey("2");
+        gDeleteFromList = true;
+        const QString a = addArchive(QStringLiteral("a-wait.zip"));
+        const QString b = addArchive(QStringLiteral("b-wait.zip"));
+        const QString c = addArchive(QStringLiteral("c.zip"));
+        const QString d = addArchive(QStringLiteral("d.zip"));
+        QVERIFY(!d.isEmpty());
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+        run.tick();
+        run.tick();
+        QTRY_COMPARE(commandLines(m_log).size(), 2);
+
+        run.stop();
+        if (!libraryCanStop) {
+            QFile go(m_dir->filePath(QStringLiteral("go")));
+            QVERIFY(go.open(QIODevice::WriteOnly));
+        }
+        runToEnd(run);
+
+        // Only a and b were called, at once, so in either order.
+        QStringList called = commandLines(m_log);
+        called.sort();
+        QCOMPARE(called, (QStringList{"-x \"" + a + "\" \"" + m_out + "\"",
+                                      "-x \"" + b + "\" \"" + m_out + "\""}));
+        const QString notDone = QStringLiteral("\n　中止したため解凍していません");
+        const QStringList expectedSummary{
+            heading + u'\n' + (libraryCanStop ? a + notDone + u'\n' + b + notDone + u'\n' : QString())
+            + c + notDone + u'\n' + d + notDone};
+        QCOMPARE(dialogs.exclamations, expectedSummary);
+        QCOMPARE(logged({QStringLiteral("UnZipStopped")}).size(), libraryCanStop ? 2 : 0);
+        QCOMPARE(view.messages.last(), QStringLiteral("解凍を中止しました"));
+        QVERIFY(view.closeEnabled);
+        QCOMPARE(m_list->getCount(), 4);
     }
 
     void barGrowsInProportion_data()
@@ -321,32 +533,6 @@ private slots:
         QVERIFY(!view.closed);
     }
 
-    void failureInTheMiddle()
-    {
-        gCloseDialog = true;
-        const QString a = addArchive(QStringLiteral("a.zip"));
-        const QString b = addArchive(QStringLiteral("b.zip"));
-        const QString c = addArchive(QStringLiteral("c.zip"));
-        ScriptedDialogs dialogs;
-        RecordingView view;
-        ExtractRun run(view);
-        run.setExtractFolder(m_out);
-
-        run.tick();
-        for (const char *result : {"0", "3", "0"}) {
-            qputenv("TENVO_FAKE_RESULT", result);
-            run.tick();
-        }
-        QCOMPARE(view.bars, (QList<int>{120, 241, 361}));
-        QCOMPARE(view.messages.last(), extracting(c, 3, 3));
-        runToEnd(run);
-
-        QCOMPARE(commandLines(m_log).size(), 3);
-        QCOMPARE(dialogs.exclamations,
-                 QStringList{heading + u'\n' + b + QStringLiteral("\n　書庫ファイルが壊れています")});
-        QVERIFY(!view.closed);
-    }
-
     void manyFailuresAreCounted()
     {
         qputenv("TENVO_FAKE_RESULT", "3");
@@ -384,7 +570,7 @@ private slots:
         ExtractRun run(view);
         run.setExtractFolder(m_out);
 
-        QCOMPARE(runToEnd(run), 4 + 3);
+        runToEnd(run);
 
         QVERIFY(!dialogs.ranOutOfAnswers);
         QCOMPARE(commandLines(m_log),

@@ -64,6 +64,12 @@ private slots:
         QVERIFY(!window.timerExtract->isActive());
         QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lblMessage")), window.lblMessage);
         QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("cmdClose")), window.cmdClose);
+        // The stop button beside it, lined up with the bar's right end.
+        QCOMPARE(window.cmdStop->text(), QStringLiteral("中止"));
+        QVERIFY(window.cmdStop->isEnabled());
+        QCOMPARE(window.cmdStop->geometry().top(), window.cmdClose->geometry().top());
+        QCOMPARE(window.cmdStop->geometry().right(), window.picProgress->geometry().right());
+        QVERIFY(window.cmdStop->geometry().left() > window.cmdClose->geometry().right());
     }
 
     void threeArchives()
@@ -80,15 +86,13 @@ private slots:
         window.timerExtract->start();
         window.show();
 
-        const QStringList texts{QStringLiteral("現在準備中です...\n\n0 / 0"), extracting(a, 1, 3),
-                                extracting(b, 2, 3), extracting(c, 3, 3), extracting(c, 3, 3), finished};
-        const QList<int> bars{0, 120, 241, 361, 361, 361};
-        for (int tick = 0; tick < 6; ++tick) {
-            QVERIFY(!window.cmdClose->isEnabled());
-            window.timerExtract_Timer();
-            QCOMPARE(window.lblMessage->text(), texts[tick]);
-            QCOMPARE(window.picProgress->barWidth(), bars[tick]);
-        }
+        // The texts and bar widths one by one are the run's (tst_extractrun);
+        // here the window's timer drives it to its end.
+        QVERIFY(!window.cmdClose->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
+        QCOMPARE(window.lblMessage->text(), finished);
+        QCOMPARE(window.picProgress->barWidth(), 361);
+        QVERIFY(!window.cmdStop->isEnabled());
         QVERIFY(window.cmdClose->isEnabled());
         QVERIFY(!window.timerExtract->isActive());
         QVERIFY(window.isVisible());
@@ -181,9 +185,10 @@ private slots:
         frmProgress window;
         window.setExtractFolder(env.out);
         window.show();
-
-        window.timerExtract_Timer();
-        window.timerExtract_Timer();
+        window.timerExtract->start();
+        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
+        // What the first of three archives drew.
+        window.picProgress->setBarWidth(120);
 
         ProgressBox *box = window.picProgress;
         const int left = box->contentsRect().left();
@@ -263,17 +268,69 @@ private slots:
         window.timerExtract_Timer();
         window.timerExtract_Timer();
 
+        // Neither a close from the program nor Escape ends the run.
         QVERIFY(!window.close());
         QTest::keyClick(&window, Qt::Key_Escape);
         QVERIFY(window.isVisible());
+        QCOMPARE(dialogs.questions, QStringList());
 
-        for (int tick = 0; tick < 3; ++tick)
-            window.timerExtract_Timer();
+        window.timerExtract->start();
+        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
         QCOMPARE(window.lblMessage->text(), finished);
         QCOMPARE(env.filesOut(), (QStringList{"a.txt", "b.txt"}));
 
         QVERIFY(window.close());
         QVERIFY(!window.isVisible());
+    }
+
+    // The stop button asks first; No goes on, Yes ends the archive being
+    // decoded (its library can be stopped) and starts no other. The summary
+    // lists both as not extracted, in list order.
+    void stopButtonAsksThenStops()
+    {
+        RunEnvironment env;
+        env.ini.setLong(QStringLiteral("Option"), QStringLiteral("Parallel"), 1);
+        clsArchive fakes;
+        fakes.setLibraryFolder(QStringLiteral(TENVO_FAKES_DIR "/progress"));
+        for (const SupportType &row : registrationRows())
+            fakes.addSupportType(row);
+        gArchive = &fakes;
+        const QString log = env.dir.filePath(QStringLiteral("calls.log"));
+        qputenv("TENVO_FAKE_LOG", QFile::encodeName(log));
+        qputenv("TENVO_FAKE_GO", QFile::encodeName(env.dir.filePath(QStringLiteral("go"))));
+        qputenv("TENVO_FAKE_RESULT", "0");
+        QStringList paths;
+        for (const char *name : {"a-wait.zip", "b.zip"}) {
+            QFile file(env.in + QLatin1String(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            paths.append(file.fileName());
+            QCOMPARE(env.list.addFile(file.fileName()), clsListCtrl::added);
+        }
+        ScriptedDialogs dialogs;
+        dialogs.questionAnswers = {false, true};
+        frmProgress window;
+        window.setExtractFolder(env.out);
+        window.timerExtract->start();
+        window.show();
+        QTRY_VERIFY(readText(log).contains(QStringLiteral("UnZip\t-x \"") + paths[0]));
+
+        window.cmdStop->click();
+        QCOMPARE(dialogs.questions, QStringList{QStringLiteral("解凍を中止しますか？")});
+        QVERIFY(!window.run().isStopping());
+        QVERIFY(window.cmdStop->isEnabled());
+        window.cmdStop->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
+
+        QCOMPARE(dialogs.questions.size(), 2);
+        QCOMPARE(window.lblMessage->text(), QStringLiteral("解凍を中止しました"));
+        const QString notDone = QStringLiteral("\n　中止したため解凍していません");
+        QCOMPARE(dialogs.exclamations, QStringList{QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n")
+                                                   + paths[0] + notDone + u'\n' + paths[1] + notDone});
+        QVERIFY(readText(log).contains(QStringLiteral("UnZipStopped")));
+        QVERIFY(!readText(log).contains(paths[1]));
+        QVERIFY(!window.cmdStop->isEnabled());
+        QVERIFY(window.cmdClose->isEnabled());
+        gArchive = &env.archive;
     }
 
     void emptyList_data()

@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #define CONCAT2(a, b) a##b
 #define CONCAT(a, b) CONCAT2(a, b)
@@ -12,7 +13,12 @@
 /* Answers are read from the environment at each call, so one built file
    serves every test: TENVO_FAKE_VERSION_<prefix> (default 1),
    TENVO_FAKE_CHECK (default 1) and TENVO_FAKE_RESULT (default 0). Calls are
-   appended to the file named by TENVO_FAKE_LOG, one line each. */
+   appended to the file named by TENVO_FAKE_LOG, one line each. A command
+   line holding "wait" makes a slow decoder: the call returns only once the
+   file named by TENVO_FAKE_GO exists (or after 20 s), and then logs
+   "<prefix>Done"; so tests make archives finish in any order. Built
+   with FAKE_WITH_PROGRESS, the library also has the optional progress call,
+   which reports while it waits and ends with result 16 when told to stop. */
 static int envNumber(const char *name, int fallback)
 {
     const char *value = getenv(name);
@@ -53,10 +59,58 @@ EXPORT int CONCAT(FAKE_PREFIX, CheckArchive)(const char *path, int mode)
     return envNumber("TENVO_FAKE_CHECK", 1);
 }
 
-EXPORT int FAKE_PREFIX(void *window, const char *commandLine, char *output, unsigned int outputSize)
+typedef int (*ProgressCall)(void *context, unsigned long long done, unsigned long long total);
+
+/* The slow decoder: 1 when told to stop through progress. */
+static int waitForGo(const char *commandLine, ProgressCall progress, void *context)
+{
+    const char *go = getenv("TENVO_FAKE_GO");
+    unsigned long long step = 0;
+    if (!commandLine || !strstr(commandLine, "wait"))
+        return 0;
+    for (step = 0; step < 10000; ++step) {
+        if (go && *go && access(go, F_OK) == 0)
+            break;
+        if (progress && progress(context, step % 100, 100) != 0)
+            return 1;
+        usleep(2000);
+    }
+    return 0;
+}
+
+static int command(void *window, const char *commandLine, char *output, unsigned int outputSize,
+                   ProgressCall progress, void *context)
 {
     char extra[64];
     snprintf(extra, sizeof extra, "window=%p output=%p size=%u", window, (void *)output, outputSize);
     record(STRINGIFY(FAKE_PREFIX), commandLine, extra);
+    if (waitForGo(commandLine, progress, context)) {
+        record(STRINGIFY(FAKE_PREFIX) "Stopped", commandLine, NULL);
+        return 16;
+    }
+    if (commandLine && strstr(commandLine, "wait"))
+        record(STRINGIFY(FAKE_PREFIX) "Done", commandLine, NULL);
+    /* An archive named "...locked..." is encrypted: it opens only with the
+       switch -pright. */
+    if (commandLine && strstr(commandLine, "locked") && !strstr(commandLine, "\"-pright\"")
+        && !strstr(commandLine, "-pright "))
+        return 4;
+    /* An archive named "...damaged..." fails as damaged whatever the rest do. */
+    if (commandLine && strstr(commandLine, "damaged"))
+        return 3;
     return envNumber("TENVO_FAKE_RESULT", 0);
 }
+
+EXPORT int FAKE_PREFIX(void *window, const char *commandLine, char *output, unsigned int outputSize)
+{
+    return command(window, commandLine, output, outputSize, NULL, NULL);
+}
+
+#ifdef FAKE_WITH_PROGRESS
+EXPORT int CONCAT(FAKE_PREFIX, WithProgress)(void *window, const char *commandLine, char *output,
+                                             unsigned int outputSize, ProgressCall progress,
+                                             void *context)
+{
+    return command(window, commandLine, output, outputSize, progress, context);
+}
+#endif
