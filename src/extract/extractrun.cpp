@@ -71,7 +71,9 @@ struct ExtractRun::Job : CommandControl
 
     bool progress(quint64 done, quint64 total) override
     {
-        bytesDone.store(done, std::memory_order_relaxed);
+        // Never backwards: the bar only grows.
+        if (done > bytesDone.load(std::memory_order_relaxed))
+            bytesDone.store(done, std::memory_order_relaxed);
         bytesTotal.store(total, std::memory_order_relaxed);
         return stop->load();
     }

@@ -338,6 +338,36 @@ private slots:
         QVERIFY(calls.last().contains(QStringLiteral("-pright")) && calls.last().contains(b));
     }
 
+    // A library with the progress call moves the bar while its archive is
+    // decoded; one without it moves the bar when the archive ends.
+    void barMovesInsideAnArchive()
+    {
+        m_archive = std::make_unique<clsArchive>();
+        m_archive->setLibraryFolder(QStringLiteral(TENVO_FAKES_DIR "/progress"));
+        for (const SupportType &row : registrationRows())
+            m_archive->addSupportType(row);
+        gArchive = m_archive.get();
+        addArchive(QStringLiteral("a-wait.zip"));
+        QVERIFY(!addArchive(QStringLiteral("b.zip")).isEmpty());
+        ScriptedDialogs dialogs;
+        RecordingView view;
+        ExtractRun run(view);
+        run.setExtractFolder(m_out);
+        run.tick();
+
+        // The fake reports its way through the archive again and again.
+        QTRY_VERIFY((run.tick(), !view.bars.isEmpty()));
+        QVERIFY(view.bars.first() > 0 && view.bars.first() < 181);
+        QCOMPARE(run.results().size(), 0);
+        QFile go(m_dir->filePath(QStringLiteral("go")));
+        QVERIFY(go.open(QIODevice::WriteOnly));
+        go.close();
+        runToEnd(run);
+
+        QCOMPARE(view.bars.last(), 361);
+        QVERIFY(view.bars.contains(180));
+    }
+
     void stopEndsRunningArchivesAndStartsNoMore_data()
     {
         QTest::addColumn<bool>("libraryCanStop");
