@@ -407,7 +407,7 @@ private:
 // when the flag is set on CP932 bytes. The central directory, read here in
 // the order libarchive walks it (by local header offset, one entry per
 // offset), tells the kinds apart and gives each entry its name, read for the
-// whole archive alike (NameDecoder::decodeZip).
+// whole archive alike (ZipNameRule).
 class ZipTypes {
 public:
     explicit ZipTypes(const std::string &path)
@@ -440,8 +440,7 @@ public:
             return;
         if (info.kind == EntryKind::File && isSpecialFile(stored.mode))
             info.kind = EntryKind::Other;
-        info.rawName = m_names.decodeZip(stored.name, m_rule.utf8Flag(stored.flags), m_rule.cp932);
-        info.nameIsUtf8 = true;
+        m_rule.name(stored.name, stored.flags, m_names, info.rawName, info.nameIsUtf8);
     }
 
 private:

@@ -162,10 +162,8 @@ std::string NameDecoder::decode(std::string_view raw, bool markedUtf8)
     return decodeCp932(raw);
 }
 
-std::string NameDecoder::decodeZip(std::string_view raw, bool flagged, bool cp932Archive)
+std::string NameDecoder::decodeAsCp932(std::string_view raw)
 {
-    if (isValidUtf8(raw) && (flagged || !cp932Archive))
-        return std::string(raw);
     if (static_cast<iconv_t>(m_cp932) == kNoIconv)
         return keepUtf8EscapeRest(raw);
     return decodeCp932(raw);

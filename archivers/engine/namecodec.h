@@ -38,11 +38,9 @@ public:
 
     std::string decode(std::string_view raw, bool markedUtf8);
 
-    // A ZIP entry's name, its UTF-8 flag believed only for a name that is
-    // UTF-8 indeed. In a CP932 archive (cp932Archive: one of its names is
-    // not UTF-8) every unflagged name is read as CP932, even one that happens
-    // to be valid UTF-8 too.
-    std::string decodeZip(std::string_view raw, bool flagged, bool cp932Archive);
+    // raw read as CP932 even when it is valid UTF-8 too: a name of an
+    // archive known to be written in CP932 (ZipNameRule).
+    std::string decodeAsCp932(std::string_view raw);
 
 private:
     std::string decodeCp932(std::string_view raw);

@@ -197,8 +197,7 @@ bool unarrZipMethod(uint16_t method)
 EntryInfo zipEntryInfo(const ZipCentralEntry &entry, NameDecoder &names, const ZipNameRule &rule)
 {
     EntryInfo info;
-    info.rawName = names.decodeZip(entry.name, rule.utf8Flag(entry.flags), rule.cp932);
-    info.nameIsUtf8 = true;
+    rule.name(entry.name, entry.flags, names, info.rawName, info.nameIsUtf8);
     const uint32_t unixMode = entry.unixMode();
     info.mode = unixMode & 07777;
     info.mtime = entry.unixMtime != INT64_MIN ? entry.unixMtime

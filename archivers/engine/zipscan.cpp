@@ -289,9 +289,18 @@ void ZipNameRule::add(const ZipCentralEntry &entry)
     flagLies = flagLies || (entry.flags & kZipFlagUtf8);
 }
 
-bool ZipNameRule::utf8Flag(uint16_t flags) const
+void ZipNameRule::name(const std::string &raw, uint16_t flags, NameDecoder &names, std::string &name,
+                       bool &isUtf8) const
 {
-    return !flagLies && (flags & kZipFlagUtf8);
+    const bool flagged = !flagLies && (flags & kZipFlagUtf8);
+    const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return (c & 0x80) == 0; });
+    if (cp932 && !flagged && !ascii && isValidUtf8(raw)) {
+        name = names.decodeAsCp932(raw);
+        isUtf8 = true;
+    } else {
+        name = raw;
+        isUtf8 = flagged;
+    }
 }
 
 ZipNameRule zipNameRule(const std::string &path)

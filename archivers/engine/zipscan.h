@@ -6,6 +6,7 @@
 // entries overlap.
 
 #include "decoderutil.h"
+#include "namecodec.h"
 #include "result.h"
 
 #include <cstdint>
@@ -83,7 +84,7 @@ private:
 TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, bool &readByUnarr);
 
 // How the names of one ZIP archive are read, decided for the whole archive
-// from all its central directory records (NameDecoder::decodeZip).
+// from all its central directory records.
 struct ZipNameRule {
     // A name is not valid UTF-8: the archive was written in CP932.
     bool cp932 = false;
@@ -92,8 +93,13 @@ struct ZipNameRule {
     bool flagLies = false;
 
     void add(const ZipCentralEntry &entry);
-    // Whether a name with these general purpose flags is read as UTF-8.
-    bool utf8Flag(uint16_t flags) const;
+
+    // Gives an entry its name under this rule: the stored bytes, marked as
+    // UTF-8 when the flag is believed; only a name that is UTF-8 by chance
+    // (not ASCII, unflagged, in a CP932 archive) comes already read as CP932
+    // and marked as UTF-8.
+    void name(const std::string &raw, uint16_t flags, NameDecoder &names, std::string &name,
+              bool &isUtf8) const;
 };
 
 // The rule for the ZIP archive at path; the default (names as flagged) when
