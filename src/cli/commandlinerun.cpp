@@ -40,7 +40,6 @@ CommandLineRun::CommandLineRun(clsArchive &archive, std::FILE *out, std::FILE *e
 
 int CommandLineRun::run(const CommandLineOptions &options)
 {
-    m_results.clear();
     QString destination = absolute(options.destination);
     if (!QDir().mkpath(destination)) {
         print(m_err, cannotMakeDestination.arg(displayPath(destination)));
@@ -51,21 +50,17 @@ int CommandLineRun::run(const CommandLineOptions &options)
     m_archive.setRestoreFolder(!options.flatten);
 
     const QStringList archives = archivesToExtract(options.inputs);
+    QList<ArchiveResult> failures;
     for (qsizetype i = 0; i < archives.size(); ++i) {
         showProgress(int(i) + 1, int(archives.size()), archives[i]);
         const ArchiveResult result = extractOne(archives[i], destination, options.nameFolders);
         clearProgress();
-        if (result.failed())
+        if (result.failed()) {
             print(m_out, failedLine.arg(displayPath(result.path), ExtractRun::causeText(result)));
-        else
-            print(m_out, extractedLine.arg(displayPath(result.path), displayPath(result.destination)));
-        m_results.append(result);
-    }
-
-    QList<ArchiveResult> failures;
-    for (const ArchiveResult &result : std::as_const(m_results)) {
-        if (result.failed())
             failures.append(result);
+        } else {
+            print(m_out, extractedLine.arg(displayPath(result.path), displayPath(result.destination)));
+        }
     }
     if (failures.isEmpty())
         return exitExtracted;

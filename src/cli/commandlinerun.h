@@ -34,8 +34,6 @@ public:
     // the exit code.
     int run(const CommandLineOptions &options);
 
-    const QList<ArchiveResult> &results() const { return m_results; }
-
 private:
     QStringList archivesToExtract(const QStringList &inputs);
     ArchiveResult extractOne(const QString &path, const QString &destination, bool nameFolders);
@@ -47,5 +45,4 @@ private:
     std::FILE *m_out;
     std::FILE *m_err;
     bool m_progress = false;
-    QList<ArchiveResult> m_results;
 };
