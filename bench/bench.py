@@ -206,6 +206,10 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--wait-quiet", type=int, default=0, metavar="SECONDS",
                         help="before timing, wait up to this long for the load average to drop below 1")
+    parser.add_argument("--parallel-archives", type=int, default=8,
+                        help="archives in the batch timed at Parallel=1 and one per core; 0 leaves it out")
+    parser.add_argument("--parallel-mb", type=int, default=40,
+                        help="size of the tree each of those archives holds (~25 MB packed at 40)")
     parser.add_argument("--formats", default="zip-infozip,zip-7zz,7z,cab-mszip,lzh-lh5,rar4-stored,rar5-stored")
     args = parser.parse_args()
 
@@ -296,9 +300,13 @@ def main():
 
     report = {"size_bytes": source_bytes, "files": len(source_digest), "runs": args.runs,
               "loads": loads,
-              "formats": results, "batch": batch, "list": listing}
+              "formats": results, "batch": batch, "list": listing, "cores": cores}
     (args.out / "results.json").write_text(json.dumps(report, indent=2))
     text = render(report, args)
+    big = archives / "big-zip-infozip.zip" if "zip-infozip" in formats else None
+    cores = run_rows(args, work, driver, libs, env, src, str(big) if big else None) \
+        if args.parallel_archives > 0 else None
+    loads.append(loadavg())
     (args.out / "results.md").write_text(text)
     print(text)
     shutil.rmtree(out, ignore_errors=True)
@@ -343,12 +351,15 @@ def small_batch(args, work, driver, libs, env, tools):
                       "note": note}
 
     # Tenvo: one process, every archive through clsArchive::extract; and the
-    # program's own run, one archive per timer tick.
-    for name, mode in (("tenvo (library calls)", "extract"), ("tenvo (extraction run, 10 ms timer)", "run")):
+    # program's own run on worker threads, one archive at a time
+    # (Parallel=1) and one per core.
+    for name, mode, parallel in (("tenvo (library calls)", "extract", None),
+                                 (RUN_ONE, "run", "1"), (RUN_CORES, "run", None)):
         walls, peaks, correct = [], [], False
+        run_env = dict(env, TENVO_BENCH_PARALLEL=parallel) if parallel else env
         for i in range(args.runs):
             fresh(out)
-            wall, peak, code = timed([driver, mode, libs, str(out), *archives], env)
+            wall, peak, code = timed([driver, mode, libs, str(out), *archives], run_env)
             if code != 0:
                 break
             walls.append(wall)
@@ -390,6 +401,59 @@ def small_batch(args, work, driver, libs, env, tools):
     record("fork+exec of /bin/true", walls, [0.0], True)
     fresh(out)
     return {"archives": len(archives), "rows": rows}
+
+
+RUN_ONE = "tenvo (extraction run, Parallel=1)"
+RUN_CORES = "tenvo (extraction run, one archive per core)"
+
+
+def run_rows(args, work, driver, libs, env, src, big_archive):
+    """The program's run over cores: a batch of large archives at Parallel=1 and at
+    one per core, and how late the event loop gets while a large archive is extracted."""
+    count, out = args.parallel_archives, work / "out"
+    data = work / f"parallel-{count}x{args.parallel_mb}mb-v{GENERATOR_VERSION}"
+    if not (data / "done").exists():
+        shutil.rmtree(data, ignore_errors=True)
+        print(f"making {count} archives of ~{args.parallel_mb} MB", flush=True)
+        generate_tree(data / "src", args.parallel_mb, seed=11)
+        (data / "archives").mkdir()
+        first = data / "archives" / "p0.zip"
+        pack("zip-infozip", data / "src", first, None)
+        for i in range(1, count):
+            shutil.copyfile(first, data / "archives" / f"p{i}.zip")
+        (data / "done").write_text("")
+    archives = sorted(str(p) for p in (data / "archives").iterdir())
+    expected = tree_digest(data / "src")
+    name_env = dict(env, TENVO_BENCH_NAME_FOLDERS="1")
+    rows = {}
+    for name, parallel in (("Parallel=1", "1"), ("one per core", None)):
+        walls, peaks, correct = [], [], False
+        run_env = dict(name_env, TENVO_BENCH_PARALLEL=parallel) if parallel else name_env
+        for i in range(args.runs):
+            fresh(out)
+            wall, peak, code = timed([driver, "run", libs, str(out), *archives], run_env)
+            if code != 0:
+                break
+            walls.append(wall)
+            peaks.append(peak)
+            if i == 0:
+                correct = all(tree_digest(out / Path(a).stem) == expected for a in archives)
+        rows[name] = {"total_s": statistics.median(walls) if walls else None, "peak_mib": max(peaks or [0]),
+                      "correct": correct}
+    probes, peaks = [], []
+    if big_archive:
+        for _ in range(args.runs):
+            fresh(out)
+            _, peak, code = timed([driver, "run", libs, str(out), big_archive], env)
+            if code == 0:
+                probes.append(float(timed.last_output.split()[-1]))
+                peaks.append(peak)
+    fresh(out)
+    archive_mb = Path(archives[0]).stat().st_size / 2**20
+    return {"archives": count, "archive_mib": archive_mb, "rows": rows,
+            "probe_archive": Path(big_archive).name if big_archive else None,
+            "probe_archive_mib": Path(big_archive).stat().st_size / 2**20 if big_archive else 0,
+            "probe_worst_ms": max(probes) if probes else None, "probe_peak_mib": max(peaks or [0])}
 
 
 def strip_top(digest):
@@ -472,10 +536,39 @@ def render(report, args):
     if lib:
         verdicts.append(f"- per-archive overhead: {'met' if lib['per_archive_ms'] <= 5 else 'MISSED'} "
                         f"({lib['per_archive_ms']:.2f} ms through the library calls)")
-    runrow = batch["rows"].get("tenvo (extraction run, 10 ms timer)")
+    runrow = batch["rows"].get(RUN_CORES)
     if runrow:
-        verdicts.append(f"- for reference, the program's run: {runrow['per_archive_ms']:.2f} ms per archive "
-                        f"(it extracts one archive per tick of its 10 ms timer, so 10 ms is its floor)")
+        verdicts.append(f"- the program's run, {batch['archives']} small archives on {os.cpu_count()} cores: "
+                        f"{'met' if runrow['per_archive_ms'] <= 1.5 else 'MISSED'} "
+                        f"({runrow['per_archive_ms']:.2f} ms per archive; target 1.5 ms)")
+    cores = report.get("cores")
+    if cores:
+        lines.append(f"\n## The run over cores\n")
+        lines.append(f"{cores['archives']} ZIP archives of {cores['archive_mib']:.0f} MiB, each into a "
+                     f"folder of its own:\n")
+        lines.append("| Parallel | total s | peak MiB | output |")
+        lines.append("|---|---:|---:|---|")
+        for name, r in cores["rows"].items():
+            lines.append(f"| {name} | {fmt_s(r['total_s']).strip()} | {r['peak_mib']:.0f} | "
+                         f"{'matches' if r['correct'] else 'WRONG or failed'} |")
+        one, many = cores["rows"].get("Parallel=1"), cores["rows"].get("one per core")
+        if one and many and one["total_s"] and many["total_s"]:
+            ratio = many["total_s"] / one["total_s"]
+            verdicts.append(f"- {cores['archives']} archives of {cores['archive_mib']:.0f} MiB: "
+                            f"{'met' if ratio <= 0.6 and many['correct'] else 'MISSED'} "
+                            f"({ratio:.2f} × the run at Parallel=1; target 0.6)")
+        if cores["probe_worst_ms"] is not None:
+            lines.append(f"\nWhile {cores['probe_archive']} ({cores['probe_archive_mib']:.0f} MiB) is "
+                         f"extracted by the run, a 5 ms probe timer on the window's thread was at worst "
+                         f"{cores['probe_worst_ms']:.1f} ms late; peak {cores['probe_peak_mib']:.0f} MiB "
+                         f"(the largest of the program and its decoder processes).")
+            verdicts.append(f"- the window answers within 100 ms during a large archive: "
+                            f"{'met' if cores['probe_worst_ms'] < 100 else 'MISSED'} "
+                            f"(worst {cores['probe_worst_ms']:.1f} ms, on {cores['probe_archive_mib']:.0f} MiB; "
+                            f"the target's archive is 2 GB: --size-mb 2000)")
+        peak = max([r["peak_mib"] for r in cores["rows"].values()] + [cores["probe_peak_mib"]])
+        verdicts.append(f"- peak memory of the run: {'met' if peak < 100 else 'MISSED'} ({peak:.0f} MiB, "
+                        f"the largest of the program and any decoder process; target 100 MB each)")
     listing = report["list"]
     if listing and "error" in listing:
         lines.append(f"\n## Main list\n\nlist timing failed: {listing['error']}")
@@ -488,8 +581,12 @@ def render(report, args):
         verdicts.append(f"- {listing['files']} files listed: "
                         f"{'met' if listing['median_ms'] < 1000 else 'MISSED'} ({listing['median_ms']:.0f} ms)")
     lines.append("\n## Targets\n")
-    lines.append("Each format ≤ 1.05 × the fastest correct contender; per-archive overhead ≤ 5 ms; "
-                 "10,000 files listed in under 1 s; peak memory under 100 MB.\n")
+    lines.append("Each format ≤ 1.05 × the fastest correct contender (one large ZIP ≤ 0.65 ×, "
+                 "LZH and CAB ≤ 0.75 × bsdtar on 2 cores, which needs the entries of one archive "
+                 "decoded in parallel); per-archive overhead ≤ 5 ms; the program's run ≤ 1.5 ms per "
+                 "small archive; a batch of large archives one per core ≤ 0.6 × Parallel=1; the "
+                 "window late by under 100 ms; 10,000 files listed in under 1 s; peak memory under "
+                 "100 MB.\n")
     lines += verdicts
     return "\n".join(lines) + "\n"
 

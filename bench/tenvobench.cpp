@@ -5,8 +5,13 @@
 //       each archive through clsArchive::extract, as one list entry is;
 //       prints the milliseconds spent in those calls (start-up left out)
 //   tenvo_bench run <library folder> <destination> <archive>...
-//       the whole extraction run, one archive per tick of a 10 ms timer, as
-//       the progress window drives it; prints the run's milliseconds
+//       the whole extraction run, driven by a 10 ms timer as the progress
+//       window drives it, the archives extracted on worker threads; prints
+//       the run's milliseconds and the longest the event loop was late for
+//       a 5 ms probe timer (how long a repaint of the window would wait).
+//       TENVO_BENCH_PARALLEL=n sets the Parallel key (default: one per
+//       core); TENVO_BENCH_NAME_FOLDERS=1 extracts each archive into a
+//       folder of its own.
 //   tenvo_bench list <folder> <count>
 //       adds the first <count> files of <folder> to the main list through
 //       clsListCtrl::addFile; prints the milliseconds the adding took
@@ -112,7 +117,7 @@ int extractRun(const QString &libraryFolder, const QString &destination, const Q
     registerTypes(archive, libraryFolder);
     gListCtrl = &listCtrl;
     gArchive = &archive;
-    gMakeNameFolder = false;
+    gMakeNameFolder = qEnvironmentVariableIntValue("TENVO_BENCH_NAME_FOLDERS") == 1;
     gRestoreFolder = true;
     gDeleteFromList = false;
     gCloseDialog = true;
@@ -130,6 +135,19 @@ int extractRun(const QString &libraryFolder, const QString &destination, const Q
     ExtractRun run(view);
     run.setExtractFolder(destination);
     run.load();
+    if (const int parallel = qEnvironmentVariableIntValue("TENVO_BENCH_PARALLEL"); parallel > 0)
+        run.setParallel(parallel);
+
+    // A probe: how late the event loop answers a 5 ms timer while the run
+    // goes on, which is how long a repaint of the window would wait.
+    QTimer probe;
+    probe.setInterval(5);
+    QElapsedTimer sinceProbe;
+    qint64 worstLateNs = 0;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        worstLateNs = qMax(worstLateNs, sinceProbe.nsecsElapsed() - 5'000'000);
+        sinceProbe.restart();
+    });
     QElapsedTimer clock;
     QObject::connect(&timer, &QTimer::timeout, [&] {
         run.tick();
@@ -138,8 +156,10 @@ int extractRun(const QString &libraryFolder, const QString &destination, const Q
     });
     clock.start();
     timer.start();
+    sinceProbe.start();
+    probe.start();
     QCoreApplication::exec();
-    std::printf("%.3f\n", clock.nsecsElapsed() / 1e6);
+    std::printf("%.3f %.3f\n", clock.nsecsElapsed() / 1e6, worstLateNs / 1e6);
     gListCtrl = nullptr;
     gArchive = nullptr;
     for (const ArchiveResult &result : run.results()) {
