@@ -1,14 +1,12 @@
 // Tenvo's entry point: the window with its real dialogs, or, when options are
 // given, the command line without a window.
 #include "commandline.h"
-#include "frmmain.h"
 #include "qtuserdialogs.h"
 #include "startup.h"
 #include "userdialogs.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QTimer>
 
 namespace {
 
@@ -37,14 +35,6 @@ int main(int argc, char *argv[])
     setUserDialogs(&dialogs);
 
     Main();
-    // Files and folders given at start join the list once the window is up,
-    // so a message about refused ones has the window as its owner.
-    const QStringList paths = windowStartPaths(QCoreApplication::arguments());
-    if (!paths.isEmpty()) {
-        QTimer::singleShot(0, mainWindow(), [paths] {
-            if (frmMain *window = mainWindow())
-                window->addPaths(paths);
-        });
-    }
+    addStartPaths(windowStartPaths(QCoreApplication::arguments()));
     return app.exec();
 }

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QTimer>
 
 namespace {
 QPointer<frmMain> theMainWindow;
@@ -56,6 +57,16 @@ void Main(const QString &appPath)
 void Main()
 {
     Main(getAppPath());
+}
+
+void addStartPaths(const QStringList &paths)
+{
+    if (paths.isEmpty() || !theMainWindow)
+        return;
+    QTimer::singleShot(0, theMainWindow.data(), [paths] {
+        if (theMainWindow)
+            theMainWindow->addPaths(paths);
+    });
 }
 
 void endApplication()

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class frmMain;
 
@@ -16,6 +17,11 @@ class frmMain;
 void Main(const QString &appPath);
 // Main for the folder that holds the program's executable.
 void Main();
+
+// The files and folders given on the command line join the main window's
+// list (frmMain::addPaths) once the event loop runs, so that a message about
+// refused ones comes up over the shown window. Nothing for an empty list.
+void addStartPaths(const QStringList &paths);
 
 // The main window Main made; nullptr before Main and once it is gone.
 frmMain *mainWindow();

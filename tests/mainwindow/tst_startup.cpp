@@ -132,6 +132,32 @@ private slots:
         QVERIFY(!mainWindow());
     }
 
+    void filesGivenAtStartJoinTheListOnceTheWindowIsUp()
+    {
+        ScriptedDialogs dialogs;
+        ProgramFolder program;
+        QTemporaryDir files;
+        QVERIFY(program.isValid() && files.isValid());
+        QVERIFY(program.addLibraries(QStringLiteral(TENVO_FAKES_DIR), {"unlha32.so", "unzip32.so"}));
+        for (const char *name : {"a.lzh", "more/b.zip", "notes.txt"}) {
+            QVERIFY(QDir(files.path()).mkpath(QFileInfo(files.filePath(name)).path()));
+            QFile file(files.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+
+        Main(program.path());
+        addStartPaths({files.filePath("a.lzh"), files.filePath("more"), files.filePath("notes.txt")});
+        QCOMPARE(mainWindow()->list->topLevelItemCount(), 0);
+        QCoreApplication::processEvents();
+        QStringList rows;
+        for (int i = 0; i < mainWindow()->list->topLevelItemCount(); ++i)
+            rows << mainWindow()->list->topLevelItem(i)->text(0);
+        QCOMPARE(rows, (QStringList{"a.lzh", "b.zip"}));
+        QCOMPARE(dialogs.exclamations, QStringList{"次のファイルは追加できませんでした\n\n" + files.filePath("notes.txt")
+                                                   + "\n　このファイルは対応していません"});
+        QCOMPARE(dialogs.exclamationOwners, QList<QWidget *>{mainWindow()});
+    }
+
     void storedPlacementIsRestoredAndWrittenBack()
     {
         ScriptedDialogs dialogs;
