@@ -21,7 +21,7 @@ int Cab(void *, const char *commandLine, char *output, unsigned int outputSize)
 }
 
 int CabWithProgress(void *, const char *commandLine, char *output, unsigned int outputSize,
-                    TenvoProgressCall progress, void *context)
+                    TenvoProgressCall progress, void *context, int processes)
 {
-    return runCommand(cabProfile(), commandLine, output, outputSize, progress, context);
+    return runCommand(cabProfile(), commandLine, output, outputSize, progress, context, processes);
 }

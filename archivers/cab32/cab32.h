@@ -32,17 +32,21 @@ typedef int (*TenvoProgressCall)(void *context, unsigned long long done,
                                  unsigned long long total);
 #endif
 
-/* Cab with progress and a way to stop, for callers that want them (this call
+/* Cab with progress, a way to stop and several processes, for callers that want them (this call
    is optional: a caller must work without it). progress, when not NULL, is
    called on the calling thread about ten times a second while the archive
    is decoded, with context, the bytes of the archive read so far and the
    archive's size. When it answers non-zero the decoding is ended, the files
    not yet complete are removed (files already complete stay), and the call
-   returns TENVO_ERR_STOPPED once nothing is left behind. Safe to call from
-   several threads at once, like Cab. */
+   returns TENVO_ERR_STOPPED once nothing is left behind. processes is how
+   many decoder processes the call may use at once (below 1 counts as 1): a
+   large ZIP or LZH archive then has its entries shared among them, each
+   process reading the archive for itself, with the same files, names and
+   result as one process gives. Safe to call from several threads at once,
+   like Cab. */
 TENVO_ARCHIVER_API int CabWithProgress(void *window, const char *commandLine, char *output,
                                        unsigned int outputSize, TenvoProgressCall progress,
-                                       void *context);
+                                       void *context, int processes);
 
 #ifdef __cplusplus
 }

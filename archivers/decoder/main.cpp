@@ -3,15 +3,23 @@
 // and hands it one socket per call (decoderclient.h says why).
 #include "archiver.h"
 #include "decoderprotocol.h"
+#include "entryshare.h"
 #include "isolation.h"
 #include "profiles.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 using namespace tenvo;
 
@@ -43,6 +51,182 @@ int receiveCall()
             return fd;
         }
     }
+}
+
+// How many processes share the archive's entries: the call's allowance,
+// for a ZIP or LZH archive (whose entries each reader reaches without
+// decoding the others) of at least the call's threshold; else 1.
+int sharesFor(const isolation::DecoderRequest &request, const engine::Command &command)
+{
+    if (request.processes < 2)
+        return 1;
+    engine::ArchiveFormat format = engine::ArchiveFormat::Unknown;
+    std::string ignored;
+    struct stat st;
+    if (engine::sniffFile(command.archivePath, format, ignored) != TENVO_OK
+        || (format != engine::ArchiveFormat::Zip && format != engine::ArchiveFormat::Lzh)
+        || ::stat(command.archivePath.c_str(), &st) != 0
+        || std::uint64_t(st.st_size) < request.shareMinBytes)
+        return 1;
+    return std::min(request.processes, int(engine::EntryShareState::kMaxProcesses));
+}
+
+// Runs one command in shares decoder children at once, each under a
+// supervisor of its own (runIsolated), each taking its share of the entries
+// (entryshare.h). Progress is the sum of their reading; the end of the
+// library's input stops them all; the result is the one of the process that
+// kept out the earliest entry, so it is the result one process would give.
+int runShared(int fd, const engine::LibraryProfile &profile, const engine::Command &command,
+              const isolation::Limits &limits, int shares, std::string &message)
+{
+    void *memory = ::mmap(nullptr, sizeof(engine::EntryShareState), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    int cancel[2];
+    if (memory == MAP_FAILED || ::pipe2(cancel, O_CLOEXEC) != 0) {
+        message = "cannot start the decoder processes";
+        return TENVO_ERR_DAMAGED;
+    }
+    auto *state = static_cast<engine::EntryShareState *>(memory);
+    state->reset();
+
+    struct Share {
+        pid_t pid = -1;
+        int resultFd = -1;
+        std::string received;
+    };
+    std::vector<Share> children(static_cast<std::size_t>(shares));
+    for (int k = 0; k < shares; ++k) {
+        int pipeFds[2];
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+            break;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(cancel[1]);
+            ::close(pipeFds[0]);
+            ::close(fd);
+            const engine::EntryShare share{k, shares, state};
+            engine::setCurrentEntryShare(&share);
+            isolation::Supervision supervision;
+            supervision.cancelFd = cancel[0];
+            supervision.onProgress = [state, k](long long bytesRead) { state->bytesRead[k] = bytesRead; };
+            std::string childMessage;
+            const int result = isolation::runIsolated(
+                [&](std::string &decoderMessage) {
+                    return int(engine::extractCommand(profile, command, decoderMessage));
+                },
+                limits, command.destination, childMessage, supervision);
+            const std::string frame = isolation::resultFrame(result, childMessage);
+            for (std::size_t done = 0; done < frame.size();) {
+                const ssize_t n = ::write(pipeFds[1], frame.data() + done, frame.size() - done);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                done += std::size_t(n);
+            }
+            ::_exit(0);
+        }
+        ::close(pipeFds[1]);
+        if (pid < 0) {
+            ::close(pipeFds[0]);
+            break;
+        }
+        children[std::size_t(k)].pid = pid;
+        children[std::size_t(k)].resultFd = pipeFds[0];
+    }
+    ::close(cancel[0]);
+
+    bool stopped = false;
+    long long lastReported = -1;
+    for (;;) {
+        std::vector<pollfd> watched{{fd, POLLIN, 0}};
+        for (const Share &child : children) {
+            if (child.resultFd >= 0)
+                watched.push_back({child.resultFd, POLLIN, 0});
+        }
+        if (watched.size() == 1)
+            break;
+        const int ready = ::poll(watched.data(), nfds_t(watched.size()), 100);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (!stopped && watched[0].revents != 0) {
+            char byte;
+            if (::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) <= 0) {
+                // Closing the write end ends every share's supervision.
+                stopped = true;
+                ::close(cancel[1]);
+            }
+        }
+        for (std::size_t i = 1; i < watched.size(); ++i) {
+            if (watched[i].revents == 0)
+                continue;
+            for (Share &child : children) {
+                if (child.resultFd != watched[i].fd)
+                    continue;
+                char buffer[4096];
+                const ssize_t n = ::read(child.resultFd, buffer, sizeof buffer);
+                if (n > 0) {
+                    child.received.append(buffer, std::size_t(n));
+                } else if (n == 0 || errno != EINTR) {
+                    ::close(child.resultFd);
+                    child.resultFd = -1;
+                }
+            }
+        }
+        long long bytesRead = 0;
+        for (int k = 0; k < shares; ++k)
+            bytesRead += state->bytesRead[k].load();
+        if (bytesRead != lastReported && isolation::sendAll(fd, isolation::progressFrame(bytesRead)))
+            lastReported = bytesRead;
+    }
+    if (!stopped)
+        ::close(cancel[1]);
+    for (const Share &child : children) {
+        if (child.pid > 0) {
+            while (::waitpid(child.pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+
+    // Each share's result frame: length, 'R', result, message.
+    int result = TENVO_OK;
+    std::int64_t earliest = -1;
+    std::size_t written = 0;
+    for (int k = 0; k < shares; ++k) {
+        const std::string &frame = children[std::size_t(k)].received;
+        int shareResult = TENVO_ERR_DAMAGED;
+        std::string shareMessage = "a decoder process ended without a result";
+        if (frame.size() >= 9 && frame[4] == 'R') {
+            std::uint32_t code = 0;
+            for (int i = 0; i < 4; ++i)
+                code |= std::uint32_t(std::uint8_t(frame[5 + std::size_t(i)])) << (8 * i);
+            shareResult = int(code);
+            shareMessage = frame.substr(9);
+        }
+        if (shareResult == TENVO_OK) {
+            written += std::size_t(std::strtoull(shareMessage.c_str(), nullptr, 10));
+            continue;
+        }
+        if (shareResult == isolation::kStopped || result == isolation::kStopped) {
+            result = isolation::kStopped;
+            message = shareMessage;
+            continue;
+        }
+        // A share that kept an entry out tells the entry; a failure of the
+        // archive itself each share met at the same place.
+        const std::int64_t failedAt = state->firstFailure[k].load();
+        const std::int64_t rank = failedAt >= 0 ? failedAt : INT64_MAX;
+        if (result == TENVO_OK || (rank < earliest || earliest < 0)) {
+            result = shareResult;
+            message = shareMessage;
+            earliest = rank;
+        }
+    }
+    if (result == TENVO_OK)
+        message = std::to_string(written) + " entries extracted by " + std::to_string(shares)
+            + " processes";
+    ::munmap(memory, sizeof(engine::EntryShareState));
+    return result;
 }
 
 // One call, in a supervisor process of its own: reads the request, runs it
@@ -81,11 +265,15 @@ int serve(int fd)
         result = engine::parseCommandLine(request.text, profile->switches, command, message,
                                           profile->takesPassword);
         if (result == TENVO_OK) {
-            result = isolation::runIsolated(
-                [&](std::string &childMessage) {
-                    return int(engine::extractCommand(*profile, command, childMessage));
-                },
-                limits, command.destination, message, supervision);
+            if (const int shares = sharesFor(request, command); shares > 1) {
+                result = runShared(fd, *profile, command, limits, shares, message);
+            } else {
+                result = isolation::runIsolated(
+                    [&](std::string &childMessage) {
+                        return int(engine::extractCommand(*profile, command, childMessage));
+                    },
+                    limits, command.destination, message, supervision);
+            }
         }
     } else if (request.kind == 'c') {
         engine::ArchiveFormat format = engine::ArchiveFormat::Unknown;

@@ -3,6 +3,7 @@
 
 #include "decoderclient.h"
 #include "decoders.h"
+#include "entryshare.h"
 #include "isolation.h"
 #include "libarchivedecoder.h"
 #include "namecodec.h"
@@ -10,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <functional>
 #include <new>
 
@@ -118,7 +120,7 @@ namespace {
 // only for a single-threaded caller.
 int isolate(const LibraryProfile &profile, char kind, const std::string &text,
             const std::string &cleanupRoot, int stallSeconds, unsigned long long total,
-            isolation::ProgressCall progress, void *context,
+            isolation::ProgressCall progress, void *context, int processes,
             const std::function<int(std::string &)> &inProcess, std::string &message)
 {
     const isolation::Limits limits = isolation::defaultLimits(stallSeconds);
@@ -128,6 +130,9 @@ int isolate(const LibraryProfile &profile, char kind, const std::string &text,
     request.text = text;
     request.cleanupRoot = cleanupRoot;
     request.stallSeconds = limits.stallSeconds;
+    request.processes = processes < 1 ? 1 : processes;
+    if (const char *text = std::getenv("TENVO_SHARE_MIN_BYTES"))
+        request.shareMinBytes = std::strtoull(text, nullptr, 10);
     isolation::Limits caller;
     isolation::captureCallerState(caller);
     request.umask = caller.umask;
@@ -188,7 +193,16 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
         return opened;
 
     std::string decoderMessage;
-    const TenvoResult decoded = decode(format, archivePath, writer, decoderMessage, password);
+    TenvoResult decoded = TENVO_OK;
+    if (const EntryShare *share = currentEntryShare()) {
+        // One of several processes decoding this archive: it writes its
+        // share of the entries (entryshare.h).
+        SharedEntrySink shared(writer, layout, *share);
+        decoded = decode(format, archivePath, shared, decoderMessage, password);
+        shared.finishAfterOthers();
+    } else {
+        decoded = decode(format, archivePath, writer, decoderMessage, password);
+    }
     writer.finish();
 
     if (writer.result() != TENVO_OK) {
@@ -210,7 +224,7 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
 int runCommand(const LibraryProfile &profile, const char *commandLine, char *output,
                unsigned int outputSize,
                int (*progress)(void *, unsigned long long, unsigned long long),
-               void *context) noexcept
+               void *context, int processes) noexcept
 {
     TenvoResult result = TENVO_OK;
     std::string message;
@@ -229,7 +243,7 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
         if (result == TENVO_OK) {
             result = static_cast<TenvoResult>(isolate(
                 profile, 'x', commandLine, command.destination, kExtractStallSeconds,
-                fileSize(command.archivePath), progress, context,
+                fileSize(command.archivePath), progress, context, processes,
                 [&](std::string &childMessage) {
                     return int(extractCommand(profile, command, childMessage));
                 },
@@ -260,7 +274,7 @@ int checkArchive(const LibraryProfile &profile, const char *path, int) noexcept
         // (result 3) does not accept the file.
         std::string childMessage;
         const int answer = isolate(
-            profile, 'c', path, std::string(), kCheckStallSeconds, 0, nullptr, nullptr,
+            profile, 'c', path, std::string(), kCheckStallSeconds, 0, nullptr, nullptr, 1,
             [&](std::string &) { return checkFormat(format, path) ? 1 : 0; }, childMessage);
         return answer == 1 ? 1 : 0;
     } catch (...) {

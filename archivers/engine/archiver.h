@@ -36,10 +36,11 @@ constexpr unsigned operator|(ArchiveFormat a, ArchiveFormat b)
 // progress, when given, is called on the calling thread about ten times a
 // second with the bytes of the archive read and its size; a non-zero answer
 // ends the decoding (no partial file stays) and gives TENVO_ERR_STOPPED.
+// processes: how many decoder processes may share a large archive's entries.
 int runCommand(const LibraryProfile &profile, const char *commandLine, char *output,
                unsigned int outputSize,
                int (*progress)(void *, unsigned long long, unsigned long long) = nullptr,
-               void *context = nullptr) noexcept;
+               void *context = nullptr, int processes = 1) noexcept;
 
 // The check call (every mode alike): non-zero only when the file's signature
 // is one of the profile's formats and all its headers read cleanly.

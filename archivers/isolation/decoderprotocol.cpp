@@ -62,6 +62,8 @@ std::string encodeRequest(const DecoderRequest &request)
     putNumber(payload, request.fileSizeHard, 8);
     putNumber(payload, std::uint32_t(request.uid), 4);
     putNumber(payload, std::uint32_t(request.gid), 4);
+    putNumber(payload, std::uint32_t(request.processes), 4);
+    putNumber(payload, request.shareMinBytes, 8);
     putText(payload, request.profile);
     putText(payload, request.text);
     putText(payload, request.cleanupRoot);
@@ -83,6 +85,10 @@ bool decodeRequest(const std::string &frame, DecoderRequest &request)
         || !getNumber(frame, at, 8, request.fileSizeSoft) || !getNumber(frame, at, 8, request.fileSizeHard)
         || !getNumber(frame, at, 4, uid) || !getNumber(frame, at, 4, gid))
         return false;
+    std::uint64_t processes = 1;
+    if (!getNumber(frame, at, 4, processes) || !getNumber(frame, at, 8, request.shareMinBytes))
+        return false;
+    request.processes = int(processes);
     request.umask = int(std::int32_t(std::uint32_t(mask)));
     request.haveFileSizeLimit = have != 0;
     request.uid = int(std::int32_t(std::uint32_t(uid)));

@@ -13,6 +13,10 @@ struct DecoderRequest {
     std::string text;        // the command line, or the path to check
     std::string cleanupRoot; // where the decoder's temporaries may lie
     int stallSeconds = 30;
+    // Decoder processes the call may use; an archive of at least
+    // shareMinBytes then has its entries shared among them.
+    int processes = 1;
+    std::uint64_t shareMinBytes = std::uint64_t(16) << 20;
     // The caller's umask, file size limit and identity (isolation.h).
     int umask = -1;
     bool haveFileSizeLimit = false;

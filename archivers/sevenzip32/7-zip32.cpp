@@ -21,7 +21,7 @@ int SevenZip(void *, const char *commandLine, char *output, unsigned int outputS
 }
 
 int SevenZipWithProgress(void *, const char *commandLine, char *output, unsigned int outputSize,
-                         TenvoProgressCall progress, void *context)
+                         TenvoProgressCall progress, void *context, int processes)
 {
-    return runCommand(sevenZipProfile(), commandLine, output, outputSize, progress, context);
+    return runCommand(sevenZipProfile(), commandLine, output, outputSize, progress, context, processes);
 }

@@ -21,7 +21,7 @@ int Unlha(void *, const char *commandLine, char *output, unsigned int outputSize
 }
 
 int UnlhaWithProgress(void *, const char *commandLine, char *output, unsigned int outputSize,
-                      TenvoProgressCall progress, void *context)
+                      TenvoProgressCall progress, void *context, int processes)
 {
-    return runCommand(unlhaProfile(), commandLine, output, outputSize, progress, context);
+    return runCommand(unlhaProfile(), commandLine, output, outputSize, progress, context, processes);
 }

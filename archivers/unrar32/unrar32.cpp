@@ -21,7 +21,7 @@ int Unrar(void *, const char *commandLine, char *output, unsigned int outputSize
 }
 
 int UnrarWithProgress(void *, const char *commandLine, char *output, unsigned int outputSize,
-                      TenvoProgressCall progress, void *context)
+                      TenvoProgressCall progress, void *context, int processes)
 {
-    return runCommand(unrarProfile(), commandLine, output, outputSize, progress, context);
+    return runCommand(unrarProfile(), commandLine, output, outputSize, progress, context, processes);
 }

@@ -21,7 +21,7 @@ int UnZip(void *, const char *commandLine, char *output, unsigned int outputSize
 }
 
 int UnZipWithProgress(void *, const char *commandLine, char *output, unsigned int outputSize,
-                      TenvoProgressCall progress, void *context)
+                      TenvoProgressCall progress, void *context, int processes)
 {
-    return runCommand(unzipProfile(), commandLine, output, outputSize, progress, context);
+    return runCommand(unzipProfile(), commandLine, output, outputSize, progress, context, processes);
 }

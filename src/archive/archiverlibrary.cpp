@@ -20,7 +20,8 @@ using VersionCall = int (*)();
 using CheckCall = int (*)(const char *, int);
 using CommandCall = int (*)(void *, const char *, char *, unsigned int);
 using ProgressCommandCall = int (*)(void *, const char *, char *, unsigned int,
-                                   int (*)(void *, unsigned long long, unsigned long long), void *);
+                                   int (*)(void *, unsigned long long, unsigned long long), void *,
+                                   int);
 
 // Library calls come from the run's worker threads: one load at a time.
 std::mutex loadMutex;
@@ -147,7 +148,7 @@ int ArchiverLibrary::command(const QByteArray &commandLine)
         if (auto withProgress = reinterpret_cast<ProgressCommandCall>(
                 resolve((m_prefix + QStringLiteral("WithProgress")).toLatin1().constData())))
             return withProgress(nullptr, commandLine.constData(), nullptr, 0, &CommandControl::report,
-                                control);
+                                control, control->processes());
     }
     return call(nullptr, commandLine.constData(), nullptr, 0);
 }

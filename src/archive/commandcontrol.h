@@ -17,6 +17,10 @@ public:
     // library to end the call, leaving no partial file.
     virtual bool progress(quint64 done, quint64 total) = 0;
 
+    // How many decoder processes the call may use at once (the library
+    // shares a large archive's entries among them).
+    virtual int processes() const { return 1; }
+
     // The control installed on this thread, or null.
     static CommandControl *current();
 

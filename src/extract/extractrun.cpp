@@ -64,10 +64,13 @@ qint64 roundHalfToEven(qint64 numerator, qint64 denominator)
 // One archive on its worker: what its library reports, and the run's stop.
 struct ExtractRun::Job : CommandControl
 {
-    explicit Job(std::shared_ptr<std::atomic<bool>> stopFlag)
+    Job(std::shared_ptr<std::atomic<bool>> stopFlag, int processCount)
         : stop(std::move(stopFlag))
+        , processCount(processCount)
     {
     }
+
+    int processes() const override { return processCount; }
 
     bool progress(quint64 done, quint64 total) override
     {
@@ -79,6 +82,7 @@ struct ExtractRun::Job : CommandControl
     }
 
     std::shared_ptr<std::atomic<bool>> stop;
+    const int processCount;
     std::atomic<quint64> bytesDone{0};
     std::atomic<quint64> bytesTotal{0};
 };
@@ -235,9 +239,12 @@ void ExtractRun::startMore()
 
 void ExtractRun::start(int index)
 {
-    auto job = std::make_shared<Job>(m_stopFlag);
-    m_slots[index].job = job;
     ++m_running;
+    // The cores no other archive of the run is using go to this one's
+    // entries: one large archive alone uses them all. The Parallel key caps
+    // the decoder processes in all, so at 1 there is never more than one.
+    auto job = std::make_shared<Job>(m_stopFlag, qMax(1, m_parallel - m_running + 1));
+    m_slots[index].job = job;
     const QString path = m_slots[index].result.path;
     const QString destination = m_slots[index].result.destination;
     // The worker's copy of the password, wiped there once the call is made.

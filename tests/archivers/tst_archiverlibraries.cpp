@@ -101,6 +101,8 @@ private slots:
     void fifoNamedLikeAnArchive();
     void callsFromManyThreadsAtOnce();
     void stopLeavesNoPartialFile();
+    void entriesSharedAmongProcesses_data();
+    void entriesSharedAmongProcesses();
 
 private:
     int run(const QByteArray &library, const QByteArray &switchText, const QString &archive,
@@ -612,7 +614,7 @@ void TestArchiverLibraries::stopLeavesNoPartialFile()
                                       FixtureEntry::file("small.txt", "small")});
     QVERIFY(!zip.isEmpty());
     using WithProgress = int (*)(void *, const char *, char *, unsigned int,
-                                 int (*)(void *, unsigned long long, unsigned long long), void *);
+                                 int (*)(void *, unsigned long long, unsigned long long), void *, int);
     const auto call = reinterpret_cast<WithProgress>(
         ::dlsym(m_libraries.value("unzip32").handle, "UnZipWithProgress"));
     QVERIFY(call);
@@ -624,7 +626,7 @@ void TestArchiverLibraries::stopLeavesNoPartialFile()
                                 ++*static_cast<int *>(context);
                                 return 1;
                             },
-                            &asked);
+                            &asked, 1);
     QVERIFY2(result == TENVO_ERR_STOPPED || result == 0, QByteArray::number(result));
     if (result == TENVO_ERR_STOPPED)
         QCOMPARE(asked, 1);
@@ -633,6 +635,86 @@ void TestArchiverLibraries::stopLeavesNoPartialFile()
         QVERIFY2(entry.startsWith("small.txt") || entry.endsWith(md5Hex(QByteArray::fromStdString(big))),
                  qPrintable(entry));
     }
+}
+
+void TestArchiverLibraries::entriesSharedAmongProcesses_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("switchText");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QByteArray>("kind");
+
+    QTest::newRow("ZIP, restore") << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("zip")
+                                  << QByteArray("plain");
+    QTest::newRow("ZIP, flatten, one name in many folders and a stored numbered name")
+        << QByteArray("unzip32") << QByteArray("-x -j ") << QByteArray("zip") << QByteArray("twins");
+    QTest::newRow("ZIP, restore, one path stored twice: the later one stays")
+        << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("zip") << QByteArray("twins");
+    QTest::newRow("ZIP, a link among the files") << QByteArray("unzip32") << QByteArray("-x ")
+                                                 << QByteArray("zip") << QByteArray("link");
+    QTest::newRow("ZIP, a damaged entry: the same result and files")
+        << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("zip-crc") << QByteArray("plain");
+    QTest::newRow("LZH, restore") << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh2")
+                                  << QByteArray("plain");
+    QTest::newRow("LZH, flatten, one name in many folders")
+        << QByteArray("unlha32") << QByteArray("e ") << QByteArray("lzh2") << QByteArray("twins");
+}
+
+// Several processes sharing one archive's entries leave the same files under
+// the same names and give the same result as one process.
+void TestArchiverLibraries::entriesSharedAmongProcesses()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, switchText);
+    QFETCH(QByteArray, format);
+    QFETCH(QByteArray, kind);
+
+    FixtureEntries entries;
+    for (int i = 0; i < 40; ++i)
+        entries.push_back(FixtureEntry::file(QString("d%1/f%2.txt").arg(i % 4).arg(i).toStdString(),
+                                             "data " + std::to_string(i)));
+    if (kind == "twins") {
+        for (const char *name : {"a/readme.txt", "b/readme.txt", "c/readme (2).txt", "readme.txt",
+                                 "d1/f5.txt", "e/readme (2) (2).txt", "f/readme.txt"})
+            entries.push_back(FixtureEntry::file(name, std::string("twin ") + name));
+    }
+    if (kind == "link") {
+        entries.insert(entries.begin() + 10, FixtureEntry::symlink("d0/link", "f0.txt"));
+        entries.insert(entries.begin() + 11, FixtureEntry::symlink("d1/out", "../../outside"));
+    }
+    const QString archive = write(format, entries);
+    QVERIFY(!archive.isEmpty());
+    using WithProgress = int (*)(void *, const char *, char *, unsigned int,
+                                 int (*)(void *, unsigned long long, unsigned long long), void *, int);
+    const QByteArray prefix = library == "unzip32" ? "UnZip" : "Unlha";
+    const auto call = reinterpret_cast<WithProgress>(
+        ::dlsym(m_libraries.value(library).handle, prefix + "WithProgress"));
+    QVERIFY(call);
+
+    // Every archive is shared, however small.
+    qputenv("TENVO_SHARE_MIN_BYTES", "0");
+    int firstResult = -1;
+    QStringList firstTree;
+    for (const int processes : {1, 2, 3}) {
+        QTemporaryDir out;
+        char message[1024] = {};
+        const QByteArray line = commandLine(switchText, archive, out.path() + "/");
+        const int result = call(nullptr, line.constData(), message, sizeof message, nullptr, nullptr,
+                                processes);
+        const QStringList tree = folderTree(out.path());
+        if (processes == 1) {
+            firstResult = result;
+            firstTree = tree;
+            QVERIFY(!tree.isEmpty());
+            continue;
+        }
+        QCOMPARE(result, firstResult);
+        QCOMPARE(tree, firstTree);
+        if (result == 0)
+            QVERIFY2(QByteArray(message).endsWith("by " + QByteArray::number(processes) + " processes"),
+                     message);
+    }
+    qunsetenv("TENVO_SHARE_MIN_BYTES");
 }
 
 QTEST_GUILESS_MAIN(TestArchiverLibraries)

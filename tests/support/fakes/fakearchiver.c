@@ -109,8 +109,9 @@ EXPORT int FAKE_PREFIX(void *window, const char *commandLine, char *output, unsi
 #ifdef FAKE_WITH_PROGRESS
 EXPORT int CONCAT(FAKE_PREFIX, WithProgress)(void *window, const char *commandLine, char *output,
                                              unsigned int outputSize, ProgressCall progress,
-                                             void *context)
+                                             void *context, int processes)
 {
+    (void)processes;
     return command(window, commandLine, output, outputSize, progress, context);
 }
 #endif
