@@ -2,8 +2,10 @@
 // program runs them, for scripts/bench.sh to time against other extractors.
 //
 //   tenvo_bench extract <library folder> <destination> <archive>...
-//       each archive through clsArchive::extract, as one list entry is;
-//       prints the milliseconds spent in those calls (start-up left out)
+//       each archive through clsArchive::extract, as one list entry is,
+//       with as many decoder processes as the run gives an archive alone
+//       (one per core; TENVO_BENCH_PARALLEL=n for n); prints the
+//       milliseconds spent in those calls (start-up left out)
 //   tenvo_bench run <library folder> <destination> <archive>...
 //       the whole extraction run, driven by a 10 ms timer as the progress
 //       window drives it, the archives extracted on worker threads; prints
@@ -18,6 +20,7 @@
 // run and list need a platform: QT_QPA_PLATFORM=offscreen when headless.
 #include "clsarchive.h"
 #include "clslistctrl.h"
+#include "commandcontrol.h"
 #include "extractrun.h"
 #include "globals.h"
 #include "listcolumns.h"
@@ -28,6 +31,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -53,8 +57,22 @@ void registerTypes(clsArchive &archive, const QString &libraryFolder)
     archive.setRestoreFolder(true);
 }
 
+// What the run installs for an archive it extracts alone: every core.
+class AloneControl final : public CommandControl
+{
+public:
+    bool progress(quint64, quint64) override { return false; }
+    int processes() const override
+    {
+        const int parallel = qEnvironmentVariableIntValue("TENVO_BENCH_PARALLEL");
+        return parallel > 0 ? parallel : qMax(1, QThread::idealThreadCount());
+    }
+};
+
 int extractEach(const QString &libraryFolder, const QString &destination, const QStringList &archives)
 {
+    AloneControl control;
+    const CommandControl::Scope scope(&control);
     clsArchive archive;
     registerTypes(archive, libraryFolder);
     int failures = 0;

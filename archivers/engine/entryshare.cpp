@@ -10,16 +10,6 @@ namespace {
 
 const EntryShare *g_share = nullptr;
 
-std::uint64_t fnv1a(const std::string &text)
-{
-    std::uint64_t hash = 1469598103934665603ull;
-    for (const unsigned char c : text) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
-
 // "readme (2) (3).txt" -> "readme.txt": every name FlattenNames can hand out
 // for a file name has the same key as that name.
 std::string withoutNumbers(std::string name)
@@ -68,6 +58,7 @@ SharedEntrySink::SharedEntrySink(SafeWriter &writer, Layout layout, const EntryS
     : m_writer(writer)
     , m_layout(layout)
     , m_share(share)
+    , m_bytes(std::size_t(share.count), 0)
 {
 }
 
@@ -111,8 +102,22 @@ bool SharedEntrySink::beginEntry(const EntryInfo &entry)
         // are the first process's to set.
         mine = m_share.index == 0;
     } else {
-        mine = fnv1a(shareKey(entry.rawName, m_layout)) % std::uint64_t(m_share.count)
-            == std::uint64_t(m_share.index);
+        // Each process works this out alike, as all see the same entries in
+        // the same order: a name met before goes where it went; a new one
+        // to the process with the fewest bytes so far, so that a few large
+        // files spread out.
+        const std::string key = shareKey(entry.rawName, m_layout);
+        auto found = m_owners.find(key);
+        if (found == m_owners.end()) {
+            int least = 0;
+            for (int k = 1; k < m_share.count; ++k) {
+                if (m_bytes[std::size_t(k)] < m_bytes[std::size_t(least)])
+                    least = k;
+            }
+            found = m_owners.emplace(key, least).first;
+        }
+        m_bytes[std::size_t(found->second)] += std::uint64_t(entry.size > 0 ? entry.size : 0) + 4096;
+        mine = found->second == m_share.index;
     }
     m_taking = mine;
     if (!mine)

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace tenvo::engine {
 
@@ -39,7 +41,8 @@ void setCurrentEntryShare(const EntryShare *share);
 
 // The sink between a decoder and this process's SafeWriter. Every process
 // walks every entry in archive order; an entry is taken by the process its
-// key falls to, so that entries that can land under one name (one stored
+// key went to (a new key goes to the process given the fewest bytes so
+// far), so that entries that can land under one name (one stored
 // path; under Flatten, one file name whatever its " (n)" numbers) are all
 // written by one process, in archive order, and name each other as one
 // process would. From the first link or special entry on, process 0 takes
@@ -72,6 +75,8 @@ private:
     std::int64_t m_current = -1;
     bool m_taking = false;
     bool m_inOrder = false;     // a link was met: process 0 takes the rest
+    std::unordered_map<std::string, int> m_owners; // key -> process
+    std::vector<std::uint64_t> m_bytes;            // bytes given to each process
 };
 
 } // namespace tenvo::engine
