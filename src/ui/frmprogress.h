@@ -13,7 +13,8 @@ class QTimer;
 // Shows the run (src/extract/extractrun.h) that its timer drives: the status
 // text, the bar and, after the run, an enabled close button. Creating the
 // window loads it: the run starts from its preparing state. While the run is
-// going the window cannot be closed, neither by its close box nor by Escape.
+// going the window does not close: Escape does nothing, and the close box
+// asks, as the stop button (cmdStop) does, whether to stop the run.
 // The window grows from its design size as the desktop's font needs, so the
 // four lines of status text always show whole; a line too wide (a long
 // archive path) is shortened in the middle and shown whole in the tooltip.
