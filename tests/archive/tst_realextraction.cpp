@@ -120,6 +120,45 @@ public:
     QWidget *dialogOwner() override { return nullptr; }
 };
 
+// The program's extraction run over archives with the real libraries, one
+// archive at a time, each into a folder of its name under work/out/; the
+// settings file is work/Tenvo.ini. Questions go to the dialogs installed.
+QList<ArchiveResult> runBatch(const QStringList &archives, const QString &work)
+{
+    QTreeWidget listView;
+    setupArchiveListColumns(&listView, ArchiveListLayout::MainWindow);
+    clsListCtrl list;
+    list.setList(&listView);
+    for (const QString &path : archives)
+        list.addFile(path);
+    clsArchive archive;
+    archive.setLibraryFolder(QStringLiteral(TENVO_BIN_DIR));
+    for (const SupportType &row : registrationRows())
+        archive.addSupportType(row);
+    // One archive at a time, so that questions come in list order.
+    writeFixtureFile(work + QStringLiteral("/Tenvo.ini"), "[Option]\nParallel=1\n");
+    clsINICtrl ini;
+    ini.setFile(work + QStringLiteral("/Tenvo.ini"));
+    gListCtrl = &list;
+    gArchive = &archive;
+    gIniCtrl = &ini;
+    gMakeNameFolder = true;
+    gRestoreFolder = true;
+    gDeleteFromList = gCloseDialog = false;
+    QuietView view;
+    QList<ArchiveResult> results;
+    {
+        ExtractRun run(view);
+        run.setExtractFolder(work + QStringLiteral("/out/"));
+        QTest::qWaitFor([&] { return run.tick(), run.isFinished(); }, 120000);
+        results = run.results();
+    }
+    gListCtrl = nullptr;
+    gArchive = nullptr;
+    gIniCtrl = nullptr;
+    return results;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Maker)
@@ -273,42 +312,15 @@ private slots:
             || !pack(in + QStringLiteral("c.zip"), QStringLiteral("secret.txt"), true))
             QSKIP("zip or 7zz (scripts/setup.sh installs them) cannot make the archives");
 
-        QTreeWidget listView;
-        setupArchiveListColumns(&listView, ArchiveListLayout::MainWindow);
-        clsListCtrl list;
-        list.setList(&listView);
-        for (const char *name : {"a.zip", "b.zip", "c.zip"})
-            QCOMPARE(list.addFile(in + QLatin1String(name)), int(clsListCtrl::added));
-        clsArchive archive;
-        archive.setLibraryFolder(QStringLiteral(TENVO_BIN_DIR));
-        for (const SupportType &row : registrationRows())
-            archive.addSupportType(row);
-        // One archive at a time, so that the questions come in list order.
-        QVERIFY(writeFixtureFile(dir.filePath(QStringLiteral("Tenvo.ini")), "[Option]\nParallel=1\n"));
-        clsINICtrl ini;
-        ini.setFile(dir.filePath(QStringLiteral("Tenvo.ini")));
-        gListCtrl = &list;
-        gArchive = &archive;
-        gIniCtrl = &ini;
-        gMakeNameFolder = true;
-        gRestoreFolder = true;
-        gDeleteFromList = gCloseDialog = false;
-
         ScriptedDialogs dialogs;
         dialogs.passwordAnswers = answers;
-        QuietView view;
-        {
-            ExtractRun run(view);
-            run.setExtractFolder(out);
-            QTRY_VERIFY_WITH_TIMEOUT((run.tick(), run.isFinished()), 120000);
-            QCOMPARE(run.results().size(), 3);
-            QCOMPARE(run.results()[0].code, extracted ? int(TENVO_OK) : int(TENVO_ERR_ENCRYPTED));
-            QCOMPARE(run.results()[1].code, int(TENVO_OK));
-            QCOMPARE(run.results()[2].code, extracted ? int(TENVO_OK) : int(TENVO_ERR_ENCRYPTED));
-        }
-        gListCtrl = nullptr;
-        gArchive = nullptr;
-        gIniCtrl = nullptr;
+        const QList<ArchiveResult> results =
+            runBatch({in + QStringLiteral("a.zip"), in + QStringLiteral("b.zip"), in + QStringLiteral("c.zip")},
+                     dir.path());
+        QCOMPARE(results.size(), 3);
+        QCOMPARE(results[0].code, extracted ? int(TENVO_OK) : int(TENVO_ERR_ENCRYPTED));
+        QCOMPARE(results[1].code, int(TENVO_OK));
+        QCOMPARE(results[2].code, extracted ? int(TENVO_OK) : int(TENVO_ERR_ENCRYPTED));
 
         QCOMPARE(dialogs.passwordPrompts.size(), askedFor.size());
         for (qsizetype i = 0; i < askedFor.size(); ++i) {
@@ -326,8 +338,33 @@ private slots:
         QCOMPARE(filesOnDisk(out + QStringLiteral("c")), expected);
         QCOMPARE(filesOnDisk(out + QStringLiteral("b")),
                  (std::map<QString, QByteArray>{{QStringLiteral("plain.txt"), "plain"}}));
-        QFile settings(ini.file());
+        QFile settings(dir.filePath(QStringLiteral("Tenvo.ini")));
         QVERIFY(!settings.open(QIODevice::ReadOnly) || !QString::fromUtf8(settings.readAll()).contains(u"pass"));
+    }
+
+    // A RAR 5 volume set listed by its first and, by hand, its second volume:
+    // the set is extracted once, the second volume is listed with its cause.
+    void volumeSetThroughTheRun()
+    {
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("in/"));
+        QVERIFY(QDir().mkpath(in) && QDir().mkpath(dir.filePath(QStringLiteral("out"))));
+        const std::string data = binaryData(9000, 4);
+        const std::vector<std::string> volumes = makeRar5Volumes({FixtureEntry::file("big.bin", data)}, 4096);
+        QCOMPARE(volumes.size(), std::size_t(3));
+        for (std::size_t i = 0; i < volumes.size(); ++i)
+            QVERIFY(writeFixtureFile(in + QStringLiteral("set.part%1.rar").arg(i + 1), volumes[i]));
+
+        ScriptedDialogs dialogs;
+        const QList<ArchiveResult> results =
+            runBatch({in + QStringLiteral("set.part1.rar"), in + QStringLiteral("set.part2.rar")}, dir.path());
+        QCOMPARE(results.size(), 2);
+        QCOMPARE(results[0].code, int(TENVO_OK));
+        QCOMPARE(results[1].code, int(TENVO_ERR_VOLUME));
+        QCOMPARE(ExtractRun::causeText(results[1]), QStringLiteral("分割書庫の先頭ではないか、一部が欠けています"));
+        QCOMPARE(filesOnDisk(dir.filePath(QStringLiteral("out/set.part1"))),
+                 (std::map<QString, QByteArray>{{QStringLiteral("big.bin"), QByteArray::fromStdString(data)}}));
+        QCOMPARE(filesOnDisk(dir.filePath(QStringLiteral("out/set.part2"))), (std::map<QString, QByteArray>{}));
     }
 
     void damagedArchiveLeavesNoPartialFileAndKeepsExistingOnes_data()
