@@ -303,6 +303,47 @@ private slots:
         }
     }
 
+    // A name-folder question is asked while an earlier archive is still being
+    // decoded; the later archives wait for the answer, in list order.
+    void nameFolderQuestionWhileAnotherArchiveGoesOn()
+    {
+        setParallelKey("2");
+        gMakeNameFolder = true;
+        const QString a = addArchive(QStringLiteral("a-wait.zip"));
+        const QString b = addArchive(QStringLiteral("b.zip"));
+        const QString c = addArchive(QStringLiteral("c.zip"));
+        QVERIFY(QDir(m_out).mkdir(QStringLiteral("b")));
+        ScriptedDialogs dialogs;
+        dialogs.inputAnswers = {QStringLiteral("b2")};
+        QStringList callsWhileAsked;
+        int runningWhileAsked = -1;
+        RecordingView view;
+        ExtractRun run(view);
+        dialogs.onInput = [&] {
+            QTRY_COMPARE(commandLines(m_log).size(), 1);
+            callsWhileAsked = logged({QStringLiteral("UnZip"), QStringLiteral("UnZipDone")});
+            runningWhileAsked = run.runningCount();
+        };
+        run.setExtractFolder(m_out);
+        run.tick();
+        run.tick();
+        QFile go(m_dir->filePath(QStringLiteral("go")));
+        QVERIFY(go.open(QIODevice::WriteOnly));
+        go.close();
+        runToEnd(run);
+
+        // Asked while a was being decoded, before b or c was started.
+        QCOMPARE(callsWhileAsked, QStringList{QStringLiteral("UnZip\t-x \"") + a + "\" \"" + m_out + "a-wait/\""});
+        QCOMPARE(runningWhileAsked, 1);
+        QStringList called = commandLines(m_log);
+        QCOMPARE(called.mid(1), (QStringList{"-x \"" + b + "\" \"" + m_out + "b2/\"",
+                                             "-x \"" + c + "\" \"" + m_out + "c/\""}));
+        QStringList order;
+        for (const ArchiveResult &result : run.results())
+            order.append(result.destination);
+        QCOMPARE(order, (QStringList{m_out + "a-wait/", m_out + "b2/", m_out + "c/"}));
+    }
+
     // The later archive is found encrypted first, yet the questions come
     // for the first archive of the list first; the password that opened it
     // opens the later one without a question.
