@@ -74,21 +74,24 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("result");
         QTest::addColumn<QString>("messagePart");
+        QTest::addColumn<bool>("callerStops");
 
         QTest::newRow("a decoder that behaves gives its own result")
-            << int(Misbehaviour::None) << 0 << "all fine";
+            << int(Misbehaviour::None) << 0 << "all fine" << false;
         QTest::newRow("a decoder that hangs is stopped")
-            << int(Misbehaviour::Hang) << int(TENVO_ERR_DAMAGED) << "no progress";
+            << int(Misbehaviour::Hang) << int(TENVO_ERR_DAMAGED) << "no progress" << false;
         QTest::newRow("a decoder that crashes")
-            << int(Misbehaviour::Crash) << int(TENVO_ERR_DAMAGED) << "crashed (signal 11)";
+            << int(Misbehaviour::Crash) << int(TENVO_ERR_DAMAGED) << "crashed (signal 11)" << false;
         QTest::newRow("a decoder that aborts")
-            << int(Misbehaviour::Abort) << int(TENVO_ERR_DAMAGED) << "crashed (signal 6)";
+            << int(Misbehaviour::Abort) << int(TENVO_ERR_DAMAGED) << "crashed (signal 6)" << false;
         QTest::newRow("a decoder that exits without a result")
-            << int(Misbehaviour::ExitWithoutResult) << int(TENVO_ERR_DAMAGED) << "without a result";
+            << int(Misbehaviour::ExitWithoutResult) << int(TENVO_ERR_DAMAGED) << "without a result" << false;
         QTest::newRow("a decoder that eats memory hits its bound")
-            << int(Misbehaviour::EatMemory) << int(TENVO_ERR_DAMAGED) << "memory";
+            << int(Misbehaviour::EatMemory) << int(TENVO_ERR_DAMAGED) << "memory" << false;
         QTest::newRow("a decoder that throws")
-            << int(Misbehaviour::Throw) << int(TENVO_ERR_DAMAGED) << "failed";
+            << int(Misbehaviour::Throw) << int(TENVO_ERR_DAMAGED) << "failed" << false;
+        QTest::newRow("a hanging decoder its caller stops")
+            << int(Misbehaviour::Hang) << tenvo::isolation::kStopped << "stopped" << true;
     }
 
     void misbehavingDecoders()
@@ -96,6 +99,7 @@ private slots:
         QFETCH(int, kind);
         QFETCH(int, result);
         QFETCH(QString, messagePart);
+        QFETCH(bool, callerStops);
 
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("sub")));
@@ -104,15 +108,31 @@ private slots:
         // Only the hanging decoder should ever reach the stall bound.
         limits.stallSeconds = Misbehaviour(kind) == Misbehaviour::Hang ? 1 : 20;
         limits.memoryBytes = 256u << 20;
+        // The caller stops at once: its end of the pipe is closed.
+        tenvo::isolation::Supervision supervision;
+        int stopPipe[2] = {-1, -1};
+        if (callerStops) {
+            QVERIFY(::pipe(stopPipe) == 0);
+            ::close(stopPipe[1]);
+            supervision.cancelFd = stopPipe[0];
+            limits.stallSeconds = 20;
+        }
         std::string message;
         const int answer = runIsolated(
             [&](std::string &text) { return misbehave(Misbehaviour(kind), folder, text); }, limits,
-            dir.path().toStdString(), message);
+            dir.path().toStdString(), message, supervision);
+        if (callerStops)
+            ::close(stopPipe[0]);
 
         QCOMPARE(answer, result);
         QVERIFY2(QString::fromStdString(message).contains(messagePart), message.c_str());
-        // Complete files stay; the child's temporaries go.
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("done.txt")});
+        // Complete files stay; the child's temporaries go. A child stopped
+        // at once may not have written its complete file yet.
+        const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        if (callerStops)
+            QVERIFY2(left.isEmpty() || left == QStringList{QStringLiteral("done.txt")}, qPrintable(left.join(u' ')));
+        else
+            QCOMPARE(left, QStringList{QStringLiteral("done.txt")});
     }
 
     void aDecoderThatKeepsWorkingIsNotStopped()
