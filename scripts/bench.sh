@@ -3,7 +3,8 @@
 # build-bench/, generates the data on tmpfs and writes bench/out/results.md.
 #
 #   scripts/bench.sh [--size-mb N] [--small N] [--list-files N] [--runs N]
-#                    [--formats a,b] [--wait-quiet SECONDS]
+#                    [--formats a,b] [--parallel-archives N] [--parallel-mb N]
+#                    [--wait-quiet SECONDS]
 #
 # Take the numbers on a quiet machine: the report says when the load average
 # was above 1.5 while it ran.
