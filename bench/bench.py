@@ -206,12 +206,12 @@ def main():
     parser.add_argument("--small", type=int, default=500, help="0 leaves the batch out")
     parser.add_argument("--list-files", type=int, default=10000, help="0 leaves the list out")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--wait-quiet", type=int, default=0, metavar="SECONDS",
-                        help="before timing, wait up to this long for the load average to drop below 1")
     parser.add_argument("--parallel-archives", type=int, default=8,
                         help="archives in the batch timed at Parallel=1 and one per core; 0 leaves it out")
     parser.add_argument("--parallel-mb", type=int, default=40,
                         help="size of the tree each of those archives holds (~25 MB packed at 40)")
+    parser.add_argument("--wait-quiet", type=int, default=0, metavar="SECONDS",
+                        help="before timing, wait up to this long for the load average to drop below 1")
     parser.add_argument("--formats", default="zip-infozip,zip-7zz,7z,cab-mszip,lzh-lh5,rar4-stored,rar5-stored,"
                                              "rar5-volumes")
     args = parser.parse_args()
@@ -303,6 +303,10 @@ def main():
     loads.append(loadavg())
     batch = small_batch(args, work, driver, libs, env, tools) if args.small > 0 else None
     loads.append(loadavg())
+    big = archives / "big-zip-infozip.zip" if "zip-infozip" in formats else None
+    cores = run_rows(args, work, driver, libs, env, src, str(big) if big else None) \
+        if args.parallel_archives > 0 else None
+    loads.append(loadavg())
     listing = list_timing(args, work, driver, env) if args.list_files > 0 else None
     loads.append(loadavg())
 
@@ -311,10 +315,6 @@ def main():
               "formats": results, "batch": batch, "list": listing, "cores": cores}
     (args.out / "results.json").write_text(json.dumps(report, indent=2))
     text = render(report, args)
-    big = archives / "big-zip-infozip.zip" if "zip-infozip" in formats else None
-    cores = run_rows(args, work, driver, libs, env, src, str(big) if big else None) \
-        if args.parallel_archives > 0 else None
-    loads.append(loadavg())
     (args.out / "results.md").write_text(text)
     print(text)
     shutil.rmtree(out, ignore_errors=True)
