@@ -528,6 +528,14 @@ def render(report, args):
                             f"(Tenvo's call {judged:.3f} s, {judged / fastest:.2f} × fastest; whole "
                             f"process {t['median_s']:.3f} s, {t['median_s'] / fastest:.2f} ×; "
                             f"peak {t['peak_mib']:.0f} MiB: {'met' if t['peak_mib'] < 100 else 'MISSED'})")
+            # One large archive on several cores, against bsdtar.
+            bsdtar = rows.get("bsdtar")
+            bound = {"zip": 0.65, "lzh": 0.75, "cab": 0.75}.get(family(fmt))
+            if bound and bsdtar and bsdtar["correct"] and bsdtar["median_s"]:
+                ratio = judged / bsdtar["median_s"]
+                verdicts.append(f"  - on {os.cpu_count()} cores against bsdtar: "
+                                f"{'met' if t['correct'] and ratio <= bound else 'MISSED'} "
+                                f"({ratio:.2f} ×; target {bound})")
     if startup:
         lines.append(f"\nTenvo's times are whole processes, as the others' are; of each, "
                      f"{statistics.median(startup) * 1000:.0f} ms (median) is the driver's start-up "
