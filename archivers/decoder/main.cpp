@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -232,13 +234,18 @@ int runShared(int fd, const engine::LibraryProfile &profile, const engine::Comma
 // One call, in a supervisor process of its own: reads the request, runs it
 // in a decoder child (runIsolated), reports progress while it runs and the
 // result at the end. The end of the library's input stops the child.
-int serve(int fd)
-{
-    std::string frame;
-    isolation::DecoderRequest request;
-    if (!isolation::receiveFrame(fd, frame) || !isolation::decodeRequest(frame, request))
-        return 1;
+// One call the decoder program is running in its own loop: the library's
+// socket and the decoder child.
+struct Call {
+    int fd = -1;
+    isolation::IsolatedChild child;
+    long long lastReported = -1;
+    std::chrono::steady_clock::time_point lastCheck = std::chrono::steady_clock::now();
+    bool over = false;
+};
 
+isolation::Limits limitsOf(const isolation::DecoderRequest &request)
+{
     isolation::Limits limits;
     limits.stallSeconds = request.stallSeconds > 0 ? request.stallSeconds : limits.stallSeconds;
     limits.umask = request.umask;
@@ -247,68 +254,162 @@ int serve(int fd)
     limits.fileSizeHard = request.fileSizeHard;
     limits.uid = request.uid;
     limits.gid = request.gid;
-    isolation::Supervision supervision;
-    supervision.cancelFd = fd;
-    long long lastReported = -1;
-    supervision.onProgress = [fd, &lastReported](long long bytesRead) {
-        if (bytesRead != lastReported && isolation::sendAll(fd, isolation::progressFrame(bytesRead)))
-            lastReported = bytesRead;
-    };
+    return limits;
+}
 
-    int result = TENVO_ERR_COMMAND;
+void answer(int fd, int result, const std::string &message)
+{
+    isolation::sendAll(fd, isolation::resultFrame(result, message));
+    ::close(fd);
+}
+
+// Reads the call's request and starts it: its decoder child is forked here
+// and watched by the loop in main(); a large archive shared among several
+// children gets a supervisor process of its own (runShared), which answers
+// the library itself. A request that needs no child is answered at once.
+void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t> &supervisors)
+{
+    std::string frame;
+    isolation::DecoderRequest request;
+    if (!isolation::receiveFrame(fd, frame) || !isolation::decodeRequest(frame, request)) {
+        ::close(fd);
+        return;
+    }
+    const isolation::Limits limits = limitsOf(request);
     std::string message;
     const engine::LibraryProfile *profile = engine::profileByName(request.profile);
     if (!profile) {
-        message = "no library named " + request.profile;
-    } else if (request.kind == 'x') {
+        answer(fd, TENVO_ERR_COMMAND, "no library named " + request.profile);
+        return;
+    }
+    auto call = std::make_unique<Call>();
+    call->fd = fd;
+    if (request.kind == 'x') {
         engine::Command command;
-        result = engine::parseCommandLine(request.text, profile->switches, command, message,
-                                          profile->takesPassword);
-        if (result == TENVO_OK) {
-            if (const int shares = sharesFor(request, command); shares > 1) {
-                result = runShared(fd, *profile, command, limits, shares, message);
-            } else {
-                result = isolation::runIsolated(
-                    [&](std::string &childMessage) {
-                        return int(engine::extractCommand(*profile, command, childMessage));
-                    },
-                    limits, command.destination, message, supervision);
+        const int parsed = engine::parseCommandLine(request.text, profile->switches, command, message,
+                                                    profile->takesPassword);
+        if (parsed != TENVO_OK) {
+            answer(fd, parsed, message);
+            return;
+        }
+        if (const int shares = sharesFor(request, command); shares > 1) {
+            const pid_t supervisor = ::fork();
+            if (supervisor == 0) {
+                ::close(kControlFd);
+                for (const std::unique_ptr<Call> &other : calls) {
+                    ::close(other->fd);
+                    ::close(other->child.resultFd());
+                }
+                const int result = runShared(fd, *profile, command, limits, shares, message);
+                isolation::sendAll(fd, isolation::resultFrame(result, message));
+                ::_exit(0);
             }
+            ::close(fd);
+            if (supervisor > 0)
+                supervisors.push_back(supervisor);
+            return;
+        }
+        if (!call->child.start(
+                [profile, command](std::string &childMessage) {
+                    return int(engine::extractCommand(*profile, command, childMessage));
+                },
+                limits, command.destination, message)) {
+            answer(fd, TENVO_ERR_DAMAGED, message);
+            return;
         }
     } else if (request.kind == 'c') {
         engine::ArchiveFormat format = engine::ArchiveFormat::Unknown;
-        result = 0;
-        if (engine::sniffFile(request.text, format, message) == TENVO_OK) {
-            result = isolation::runIsolated(
-                [&](std::string &) { return engine::checkFormat(format, request.text) ? 1 : 0; },
-                limits, std::string(), message, supervision);
+        if (engine::sniffFile(request.text, format, message) != TENVO_OK) {
+            answer(fd, 0, message);
+            return;
+        }
+        const std::string path = request.text;
+        if (!call->child.start([format, path](std::string &) { return engine::checkFormat(format, path) ? 1 : 0; },
+                               limits, std::string(), message)) {
+            answer(fd, TENVO_ERR_DAMAGED, message);
+            return;
+        }
+    } else {
+        answer(fd, TENVO_ERR_COMMAND, "unknown request");
+        return;
+    }
+    calls.push_back(std::move(call));
+}
+
+// One look at a running call: the library's stop, the child's result, and
+// every 100 ms its progress and whether it stalled.
+void step(Call &call, bool stopAsked, bool resultReady)
+{
+    using namespace std::chrono;
+    bool over = false;
+    if (stopAsked) {
+        char byte;
+        if (::recv(call.fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) <= 0) {
+            call.child.stop();
+            over = true;
         }
     }
-    isolation::sendAll(fd, isolation::resultFrame(result, message));
-    return 0;
+    if (!over && resultReady)
+        over = call.child.readResult();
+    if (!over && !resultReady && steady_clock::now() - call.lastCheck >= milliseconds(100)) {
+        call.lastCheck = steady_clock::now();
+        long long bytesRead = -1;
+        over = call.child.check(&bytesRead);
+        if (!over && bytesRead >= 0 && bytesRead != call.lastReported
+            && isolation::sendAll(call.fd, isolation::progressFrame(bytesRead)))
+            call.lastReported = bytesRead;
+    }
+    if (over) {
+        std::string message;
+        const int result = call.child.finish(message);
+        answer(call.fd, result, message);
+        call.over = true;
+    }
 }
 
 } // namespace
 
 int main()
 {
-    // Supervisors are reaped by the system; a library gone mid-call must not
-    // kill us with SIGPIPE.
-    ::signal(SIGCHLD, SIG_IGN);
+    // A library gone mid-call must not kill us with SIGPIPE.
     ::signal(SIGPIPE, SIG_IGN);
     engine::preloadDecoders();
-    for (;;) {
-        const int fd = receiveCall();
-        if (fd < 0)
-            return 0;
-        const pid_t supervisor = ::fork();
-        if (supervisor == 0) {
-            // This process has one thread, so the fork is safe; the
-            // supervisor waits for its own decoder child.
-            ::signal(SIGCHLD, SIG_DFL);
-            ::close(kControlFd);
-            ::_exit(serve(fd));
+    // One thread watches every call: forking the decoder children from here
+    // is safe, and a call costs one fork of this small process.
+    std::vector<std::unique_ptr<Call>> calls;
+    std::vector<pid_t> supervisors;
+    bool accepting = true;
+    while (accepting || !calls.empty() || !supervisors.empty()) {
+        std::vector<pollfd> watched;
+        if (accepting)
+            watched.push_back({kControlFd, POLLIN, 0});
+        const std::size_t first = watched.size();
+        const std::size_t running = calls.size();
+        for (const std::unique_ptr<Call> &call : calls) {
+            watched.push_back({call->child.resultFd(), POLLIN, 0});
+            watched.push_back({call->fd, POLLIN, 0});
         }
-        ::close(fd);
+        const int ready = ::poll(watched.data(), nfds_t(watched.size()), 100);
+        if (ready < 0 && errno != EINTR)
+            return 1;
+        for (std::size_t i = 0; i < running; ++i)
+            step(*calls[i], ready > 0 && watched[first + 2 * i + 1].revents != 0,
+                 ready > 0 && watched[first + 2 * i].revents != 0);
+        calls.erase(std::remove_if(calls.begin(), calls.end(),
+                                   [](const std::unique_ptr<Call> &call) { return call->over; }),
+                    calls.end());
+        if (accepting && ready > 0 && watched[0].revents != 0) {
+            const int fd = receiveCall();
+            if (fd < 0)
+                accepting = false; // the library's process has gone
+            else
+                begin(fd, calls, supervisors);
+        }
+        supervisors.erase(std::remove_if(supervisors.begin(), supervisors.end(),
+                                         [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; }),
+                          supervisors.end());
+        if (!accepting && calls.empty() && !supervisors.empty())
+            ::usleep(10000);
     }
+    return 0;
 }

@@ -7,10 +7,11 @@
 // the allocator's or a converter's lock at the moment of the fork), yet each
 // decoder child runs libarchive, iconv and the allocator. So the library
 // starts the decoder program with posix_spawn (which execs at once and is
-// safe from any thread), and the program, having a single thread, forks one
-// supervisor per call, which forks the decoder child exactly as before
-// (runIsolated). The program loads the converters and the locale once, so a
-// call costs two forks of a small process and no loading.
+// safe from any thread), and the program, having a single thread, forks the
+// decoder child of each call and watches all of them from one loop, with
+// the same bounds as before (IsolatedChild in isolation.h). The program
+// loads the converters and the locale once, so a call costs one fork of a
+// small process and no loading.
 #pragma once
 
 #include "decoderprotocol.h"

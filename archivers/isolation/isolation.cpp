@@ -209,35 +209,132 @@ Limits defaultLimits(int fallbackStall)
     return limits;
 }
 
-int runIsolated(const std::function<int(std::string &message)> &work, const Limits &limits,
-                const std::string &cleanupRoot, std::string &message,
-                const Supervision &supervision)
+IsolatedChild::~IsolatedChild()
 {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (m_resultFd >= 0)
+        ::close(m_resultFd);
+}
+
+bool IsolatedChild::start(const std::function<int(std::string &message)> &work, const Limits &limits,
+                          const std::string &cleanupRoot, std::string &message)
+{
+    m_limits = limits;
+    m_cleanupRoot = cleanupRoot;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         message = "cannot start the decoder process";
-        return TENVO_ERR_DAMAGED;
+        return false;
     }
     const pid_t child = ::fork();
     if (child < 0) {
         ::close(fds[0]);
         ::close(fds[1]);
         message = "cannot start the decoder process";
-        return TENVO_ERR_DAMAGED;
+        return false;
     }
     if (child == 0) {
         ::close(fds[0]);
         runChild(fds[1], work, limits);
     }
     ::close(fds[1]);
+    m_pid = child;
+    m_resultFd = fds[0];
+    m_lastIo = ioCount(child);
+    m_lastProgress = Clock::now();
+    return true;
+}
 
-    std::string received;
-    long long lastIo = ioCount(child);
-    Clock::time_point lastProgress = Clock::now();
-    bool stalled = false;
-    bool stopped = false;
+bool IsolatedChild::readResult()
+{
+    char buffer[4096];
+    const ssize_t n = ::read(m_resultFd, buffer, sizeof buffer);
+    if (n > 0) {
+        m_received.append(buffer, std::size_t(n));
+        m_lastProgress = Clock::now();
+        return false;
+    }
+    return n == 0 || (errno != EINTR && errno != EAGAIN);
+}
+
+bool IsolatedChild::check(long long *bytesRead)
+{
+    long long read = 0;
+    const long long io = ioCount(m_pid, &read);
+    if (bytesRead)
+        *bytesRead = io >= 0 ? read : -1;
+    if (io != m_lastIo) {
+        m_lastIo = io;
+        m_lastProgress = Clock::now();
+        return false;
+    }
+    if (Clock::now() - m_lastProgress < std::chrono::seconds(m_limits.stallSeconds))
+        return false;
+    m_stalled = true;
+    ::kill(m_pid, SIGKILL);
+    return true;
+}
+
+void IsolatedChild::stop()
+{
+    m_stopped = true;
+    ::kill(m_pid, SIGKILL);
+}
+
+int IsolatedChild::finish(std::string &message)
+{
+    ::close(m_resultFd);
+    m_resultFd = -1;
+    const pid_t child = m_pid;
+    m_pid = -1;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+
+    int result = 0;
+    std::uint32_t length = 0;
+    const bool complete = m_received.size() >= sizeof result + sizeof length
+        && (std::memcpy(&result, m_received.data(), sizeof result),
+            std::memcpy(&length, m_received.data() + sizeof result, sizeof length),
+            m_received.size() == sizeof result + sizeof length + length);
+    if (m_stopped) {
+        cleanUp(m_cleanupRoot, child);
+        message = "stopped by the caller";
+        return kStopped;
+    }
+    if (!m_stalled && complete && WIFEXITED(status)) {
+        message.assign(m_received, sizeof result + sizeof length, length);
+        // The writer removes its own temporaries; a failed archive is swept
+        // all the same in case the decoder bailed out in an odd way.
+        if (result != TENVO_OK)
+            cleanUp(m_cleanupRoot, child);
+        return result;
+    }
+
+    cleanUp(m_cleanupRoot, child);
+    if (m_stalled)
+        message = "the decoder made no progress for " + std::to_string(m_limits.stallSeconds)
+            + " seconds and was stopped";
+    else if (WIFSIGNALED(status))
+        message = "the decoder crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
+    else
+        message = "the decoder ended without a result";
+    return TENVO_ERR_DAMAGED;
+}
+
+int runIsolated(const std::function<int(std::string &message)> &work, const Limits &limits,
+                const std::string &cleanupRoot, std::string &message,
+                const Supervision &supervision)
+{
+    IsolatedChild child;
+    if (!child.start(work, limits, cleanupRoot, message))
+        return TENVO_ERR_DAMAGED;
     for (;;) {
-        pollfd p[2] = {{fds[0], POLLIN, 0}, {supervision.cancelFd, POLLIN, 0}};
+        pollfd p[2] = {{child.resultFd(), POLLIN, 0}, {supervision.cancelFd, POLLIN, 0}};
         const int ready = ::poll(p, supervision.cancelFd >= 0 ? 2 : 1, 100);
         if (ready < 0 && errno != EINTR)
             break;
@@ -247,70 +344,22 @@ int runIsolated(const std::function<int(std::string &message)> &work, const Limi
             char byte;
             if (::recv(supervision.cancelFd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) <= 0
                 || (p[1].revents & (POLLHUP | POLLERR)) != 0) {
-                stopped = true;
-                ::kill(child, SIGKILL);
+                child.stop();
                 break;
             }
         }
         if (ready > 0 && p[0].revents != 0) {
-            char buffer[4096];
-            const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-            if (n > 0) {
-                received.append(buffer, std::size_t(n));
-                lastProgress = Clock::now();
-                continue;
-            }
-            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+            if (child.readResult())
                 break;
+            continue;
         }
         long long bytesRead = 0;
-        const long long io = ioCount(child, &bytesRead);
-        if (supervision.onProgress && io >= 0)
-            supervision.onProgress(bytesRead);
-        if (io != lastIo) {
-            lastIo = io;
-            lastProgress = Clock::now();
-        } else if (Clock::now() - lastProgress >= std::chrono::seconds(limits.stallSeconds)) {
-            stalled = true;
-            ::kill(child, SIGKILL);
+        if (child.check(&bytesRead))
             break;
-        }
+        if (supervision.onProgress && bytesRead >= 0)
+            supervision.onProgress(bytesRead);
     }
-    ::close(fds[0]);
-
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-
-    int result = 0;
-    std::uint32_t length = 0;
-    const bool complete = received.size() >= sizeof result + sizeof length
-        && (std::memcpy(&result, received.data(), sizeof result),
-            std::memcpy(&length, received.data() + sizeof result, sizeof length),
-            received.size() == sizeof result + sizeof length + length);
-    if (stopped) {
-        cleanUp(cleanupRoot, child);
-        message = "stopped by the caller";
-        return kStopped;
-    }
-    if (!stalled && complete && WIFEXITED(status)) {
-        message.assign(received, sizeof result + sizeof length, length);
-        // The writer removes its own temporaries; a failed archive is swept
-        // all the same in case the decoder bailed out in an odd way.
-        if (result != TENVO_OK)
-            cleanUp(cleanupRoot, child);
-        return result;
-    }
-
-    cleanUp(cleanupRoot, child);
-    if (stalled)
-        message = "the decoder made no progress for " + std::to_string(limits.stallSeconds)
-            + " seconds and was stopped";
-    else if (WIFSIGNALED(status))
-        message = "the decoder crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
-    else
-        message = "the decoder ended without a result";
-    return TENVO_ERR_DAMAGED;
+    return child.finish(message);
 }
 
 } // namespace tenvo::isolation

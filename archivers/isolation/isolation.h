@@ -4,6 +4,9 @@
 
 #include "result.h"
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -47,6 +50,47 @@ struct Supervision {
 
 // The result when the work was stopped through Supervision::cancelFd.
 inline constexpr int kStopped = -100;
+
+// One decoder child, for a caller that watches several at once from its own
+// event loop (the decoder program): start, then readResult() whenever
+// resultFd() is readable and check() now and then, stop() to end it, and
+// finish() once readResult() or check() said it is over, or after stop().
+// Only one thread may use it, and the process must be single-threaded.
+class IsolatedChild
+{
+public:
+    IsolatedChild() = default;
+    // Kills a child not yet finished.
+    ~IsolatedChild();
+    IsolatedChild(const IsolatedChild &) = delete;
+    IsolatedChild &operator=(const IsolatedChild &) = delete;
+
+    // Forks the child running work; false with a message when it cannot.
+    bool start(const std::function<int(std::string &message)> &work, const Limits &limits,
+               const std::string &cleanupRoot, std::string &message);
+    int resultFd() const { return m_resultFd; }
+    // Takes what the child wrote; true once its output has ended.
+    bool readResult();
+    // Bytes the child has read (-1 unknown) into bytesRead; true when it
+    // had stalled and was killed.
+    bool check(long long *bytesRead);
+    // Kills the child for the caller; finish() then gives kStopped.
+    void stop();
+    // Waits for the child, sweeps its temporaries when it did not finish
+    // cleanly and gives its result and message (see runIsolated).
+    int finish(std::string &message);
+
+private:
+    Limits m_limits;
+    std::string m_cleanupRoot;
+    pid_t m_pid = -1;
+    int m_resultFd = -1;
+    std::string m_received;
+    long long m_lastIo = -1;
+    std::chrono::steady_clock::time_point m_lastProgress;
+    bool m_stalled = false;
+    bool m_stopped = false;
+};
 
 // Runs work in a forked child and returns its result and message. The caller
 // must be single-threaded (the decoder program is; see decoderclient.h). A child
