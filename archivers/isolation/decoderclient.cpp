@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -38,6 +39,9 @@ std::string programPath()
     path = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     return path + kProgramName;
 }
+
+class DecoderProgram;
+DecoderProgram &decoderProgram();
 
 class DecoderProgram
 {
@@ -127,7 +131,30 @@ private:
         }
         m_controlFd = pair[0];
         m_pid = pid;
+        static const bool waitsAtExit = std::atexit([] { decoderProgram().shutDown(); }) == 0;
+        (void)waitsAtExit;
         return true;
+    }
+
+    // At exit: ends the program and waits for it, so that whoever waits
+    // for this process also accounts for the decoder program (its time and
+    // memory) and no zombie is left to the system.
+    void shutDown()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_controlFd >= 0)
+            ::close(m_controlFd);
+        m_controlFd = -1;
+        if (m_pid <= 0)
+            return;
+        for (int waited = 0; waited < 200; ++waited) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) != 0) {
+                m_pid = -1;
+                return;
+            }
+            ::usleep(10000);
+        }
+        stop();
     }
 
     void stop()
