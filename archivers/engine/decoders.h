@@ -20,9 +20,10 @@ TenvoResult decodeRar4Archive(const std::string &archivePath, EntrySink &sink, s
 // A multi-volume RAR 4 set from its first volume ("name.partN.rar" or
 // "name.rar", "name.r00", ...): every file whole, those spanning volumes
 // included. A later volume given alone gives TENVO_ERR_VOLUME and writes
-// nothing. With a volume missing (or damaged) the files the volumes before
-// it hold whole are extracted, the one cut there is not, and the result is
-// TENVO_ERR_VOLUME. The volumes are joined in an unnamed scratch file beside
+// nothing. With a volume missing the files the other volumes hold whole are
+// extracted (after the gap only when the set is not solid), the ones cut
+// there are not, and the result is TENVO_ERR_VOLUME; a damaged volume ends
+// the set there. The volumes are joined in an unnamed scratch file beside
 // the destination (EntrySink::scratchFolder), as large as the set.
 TenvoResult decodeRar4Volumes(const std::string &firstPath, EntrySink &sink, std::string &message);
 bool checkRar4(const std::string &archivePath);

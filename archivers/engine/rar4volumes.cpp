@@ -48,7 +48,11 @@ struct Part {
 struct SetEntry {
     std::vector<Part> parts;
     bool whole = false; // its last part (without the split-after flag) was found
+    bool cut = false;   // a volume it goes on in is missing
 };
+
+// How many missing volumes in a row are looked past for the ones after them.
+constexpr std::size_t kMissingLookAhead = 8;
 
 void setLe16(unsigned char *p, uint32_t v)
 {
@@ -185,7 +189,9 @@ TenvoResult decodeRar4Volumes(const std::string &firstPath, EntrySink &sink, std
     uint16_t mainFlags = 0;
     std::string missing; // the first volume looked for and not found
     std::string damaged; // a volume whose headers break off
-    for (std::size_t v = 0;; ++v) {
+    // v counts the volumes found, number the names tried (v + the volumes
+    // missing so far).
+    for (std::size_t v = 0, number = 0;; ++v, ++number) {
         Rar4HeaderReader reader;
         std::string openMessage;
         const TenvoResult opened = reader.open(paths[v], openMessage);
@@ -219,7 +225,7 @@ TenvoResult decodeRar4Volumes(const std::string &firstPath, EntrySink &sink, std
                     break;
                 }
                 if (header.flags & kRar4FileSplitBefore) {
-                    if (entries.empty() || entries.back().whole
+                    if (entries.empty() || entries.back().whole || entries.back().cut
                         || entries.back().parts.back().header.nameField != header.nameField) {
                         if (v == 0) {
                             message = "this is not the first volume of a multi-volume archive";
@@ -250,10 +256,31 @@ TenvoResult decodeRar4Volumes(const std::string &firstPath, EntrySink &sink, std
         }
         if (!reader.moreVolumes())
             break;
-        const std::string next = rarVolumeName(firstPath, v + 1, mainFlags & kRar4MainNewNumbering);
-        if (next.empty() || !volumeExists(next)) {
-            missing = next.empty() ? "the next volume" : next;
+        const bool newNumbering = mainFlags & kRar4MainNewNumbering;
+        std::string next = rarVolumeName(firstPath, number + 1, newNumbering);
+        if (next.empty()) {
+            missing = "the next volume";
             break;
+        }
+        if (!volumeExists(next)) {
+            if (missing.empty())
+                missing = next;
+            if (!entries.empty() && !entries.back().whole)
+                entries.back().cut = true;
+            // Past a gap the files held whole in the volumes after it can
+            // still be read, unless they belong to one solid stream.
+            std::string later;
+            for (std::size_t skip = 2; later.empty() && !(mainFlags & kRar4MainSolid)
+                 && skip <= kMissingLookAhead + 1; ++skip) {
+                const std::string name = rarVolumeName(firstPath, number + skip, newNumbering);
+                if (volumeExists(name)) {
+                    later = name;
+                    number += skip - 1;
+                }
+            }
+            if (later.empty())
+                break;
+            next = later;
         }
         paths.push_back(next);
     }
@@ -272,7 +299,7 @@ TenvoResult decodeRar4Volumes(const std::string &firstPath, EntrySink &sink, std
         uint64_t packed = 0;
         for (const Part &part : entry.parts)
             packed += part.header.packedSize;
-        if (!entry.whole || files[entry.parts.front().volume].get() < 0
+        if (!entry.whole || entry.cut || files[entry.parts.front().volume].get() < 0
             || !joinedHeader(files[entry.parts.front().volume].get(), entry, packed, block)) {
             broken.push_back(&entry);
             continue;

@@ -24,7 +24,8 @@ TENVO_ARCHIVER_API int UnrarCheckArchive(const char *path, int mode);
    "name.r00", ... for RAR 4) is given as its first volume and extracted
    whole, the volumes found beside it by name; a later volume gives
    TENVO_ERR_VOLUME and writes nothing, and so does a missing volume for the
-   files it cuts (the files the volumes before it hold whole land). Returns
+   files it cuts (the files the volumes before it hold whole land, and for a
+   RAR 4 set that is not solid those held whole after it too). Returns
    0 when every entry landed, else a TenvoResult code (result.h); a message
    goes into output when output != NULL and outputSize > 0. window is
    ignored. */

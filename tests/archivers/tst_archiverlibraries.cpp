@@ -476,8 +476,12 @@ void TestArchiverLibraries::volumeSets_data()
     QTest::newRow("RAR 5 set given its third volume writes nothing") << QByteArray("rar5") << 2 << -1 << volume << QStringList();
     QTest::newRow("RAR 4 set without its last volume keeps the files held whole")
         << QByteArray("rar4") << 0 << 4 << volume << QStringList{"a.txt", "docs/", "docs/b.bin", "c.txt"};
-    QTest::newRow("RAR 4 set without a middle volume keeps the files before it")
-        << QByteArray("rar4-old") << 0 << 2 << volume << QStringList{"a.txt", "docs/"};
+    QTest::newRow("RAR 4 set without a middle volume keeps the files held whole before and after it")
+        << QByteArray("rar4-old") << 0 << 2 << volume << QStringList{"a.txt", "docs/", "c.txt", "d.txt"};
+    QTest::newRow("RAR 4 set without its second volume keeps the files held whole")
+        << QByteArray("rar4") << 0 << 1 << volume << QStringList{"a.txt", "docs/", "c.txt", "d.txt"};
+    QTest::newRow("solid RAR 4 set without a middle volume keeps the files before it")
+        << QByteArray("rar4-solid") << 0 << 2 << volume << QStringList{"a.txt", "docs/"};
     QTest::newRow("RAR 5 set without its last volume keeps the files held whole")
         << QByteArray("rar5") << 0 << 4 << volume << QStringList{"a.txt", "docs/", "docs/b.bin", "c.txt"};
 }
