@@ -40,9 +40,9 @@ typedef int (*TenvoProgressCall)(void *context, unsigned long long done,
    not yet complete are removed (files already complete stay), and the call
    returns TENVO_ERR_STOPPED once nothing is left behind. processes is how
    many decoder processes the call may use at once (below 1 counts as 1): a
-   large ZIP or LZH archive then has its entries shared among them, each
-   process reading the archive for itself, with the same files, names and
-   result as one process gives. Safe to call from several threads at once,
+   large cabinet of several folders then has its folders shared among them,
+   each folder decoded whole by one process reading the archive for itself,
+   with the same files, names and result as one process gives. Safe to call from several threads at once,
    like Cab. */
 TENVO_ARCHIVER_API int CabWithProgress(void *window, const char *commandLine, char *output,
                                        unsigned int outputSize, TenvoProgressCall progress,

@@ -3,6 +3,7 @@
 // and hands it one socket per call (decoderclient.h says why).
 #include "archiver.h"
 #include "decoderprotocol.h"
+#include "decoders.h"
 #include "entryshare.h"
 #include "isolation.h"
 #include "profiles.h"
@@ -57,7 +58,9 @@ int receiveCall()
 
 // How many processes share the archive's entries: the call's allowance,
 // for a ZIP or LZH archive (whose entries each reader reaches without
-// decoding the others) of at least the call's threshold; else 1.
+// decoding the others) or a CAB of several folders (each folder decoded on
+// its own; no more processes than folders) of at least the call's
+// threshold; else 1.
 int sharesFor(const isolation::DecoderRequest &request, const engine::Command &command)
 {
     if (request.processes < 2)
@@ -66,11 +69,15 @@ int sharesFor(const isolation::DecoderRequest &request, const engine::Command &c
     std::string ignored;
     struct stat st;
     if (engine::sniffFile(command.archivePath, format, ignored) != TENVO_OK
-        || (format != engine::ArchiveFormat::Zip && format != engine::ArchiveFormat::Lzh)
+        || (format != engine::ArchiveFormat::Zip && format != engine::ArchiveFormat::Lzh
+            && format != engine::ArchiveFormat::Cab)
         || ::stat(command.archivePath.c_str(), &st) != 0
         || std::uint64_t(st.st_size) < request.shareMinBytes)
         return 1;
-    return std::min(request.processes, int(engine::EntryShareState::kMaxProcesses));
+    int shares = std::min(request.processes, int(engine::EntryShareState::kMaxProcesses));
+    if (format == engine::ArchiveFormat::Cab)
+        shares = int(std::min(std::size_t(shares), engine::cabFolderCount(command.archivePath)));
+    return std::max(shares, 1);
 }
 
 // Runs one command in shares decoder children at once, each under a

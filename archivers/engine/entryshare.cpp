@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace tenvo::engine {
@@ -85,6 +86,48 @@ std::string SharedEntrySink::shareKey(const std::string &rawName, Layout layout)
     for (const std::string &component : components)
         key += component + '/';
     return key;
+}
+
+bool SharedEntrySink::shareGroups(const std::vector<GroupedEntry> &entries)
+{
+    std::size_t groups = 0;
+    for (const GroupedEntry &entry : entries)
+        groups = std::max(groups, entry.group + 1);
+    std::vector<std::size_t> parent(groups);
+    for (std::size_t g = 0; g < groups; ++g)
+        parent[g] = g;
+    auto root = [&parent](std::size_t g) {
+        while (parent[g] != g)
+            g = parent[g] = parent[parent[g]];
+        return g;
+    };
+    std::unordered_map<std::string, std::size_t> keyGroup;
+    std::vector<std::string> keys;
+    keys.reserve(entries.size());
+    for (const GroupedEntry &entry : entries) {
+        keys.push_back(shareKey(entry.rawName, m_layout));
+        const auto [found, added] = keyGroup.emplace(keys.back(), entry.group);
+        if (!added)
+            parent[root(entry.group)] = root(found->second);
+    }
+    std::vector<std::uint64_t> joinedBytes(groups, 0);
+    for (const GroupedEntry &entry : entries)
+        joinedBytes[root(entry.group)] += std::uint64_t(entry.size > 0 ? entry.size : 0) + 4096;
+    std::vector<int> owner(groups, -1);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::size_t joined = root(entries[i].group);
+        if (owner[joined] < 0) {
+            int least = 0;
+            for (int k = 1; k < m_share.count; ++k) {
+                if (m_bytes[std::size_t(k)] < m_bytes[std::size_t(least)])
+                    least = k;
+            }
+            owner[joined] = least;
+            m_bytes[std::size_t(least)] += joinedBytes[joined];
+        }
+        m_owners[keys[i]] = owner[joined];
+    }
+    return true;
 }
 
 bool SharedEntrySink::beginEntry(const EntryInfo &entry)

@@ -55,6 +55,10 @@ public:
     bool beginEntry(const EntryInfo &entry) override;
     bool entryData(const void *data, std::size_t size) override;
     void endEntry(TenvoResult outcome, const std::string &message) override;
+    // Groups that hold one key are joined, and each joined set goes whole
+    // to the process given the fewest bytes so far, in archive order: the
+    // names are then handed out as without groups.
+    bool shareGroups(const std::vector<GroupedEntry> &entries) override;
 
     // For process 0, before the writer sets its folders' times: waits until
     // every other process has walked every entry, so no file lands in a

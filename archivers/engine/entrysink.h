@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tenvo::engine {
 
@@ -49,6 +50,19 @@ public:
     // scratch file it needs, on the destination's file system; -1 when
     // there is none.
     virtual int scratchFolder() const { return -1; }
+
+    // For a decoder that knows every entry before the first and decodes the
+    // entries of one group (a CAB folder) only together: the entries in
+    // archive order, each with its group. Returns true when this sink shares
+    // the entries among processes and keeps each group in one of them; the
+    // decoder then decodes only the groups whose entries it is given and
+    // skips the others without decoding them. Called before beginEntry().
+    struct GroupedEntry {
+        std::string rawName;
+        int64_t size = 0;
+        std::size_t group = 0;
+    };
+    virtual bool shareGroups(const std::vector<GroupedEntry> &) { return false; }
 };
 
 // A decoder: reads one archive file and feeds every entry to the sink.

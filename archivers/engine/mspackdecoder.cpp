@@ -7,6 +7,7 @@
 
 #include <mspack.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -418,6 +419,24 @@ std::vector<StoredName> storedNames(const mscabd_cabinet &cabinet)
     return names;
 }
 
+// The files of a cabinet (or set) in order, each with the index of its
+// folder: a folder is decoded from its start, so its files go together.
+std::vector<EntrySink::GroupedEntry> groupedEntries(const mscabd_cabinet &cabinet)
+{
+    std::vector<const mscabd_folder *> folders;
+    for (const mscabd_folder *folder = cabinet.folders; folder; folder = folder->next)
+        folders.push_back(folder);
+    std::vector<EntrySink::GroupedEntry> entries;
+    for (const mscabd_file *file = cabinet.files; file; file = file->next) {
+        EntrySink::GroupedEntry entry;
+        entry.rawName = file->filename ? file->filename : "";
+        entry.size = file->length;
+        entry.group = std::size_t(std::find(folders.begin(), folders.end(), file->folder) - folders.begin());
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
 // Passes everything on and counts the entries ended.
 class CountingSink final : public EntrySink {
 public:
@@ -443,8 +462,14 @@ TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::stri
     CabinetSet set;
     if (TenvoResult result = set.open(archivePath, message); result != TENVO_OK)
         return result;
+    // A single cabinet has nothing to append; a set is read whole here so
+    // that its folders can be shared.
+    set.appendFollowingCabinets();
     std::size_t done = 0;
-    if (suitsLibarchive(*set.first())) {
+    // Several processes sharing the cabinet each decode only their own
+    // folders; libarchive would decode every folder it passes to skip it.
+    const bool shared = sink.shareGroups(groupedEntries(*set.first()));
+    if (!shared && suitsLibarchive(*set.first())) {
         // libarchive gives up on the whole cabinet at the first damaged
         // block; libmspack then goes on after the files already reported, so
         // that those in later folders are not lost.
@@ -458,7 +483,6 @@ TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::stri
         if (done >= set.fileCount())
             return TENVO_OK; // every file has its outcome
     }
-    set.appendFollowingCabinets();
     // libmspack decodes a folder in order and skips (decoding without
     // output) up to each file, so refused files need no special care.
     std::size_t index = 0;
@@ -475,6 +499,18 @@ TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::stri
         sink.endEntry(result, entryMessage);
     }
     return TENVO_OK;
+}
+
+std::size_t cabFolderCount(const std::string &archivePath)
+{
+    // Read from the fixed header by hand: the caller may be a process that
+    // must not run a decoder on untrusted bytes.
+    FileReader reader;
+    unsigned char header[28];
+    if (!reader.open(archivePath) || !reader.readAt(0, header, sizeof header)
+        || std::memcmp(header, "MSCF", 4) != 0)
+        return 0;
+    return std::size_t(header[26]) | std::size_t(header[27]) << 8;
 }
 
 bool checkCab(const std::string &archivePath)

@@ -3,6 +3,7 @@
 // program sends.
 #include "archivemaker.h"
 #include "archivercalls.h"
+#include "cabwriter.h"
 #include "foldertree.h"
 #include "handmadezip.h"
 #include "lzhwriter.h"
@@ -75,6 +76,13 @@ std::string makeFixture(const QByteArray &format, const FixtureEntries &entries,
         return makeRar4(entries, {}, &error);
     if (format == "cab")
         return makeCab(entries, {}, &error);
+    if (format.startsWith("cab-folders")) {
+        FolderedCabOptions options;
+        options.mszip = !format.endsWith("-stored");
+        if (format.endsWith("-checksum"))
+            options.badChecksumFolder = 1;
+        return makeFolderedCab(entries, options, &error);
+    }
     error = "unknown fixture format";
     return {};
 }
@@ -662,6 +670,16 @@ void TestArchiverLibraries::entriesSharedAmongProcesses_data()
                                   << QByteArray("plain");
     QTest::newRow("LZH, flatten, one name in many folders")
         << QByteArray("unlha32") << QByteArray("e ") << QByteArray("lzh2") << QByteArray("twins");
+    QTest::newRow("CAB of several MSZIP folders, restore")
+        << QByteArray("cab32") << QByteArray("-x ") << QByteArray("cab-folders") << QByteArray("plain");
+    QTest::newRow("CAB of several stored folders, flatten, one name in many cabinet folders")
+        << QByteArray("cab32") << QByteArray("-x -j ") << QByteArray("cab-folders-stored")
+        << QByteArray("twins");
+    QTest::newRow("CAB of several folders, restore, one path stored in two cabinet folders")
+        << QByteArray("cab32") << QByteArray("-x ") << QByteArray("cab-folders") << QByteArray("twins");
+    QTest::newRow("CAB of several folders, a block failing its checksum: the same result and files")
+        << QByteArray("cab32") << QByteArray("-x ") << QByteArray("cab-folders-checksum")
+        << QByteArray("plain");
 }
 
 // Several processes sharing one archive's entries leave the same files under
@@ -690,7 +708,7 @@ void TestArchiverLibraries::entriesSharedAmongProcesses()
     QVERIFY(!archive.isEmpty());
     using WithProgress = int (*)(void *, const char *, char *, unsigned int,
                                  int (*)(void *, unsigned long long, unsigned long long), void *, int);
-    const QByteArray prefix = library == "unzip32" ? "UnZip" : "Unlha";
+    const QByteArray prefix = library == "unzip32" ? "UnZip" : library == "cab32" ? "Cab" : "Unlha";
     const auto call = reinterpret_cast<WithProgress>(
         ::dlsym(m_libraries.value(library).handle, prefix + "WithProgress"));
     QVERIFY(call);

@@ -1,4 +1,5 @@
-# Fixture writers: stored LZH and RAR 5 archives, ZIP and 7z through libarchive, CAB through gcab,
+# Fixture writers: stored LZH and RAR 5 archives, ZIP and 7z through libarchive, CAB through gcab
+# and cabinets of several folders,
 # hand-made ZIP bombs; folder listings for comparing what was extracted;
 # the archiver libraries' calls.
 add_library(tenvo_testsupport STATIC
@@ -10,6 +11,8 @@ add_library(tenvo_testsupport STATIC
     ${CMAKE_CURRENT_LIST_DIR}/rar5writer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/handmadezip.h
     ${CMAKE_CURRENT_LIST_DIR}/handmadezip.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cabwriter.h
+    ${CMAKE_CURRENT_LIST_DIR}/cabwriter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/foldertree.h
     ${CMAKE_CURRENT_LIST_DIR}/foldertree.cpp
     ${CMAKE_CURRENT_LIST_DIR}/archivercalls.h
