@@ -58,9 +58,11 @@ int receiveCall()
 
 // How many processes share the archive's entries: the call's allowance,
 // for a ZIP or LZH archive (whose entries each reader reaches without
-// decoding the others) or a CAB of several folders (each folder decoded on
-// its own; no more processes than folders) of at least the call's
-// threshold; else 1.
+// decoding the others), a RAR archive that is neither solid nor a volume set
+// (likewise), or a CAB of several folders (each folder decoded on its own; no
+// more processes than folders) of at least the call's threshold; else 1.
+// The RAR and CAB looks read fixed header fields by hand: this process runs
+// none of the decoding libraries on the bytes it is given.
 int sharesFor(const isolation::DecoderRequest &request, const engine::Command &command)
 {
     if (request.processes < 2)
@@ -70,7 +72,10 @@ int sharesFor(const isolation::DecoderRequest &request, const engine::Command &c
     struct stat st;
     if (engine::sniffFile(command.archivePath, format, ignored) != TENVO_OK
         || (format != engine::ArchiveFormat::Zip && format != engine::ArchiveFormat::Lzh
-            && format != engine::ArchiveFormat::Cab)
+            && format != engine::ArchiveFormat::Cab && format != engine::ArchiveFormat::Rar4
+            && format != engine::ArchiveFormat::Rar5)
+        || ((format == engine::ArchiveFormat::Rar4 || format == engine::ArchiveFormat::Rar5)
+            && !engine::rarFilesIndependent(command.archivePath))
         || ::stat(command.archivePath.c_str(), &st) != 0
         || std::uint64_t(st.st_size) < request.shareMinBytes)
         return 1;

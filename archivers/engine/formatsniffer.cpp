@@ -75,6 +75,52 @@ TenvoResult sniffFile(const std::string &path, ArchiveFormat &format, std::strin
     return TENVO_OK;
 }
 
+bool rarFilesIndependent(const std::string &path)
+{
+    FileReader reader;
+    unsigned char head[64] = {};
+    if (!reader.open(path))
+        return false;
+    const auto got = static_cast<std::size_t>(std::min<uint64_t>(reader.size(), sizeof head));
+    if (!reader.readAt(0, head, got))
+        return false;
+    const ArchiveFormat format = sniffFormat(head, got);
+    if (format == ArchiveFormat::Rar4) {
+        // Marker block, then the main header: CRC, type 0x73, flags.
+        if (got < 12 || head[9] != 0x73)
+            return false;
+        const unsigned flags = head[10] | unsigned(head[11]) << 8;
+        return (flags & (0x0001 | 0x0008 | 0x0080)) == 0; // volume, solid, encrypted headers
+    }
+    if (format != ArchiveFormat::Rar5)
+        return false;
+    // Signature, then the first header: CRC32, then variable-length numbers
+    // (size, type, flags, [extra size], [data size], archive flags). Type 1 is
+    // the main header; an encryption header (type 4) comes first when the
+    // headers are encrypted.
+    std::size_t at = 12;
+    auto number = [&](uint64_t &value) {
+        value = 0;
+        for (int shift = 0; at < got && shift < 64; shift += 7) {
+            const unsigned char byte = head[at++];
+            value |= uint64_t(byte & 0x7F) << shift;
+            if (!(byte & 0x80))
+                return true;
+        }
+        return false;
+    };
+    uint64_t size = 0, type = 0, flags = 0, skipped = 0, archiveFlags = 0;
+    if (!number(size) || !number(type) || type != 1 || !number(flags))
+        return false;
+    if ((flags & 0x0001) && !number(skipped))
+        return false;
+    if ((flags & 0x0002) && !number(skipped))
+        return false;
+    if (!number(archiveFlags))
+        return false;
+    return (archiveFlags & (0x0001 | 0x0004)) == 0; // volume, solid
+}
+
 const char *formatName(ArchiveFormat format)
 {
     switch (format) {

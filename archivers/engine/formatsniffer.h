@@ -37,6 +37,12 @@ ArchiveFormat sniffBehindStub(const std::string &path);
 // cannot be opened or read.
 TenvoResult sniffFile(const std::string &path, ArchiveFormat &format, std::string &message);
 
+// True for a RAR 4 or RAR 5 archive whose main header, read by hand at the
+// start of the file, marks it neither solid nor a volume of a set (and whose
+// headers are not encrypted): each of its files then decodes on its own, and
+// a reader skips the others without decoding them. False for anything else.
+bool rarFilesIndependent(const std::string &path);
+
 const char *formatName(ArchiveFormat format);
 
 } // namespace tenvo::engine

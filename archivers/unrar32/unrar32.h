@@ -47,10 +47,11 @@ typedef int (*TenvoProgressCall)(void *context, unsigned long long done,
    not yet complete are removed (files already complete stay), and the call
    returns TENVO_ERR_STOPPED once nothing is left behind. processes is how
    many decoder processes the call may use at once (below 1 counts as 1): a
-   large ZIP or LZH archive then has its entries shared among them, each
-   process reading the archive for itself, with the same files, names and
-   result as one process gives. Safe to call from several threads at once,
-   like Unrar. */
+   large archive that is neither solid nor a volume set then has its files
+   shared among them, each process reading the archive for itself, with the
+   same files, names and result as one process gives (a solid archive or a
+   set is decoded by one process). Safe to call from several threads at
+   once, like Unrar. */
 TENVO_ARCHIVER_API int UnrarWithProgress(void *window, const char *commandLine, char *output,
                                          unsigned int outputSize, TenvoProgressCall progress,
                                          void *context, int processes);
