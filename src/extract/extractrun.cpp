@@ -24,6 +24,8 @@ const QString extractingText = QStringLiteral("現在解凍中です...");
 const QString finishedText = QStringLiteral("解凍が終了しました");
 const QString stoppedText = QStringLiteral("解凍を中止しました");
 const QString counterSeparator = QStringLiteral(" / ");
+// After the counter while archives run: how much of them has been read.
+const QString counterShare = QStringLiteral(" (%1%)");
 const QString summaryHeading = QStringLiteral("次の書庫ファイルは解凍できませんでした");
 const QString summaryMore = QStringLiteral("ほか %1 件");
 const QString causeOpen = QStringLiteral("書庫ファイルを開けません");
@@ -111,6 +113,8 @@ void ExtractRun::load()
     m_running = 0;
     m_done = 0;
     m_lastBar = 0;
+    m_counterText.clear();
+    m_lastShare = -1;
     m_starting = false;
     m_asking = false;
     m_listEnded = false;
@@ -207,9 +211,10 @@ void ExtractRun::startMore()
             m_listEnded = true;
             break;
         }
-        m_view.setMessage(extractingText + u'\n' + displayPath(path) + QStringLiteral("\n\n")
-                          + QString::number(m_currentIndex) + counterSeparator
-                          + QString::number(m_totalCount));
+        m_counterText = extractingText + u'\n' + displayPath(path) + QStringLiteral("\n\n")
+            + QString::number(m_currentIndex) + counterSeparator + QString::number(m_totalCount);
+        m_lastShare = -1;
+        m_view.setMessage(m_counterText);
         ++m_currentIndex;
 
         Slot slot;
@@ -348,6 +353,8 @@ void ExtractRun::drawBar(bool always)
     // Whole archives, plus how far the running ones have read their files
     // (only libraries with the progress call report it).
     qint64 steps = qint64(m_done) * stepsPerArchive;
+    quint64 runningDone = 0;
+    quint64 runningTotal = 0;
     for (const Slot &slot : std::as_const(m_slots)) {
         if (!slot.job)
             continue;
@@ -355,7 +362,12 @@ void ExtractRun::drawBar(bool always)
         const quint64 done = slot.job->bytesDone.load(std::memory_order_relaxed);
         if (total > 0)
             steps += qint64(qMin(done, total) * quint64(stepsPerArchive - 1) / total);
+        if (total > 0 && !slot.done) {
+            runningDone += qMin(done, total);
+            runningTotal += total;
+        }
     }
+    showShare(runningTotal > 0 ? int(runningDone * 100 / runningTotal) : -1);
     const int width = barWidth(m_view.progressBoxWidth(), steps, qint64(m_totalCount) * stepsPerArchive);
     // Each archive that ends draws the bar, as it always did; in between
     // only a change is drawn.
@@ -363,6 +375,16 @@ void ExtractRun::drawBar(bool always)
         m_lastBar = width;
         m_view.drawProgressBar(width);
     }
+}
+
+void ExtractRun::showShare(int percent)
+{
+    // Only a change is shown; without a library that reports its reading
+    // the counter stays as it was set.
+    if (percent == m_lastShare || m_counterText.isEmpty() || m_stopping || m_finished)
+        return;
+    m_lastShare = percent;
+    m_view.setMessage(percent < 0 ? m_counterText : m_counterText + counterShare.arg(percent));
 }
 
 void ExtractRun::finish()

@@ -130,6 +130,7 @@ private:
     void settle(int index, int code);
     void takeInFinished();
     void drawBar(bool always);
+    void showShare(int percent);
     void finish();
 
     ProgressView &m_view;
@@ -147,6 +148,10 @@ private:
     int m_running = 0;
     int m_done = 0;
     int m_lastBar = -1;
+    // The status text as set when the latest archive started, and the share
+    // of the running archives read that its counter line shows (-1: none).
+    QString m_counterText;
+    int m_lastShare = -1;
     bool m_starting = false;
     bool m_asking = false;
     bool m_listEnded = false;

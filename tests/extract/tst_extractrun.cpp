@@ -388,7 +388,7 @@ private slots:
         for (const SupportType &row : registrationRows())
             m_archive->addSupportType(row);
         gArchive = m_archive.get();
-        addArchive(QStringLiteral("a-wait.zip"));
+        const QString a = addArchive(QStringLiteral("a-wait.zip"));
         QVERIFY(!addArchive(QStringLiteral("b.zip")).isEmpty());
         ScriptedDialogs dialogs;
         RecordingView view;
@@ -400,6 +400,10 @@ private slots:
         QTRY_VERIFY((run.tick(), !view.bars.isEmpty()));
         QVERIFY(view.bars.first() > 0 && view.bars.first() < 181);
         QCOMPARE(run.results().size(), 0);
+        // The counter line tells the share read too.
+        const QRegularExpression share(QStringLiteral("\n\n1 / 2 \\([1-9][0-9]?%\\)$"));
+        QTRY_VERIFY((run.tick(), view.messages.last().contains(share)));
+        QVERIFY(view.messages.last().startsWith(extracting(a, 1, 2)));
         QFile go(m_dir->filePath(QStringLiteral("go")));
         QVERIFY(go.open(QIODevice::WriteOnly));
         go.close();
