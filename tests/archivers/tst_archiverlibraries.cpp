@@ -742,6 +742,10 @@ void TestArchiverLibraries::entriesSharedAmongProcesses()
             firstResult = result;
             firstTree = tree;
             QVERIFY(!tree.isEmpty());
+            // What the fixture holds lands, so the runs compare real files.
+            if (switchText == "-x " && format != "zip-crc" && !format.endsWith("-crc")
+                && !format.endsWith("-checksum"))
+                QVERIFY2(tree.contains("d3/f39.txt = " + md5Hex("data 39")), qPrintable(tree.join('\n')));
             continue;
         }
         QCOMPARE(result, firstResult);
