@@ -116,8 +116,10 @@ namespace {
 
 // Runs one call in a decoder child of the decoder program (decoderclient.h
 // says why there). Without that program beside the library (a library file
-// copied on its own), the child is forked here as before, which is sound
-// only for a single-threaded caller.
+// copied on its own), the child is forked here as before, but only for a
+// single-threaded caller: a child forked from a threaded one may dead-lock
+// on a lock another thread held, so such a call fails with
+// TENVO_ERR_DECODER instead.
 int isolate(const LibraryProfile &profile, char kind, const std::string &text,
             const std::string &cleanupRoot, int stallSeconds, unsigned long long total,
             isolation::ProgressCall progress, void *context, int processes,
@@ -144,6 +146,10 @@ int isolate(const LibraryProfile &profile, char kind, const std::string &text,
     int result = TENVO_ERR_DAMAGED;
     if (isolation::runInDecoder(request, total, progress, context, result, message))
         return result == isolation::kStopped ? int(TENVO_ERR_STOPPED) : result;
+    if (!isolation::singleThreaded()) {
+        message = std::string(profile.name) + ": its decoder program (tenvo-decoder) is not beside it";
+        return TENVO_ERR_DECODER;
+    }
     preloadDecoders();
     return isolation::runIsolated(inProcess, limits, cleanupRoot, message);
 }

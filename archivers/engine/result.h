@@ -17,6 +17,10 @@ enum TenvoResult {
     TENVO_ERR_VOLUME = 8,    /* a volume after the first of a multi-volume set, or a set
                                 with a volume missing (what the volumes present hold
                                 whole is extracted) */
+    TENVO_ERR_DECODER = 9,   /* the decoder program that belongs beside the library
+                                (tenvo-decoder) cannot be started, and the caller runs
+                                several threads, in which a decoder cannot be forked
+                                safely: the library's installation is incomplete */
     /* The caller stopped the call (through a library's progress call); the
        files not finished were removed. Kept apart from the causes above,
        which describe the archive. */

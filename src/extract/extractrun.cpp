@@ -447,6 +447,7 @@ QString ExtractRun::causeText(const ArchiveResult &result)
     case -2:
         return causeFormat;
     case ArchiverLibrary::libraryUnavailable:
+    case TENVO_ERR_DECODER:
         return causeLibrary;
     case TENVO_ERR_DAMAGED:
         return causeDamaged;

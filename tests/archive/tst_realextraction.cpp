@@ -98,10 +98,11 @@ std::map<QString, QByteArray> filesOnDisk(const QString &root)
 
 using Maker = std::function<std::string()>;
 
-// A program folder holding the chosen real libraries.
+// A program folder holding the chosen real libraries and the decoder
+// program they start.
 void layOutLibraries(const QString &folder, const QStringList &names)
 {
-    for (const QString &name : names)
+    for (const QString &name : names + QStringList{QStringLiteral("tenvo-decoder")})
         QVERIFY2(QFile::copy(QStringLiteral(TENVO_BIN_DIR "/") + name, folder + u'/' + name),
                  qPrintable(name));
 }
@@ -150,7 +151,8 @@ QList<ArchiveResult> runBatch(const QStringList &archives, const QString &work)
     {
         ExtractRun run(view);
         run.setExtractFolder(work + QStringLiteral("/out/"));
-        QTest::qWaitFor([&] { return run.tick(), run.isFinished(); }, 120000);
+        if (!QTest::qWaitFor([&] { return run.tick(), run.isFinished(); }, 120000))
+            qWarning("the run did not finish within two minutes");
         results = run.results();
     }
     gListCtrl = nullptr;
@@ -266,7 +268,7 @@ private slots:
         QTest::addColumn<bool>("extracted");
 
         const QString right = QStringLiteral("my \"pass\" 1");
-        for (const QString tool : {QStringLiteral("zip"), QStringLiteral("7zz")}) {
+        for (const QString &tool : {QStringLiteral("zip"), QStringLiteral("7zz")}) {
             const QByteArray kind = tool == u"zip" ? "traditional" : "AES-256";
             QTest::addRow("%s ZIP, the password typed once", kind.constData())
                 << tool << QStringList{right} << QStringList{"a.zip"} << true;

@@ -617,6 +617,29 @@ void TestArchiverLibraries::callsFromManyThreadsAtOnce()
     }
     // One per library that has been called, whatever the threads.
     QVERIFY2(decoderPrograms >= 2 && decoderPrograms <= 5, QByteArray::number(decoderPrograms));
+
+    // A library copied without its decoder program refuses, writing nothing,
+    // rather than fork a decoder from this threaded process (where the child
+    // could dead-lock on a lock another thread held).
+    QTemporaryDir alone;
+    QVERIFY(QFile::copy(TENVO_BIN_DIR "/unzip32.so", alone.filePath("unzip32.so")));
+    QString missing;
+    const ArchiverCalls lonely = loadArchivers(QFile::encodeName(alone.path()), missing).value("unzip32");
+    QVERIFY(lonely.command && lonely.handle != m_libraries.value("unzip32").handle);
+    std::atomic<bool> done{false};
+    std::thread other([&done] {
+        while (!done.load())
+            std::this_thread::yield();
+    });
+    const QString into = out.filePath("alone/");
+    QVERIFY(QDir().mkpath(into));
+    QByteArray message;
+    const int result = runArchiver(lonely, "-x ", zip, into, &message);
+    done = true;
+    other.join();
+    QCOMPARE(result, int(TENVO_ERR_DECODER));
+    QVERIFY2(message.contains("tenvo-decoder"), message.constData());
+    QCOMPARE(folderTree(into), QStringList());
 }
 
 // A call stopped through its progress call ends with the stop result, or
