@@ -377,6 +377,7 @@ Rar5Scan scanRar5(const std::string &archivePath)
             uint64_t archiveFlags = 0;
             if (readVint(header, p, archiveFlags)) {
                 scan.volume = archiveFlags & 0x0001;
+                scan.solid = archiveFlags & 0x0004;
                 if (archiveFlags & 0x0002)
                     readVint(header, p, scan.volumeNumber);
             }

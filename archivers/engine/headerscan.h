@@ -57,6 +57,7 @@ struct Rar5FileHeader {
 struct Rar5Scan {
     bool headersEncrypted = false; // an archive-encryption header
     bool volume = false;           // a volume of a multi-volume set
+    bool solid = false;            // files decoded as one stream
     uint64_t volumeNumber = 0;     // 0 for the first volume
     bool moreVolumes = false;      // another volume follows this one
     bool endsInsideFile = false;   // its last file goes on in the next volume

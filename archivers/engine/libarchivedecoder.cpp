@@ -457,65 +457,95 @@ private:
 
 // The RAR 5 file header of an entry, when our scan found the same name at
 // the same position.
-const Rar5FileHeader *rar5Header(const Rar5Scan &scan, std::size_t index, const EntryInfo &info)
+const Rar5FileHeader *rar5Header(const std::vector<Rar5FileHeader> &files, std::size_t index,
+                                 const EntryInfo &info)
 {
-    if (index >= scan.files.size() || scan.files[index].split)
+    if (index >= files.size() || files[index].split)
         return nullptr;
     std::string name = info.rawName;
     while (!name.empty() && name.back() == '/')
         name.pop_back();
-    return scan.files[index].name == name ? &scan.files[index] : nullptr;
+    return files[index].name == name ? &files[index] : nullptr;
 }
 
-TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePath,
-                          const StoredNames *storedNames, EntrySink &sink, std::string &message,
-                          int64_t start = 0, const std::string *password = nullptr)
-{
-    ScopedUtf8Locale utf8;
-    Rar5Scan rar5;
-    // A multi-volume set: its volumes, whether one is missing, and the
-    // entry that goes on in it.
+// How many missing volumes in a row are looked past for the ones after them.
+constexpr std::size_t kMissingLookAhead = 8;
+
+// Volumes of a RAR 5 set present in a row, read by libarchive as a set of
+// their own. Its files are those libarchive lists: a file split across the
+// run's volumes counts once, the end of a file going on from the volume
+// before the run not at all.
+struct VolumeRun {
     std::vector<std::string> volumes;
-    std::string missingVolume;
-    std::size_t cutEntry = SIZE_MAX;
-    if (format == LibarchiveFormat::Rar5) {
-        rar5 = scanRar5(archivePath);
-        if (rar5.headersEncrypted) {
-            message = "the archive's headers are encrypted";
-            return TENVO_ERR_ENCRYPTED;
-        }
-        if (rar5.volume) {
-            if (rar5.volumeNumber > 0 || (!rar5.files.empty() && rar5.files.front().continued)) {
-                message = "this is not the first volume of a multi-volume archive";
-                return TENVO_ERR_VOLUME;
-            }
-            volumes.push_back(archivePath);
-            bool insideFile = rar5.endsInsideFile;
-            for (bool more = rar5.moreVolumes; more;) {
-                const std::string next = rarVolumeName(archivePath, volumes.size(), true);
-                if (next.empty() || !volumeExists(next)) {
-                    missingVolume = next.empty() ? "the next volume" : next;
-                    if (insideFile && !rar5.files.empty())
-                        cutEntry = rar5.files.size() - 1;
+    std::vector<Rar5FileHeader> files;
+    std::size_t cutEntry = SIZE_MAX; // the entry that goes on in a missing volume
+};
+
+// The runs of a set given as its first volume. missing names the first
+// volume looked for and not found. A solid set stops at its first gap: the
+// files after it cannot be decoded without those before.
+std::vector<VolumeRun> rar5Runs(const std::string &firstPath, Rar5Scan first, std::string &missing)
+{
+    std::vector<VolumeRun> runs(1);
+    runs.back().volumes.push_back(firstPath);
+    runs.back().files = std::move(first.files);
+    bool insideFile = first.endsInsideFile;
+    std::size_t index = 1;
+    for (bool more = first.moreVolumes; more; ++index) {
+        std::string next = rarVolumeName(firstPath, index, true);
+        if (next.empty() || !volumeExists(next)) {
+            if (missing.empty())
+                missing = next.empty() ? "the next volume" : next;
+            if (insideFile && !runs.back().files.empty())
+                runs.back().cutEntry = runs.back().files.size() - 1;
+            if (next.empty() || first.solid)
+                break;
+            // Past the gap, the files held whole in the volumes after it.
+            std::size_t skip = 1;
+            for (; skip <= kMissingLookAhead; ++skip) {
+                next = rarVolumeName(firstPath, index + skip, true);
+                if (volumeExists(next))
                     break;
-                }
-                Rar5Scan later = scanRar5(next);
-                for (Rar5FileHeader &file : later.files) {
-                    if (!file.continued)
-                        rar5.files.push_back(std::move(file));
-                }
-                volumes.push_back(next);
-                more = later.moreVolumes;
-                insideFile = later.endsInsideFile;
             }
+            if (skip > kMissingLookAhead)
+                break;
+            index += skip;
+            Rar5Scan later = scanRar5(next);
+            runs.emplace_back();
+            runs.back().volumes.push_back(next);
+            // libarchive passes over the end of a file begun in the gap.
+            for (Rar5FileHeader &file : later.files) {
+                if (!file.continued)
+                    runs.back().files.push_back(std::move(file));
+            }
+            more = later.moreVolumes;
+            insideFile = later.endsInsideFile;
+            continue;
         }
+        Rar5Scan later = scanRar5(next);
+        for (Rar5FileHeader &file : later.files) {
+            if (!file.continued)
+                runs.back().files.push_back(std::move(file));
+        }
+        runs.back().volumes.push_back(next);
+        more = later.moreVolumes;
+        insideFile = later.endsInsideFile;
     }
+    return runs;
+}
+
+// Reads the entries of one archive, or of one run of volumes, into the sink.
+TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
+                      const StoredNames *storedNames, const VolumeRun *run, EntrySink &sink,
+                      std::string &message, int64_t start, const std::string *password)
+{
     std::unique_ptr<ZipTypes> zipTypes;
     if (format == LibarchiveFormat::Zip)
         zipTypes = std::make_unique<ZipTypes>(archivePath);
 
     TenvoResult cause = TENVO_OK;
-    ArchiveReader reader = openReader(format, archivePath, cause, message, start, password, &volumes);
+    ArchiveReader reader = openReader(format, archivePath, cause, message, start, password,
+                                      run ? &run->volumes : nullptr);
     if (!reader)
         return cause;
 
@@ -525,10 +555,6 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
     for (;;) {
         archive_entry *entry = nullptr;
         const int r = archive_read_next_header(reader.get(), &entry);
-        if (r == ARCHIVE_EOF && !missingVolume.empty()) {
-            message = "a volume of the set is missing: " + missingVolume;
-            return TENVO_ERR_VOLUME;
-        }
         if (r == ARCHIVE_EOF)
             return TENVO_OK;
         if (r == ARCHIVE_RETRY && ++retries < kMaxRetries)
@@ -546,17 +572,16 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
         if (zipTypes)
             zipTypes->apply(entryIndex, info);
         const Rar5FileHeader *checked = nullptr;
-        if (format == LibarchiveFormat::Rar5) {
-            checked = rar5Header(rar5, entryIndex, info);
+        if (run) {
+            checked = rar5Header(run->files, entryIndex, info);
             if (checked && checked->encrypted)
                 info.encrypted = true;
-        }
-        if (entryIndex == cutEntry) {
-            // Its data goes on in the missing volume: nothing of it lands.
-            sink.beginEntry(info);
-            sink.endEntry(TENVO_ERR_VOLUME, "the entry goes on in a volume that is missing");
-            message = "a volume of the set is missing: " + missingVolume;
-            return TENVO_ERR_VOLUME;
+            if (entryIndex == run->cutEntry) {
+                // Its data goes on in the missing volume: nothing of it lands.
+                sink.beginEntry(info);
+                sink.endEntry(TENVO_ERR_VOLUME, "the entry goes on in a volume that is missing");
+                return TENVO_ERR_VOLUME;
+            }
         }
         if (r == ARCHIVE_FAILED) {
             // The header is unusable but the archive goes on: report the entry
@@ -580,6 +605,47 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
             return outcome;
         }
     }
+}
+
+TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePath,
+                          const StoredNames *storedNames, EntrySink &sink, std::string &message,
+                          int64_t start = 0, const std::string *password = nullptr)
+{
+    ScopedUtf8Locale utf8;
+    if (format != LibarchiveFormat::Rar5)
+        return decodeRun(format, archivePath, storedNames, nullptr, sink, message, start, password);
+
+    Rar5Scan rar5 = scanRar5(archivePath);
+    if (rar5.headersEncrypted) {
+        message = "the archive's headers are encrypted";
+        return TENVO_ERR_ENCRYPTED;
+    }
+    if (!rar5.volume) {
+        VolumeRun whole;
+        whole.volumes.push_back(archivePath);
+        whole.files = std::move(rar5.files);
+        return decodeRun(format, archivePath, nullptr, &whole, sink, message, start, password);
+    }
+    if (rar5.volumeNumber > 0 || (!rar5.files.empty() && rar5.files.front().continued)) {
+        message = "this is not the first volume of a multi-volume archive";
+        return TENVO_ERR_VOLUME;
+    }
+    std::string missing;
+    const std::vector<VolumeRun> runs = rar5Runs(archivePath, std::move(rar5), missing);
+    for (const VolumeRun &run : runs) {
+        const TenvoResult result =
+            decodeRun(format, run.volumes.front(), nullptr, &run, sink, message, 0, password);
+        // A run that cannot be read past a damaged header ends the set.
+        if (result != TENVO_OK && result != TENVO_ERR_VOLUME) {
+            if (!missing.empty())
+                message = "a volume of the set is missing: " + missing;
+            return missing.empty() ? result : TENVO_ERR_VOLUME;
+        }
+    }
+    if (missing.empty())
+        return TENVO_OK;
+    message = "a volume of the set is missing: " + missing;
+    return TENVO_ERR_VOLUME;
 }
 
 } // namespace

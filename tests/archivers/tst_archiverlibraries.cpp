@@ -495,6 +495,10 @@ void TestArchiverLibraries::volumeSets_data()
         << QByteArray("rar4-solid") << 0 << 2 << volume << QStringList{"a.txt", "docs/"};
     QTest::newRow("RAR 5 set without its last volume keeps the files held whole")
         << QByteArray("rar5") << 0 << 4 << volume << QStringList{"a.txt", "docs/", "docs/b.bin", "c.txt"};
+    QTest::newRow("RAR 5 set without a middle volume keeps the files held whole before and after it")
+        << QByteArray("rar5") << 0 << 2 << volume << QStringList{"a.txt", "docs/", "c.txt", "d.txt"};
+    QTest::newRow("RAR 5 set without its second volume keeps the files held whole")
+        << QByteArray("rar5") << 0 << 1 << volume << QStringList{"a.txt", "docs/", "c.txt", "d.txt"};
 }
 
 // Multi-volume sets written by the fixture writers: 4 KiB of data per
