@@ -5,7 +5,11 @@
 #include "entrysink.h"
 #include "headerscan.h"
 
+#include <cstdint>
+#include <memory>
 #include <string>
+
+struct archive;
 
 namespace tenvo::engine {
 
@@ -35,6 +39,32 @@ TenvoResult checkZipPassword(const std::string &archivePath, const std::string *
 // an entry takes its stored name from there when position and size agree.
 TenvoResult decodeCabWithLibarchive(const std::string &archivePath, std::vector<StoredName> names,
                                     EntrySink &sink, std::string &message);
+
+// One folder of a single cabinet read through libarchive, which can only
+// read a cabinet's folders from the first on: it is given a cabinet of that
+// folder alone, made of the headers passed in followed by the folder's data
+// blocks, streamed from the file (dataSize bytes from dataStart).
+class CabFolderReader {
+public:
+    CabFolderReader();
+    ~CabFolderReader();
+    CabFolderReader(const CabFolderReader &) = delete;
+    CabFolderReader &operator=(const CabFolderReader &) = delete;
+
+    bool open(const std::string &archivePath, std::string headers, uint64_t dataStart,
+              uint64_t dataSize);
+    // Moves to the next file of the folder and, when wanted, streams its data
+    // into the sink (whose beginEntry() has accepted it). False when the
+    // reader cannot move on; otherwise outcome and message are the file's,
+    // and fatal tells that the reader cannot go on after it.
+    bool next(bool wanted, EntrySink &sink, TenvoResult &outcome, std::string &message, bool &fatal);
+
+private:
+    struct Free {
+        void operator()(archive *a) const;
+    };
+    std::unique_ptr<archive, Free> m_reader;
+};
 
 // True when every header of the archive reads cleanly as the given format
 // (data is skipped, not checked). Never writes anything.

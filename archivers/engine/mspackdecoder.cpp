@@ -437,6 +437,121 @@ std::vector<EntrySink::GroupedEntry> groupedEntries(const mscabd_cabinet &cabine
     return entries;
 }
 
+uint16_t le16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t le32(const unsigned char *p) { return uint32_t(le16(p)) | uint32_t(le16(p + 2)) << 16; }
+void putLe16(char *p, uint32_t v)
+{
+    p[0] = char(v & 0xff);
+    p[1] = char(v >> 8 & 0xff);
+}
+void putLe32(char *p, uint32_t v)
+{
+    putLe16(p, v & 0xffff);
+    putLe16(p + 2, v >> 16);
+}
+
+// A folder of a single cabinet as a cabinet of its own: the headers of a
+// cabinet holding that folder alone and its files, and where the folder's
+// data blocks lie in the file.
+struct FolderCabinet {
+    std::string headers;
+    uint64_t dataStart = 0;
+    uint64_t dataSize = 0;
+    std::size_t firstFile = 0; // the folder's files follow each other in the table
+    std::size_t fileCount = 0;
+};
+
+// Read from the cabinet's own bytes, so that every record is passed on as
+// stored. Empty for anything but a plain cabinet whose folders each hold a
+// run of the file table in order and whose records agree with libmspack's.
+std::vector<FolderCabinet> folderCabinets(const std::string &path, const mscabd_cabinet &cabinet)
+{
+    constexpr std::size_t kHeader = 36, kFolder = 8, kFileFixed = 16, kMaxName = 256;
+    FileReader reader;
+    unsigned char header[kHeader];
+    if (!reader.open(path) || !reader.readAt(0, header, kHeader) || std::memcmp(header, "MSCF", 4) != 0)
+        return {};
+    const uint16_t flags = le16(header + 30);
+    if (flags & 0x7) // another cabinet before or after, or reserved areas
+        return {};
+    const std::size_t folderCount = le16(header + 26);
+    const std::size_t fileCount = le16(header + 28);
+    const uint32_t filesAt = le32(header + 16);
+    if (folderCount == 0 || fileCount == 0)
+        return {};
+    std::vector<unsigned char> folders(folderCount * kFolder);
+    if (!reader.readAt(kHeader, folders.data(), folders.size()) || filesAt >= reader.size())
+        return {};
+    std::vector<unsigned char> table(
+        std::size_t(std::min<uint64_t>(reader.size() - filesAt, fileCount * (kFileFixed + kMaxName + 1))));
+    if (!reader.readAt(filesAt, table.data(), table.size()))
+        return {};
+
+    std::vector<FolderCabinet> result(folderCount);
+    std::vector<std::string> records(folderCount);
+    std::vector<uint32_t> lastOffset(folderCount, 0);
+    const mscabd_file *file = cabinet.files;
+    std::size_t at = 0;
+    for (std::size_t index = 0; index < fileCount; ++index, file = file->next) {
+        if (!file || at + kFileFixed >= table.size())
+            return {};
+        const unsigned char *record = table.data() + at;
+        const auto *nameEnd = static_cast<const unsigned char *>(
+            std::memchr(record + kFileFixed, 0, std::min(table.size() - at - kFileFixed, kMaxName + 1)));
+        if (!nameEnd)
+            return {};
+        const std::size_t size = std::size_t(nameEnd - record) + 1;
+        const std::size_t folder = le16(record + 8);
+        const uint32_t offset = le32(record + 4);
+        const char *name = reinterpret_cast<const char *>(record + kFileFixed);
+        if (folder >= folderCount || le32(record) != file->length || !file->filename
+            || std::strcmp(name, file->filename) != 0 || offset < lastOffset[folder])
+            return {};
+        FolderCabinet &cab = result[folder];
+        if (cab.fileCount == 0)
+            cab.firstFile = index;
+        else if (cab.firstFile + cab.fileCount != index)
+            return {};
+        ++cab.fileCount;
+        lastOffset[folder] = offset;
+        std::string copy(reinterpret_cast<const char *>(record), size);
+        putLe16(copy.data() + 8, 0);
+        records[folder] += copy;
+        at += size;
+    }
+    if (file)
+        return {};
+
+    for (std::size_t folder = 0; folder < folderCount; ++folder) {
+        FolderCabinet &cab = result[folder];
+        const unsigned char *entry = folders.data() + folder * kFolder;
+        const uint32_t dataAt = le32(entry);
+        const uint16_t blocks = le16(entry + 4);
+        uint64_t end = dataAt;
+        for (uint16_t block = 0; block < blocks; ++block) {
+            unsigned char blockHeader[8];
+            if (!reader.readAt(end, blockHeader, sizeof blockHeader))
+                return {};
+            end += sizeof blockHeader + le16(blockHeader + 4);
+        }
+        if (end > reader.size())
+            return {};
+        cab.dataStart = dataAt;
+        cab.dataSize = end - dataAt;
+        const uint32_t headersSize = uint32_t(kHeader + kFolder + records[folder].size());
+        std::string headers(reinterpret_cast<const char *>(header), kHeader);
+        putLe32(headers.data() + 8, uint32_t(headersSize + cab.dataSize));
+        putLe32(headers.data() + 16, kHeader + kFolder);
+        putLe16(headers.data() + 26, 1);
+        putLe16(headers.data() + 28, uint32_t(cab.fileCount));
+        headers.append(reinterpret_cast<const char *>(entry), kFolder);
+        putLe32(headers.data() + kHeader, headersSize);
+        headers += records[folder];
+        cab.headers = std::move(headers);
+    }
+    return result;
+}
+
 // Passes everything on and counts the entries ended.
 class CountingSink final : public EntrySink {
 public:
@@ -467,7 +582,8 @@ TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::stri
     set.appendFollowingCabinets();
     std::size_t done = 0;
     // Several processes sharing the cabinet each decode only their own
-    // folders; libarchive would decode every folder it passes to skip it.
+    // folders; libarchive would decode every folder it passes to skip it,
+    // so it is given each folder as a cabinet of its own (see below).
     const bool shared = sink.shareGroups(groupedEntries(*set.first()));
     if (!shared && suitsLibarchive(*set.first())) {
         // libarchive gives up on the whole cabinet at the first damaged
@@ -483,14 +599,70 @@ TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::stri
         if (done >= set.fileCount())
             return TENVO_OK; // every file has its outcome
     }
+    // Shared, each of this process's folders goes to libarchive as a cabinet
+    // of its own; a folder it cannot go on with is finished by libmspack.
+    std::vector<FolderCabinet> folders;
+    if (shared && suitsLibarchive(*set.first()))
+        folders = folderCabinets(archivePath, *set.first());
+    std::size_t folderIndex = folders.size();
+    CabFolderReader reader;
+    bool readerOpen = false;
+    std::size_t readerFolder = 0;
+    std::size_t readerNext = 0; // the next file of the folder in the reader
+    std::vector<bool> byLibmspack(folders.size(), false);
     // libmspack decodes a folder in order and skips (decoding without
     // output) up to each file, so refused files need no special care.
     std::size_t index = 0;
     for (mscabd_file *file = set.first()->files; file; file = file->next) {
-        if (index++ < done)
+        const std::size_t fileIndex = index++;
+        if (fileIndex < done)
             continue;
+        if (!folders.empty()) {
+            folderIndex = 0;
+            while (folderIndex < folders.size()
+                   && !(folders[folderIndex].fileCount > 0 && folders[folderIndex].firstFile <= fileIndex
+                        && fileIndex < folders[folderIndex].firstFile + folders[folderIndex].fileCount))
+                ++folderIndex;
+        }
         const EntryInfo info = cabEntryInfo(*file);
-        if (!sink.beginEntry(info)) {
+        const bool wanted = sink.beginEntry(info);
+        if (folderIndex < folders.size() && !byLibmspack[folderIndex]) {
+            const FolderCabinet &folder = folders[folderIndex];
+            const std::size_t position = fileIndex - folder.firstFile;
+            bool read = false;
+            TenvoResult result = TENVO_OK;
+            std::string entryMessage;
+            bool fatal = false;
+            if (wanted && (!readerOpen || readerFolder != folderIndex)) {
+                readerOpen = reader.open(archivePath, folder.headers, folder.dataStart, folder.dataSize);
+                readerFolder = folderIndex;
+                readerNext = 0;
+            }
+            if (readerOpen && readerFolder == folderIndex) {
+                bool moved = true;
+                while (moved && readerNext < position) {
+                    TenvoResult skipped = TENVO_OK;
+                    std::string skippedMessage;
+                    moved = reader.next(false, sink, skipped, skippedMessage, fatal) && !fatal;
+                    ++readerNext;
+                }
+                if (moved && readerNext == position) {
+                    read = reader.next(wanted, sink, result, entryMessage, fatal);
+                    ++readerNext;
+                }
+                if (!read || fatal) {
+                    readerOpen = false;
+                    byLibmspack[folderIndex] = true;
+                }
+            } else if (wanted) {
+                byLibmspack[folderIndex] = true;
+            }
+            if (read || !wanted) {
+                sink.endEntry(wanted ? result : TENVO_OK, wanted ? entryMessage : std::string());
+                continue;
+            }
+        }
+        if (!wanted) {
             sink.endEntry(TENVO_OK, {});
             continue;
         }
