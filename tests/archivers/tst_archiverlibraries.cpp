@@ -84,6 +84,8 @@ std::string makeFixture(const QByteArray &format, const FixtureEntries &entries,
         options.mszip = !format.endsWith("-stored");
         if (format.endsWith("-checksum"))
             options.badChecksumFolder = 1;
+        if (format.endsWith("-reserve"))
+            options.reserve = 6;
         return makeFolderedCab(entries, options, &error);
     }
     error = "unknown fixture format";
@@ -717,6 +719,9 @@ void TestArchiverLibraries::entriesSharedAmongProcesses_data()
         << QByteArray("cab32") << QByteArray("-x ") << QByteArray("cab-folders") << QByteArray("twins");
     QTest::newRow("CAB of several folders, a block failing its checksum: the same result and files")
         << QByteArray("cab32") << QByteArray("-x ") << QByteArray("cab-folders-checksum")
+        << QByteArray("plain");
+    QTest::newRow("CAB of several folders with reserved areas, restore")
+        << QByteArray("cab32") << QByteArray("-x ") << QByteArray("cab-folders-reserve")
         << QByteArray("plain");
 }
 

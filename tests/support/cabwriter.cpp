@@ -100,8 +100,9 @@ std::string makeFolderedCab(const FixtureEntries &entries, const FolderedCabOpti
         folderData[folder] += entry.data;
     }
 
-    const std::size_t headerSize = 36;
-    const std::size_t filesOffset = headerSize + 8 * folderData.size();
+    const std::size_t reserve = options.reserve;
+    const std::size_t headerSize = 36 + (reserve ? 4 + reserve : 0);
+    const std::size_t filesOffset = headerSize + (8 + reserve) * folderData.size();
     std::string folders;
     std::string blocks;
     for (std::size_t f = 0; f < folderData.size(); ++f) {
@@ -110,6 +111,7 @@ std::string makeFolderedCab(const FixtureEntries &entries, const FolderedCabOpti
         putU32(folders, uint32_t(filesOffset + files.size() + blocks.size()));
         putU16(folders, uint16_t(count));
         putU16(folders, options.mszip ? 1 : 0);
+        folders.append(reserve, '\0');
         for (std::size_t b = 0; b < count; ++b) {
             const std::string input = data.substr(b * kBlock, kBlock);
             std::string packed = input;
@@ -123,6 +125,7 @@ std::string makeFolderedCab(const FixtureEntries &entries, const FolderedCabOpti
             putU32(blocks, options.badChecksumFolder == f && b == 0 ? 0x5A5A5A5Au : 0);
             putU16(blocks, uint16_t(packed.size()));
             putU16(blocks, uint16_t(input.size()));
+            blocks.append(reserve, '\0');
             blocks += packed;
         }
     }
@@ -137,9 +140,15 @@ std::string makeFolderedCab(const FixtureEntries &entries, const FolderedCabOpti
     out.push_back(1);
     putU16(out, uint16_t(folderData.size()));
     putU16(out, uint16_t(entries.size()));
-    putU16(out, 0);      // flags: a set of one, no reserved areas
-    putU16(out, 0x1234); // set id
-    putU16(out, 0);      // index in the set
+    putU16(out, reserve ? 4 : 0); // flags: a set of one, reserved areas or none
+    putU16(out, 0x1234);          // set id
+    putU16(out, 0);               // index in the set
+    if (reserve) {
+        putU16(out, uint16_t(reserve)); // in the header, in a folder, in a block
+        out.push_back(char(reserve));
+        out.push_back(char(reserve));
+        out.append(reserve, '\0');
+    }
     return out + folders + files + blocks;
 }
 

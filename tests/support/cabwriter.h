@@ -14,6 +14,9 @@ struct FolderedCabOptions
     std::size_t filesPerFolder = 8;
     // A folder whose first data block carries a wrong checksum.
     std::optional<std::size_t> badChecksumFolder;
+    // Reserved bytes (zeros) after the header, in each folder record and in
+    // each data block; 0 for none.
+    uint8_t reserve = 0;
 };
 
 // A single cabinet whose files are spread over several folders, each folder
