@@ -526,21 +526,15 @@ std::vector<FolderCabinet> folderCabinets(const std::string &path, const mscabd_
         FolderCabinet &cab = result[folder];
         const unsigned char *entry = folders.data() + folder * kFolder;
         const uint32_t dataAt = le32(entry);
-        const uint16_t blocks = le16(entry + 4);
-        uint64_t end = dataAt;
-        for (uint16_t block = 0; block < blocks; ++block) {
-            unsigned char blockHeader[8];
-            if (!reader.readAt(end, blockHeader, sizeof blockHeader))
-                return {};
-            end += sizeof blockHeader + le16(blockHeader + 4);
-        }
-        if (end > reader.size())
+        if (dataAt >= reader.size())
             return {};
+        // libarchive reads the folder's blocks by their count and stops
+        // there, so the rest of the file may follow them.
         cab.dataStart = dataAt;
-        cab.dataSize = end - dataAt;
+        cab.dataSize = reader.size() - dataAt;
         const uint32_t headersSize = uint32_t(kHeader + kFolder + records[folder].size());
         std::string headers(reinterpret_cast<const char *>(header), kHeader);
-        putLe32(headers.data() + 8, uint32_t(headersSize + cab.dataSize));
+        putLe32(headers.data() + 8, uint32_t(std::min<uint64_t>(headersSize + cab.dataSize, UINT32_MAX)));
         putLe32(headers.data() + 16, kHeader + kFolder);
         putLe16(headers.data() + 26, 1);
         putLe16(headers.data() + 28, uint32_t(cab.fileCount));
@@ -604,6 +598,13 @@ TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::stri
     std::vector<FolderCabinet> folders;
     if (shared && suitsLibarchive(*set.first()))
         folders = folderCabinets(archivePath, *set.first());
+    std::vector<std::size_t> folderOfFile;
+    for (std::size_t folder = 0; folder < folders.size(); ++folder) {
+        if (folderOfFile.size() < folders[folder].firstFile + folders[folder].fileCount)
+            folderOfFile.resize(folders[folder].firstFile + folders[folder].fileCount, folders.size());
+        for (std::size_t i = 0; i < folders[folder].fileCount; ++i)
+            folderOfFile[folders[folder].firstFile + i] = folder;
+    }
     std::size_t folderIndex = folders.size();
     CabFolderReader reader;
     bool readerOpen = false;
@@ -617,13 +618,7 @@ TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::stri
         const std::size_t fileIndex = index++;
         if (fileIndex < done)
             continue;
-        if (!folders.empty()) {
-            folderIndex = 0;
-            while (folderIndex < folders.size()
-                   && !(folders[folderIndex].fileCount > 0 && folders[folderIndex].firstFile <= fileIndex
-                        && fileIndex < folders[folderIndex].firstFile + folders[folderIndex].fileCount))
-                ++folderIndex;
-        }
+        folderIndex = fileIndex < folderOfFile.size() ? folderOfFile[fileIndex] : folders.size();
         const EntryInfo info = cabEntryInfo(*file);
         const bool wanted = sink.beginEntry(info);
         if (folderIndex < folders.size() && !byLibmspack[folderIndex]) {
