@@ -27,4 +27,9 @@ enum TenvoResult {
     TENVO_ERR_STOPPED = 16
 };
 
+/* The optional progress call of a library's "WithProgress" command call:
+   reports the bytes of the archive read so far out of total; a non-zero
+   answer asks the call to stop. */
+typedef int (*TenvoProgressCall)(void *context, unsigned long long done, unsigned long long total);
+
 #endif

@@ -15,12 +15,13 @@
 #pragma once
 
 #include "decoderprotocol.h"
+#include "result.h"
 
 namespace tenvo::isolation {
 
 // Reports bytes of the archive read so far out of total; a non-zero answer
 // asks the call to stop. Called on the calling thread.
-using ProgressCall = int (*)(void *context, unsigned long long done, unsigned long long total);
+using ProgressCall = TenvoProgressCall;
 
 // Runs request in the decoder program found in the folder of the library
 // holding this code, starting it on first use (and again when it has gone).

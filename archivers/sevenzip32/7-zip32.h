@@ -2,6 +2,8 @@
 #ifndef TENVO_7_ZIP32_H
 #define TENVO_7_ZIP32_H
 
+#include "result.h"
+
 #ifndef TENVO_ARCHIVER_API
 #define TENVO_ARCHIVER_API __attribute__((visibility("default")))
 #endif
@@ -31,13 +33,6 @@ TENVO_ARCHIVER_API int SevenZipCheckArchive(const char *path, int mode);
    password. window is ignored. */
 TENVO_ARCHIVER_API int SevenZip(void *window, const char *commandLine, char *output,
                                 unsigned int outputSize);
-
-/* Reports how far a command call has come; a non-zero answer stops it. */
-#ifndef TENVO_PROGRESS_CALL_DEFINED
-#define TENVO_PROGRESS_CALL_DEFINED
-typedef int (*TenvoProgressCall)(void *context, unsigned long long done,
-                                 unsigned long long total);
-#endif
 
 /* SevenZip with progress, a way to stop and several processes, for callers that want them (this call
    is optional: a caller must work without it). progress, when not NULL, is

@@ -2,6 +2,8 @@
 #ifndef TENVO_UNLHA32_H
 #define TENVO_UNLHA32_H
 
+#include "result.h"
+
 #ifndef TENVO_ARCHIVER_API
 #define TENVO_ARCHIVER_API __attribute__((visibility("default")))
 #endif
@@ -24,13 +26,6 @@ TENVO_ARCHIVER_API int UnlhaCheckArchive(const char *path, int mode);
    when output != NULL and outputSize > 0. window is ignored. */
 TENVO_ARCHIVER_API int Unlha(void *window, const char *commandLine, char *output,
                              unsigned int outputSize);
-
-/* Reports how far a command call has come; a non-zero answer stops it. */
-#ifndef TENVO_PROGRESS_CALL_DEFINED
-#define TENVO_PROGRESS_CALL_DEFINED
-typedef int (*TenvoProgressCall)(void *context, unsigned long long done,
-                                 unsigned long long total);
-#endif
 
 /* Unlha with progress, a way to stop and several processes, for callers that want them (this call
    is optional: a caller must work without it). progress, when not NULL, is
