@@ -21,6 +21,11 @@ enum TenvoResult {
                                 (tenvo-decoder) cannot be started, and the caller runs
                                 several threads, in which a decoder cannot be forked
                                 safely: the library's installation is incomplete */
+    TENVO_ERR_ENDED = 10,    /* the extraction process ended unexpectedly (killed, crashed);
+                                the files not finished were removed. Says nothing of the
+                                archive */
+    TENVO_ERR_METHOD = 11,   /* an entry is packed with a method no decoder here reads;
+                                the archive itself is sound */
     /* The caller stopped the call (through a library's progress call); the
        files not finished were removed. Kept apart from the causes above,
        which describe the archive. */

@@ -35,6 +35,8 @@ const QString causeEncrypted = QStringLiteral("パスワード付きの書庫で
 const QString causeVolume = QStringLiteral("分割書庫の先頭ではないか、一部が欠けています");
 const QString causeUnsafe = QStringLiteral("安全でない項目を飛ばしました");
 const QString causeWrite = QStringLiteral("解凍先に書き込めません");
+const QString causeEnded = QStringLiteral("解凍処理が途中で終了しました");
+const QString causeMethod = QStringLiteral("対応していない圧縮方式です");
 const QString causeLibrary = QStringLiteral("この形式の解凍ライブラリを読み込めません");
 const QString causeFolder = QStringLiteral("フォルダを作成できません");
 const QString causeStopped = QStringLiteral("中止したため解凍していません");
@@ -459,6 +461,10 @@ QString ExtractRun::causeText(const ArchiveResult &result)
         return causeUnsafe;
     case TENVO_ERR_WRITE:
         return causeWrite;
+    case TENVO_ERR_ENDED:
+        return causeEnded;
+    case TENVO_ERR_METHOD:
+        return causeMethod;
     default:
         return causeOther.arg(result.code);
     }
