@@ -7,12 +7,12 @@
 //       (one per core; TENVO_BENCH_PARALLEL=n for n); prints the
 //       milliseconds spent in those calls (start-up left out)
 //   tenvo_bench run <library folder> <destination> <archive>...
-//       the whole extraction run, driven by a 10 ms timer as the progress
-//       window drives it, the archives extracted on worker threads; prints
-//       the run's milliseconds and the longest the event loop was late for
-//       a 5 ms probe timer (how long a repaint of the window would wait).
-//       TENVO_BENCH_PARALLEL=n sets the Parallel key (default: one per
-//       core); TENVO_BENCH_NAME_FOLDERS=1 extracts each archive into a
+//       the whole extraction job, its progress read by a 10 ms timer as the
+//       progress window reads it, the archives extracted on worker threads;
+//       prints the job's milliseconds and the longest the event loop was
+//       late for a 5 ms probe timer (how long a repaint of the window would
+//       wait). TENVO_BENCH_PARALLEL=n sets the archives at once (default:
+//       one per core); TENVO_BENCH_NAME_FOLDERS=1 extracts each archive into a
 //       folder of its own.
 //   tenvo_bench list <folder> <count>
 //       adds the first <count> files of <folder> to the main list through
@@ -21,12 +21,9 @@
 #include "clsarchive.h"
 #include "clslistctrl.h"
 #include "commandcontrol.h"
-#include "extractrun.h"
-#include "globals.h"
+#include "extractjob.h"
 #include "listcolumns.h"
 #include "module1.h"
-#include "progressview.h"
-#include "userdialogs.h"
 
 #include <QApplication>
 #include <QDir>
@@ -89,74 +86,27 @@ int extractEach(const QString &libraryFolder, const QString &destination, const 
     return failures == 0 ? 0 : 1;
 }
 
-// A progress window that shows nothing: the run's own work is what is timed.
-class SilentView final : public ProgressView
-{
-public:
-    explicit SilentView(QTimer &timer) : m_timer(timer) {}
-    void setMessage(const QString &) override {}
-    int progressBoxWidth() const override { return 300; }
-    void drawProgressBar(int) override {}
-    void repaintWindow() override {}
-    void stopTimer() override { m_timer.stop(); }
-    void enableClose() override {}
-    void closeWindow() override {}
-    QWidget *dialogOwner() override { return nullptr; }
-
-private:
-    QTimer &m_timer;
-};
-
-// Failures are reported on stderr instead of in a box nobody can press.
-class ReportingDialogs final : public UserDialogs
-{
-public:
-    void exclamation(QWidget *, const QString &text) override
-    {
-        std::fprintf(stderr, "tenvo_bench: %s\n", qPrintable(text));
-        failed = true;
-    }
-    void plainMessage(QWidget *, const QString &) override {}
-    QString inputBox(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
-    QString chooseFolder(QWidget *, const QString &, bool, const QString &) override { return {}; }
-    QString openFile(QWidget *, const QString &, const QString &) override { return {}; }
-    bool failed = false;
-};
-
 int extractRun(const QString &libraryFolder, const QString &destination, const QStringList &archives)
 {
-    ReportingDialogs dialogs;
-    setUserDialogs(&dialogs);
-    QTreeWidget list;
-    setupArchiveListColumns(&list, ArchiveListLayout::MainWindow);
-    clsListCtrl listCtrl;
-    listCtrl.setList(&list);
     clsArchive archive;
     registerTypes(archive, libraryFolder);
-    gListCtrl = &listCtrl;
-    gArchive = &archive;
-    gMakeNameFolder = qEnvironmentVariableIntValue("TENVO_BENCH_NAME_FOLDERS") == 1;
-    gRestoreFolder = true;
-    gDeleteFromList = false;
-    gCloseDialog = true;
-    for (const QString &path : archives) {
-        if (listCtrl.addFile(QDir(path).absolutePath()) != clsListCtrl::added) {
-            std::fprintf(stderr, "tenvo_bench: cannot list %s\n", qPrintable(path));
-            return 1;
-        }
-    }
+    QStringList paths;
+    for (const QString &path : archives)
+        paths.append(QDir(path).absolutePath());
+    ExtractOptions options;
+    options.destination = destination;
+    options.nameFolders = qEnvironmentVariableIntValue("TENVO_BENCH_NAME_FOLDERS") == 1;
+    options.freeNameFolders = true;
+    options.parallel = ExtractOptions::parallelFor(qEnvironmentVariableIntValue("TENVO_BENCH_PARALLEL"));
+    ExtractJob job(archive, paths, options);
 
-    // The progress window's timer and interval.
+    // What the progress window does: a 10 ms timer that reads the job's
+    // progress for the bar.
     QTimer timer;
     timer.setInterval(10);
-    SilentView view(timer);
-    ExtractRun run(view);
-    run.setExtractFolder(destination);
-    run.load();
-    if (const int parallel = qEnvironmentVariableIntValue("TENVO_BENCH_PARALLEL"); parallel > 0)
-        run.setParallel(parallel);
-
-    // A probe: how late the event loop answers a 5 ms timer while the run
+    qint64 steps = 0;
+    QObject::connect(&timer, &QTimer::timeout, [&] { steps = job.progress().steps; });
+    // A probe: how late the event loop answers a 5 ms timer while the job
     // goes on, which is how long a repaint of the window would wait.
     QTimer probe;
     probe.setInterval(5);
@@ -166,25 +116,23 @@ int extractRun(const QString &libraryFolder, const QString &destination, const Q
         worstLateNs = qMax(worstLateNs, sinceProbe.nsecsElapsed() - 5'000'000);
         sinceProbe.restart();
     });
+    QObject::connect(&job, &ExtractJob::finished, [] { QCoreApplication::quit(); });
     QElapsedTimer clock;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        run.tick();
-        if (run.isFinished())
-            QCoreApplication::quit();
-    });
     clock.start();
+    job.start();
     timer.start();
     sinceProbe.start();
     probe.start();
     QCoreApplication::exec();
     std::printf("%.3f %.3f\n", clock.nsecsElapsed() / 1e6, worstLateNs / 1e6);
-    gListCtrl = nullptr;
-    gArchive = nullptr;
-    for (const ArchiveResult &result : run.results()) {
-        if (result.failed())
-            return 1;
+    int failures = 0;
+    for (const ArchiveResult &result : job.results()) {
+        if (result.failed()) {
+            std::fprintf(stderr, "tenvo_bench: %s: %s\n", qPrintable(result.path), qPrintable(causeText(result)));
+            ++failures;
+        }
     }
-    return dialogs.failed ? 1 : 0;
+    return failures == 0 ? 0 : 1;
 }
 
 int addToList(const QString &folder, int count)

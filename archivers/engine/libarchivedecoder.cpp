@@ -195,7 +195,9 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
         archive_read_set_format_option(reader.get(), "cab", "hdrcharset", "ISO-8859-1");
         break;
     }
-    if (password && archive_read_add_passphrase(reader.get(), password->c_str()) != ARCHIVE_OK) {
+    // libarchive refuses an empty passphrase; it opens nothing anyway.
+    if (password && !password->empty()
+        && archive_read_add_passphrase(reader.get(), password->c_str()) != ARCHIVE_OK) {
         cause = TENVO_ERR_WRITE;
         message = "out of memory";
         return nullptr;

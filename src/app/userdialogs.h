@@ -46,6 +46,30 @@ public:
         return QString();
     }
 
+    // A modal box showing text with the exclamation icon and one button per
+    // caption, the first the default. Returns the index of the button
+    // pressed, or -1 when the box was closed without one. This default
+    // closes at once, so a seam that cannot ask never chooses.
+    virtual int choice(QWidget *owner, const QString &text, const QStringList &buttons)
+    {
+        Q_UNUSED(owner);
+        Q_UNUSED(text);
+        Q_UNUSED(buttons);
+        return -1;
+    }
+
+    // The password box with a way to stop everything as well: Answered
+    // with answer set, Skipped (the box's Cancel: go on without this
+    // archive) or StopRun. This default asks through password(), whose
+    // Cancel skips.
+    enum class PasswordReply { Answered, Skipped, StopRun };
+    virtual PasswordReply passwordOrStop(QWidget *owner, const QString &prompt, const QString &title,
+                                         QString &answer)
+    {
+        answer = password(owner, prompt, title);
+        return answer.isNull() ? PasswordReply::Skipped : PasswordReply::Answered;
+    }
+
     // A modal folder chooser showing description; offers making a new
     // folder when allowed. Returns the chosen folder, or a null QString on
     // cancel. start: the folder to show first ("" for the default).

@@ -144,11 +144,17 @@ int ArchiverLibrary::command(const QByteArray &commandLine)
     if (!call)
         return libraryUnavailable;
     if (CommandControl *control = CommandControl::current()) {
-        // The optional call that reports progress and can be stopped.
+        // The optional call that reports progress and can be stopped; what
+        // the library says of the call goes to the control.
         if (auto withProgress = reinterpret_cast<ProgressCommandCall>(
-                resolve((m_prefix + QStringLiteral("WithProgress")).toLatin1().constData())))
-            return withProgress(nullptr, commandLine.constData(), nullptr, 0, &CommandControl::report,
-                                control, control->processes());
+                resolve((m_prefix + QStringLiteral("WithProgress")).toLatin1().constData()))) {
+            QByteArray output(outputBufferSize, '\0');
+            const int result = withProgress(nullptr, commandLine.constData(), output.data(),
+                                            unsigned(output.size()), &CommandControl::report, control,
+                                            control->processes());
+            control->setMessage(QString::fromUtf8(output.constData()));
+            return result;
+        }
     }
     return call(nullptr, commandLine.constData(), nullptr, 0);
 }

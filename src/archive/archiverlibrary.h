@@ -35,10 +35,15 @@ public:
     // The check call; false when the library or its call cannot be had.
     bool checkArchive(const QString &path, int mode);
     // The command call with no window and no output buffer; the library's
-    // result, or libraryUnavailable when the call cannot be made.
+    // result, or libraryUnavailable when the call cannot be made. With a
+    // CommandControl installed on the thread and the library's progress
+    // call present, that call is made instead, with an output buffer whose
+    // text goes to the control.
     int command(const QByteArray &commandLine);
 
     static constexpr int libraryUnavailable = -3;
+    // Room for what a library with the progress call says of a call.
+    static constexpr int outputBufferSize = 256 * 1024;
 
 private:
     void *resolve(const char *name);

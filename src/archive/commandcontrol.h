@@ -1,7 +1,7 @@
 // Progress and stop for the library calls a thread makes.
 #pragma once
 
-#include <QtGlobal>
+#include <QString>
 
 // Installed for the calls made on one thread (see Scope). A library that
 // offers its optional progress call reports through it and can be stopped;
@@ -21,6 +21,11 @@ public:
     // shares a large archive's entries among them).
     virtual int processes() const { return 1; }
 
+    // What the library said of the call in its output buffer (only a
+    // library with the progress call is given one).
+    void setMessage(const QString &text) { m_message = text; }
+    QString message() const { return m_message; }
+
     // The control installed on this thread, or null.
     static CommandControl *current();
 
@@ -39,4 +44,7 @@ public:
 
     // The C entry the libraries call back; context is a CommandControl.
     static int report(void *context, unsigned long long done, unsigned long long total);
+
+private:
+    QString m_message;
 };

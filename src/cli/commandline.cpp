@@ -2,6 +2,7 @@
 #include "commandline.h"
 
 #include "clsarchive.h"
+#include "clsinictrl.h"
 #include "commandlinerun.h"
 #include "module1.h"
 
@@ -27,6 +28,13 @@ const QString extractToText = QStringLiteral("ウィンドウを開かずに書�
 const QString nameFoldersText = QStringLiteral("それぞれの書庫ファイル名でフォルダを作成し、そこに解凍する"
                                                "（同じ名前があれば「名前 (2)」などにする）");
 const QString flattenText = QStringLiteral("書庫ファイル内のフォルダ構造を復元しない(RAR書庫以外)");
+const QString parallelText = QStringLiteral("同時に解凍する書庫ファイルの数（既定: 設定ファイルの Parallel、なければ CPU の数）");
+const QString passwordFileText = QStringLiteral("パスワード付きの書庫に順に試すパスワードを1行に1つずつ書いたファイル（UTF-8）");
+const QString quietText = QStringLiteral("解凍できなかった書庫ファイルだけを表示する");
+const QString verboseText = QStringLiteral("解凍したファイルをすべて表示する");
+const QString jsonText = QStringLiteral("書庫ファイルごとの結果を1行1つの JSON で標準出力に書く");
+const QString badParallel = QStringLiteral("--parallel には 1 以上の数を指定してください");
+const QString conflictingOutput = QStringLiteral("--quiet、--verbose、--json はどれか1つだけ指定してください");
 const QString inputsText = QStringLiteral("書庫ファイル、または書庫ファイルを探すフォルダ");
 const QString needsExtractTo = QStringLiteral("--name-folders と --flatten は --extract-to と共に指定してください");
 const QString needsDestination = QStringLiteral("解凍先のフォルダが空です");
@@ -89,7 +97,12 @@ int commandLineMain(const QStringList &arguments)
     const QCommandLineOption extractTo(QStringLiteral("extract-to"), extractToText, QStringLiteral("DIR"));
     const QCommandLineOption nameFolders(QStringLiteral("name-folders"), nameFoldersText);
     const QCommandLineOption flatten(QStringLiteral("flatten"), flattenText);
-    parser.addOptions({extractTo, nameFolders, flatten});
+    const QCommandLineOption parallel(QStringLiteral("parallel"), parallelText, QStringLiteral("N"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"), passwordFileText, QStringLiteral("FILE"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), quietText);
+    const QCommandLineOption verbose(QStringLiteral("verbose"), verboseText);
+    const QCommandLineOption json(QStringLiteral("json"), jsonText);
+    parser.addOptions({extractTo, nameFolders, flatten, parallel, passwordFile, quiet, verbose, json});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), inputsText, QStringLiteral("[FILE|FOLDER...]"));
@@ -112,6 +125,24 @@ int commandLineMain(const QStringList &arguments)
     options.nameFolders = parser.isSet(nameFolders);
     options.flatten = parser.isSet(flatten);
     options.inputs = parser.positionalArguments();
+    options.passwordFile = parser.value(passwordFile);
+    if (int(parser.isSet(quiet)) + int(parser.isSet(verbose)) + int(parser.isSet(json)) > 1)
+        return usageError(conflictingOutput);
+    options.output = parser.isSet(quiet)     ? CommandLineOptions::Output::Quiet
+        : parser.isSet(verbose)              ? CommandLineOptions::Output::Verbose
+        : parser.isSet(json)                 ? CommandLineOptions::Output::Json
+                                             : CommandLineOptions::Output::Normal;
+    if (parser.isSet(parallel)) {
+        bool number = false;
+        options.parallel = parser.value(parallel).toInt(&number);
+        if (!number || options.parallel < 1)
+            return usageError(badParallel);
+    } else {
+        // The window's setting, when the settings file has one.
+        clsINICtrl settings;
+        settings.setFile(settingsFilePath(getAppPath()));
+        options.parallel = ExtractOptions::parallelFor(settings.getLong(QStringLiteral("Option"), QStringLiteral("Parallel")));
+    }
     if (options.destination.isEmpty())
         return usageError(needsDestination);
     if (options.inputs.isEmpty())

@@ -1,17 +1,28 @@
-// Extracts a list of archives from the command line.
+// Extracts a list of archives from the command line through the extraction
+// job.
 #include "commandlinerun.h"
 
 #include "archivesinfolder.h"
 #include "clsarchive.h"
 #include "commandline.h"
-#include "namefolder.h"
 #include "pathtext.h"
 #include "result.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSet>
+#include <QSocketNotifier>
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -19,56 +30,178 @@ namespace {
 // What the user reads.
 const QString extractedLine = QStringLiteral("解凍しました: %1 → %2");
 const QString failedLine = QStringLiteral("解凍できませんでした: %1: %2");
+const QString detailLine = QStringLiteral("　%1");
+const QString shortenedLine = QStringLiteral("　名前を短くしました: %1 → %2");
+const QString landedLine = QStringLiteral("　%1");
 const QString noArchivesLine = QStringLiteral("書庫ファイルがありません: %1");
-const QString progressLine = QStringLiteral("現在解凍中です... %1 / %2  %3");
+const QString nothingToExtract = QStringLiteral("解凍する書庫ファイルが見つかりませんでした");
+const QString progressLine = QStringLiteral("現在解凍中です... %1 / %2  %3  %4 / %5 (%6%)");
+const QString timeLeftText = QStringLiteral("  残り %1");
 const QString cannotMakeDestination = QStringLiteral("解凍先のフォルダを作成できません: %1");
+const QString cannotReadPasswords = QStringLiteral("パスワードのファイルを読み込めません: %1");
+const QString passwordPrompt = QStringLiteral("%1 (空行で飛ばす、Ctrl+C で中止): ");
+const QString stoppedBySignal = QStringLiteral("中止しました");
 
 QString absolute(const QString &path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
+QString sizeText(quint64 bytes)
+{
+    if (bytes < 1024 * 1024)
+        return QStringLiteral("%1 KiB").arg(double(bytes) / 1024, 0, 'f', 1);
+    if (bytes < quint64(1024) * 1024 * 1024)
+        return QStringLiteral("%1 MiB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);
+    return QStringLiteral("%1 GiB").arg(double(bytes) / (1024.0 * 1024 * 1024), 0, 'f', 2);
+}
+
+QString durationText(qint64 seconds)
+{
+    if (seconds >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg(seconds / 60 % 60, 2, 10, QChar(u'0'))
+            .arg(seconds % 60, 2, 10, QChar(u'0'));
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar(u'0'));
+}
+
+// SIGINT and SIGTERM reach the event loop through a pipe; a blocking read
+// of a password is interrupted by them (no SA_RESTART).
+int signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t caughtSignal = 0;
+
+void onSignal(int number)
+{
+    if (caughtSignal == 0)
+        caughtSignal = number;
+    const int saved = errno;
+    const char byte = char(number);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+class SignalCatcher
+{
+public:
+    SignalCatcher()
+    {
+        caughtSignal = 0;
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        struct sigaction action = {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+        m_installed = true;
+    }
+    ~SignalCatcher()
+    {
+        if (!m_installed)
+            return;
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        ::close(signalPipe[0]);
+        ::close(signalPipe[1]);
+        signalPipe[0] = signalPipe[1] = -1;
+    }
+    int readFd() const { return m_installed ? signalPipe[0] : -1; }
+
+private:
+    struct sigaction m_oldInt = {};
+    struct sigaction m_oldTerm = {};
+    bool m_installed = false;
+};
+
 } // namespace
 
-CommandLineRun::CommandLineRun(clsArchive &archive, std::FILE *out, std::FILE *err)
+CommandLineRun::CommandLineRun(clsArchive &archive, std::FILE *out, std::FILE *err, std::FILE *in)
     : m_archive(archive)
     , m_out(out)
     , m_err(err)
+    , m_in(in)
     , m_progress(::isatty(::fileno(err)) == 1)
 {
 }
 
 int CommandLineRun::run(const CommandLineOptions &options)
 {
+    m_output = options.output;
+    if (m_output == CommandLineOptions::Output::Quiet || m_output == CommandLineOptions::Output::Json)
+        m_progress = false;
     QString destination = absolute(options.destination);
     if (!QDir().mkpath(destination)) {
         print(m_err, cannotMakeDestination.arg(displayPath(destination)));
         return exitSomeFailed;
     }
-    if (!destination.endsWith(u'/'))
-        destination += u'/';
-    m_archive.setRestoreFolder(!options.flatten);
 
-    const QStringList archives = archivesToExtract(options.inputs);
-    QList<ArchiveResult> failures;
-    for (qsizetype i = 0; i < archives.size(); ++i) {
-        showProgress(int(i) + 1, int(archives.size()), archives[i]);
-        const ArchiveResult result = extractOne(archives[i], destination, options.nameFolders);
-        clearProgress();
-        if (result.failed()) {
-            print(m_out, failedLine.arg(displayPath(result.path), ExtractRun::causeText(result)));
-            failures.append(result);
-        } else {
-            print(m_out, extractedLine.arg(displayPath(result.path), displayPath(result.destination)));
-        }
+    ExtractOptions jobOptions;
+    jobOptions.destination = destination;
+    jobOptions.nameFolders = options.nameFolders;
+    jobOptions.restorePaths = !options.flatten;
+    jobOptions.parallel = options.parallel;
+    jobOptions.freeNameFolders = true;
+    jobOptions.wantLandedNames = m_output == CommandLineOptions::Output::Verbose;
+    if (!options.passwordFile.isEmpty() && !readPasswordFile(options.passwordFile, jobOptions.passwords)) {
+        print(m_err, cannotReadPasswords.arg(displayPath(options.passwordFile)));
+        return exitSomeFailed;
     }
-    if (failures.isEmpty())
-        return exitExtracted;
-    print(m_err, ExtractRun::summaryText(failures));
-    return exitSomeFailed;
+
+    bool allFound = true;
+    const QStringList archives = archivesToExtract(options.inputs, &allFound);
+    if (archives.isEmpty()) {
+        wipeSecrets(jobOptions.passwords);
+        print(m_err, nothingToExtract);
+        return exitSomeFailed;
+    }
+
+    const SignalCatcher catcher;
+    ExtractJob job(m_archive, archives, jobOptions);
+    wipeSecrets(jobOptions.passwords);
+    m_job = &job;
+    QEventLoop loop;
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    if (catcher.readFd() >= 0) {
+        signalNotifier = std::make_unique<QSocketNotifier>(catcher.readFd(), QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &job, [&job] {
+            char bytes[16];
+            while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            job.stop();
+        });
+    }
+    QObject::connect(&job, &ExtractJob::archiveStarted, this, [this](int, const QString &path) {
+        m_current = displayPath(QFileInfo(path).fileName());
+        showProgress();
+    });
+    QObject::connect(&job, &ExtractJob::bytesProgress, this, [this] { showProgress(); });
+    QObject::connect(&job, &ExtractJob::archiveFinished, this,
+                     [this](int, const ArchiveResult &result) { archiveFinished(result); });
+    QObject::connect(&job, &ExtractJob::question, this, &CommandLineRun::answer, Qt::QueuedConnection);
+    QObject::connect(&job, &ExtractJob::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    job.start();
+    loop.exec();
+    clearProgress();
+    m_job = nullptr;
+
+    const int signal = caughtSignal;
+    bool anyFailed = !allFound;
+    for (const ArchiveResult &result : job.results())
+        anyFailed = anyFailed || result.failed();
+    bool anyToReport = anyFailed;
+    for (const ArchiveResult &result : job.results())
+        anyToReport = anyToReport || !result.shortened.isEmpty();
+    if (anyToReport && m_output != CommandLineOptions::Output::Json)
+        print(m_err, summaryText(job.results()));
+    if (signal != 0) {
+        print(m_err, stoppedBySignal);
+        return 128 + signal;
+    }
+    return anyFailed ? exitSomeFailed : exitExtracted;
 }
 
-QStringList CommandLineRun::archivesToExtract(const QStringList &inputs)
+QStringList CommandLineRun::archivesToExtract(const QStringList &inputs, bool *allFound)
 {
     QList<SupportType> types;
     m_archive.getSupportTypes(types);
@@ -87,37 +220,153 @@ QStringList CommandLineRun::archivesToExtract(const QStringList &inputs)
             continue;
         }
         const QStringList found = archivesInFolder(path, types);
-        if (found.isEmpty())
+        if (found.isEmpty()) {
             print(m_err, noArchivesLine.arg(displayPath(path)));
+            *allFound = false;
+        }
         for (const QString &archive : found)
             take(absolute(archive));
     }
     return archives;
 }
 
-ArchiveResult CommandLineRun::extractOne(const QString &path, const QString &destination, bool nameFolders)
+bool CommandLineRun::readPasswordFile(const QString &path, QStringList &passwords)
 {
-    ArchiveResult result;
-    result.path = path;
-    result.destination = destination;
-    // Nothing is made for a file no library will take or that is not there.
-    if (m_archive.isSupportFile(path) < 0) {
-        result.code = -2;
-        return result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray bytes = file.readAll();
+    const bool read = file.error() == QFileDevice::NoError;
+    for (QByteArray line : bytes.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            passwords.append(QString::fromUtf8(line));
+        wipeSecret(line);
     }
-    if (!QFileInfo(path).isFile()) {
-        result.code = TENVO_ERR_OPEN;
-        return result;
-    }
-    if (nameFolders) {
-        result.destination = freeNameFolderPath(nameFolderPath(destination, path));
-        if (!QDir().mkdir(result.destination)) {
-            result.skipped = true;
-            return result;
+    wipeSecret(bytes);
+    return read;
+}
+
+void CommandLineRun::answer(JobQuestion *question)
+{
+    if (!question->isOpen())
+        return;
+    switch (question->kind()) {
+    case JobQuestion::FolderFailed:
+        print(m_err, question->text());
+        question->answer(QString());
+        return;
+    case JobQuestion::NameFolderTaken:
+        // Not asked: the job takes the next free name itself.
+        question->skip();
+        return;
+    case JobQuestion::Password: {
+        // Asked only on a terminal; elsewhere the archive stays encrypted.
+        if (::isatty(::fileno(m_in)) != 1) {
+            question->skip();
+            return;
         }
+        bool stop = false;
+        QString password = askPassword(*question, &stop);
+        if (stop || caughtSignal != 0)
+            question->stopRun();
+        else if (password.isEmpty())
+            question->skip();
+        else
+            question->answer(password);
+        wipeSecret(password);
+        return;
     }
-    result.code = m_archive.extract(path, result.destination);
-    return result;
+    }
+}
+
+QString CommandLineRun::askPassword(const JobQuestion &question, bool *stop)
+{
+    clearProgress();
+    print(m_err, question.text());
+    std::fputs(passwordPrompt.arg(question.title()).toUtf8().constData(), m_err);
+    std::fflush(m_err);
+    const int fd = ::fileno(m_in);
+    termios saved;
+    const bool terminal = ::tcgetattr(fd, &saved) == 0;
+    if (terminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    }
+    QByteArray line;
+    for (;;) {
+        char byte = 0;
+        const ssize_t got = ::read(fd, &byte, 1);
+        if (got < 0 && errno == EINTR && caughtSignal == 0)
+            continue;
+        if (got <= 0) {
+            *stop = caughtSignal != 0;
+            break;
+        }
+        if (byte == '\n')
+            break;
+        line.append(byte);
+    }
+    if (terminal)
+        ::tcsetattr(fd, TCSAFLUSH, &saved);
+    std::fputc('\n', m_err);
+    QString password = QString::fromUtf8(line);
+    wipeSecret(line);
+    return password;
+}
+
+void CommandLineRun::archiveFinished(const ArchiveResult &result)
+{
+    clearProgress();
+    using Output = CommandLineOptions::Output;
+    if (m_output == Output::Json) {
+        printJson(result);
+    } else if (result.failed()) {
+        print(m_out, failedLine.arg(displayPath(result.path), causeText(result)));
+        // The library's own words name the entry a cause concerns.
+        if (!result.message.isEmpty() && !result.stopped && !result.skippedByUser)
+            print(m_out, detailLine.arg(displayPath(result.message)));
+    } else if (m_output != Output::Quiet) {
+        print(m_out, extractedLine.arg(displayPath(result.path), displayPath(result.destination)));
+    }
+    if (m_output != Output::Json) {
+        for (const QString &pair : result.shortened)
+            print(m_out, shortenedLine.arg(displayPath(pair.section(u'\t', 0, 0)),
+                                           displayPath(pair.section(u'\t', 1))));
+    }
+    if (m_output == Output::Verbose) {
+        for (const QString &name : result.landedNames)
+            print(m_out, landedLine.arg(displayPath(name)));
+    }
+    showProgress();
+}
+
+void CommandLineRun::printJson(const ArchiveResult &result)
+{
+    QJsonArray shortened;
+    for (const QString &pair : result.shortened)
+        shortened.append(QJsonObject{{QStringLiteral("stored"), pair.section(u'\t', 0, 0)},
+                                     {QStringLiteral("landed"), pair.section(u'\t', 1)}});
+    int code = result.code;
+    if (result.stopped)
+        code = TENVO_ERR_STOPPED;
+    const QJsonObject object{
+        {QStringLiteral("path"), result.path},
+        {QStringLiteral("destination"), result.destination},
+        {QStringLiteral("result"), code},
+        {QStringLiteral("extracted"), !result.failed()},
+        {QStringLiteral("cause"), result.failed() ? causeText(result) : QString()},
+        {QStringLiteral("message"), result.message},
+        {QStringLiteral("entries"), result.landed},
+        {QStringLiteral("bytes"), result.bytes},
+        {QStringLiteral("seconds"), result.seconds},
+        {QStringLiteral("shortened"), shortened},
+    };
+    std::fputs(QJsonDocument(object).toJson(QJsonDocument::Compact).constData(), m_out);
+    std::fputc('\n', m_out);
+    std::fflush(m_out);
 }
 
 void CommandLineRun::print(std::FILE *stream, const QString &text)
@@ -127,19 +376,33 @@ void CommandLineRun::print(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
-void CommandLineRun::showProgress(int index, int total, const QString &path)
+void CommandLineRun::showProgress()
 {
-    if (!m_progress)
+    if (!m_progress || !m_job)
         return;
-    const QString name = displayPath(QFileInfo(path).fileName());
-    std::fputs(("\r\x1b[K" + progressLine.arg(index).arg(total).arg(name)).toUtf8().constData(), m_err);
+    const JobProgress progress = m_job->progress();
+    const int percent = progress.bytesTotal > 0 ? int(progress.bytesDone * 100 / progress.bytesTotal) : 0;
+    QString line = progressLine.arg(progress.archivesDone)
+                       .arg(progress.archivesTotal)
+                       .arg(m_current, sizeText(progress.bytesDone), sizeText(progress.bytesTotal))
+                       .arg(percent);
+    if (progress.runningTotal > 0)
+        line += QStringLiteral(" [%1%]").arg(progress.runningDone * 100 / progress.runningTotal);
+    // Once enough is done to tell.
+    if (progress.bytesDone > 0 && progress.elapsedMs >= 2000 && progress.bytesDone < progress.bytesTotal) {
+        const double rate = double(progress.bytesDone) / double(progress.elapsedMs);
+        line += timeLeftText.arg(durationText(qint64(double(progress.bytesTotal - progress.bytesDone) / rate / 1000)));
+    }
+    std::fputs(("\r\x1b[K" + line).toUtf8().constData(), m_err);
     std::fflush(m_err);
+    m_progressShown = true;
 }
 
 void CommandLineRun::clearProgress()
 {
-    if (!m_progress)
+    if (!m_progressShown)
         return;
     std::fputs("\r\x1b[K", m_err);
     std::fflush(m_err);
+    m_progressShown = false;
 }

@@ -1,10 +1,11 @@
-// Extracts a list of archives from the command line, with no window and no
-// questions.
+// Extracts a list of archives from the command line: a front end of the
+// extraction job, with no window.
 #pragma once
 
-#include "extractrun.h"
+#include "extractjob.h"
 
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -17,32 +18,49 @@ struct CommandLineOptions
     QString destination; // the folder extracted into; made when missing
     bool nameFolders = false;
     bool flatten = false;
+    int parallel = 1;    // archives at once (and decoder processes in all)
+    QString passwordFile; // passwords to try, one per line ("" for none)
+    enum class Output { Normal, Quiet, Verbose, Json };
+    Output output = Output::Normal;
     QStringList inputs; // archives and folders, as given
 };
 
-class CommandLineRun
+class CommandLineRun : public QObject
 {
+    Q_OBJECT
+
 public:
     // archive: the engine with its types registered. Lines go to out, the
-    // progress and the summary to err.
-    CommandLineRun(clsArchive &archive, std::FILE *out, std::FILE *err);
+    // progress, questions and the summary to err; passwords are asked on
+    // in when it is a terminal.
+    CommandLineRun(clsArchive &archive, std::FILE *out, std::FILE *err, std::FILE *in = stdin);
 
-    // Extracts every archive the inputs name: a file as it is (one of no
-    // registered type fails without a library call), a folder through the
-    // scan of every registered type. Each archive is extracted once. A name
-    // folder that is taken gets the next free name ("data (2)"). Returns
-    // the exit code.
+    // Extracts every archive the inputs name: a file as it is, a folder
+    // through the scan of every registered type, each archive once, through
+    // the extraction job. A name folder that is taken gets the next free
+    // name ("data (2)"). SIGINT and SIGTERM stop the job. Returns the exit
+    // code: 0 when every archive was extracted, 1 when one was not or
+    // nothing was found to extract, 130 or 143 after SIGINT or SIGTERM.
     int run(const CommandLineOptions &options);
 
 private:
-    QStringList archivesToExtract(const QStringList &inputs);
-    ArchiveResult extractOne(const QString &path, const QString &destination, bool nameFolders);
+    QStringList archivesToExtract(const QStringList &inputs, bool *allFound);
+    bool readPasswordFile(const QString &path, QStringList &passwords);
+    void answer(JobQuestion *question);
+    QString askPassword(const JobQuestion &question, bool *stop);
+    void archiveFinished(const ArchiveResult &result);
+    void printJson(const ArchiveResult &result);
     void print(std::FILE *stream, const QString &text);
-    void showProgress(int index, int total, const QString &path);
+    void showProgress();
     void clearProgress();
 
     clsArchive &m_archive;
     std::FILE *m_out;
     std::FILE *m_err;
+    std::FILE *m_in;
     bool m_progress = false;
+    bool m_progressShown = false;
+    CommandLineOptions::Output m_output = CommandLineOptions::Output::Normal;
+    ExtractJob *m_job = nullptr;
+    QString m_current; // the archive started last, as shown
 };

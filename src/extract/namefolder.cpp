@@ -86,6 +86,50 @@ bool folderExists(const QString &path)
     return QFileInfo(path).isDir();
 }
 
+QString nameFolderTakenText(const QString &path)
+{
+    return folderWord + displayPath(path) + alreadyExists + u'\n' + useAnotherName;
+}
+
+QString renamePromptText()
+{
+    return renamePrompt;
+}
+
+QString renameTitleText()
+{
+    return renameTitle;
+}
+
+QString makeNameFolder(const QString &path)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
+        return QString();
+    const int error = errno;
+    return folderWord + displayPath(path) + cannotCreate + u'\n' + causeOf(error, path);
+}
+
+QString renamedNameFolder(const QString &path, const QString &name, QString *problem)
+{
+    QString folder = path.endsWith(u'/') ? path.chopped(1) : path;
+    const qsizetype slash = folder.lastIndexOf(u'/');
+    if (name.isEmpty())
+        return folder + u'/';
+    folder = folder.left(slash + 1) + name + u'/';
+    // The answer names one folder beside the others; a "/" would lead
+    // elsewhere and a NUL would cut the name short on its way to the file
+    // system.
+    const QString cause = name.contains(u'/') ? slashInName
+        : name.contains(QChar(u'\0'))      ? badCharacterInName
+                                           : QString();
+    if (!cause.isEmpty()) {
+        if (problem)
+            *problem = folderWord + displayPath(folder) + cannotCreate + u'\n' + cause;
+        return QString();
+    }
+    return folder;
+}
+
 bool createNameFolder(QString &path, QWidget *owner)
 {
     UserDialogs &dialogs = userDialogs();

@@ -19,6 +19,20 @@ QString freeNameFolderPath(const QString &path);
 // True when a folder (not a file) exists at path; a trailing "/" is allowed.
 bool folderExists(const QString &path);
 
+// The texts of the question asked when a name folder exists: the warning
+// for path, and the prompt and title of the box that asks another name.
+QString nameFolderTakenText(const QString &path);
+QString renamePromptText();
+QString renameTitleText();
+
+// Makes the folder path (which ends in "/"). Returns "" on success, else
+// what the user reads: the path and the cause.
+QString makeNameFolder(const QString &path);
+// path's parent with name in place of its last folder ("/" at the end):
+// path itself when name is "". A name holding "/" or NUL gives "" and the
+// message of why through problem.
+QString renamedNameFolder(const QString &path, const QString &name, QString *problem);
+
 // Creates the folder path (which ends in "/"). While a folder of that name
 // exists, warns the user and asks for another name through the dialog seam,
 // owned by owner; Cancel or an empty answer keep the name, so the question

@@ -1,8 +1,8 @@
-// The batch's password for encrypted ZIP archives.
+// The passwords of one extraction job, for encrypted archives.
 #include "passwordkeeper.h"
 
 #include "clsarchive.h"
-#include "result.h"
+#include "pathtext.h"
 
 namespace {
 
@@ -13,84 +13,65 @@ const QString passwordPrompt =
 const QString passwordWrong =
     QStringLiteral("パスワードが違います。\n書庫ファイル「%1」のパスワードを入力してください");
 
+// A copy that shares nothing with text, so wiping one leaves the other.
+QString ownCopy(const QString &text)
+{
+    QString copy = text;
+    copy.detach();
+    return copy;
+}
+
 } // namespace
+
+void wipeSecrets(QStringList &passwords)
+{
+    for (QString &password : passwords)
+        wipeSecret(password);
+    passwords.clear();
+}
 
 PasswordKeeper::~PasswordKeeper()
 {
     wipe();
 }
 
-int PasswordKeeper::extract(clsArchive &archive, const QString &path, QString &folder, const Ask &ask)
+void PasswordKeeper::setGiven(const QStringList &passwords)
 {
-    if (!archive.takesPassword(path))
-        return archive.extract(path, folder);
-    QString password = firstPassword();
-    int code = archive.extract(path, folder, password);
-    if (code == TENVO_ERR_ENCRYPTED) {
-        const QMutexLocker asking(&m_asking);
-        int asked = 0;
-        while (code == TENVO_ERR_ENCRYPTED) {
-            QString next = nextPassword(path, password, asked, ask);
-            wipeSecret(password);
-            if (next.isNull())
-                break;
-            password = next;
-            wipeSecret(next);
-            code = archive.extract(path, folder, password);
-            if (code != TENVO_ERR_ENCRYPTED)
-                remember(password);
-        }
-    }
-    wipeSecret(password);
-    return code;
+    wipeSecrets(m_given);
+    for (const QString &password : passwords)
+        m_given.append(ownCopy(password));
 }
 
-QString PasswordKeeper::firstPassword() const
+QString PasswordKeeper::nextCandidate(const QStringList &tried) const
 {
-    const QMutexLocker lock(&m_mutex);
-    if (m_password.isNull())
-        return QString();
-    QString copy = m_password;
-    copy.detach();
-    return copy;
-}
-
-QString PasswordKeeper::nextPassword(const QString &path, const QString &tried, int &asked,
-                                     const Ask &ask)
-{
-    {
-        // Another archive may have found the password meanwhile.
-        const QMutexLocker lock(&m_mutex);
-        if (!m_password.isNull() && m_password != tried && asked == 0) {
-            QString copy = m_password;
-            copy.detach();
-            return copy;
+    for (const QStringList *list : {&m_good, &m_given}) {
+        for (const QString &password : *list) {
+            if (!tried.contains(password))
+                return ownCopy(password);
         }
     }
-    if (asked >= maxQuestions)
-        return QString();
-    ++asked;
-    return ask(promptText(path, asked > 1), titleText());
+    return QString();
 }
 
 void PasswordKeeper::remember(const QString &password)
 {
-    const QMutexLocker lock(&m_mutex);
-    wipeSecret(m_password);
-    m_password = password;
-    // The kept copy shares nothing with the caller's, which is wiped.
-    m_password.detach();
+    const qsizetype at = m_good.indexOf(password);
+    if (at >= 0) {
+        m_good.move(at, 0);
+        return;
+    }
+    m_good.prepend(ownCopy(password));
 }
 
 void PasswordKeeper::wipe()
 {
-    const QMutexLocker lock(&m_mutex);
-    wipeSecret(m_password);
+    wipeSecrets(m_good);
+    wipeSecrets(m_given);
 }
 
 QString PasswordKeeper::promptText(const QString &path, bool afterWrongOne)
 {
-    return (afterWrongOne ? passwordWrong : passwordPrompt).arg(path.section(u'/', -1));
+    return (afterWrongOne ? passwordWrong : passwordPrompt).arg(displayPath(path.section(u'/', -1)));
 }
 
 QString PasswordKeeper::titleText()

@@ -3,6 +3,7 @@
 
 #include "clsarchive.h"
 #include "clsinictrl.h"
+#include "clslistctrl.h"
 #include "folderbox.h"
 #include "frmprogress.h"
 #include "globals.h"
@@ -25,6 +26,8 @@ const QString folderLabel = QStringLiteral("解凍先フォルダ名");
 const QString pickerDescription = QStringLiteral("解凍先のフォルダを指定してください");
 
 const QString optionSection = QStringLiteral("Option");
+// How many archives are extracted at once (absent: one per core).
+const QString parallelKey = QStringLiteral("Parallel");
 
 struct OptionItem
 {
@@ -165,14 +168,26 @@ void frmExtract::cmdOpenDlg_Click()
 void frmExtract::cmdExtract_Click()
 {
     writeOption();
-    if (gArchive)
-        gArchive->setRestoreFolder(gRestoreFolder);
-    {
-        frmProgress progress(this);
-        progress.setExtractFolder(m_folderPath);
-        progress.timerExtract->start();
-        progress.exec();
+    ExtractOptions options;
+    options.destination = m_folderPath;
+    options.nameFolders = gMakeNameFolder;
+    options.restorePaths = gRestoreFolder;
+    options.parallel = ExtractOptions::parallelFor(gIniCtrl ? gIniCtrl->getLong(optionSection, parallelKey) : 0);
+    QStringList archives;
+    if (gListCtrl) {
+        for (int row = 0; row < gListCtrl->getCount(); ++row)
+            archives.append(gListCtrl->getItem(row));
     }
+    bool stopped = false;
+    if (gArchive) {
+        frmProgress progress(this);
+        progress.startJob(*gArchive, archives, options, gCloseDialog);
+        progress.exec();
+        stopped = progress.job()->isStopping();
+    }
+    // After a stop the list keeps what is left to do.
+    if (gDeleteFromList && !stopped && gListCtrl)
+        gListCtrl->clear();
     accept();
 }
 

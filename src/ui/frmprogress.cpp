@@ -1,15 +1,20 @@
-// The progress window of an extraction run.
+// The progress window: a view of an extraction job.
 #include "frmprogress.h"
 
+#include "clsarchive.h"
 #include "fittedtext.h"
+#include "namefolder.h"
+#include "pathtext.h"
 #include "progressbox.h"
 #include "userdialogs.h"
 #include "windowcentre.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -20,6 +25,16 @@ const QString caption = QStringLiteral("変換中...");
 const QString closeCaption = QStringLiteral("閉じる");
 const QString stopCaption = QStringLiteral("中止");
 const QString stopQuestion = QStringLiteral("解凍を中止しますか？");
+const QString preparingText = QStringLiteral("現在準備中です...");
+const QString extractingText = QStringLiteral("現在解凍中です...");
+const QString finishedText = QStringLiteral("解凍が終了しました");
+const QString stoppedText = QStringLiteral("解凍を中止しました");
+const QString counterSeparator = QStringLiteral(" / ");
+// After the counter while archives run: how much of them has been read.
+const QString counterShare = QStringLiteral(" (%1%)");
+// The ways out of the name-folder question.
+const QString renameCaption = QStringLiteral("別の名前にする");
+const QString skipCaption = QStringLiteral("この書庫を飛ばす");
 
 // The status text at its tallest: message, path, an empty line, counter.
 // Japanese may come from a taller fallback font than the window's own.
@@ -29,7 +44,6 @@ const QString tallestMessage = QStringLiteral("現在解凍中です...\n/Ágy/�
 
 frmProgress::frmProgress(QWidget *parent)
     : QDialog(parent)
-    , m_run(*this)
 {
     setObjectName(QStringLiteral("frmProgress"));
     setWindowTitle(caption);
@@ -60,6 +74,8 @@ frmProgress::frmProgress(QWidget *parent)
     centreOnScreen(this);
 }
 
+frmProgress::~frmProgress() = default;
+
 void frmProgress::placeControls()
 {
     // The design's places, pushed down as far as the desktop's font needs
@@ -82,6 +98,14 @@ void frmProgress::placeControls()
     showMessage();
 }
 
+void frmProgress::setMessage(const QString &text)
+{
+    if (text == m_message)
+        return;
+    m_message = text;
+    showMessage();
+}
+
 void frmProgress::showMessage()
 {
     QString shortened;
@@ -96,14 +120,103 @@ void frmProgress::changeEvent(QEvent *event)
         placeControls();
 }
 
-void frmProgress::setExtractFolder(const QString &folder)
+void frmProgress::startJob(clsArchive &archive, const QStringList &archives, const ExtractOptions &options,
+                           bool closeAtEnd)
 {
-    m_run.setExtractFolder(folder);
+    m_closeAtEnd = closeAtEnd;
+    m_job = std::make_unique<ExtractJob>(archive, archives, options);
+    connect(m_job.get(), &ExtractJob::archiveStarted, this, &frmProgress::archiveStarted);
+    // Answered from the event loop, never from inside the job's own calls.
+    connect(m_job.get(), &ExtractJob::question, this, &frmProgress::answer, Qt::QueuedConnection);
+    connect(m_job.get(), &ExtractJob::finished, this, &frmProgress::jobFinished, Qt::QueuedConnection);
+    setMessage(preparingText + QStringLiteral("\n\n0") + counterSeparator + QString::number(archives.size()));
+    m_job->start();
+    timerExtract->start();
+}
+
+void frmProgress::archiveStarted(int index, const QString &path)
+{
+    m_counterText = extractingText + u'\n' + displayPath(path) + QStringLiteral("\n\n")
+        + QString::number(index + 1) + counterSeparator + QString::number(m_job->count());
+    m_lastShare = -1;
+    if (!m_job->isStopping())
+        setMessage(m_counterText);
 }
 
 void frmProgress::timerExtract_Timer()
 {
-    m_run.tick();
+    if (!m_job)
+        return;
+    const JobProgress progress = m_job->progress();
+    if (progress.stepsTotal > 0)
+        picProgress->setBarWidth(barWidth(picProgress->width(), progress.steps, progress.stepsTotal));
+    if (m_job->isStopping() || m_job->isFinished() || m_counterText.isEmpty())
+        return;
+    // Without a library that reports its reading the counter stays as set.
+    const int share = progress.runningTotal > 0 ? int(progress.runningDone * 100 / progress.runningTotal) : -1;
+    if (share != m_lastShare) {
+        m_lastShare = share;
+        setMessage(share < 0 ? m_counterText : m_counterText + counterShare.arg(share));
+    }
+}
+
+void frmProgress::answer(JobQuestion *question)
+{
+    if (!question->isOpen())
+        return;
+    // The box is closed by the job when it no longer waits for the answer.
+    QPointer<JobQuestion> asked(question);
+    const QMetaObject::Connection closing =
+        connect(question, &JobQuestion::withdrawn, this, &frmProgress::closeOpenBox);
+    UserDialogs &dialogs = userDialogs();
+    switch (question->kind()) {
+    case JobQuestion::FolderFailed:
+        dialogs.exclamation(this, question->text());
+        if (asked)
+            asked->answer(QString());
+        break;
+    case JobQuestion::Password: {
+        QString password;
+        const auto reply = dialogs.passwordOrStop(this, question->text(), question->title(), password);
+        if (asked && reply == UserDialogs::PasswordReply::Answered)
+            asked->answer(password);
+        else if (asked && reply == UserDialogs::PasswordReply::StopRun)
+            asked->stopRun();
+        else if (asked)
+            asked->skip();
+        wipeSecret(password);
+        break;
+    }
+    case JobQuestion::NameFolderTaken:
+        while (asked && asked->isOpen()) {
+            const int choice = dialogs.choice(this, question->text(), {renameCaption, skipCaption, stopCaption});
+            if (!asked || !asked->isOpen())
+                break;
+            if (choice == 0) {
+                const QString name = dialogs.inputBox(this, renamePromptText(), question->title(), question->preset());
+                // Cancel goes back to the warning and its other ways out.
+                if (asked && !name.isEmpty())
+                    asked->answer(name);
+            } else if (choice == 2) {
+                asked->stopRun();
+            } else {
+                asked->skip();
+            }
+        }
+        break;
+    }
+    disconnect(closing);
+}
+
+void frmProgress::closeOpenBox()
+{
+    // A box of this window's own (a question of the job, the stop question)
+    // is the one in front.
+    QWidget *front = QApplication::activeModalWidget();
+    if (front && front != this && front->parentWidget() == this) {
+        if (auto *box = qobject_cast<QDialog *>(front))
+            box->reject();
+    }
 }
 
 void frmProgress::cmdClose_Click()
@@ -113,26 +226,34 @@ void frmProgress::cmdClose_Click()
 
 void frmProgress::cmdStop_Click()
 {
-    if (m_run.isFinished() || m_run.isStopping())
+    if (!m_job || m_job->isFinished() || m_job->isStopping() || m_askingStop)
         return;
-    if (!userDialogs().question(this, stopQuestion))
-        return;
-    m_run.stop();
-    cmdStop->setEnabled(false);
+    // Nothing new starts while the user makes up their mind.
+    m_askingStop = true;
+    m_job->setPaused(true);
+    const bool stop = userDialogs().question(this, stopQuestion);
+    m_askingStop = false;
+    if (!m_job->isFinished() && stop) {
+        m_job->stop();
+        cmdStop->setEnabled(false);
+        setMessage(stoppedText);
+    } else {
+        m_job->setPaused(false);
+    }
 }
 
 void frmProgress::reject()
 {
-    if (!m_run.isFinished())
+    if (m_job && !m_job->isFinished())
         return;
     QDialog::reject();
 }
 
 void frmProgress::closeEvent(QCloseEvent *event)
 {
-    // Mid-run the close box asks, as the stop button does; the window
-    // closes only once the run has come to its end.
-    if (!m_run.isFinished()) {
+    // Mid-job the close box asks, as the stop button does; the window
+    // closes only once the job has come to its end.
+    if (m_job && !m_job->isFinished()) {
         event->ignore();
         if (event->spontaneous())
             cmdStop_Click();
@@ -141,46 +262,27 @@ void frmProgress::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
-void frmProgress::setMessage(const QString &text)
+void frmProgress::jobFinished()
 {
-    m_message = text;
-    showMessage();
-    // A library call may block right after this; show the text first.
-    lblMessage->repaint();
-}
-
-int frmProgress::progressBoxWidth() const
-{
-    return picProgress->width();
-}
-
-void frmProgress::drawProgressBar(int width)
-{
-    picProgress->setBarWidth(width);
-}
-
-void frmProgress::repaintWindow()
-{
-    repaint();
-}
-
-void frmProgress::stopTimer()
-{
+    if (m_askingStop)
+        closeOpenBox();
+    timerExtract_Timer();
     timerExtract->stop();
-}
-
-void frmProgress::enableClose()
-{
+    setMessage(m_job->isStopping() ? stoppedText : finishedText);
     cmdStop->setEnabled(false);
     cmdClose->setEnabled(true);
-}
-
-void frmProgress::closeWindow()
-{
-    close();
-}
-
-QWidget *frmProgress::dialogOwner()
-{
-    return this;
+    bool anyFailed = false;
+    bool anyShortened = false;
+    for (const ArchiveResult &result : m_job->results()) {
+        anyFailed = anyFailed || result.failed();
+        anyShortened = anyShortened || !result.shortened.isEmpty();
+    }
+    if (anyFailed || anyShortened) {
+        // The user must see what went wrong, so the window stays open even
+        // when it was asked to close by itself.
+        userDialogs().exclamation(this, summaryText(m_job->results()));
+        return;
+    }
+    if (m_closeAtEnd)
+        close();
 }

@@ -1,41 +1,50 @@
-// The progress window of an extraction run.
+// The progress window: a view of an extraction job.
 #pragma once
 
-#include "extractrun.h"
+#include "extractjob.h"
 
 #include <QDialog>
+
+#include <memory>
 
 class ProgressBox;
 class QLabel;
 class QPushButton;
 class QTimer;
 
-// Shows the run (src/extract/extractrun.h) that its timer drives: the status
-// text, the bar and, after the run, an enabled close button. Creating the
-// window loads it: the run starts from its preparing state. While the run is
-// going the window does not close: Escape does nothing, and the close box
-// asks, as the stop button (cmdStop) does, whether to stop the run.
-// The window grows from its design size as the desktop's font needs, so the
-// four lines of status text always show whole; a line too wide (a long
-// archive path) is shortened in the middle and shown whole in the tooltip.
-class frmProgress : public QDialog, private ProgressView
+// Shows a job (src/extract/extractjob.h): the status text, the bar and,
+// after the job, an enabled close button; answers the job's questions with
+// the dialog seam. While the job goes on the window does not close: Escape
+// does nothing, and the close box asks, as the stop button (cmdStop) does,
+// whether to stop. While that question is open no new archive starts; it
+// closes by itself when the job ends. The window grows from its design size
+// as the desktop's font needs, so the four lines of status text always show
+// whole; a line too wide (a long archive path) is shortened in the middle
+// and shown whole in the tooltip.
+class frmProgress : public QDialog
 {
     Q_OBJECT
 
 public:
     explicit frmProgress(QWidget *parent = nullptr);
+    ~frmProgress() override;
 
-    // The destination of the run; a "/" is appended when missing.
-    void setExtractFolder(const QString &folder);
-    // One tick of the run; the timer calls it every 10 ms.
+    // Makes the job that extracts archives with options and starts it, and
+    // with it the timer that redraws the window. closeAtEnd: close the
+    // window by itself when every archive was extracted.
+    void startJob(clsArchive &archive, const QStringList &archives, const ExtractOptions &options,
+                  bool closeAtEnd);
+    // Redraws the bar and the counter from the job's progress; the timer
+    // calls it.
     void timerExtract_Timer();
-    // Closes the window; the button is enabled only after the run.
+    // Closes the window; the button is enabled only after the job.
     void cmdClose_Click();
-    // Asks whether to stop the run; on Yes the running archives are ended
-    // and the rest are not started. Enabled only while the run goes on.
+    // Asks whether to stop; on Yes the running archives are ended and the
+    // rest are not started. Enabled only while the job goes on.
     void cmdStop_Click();
 
-    const ExtractRun &run() const { return m_run; }
+    // The job shown; null before startJob.
+    const ExtractJob *job() const { return m_job.get(); }
 
     QLabel *lblMessage = nullptr;
     ProgressBox *picProgress = nullptr;
@@ -52,17 +61,17 @@ protected:
 
 private:
     void placeControls();
+    void setMessage(const QString &text);
     void showMessage();
+    void archiveStarted(int index, const QString &path);
+    void answer(JobQuestion *question);
+    void closeOpenBox();
+    void jobFinished();
 
-    void setMessage(const QString &text) override;
-    int progressBoxWidth() const override;
-    void drawProgressBar(int width) override;
-    void repaintWindow() override;
-    void stopTimer() override;
-    void enableClose() override;
-    void closeWindow() override;
-    QWidget *dialogOwner() override;
-
-    ExtractRun m_run;
+    std::unique_ptr<ExtractJob> m_job;
     QString m_message;
+    QString m_counterText;
+    int m_lastShare = -1;
+    bool m_closeAtEnd = false;
+    bool m_askingStop = false;
 };

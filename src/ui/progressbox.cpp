@@ -14,8 +14,10 @@ ProgressBox::ProgressBox(QWidget *parent)
 
 void ProgressBox::setBarWidth(int width)
 {
+    if (width == m_barWidth)
+        return;
     m_barWidth = width;
-    repaint();
+    update();
 }
 
 void ProgressBox::paintEvent(QPaintEvent *event)

@@ -12,7 +12,7 @@ public:
     explicit ProgressBox(QWidget *parent = nullptr);
 
     // Clears the box and fills it from its inner left edge to width pixels
-    // in the bar colour, clipped at the frame; repaints at once.
+    // in the bar colour, clipped at the frame; redrawn with the next paint.
     void setBarWidth(int width);
     int barWidth() const { return m_barWidth; }
 

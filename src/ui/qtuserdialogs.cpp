@@ -13,6 +13,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStyle>
@@ -23,6 +24,10 @@ namespace {
 
 // How much of the screen's width a message box's text may take.
 constexpr int screenMargin = 160;
+
+// What the user reads on the password box's other ways out.
+const QString skipArchiveCaption = QStringLiteral("この書庫を飛ばす");
+const QString stopRunCaption = QStringLiteral("中止");
 
 } // namespace
 
@@ -116,6 +121,55 @@ QString QtUserDialogs::password(QWidget *owner, const QString &prompt, const QSt
     QString answer = box.textValue();
     box.setTextValue(QString());
     return answer.isNull() ? QStringLiteral("") : answer;
+}
+
+int QtUserDialogs::choice(QWidget *owner, const QString &text, const QStringList &buttons)
+{
+    // The message box, its OK button replaced by one per caption.
+    const std::unique_ptr<QDialog> box = messageBox(owner, QMessageBox::Warning, text);
+    auto *buttonBox = box->findChild<QDialogButtonBox *>();
+    if (!buttonBox)
+        return -1;
+    buttonBox->clear();
+    QDialog *dialog = box.get();
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+        QPushButton *button = buttonBox->addButton(buttons[i], QDialogButtonBox::ActionRole);
+        button->setDefault(i == 0);
+        QObject::connect(button, &QPushButton::clicked, dialog, [dialog, i] { dialog->done(int(i) + 1); });
+    }
+    return box->exec() - 1;
+}
+
+UserDialogs::PasswordReply QtUserDialogs::passwordOrStop(QWidget *owner, const QString &prompt,
+                                                        const QString &title, QString &answer)
+{
+    QInputDialog box(owner);
+    box.setWindowTitle(title);
+    box.setLabelText(prompt);
+    box.setInputMode(QInputDialog::TextInput);
+    box.setTextEchoMode(QLineEdit::Password);
+    box.setCancelButtonText(skipArchiveCaption);
+    // Qt's box has no third button of its own; it is added to its row.
+    constexpr int stopCode = 2;
+    if (auto *buttons = box.findChild<QDialogButtonBox *>()) {
+        QPushButton *stop = buttons->addButton(stopRunCaption, QDialogButtonBox::DestructiveRole);
+        QObject::connect(stop, &QPushButton::clicked, &box, [&box] { box.done(stopCode); });
+    }
+    const int reply = box.exec();
+    answer = box.textValue();
+    box.setTextValue(QString());
+    if (reply == stopCode) {
+        answer.clear();
+        return PasswordReply::StopRun;
+    }
+    if (reply != QDialog::Accepted) {
+        answer = QString();
+        return PasswordReply::Skipped;
+    }
+    // Not null even when empty: an empty password is an answer.
+    if (answer.isNull())
+        answer = QStringLiteral("");
+    return PasswordReply::Answered;
 }
 
 QString QtUserDialogs::chooseFolder(QWidget *owner, const QString &description,

@@ -25,6 +25,9 @@ public:
     QString inputBox(QWidget *owner, const QString &prompt, const QString &title,
                      const QString &preset) override;
     QString password(QWidget *owner, const QString &prompt, const QString &title) override;
+    int choice(QWidget *owner, const QString &text, const QStringList &buttons) override;
+    PasswordReply passwordOrStop(QWidget *owner, const QString &prompt, const QString &title,
+                                 QString &answer) override;
     QString chooseFolder(QWidget *owner, const QString &description, bool showNewFolderButton,
                          const QString &start) override;
     QString openFile(QWidget *owner, const QString &filter, const QString &start) override;

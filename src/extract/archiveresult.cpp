@@ -1,0 +1,120 @@
+// How one archive of an extraction job ended, and the texts that say so.
+#include "archiveresult.h"
+
+#include "archiverlibrary.h"
+#include "pathtext.h"
+#include "result.h"
+
+namespace {
+
+// What the user reads.
+const QString summaryHeading = QStringLiteral("次の書庫ファイルは解凍できませんでした");
+const QString summaryMore = QStringLiteral("ほか %1 件");
+const QString shortenedHeading = QStringLiteral("次の書庫ファイルでは、長すぎる名前を短くして解凍しました");
+const QString shortenedCount = QStringLiteral("　%1 個の名前");
+const QString causeOpen = QStringLiteral("書庫ファイルを開けません");
+const QString causeFormat = QStringLiteral("対応していない形式です");
+const QString causeDamaged = QStringLiteral("書庫ファイルが壊れています");
+const QString causeEncrypted = QStringLiteral("パスワード付きの書庫です");
+const QString causeVolume = QStringLiteral("分割書庫の先頭ではないか、一部が欠けています");
+const QString causeUnsafe = QStringLiteral("安全でない項目を飛ばしました");
+const QString causeWrite = QStringLiteral("解凍先に書き込めません");
+const QString causeEnded = QStringLiteral("解凍処理が途中で終了しました");
+const QString causeMethod = QStringLiteral("対応していない圧縮方式です");
+const QString causeLibrary = QStringLiteral("この形式の解凍ライブラリを読み込めません");
+const QString causeFolder = QStringLiteral("フォルダを作成できません");
+const QString causeSkipped = QStringLiteral("解凍を飛ばしました");
+const QString causeStopped = QStringLiteral("中止したため解凍していません");
+const QString causeStoppedPartly = QStringLiteral("中止したため一部のファイルだけを解凍しました");
+const QString causeOther = QStringLiteral("解凍に失敗しました (%1)");
+
+// A message box grows with its text; past this many archives the rest are
+// only counted.
+constexpr int summaryLimit = 20;
+
+// numerator / denominator to the nearest integer, an exact half going to the
+// even neighbour.
+qint64 roundHalfToEven(qint64 numerator, qint64 denominator)
+{
+    const qint64 quotient = numerator / denominator;
+    const qint64 twiceRemainder = 2 * (numerator % denominator);
+    if (twiceRemainder > denominator || (twiceRemainder == denominator && quotient % 2 != 0))
+        return quotient + 1;
+    return quotient;
+}
+
+} // namespace
+
+QString causeText(const ArchiveResult &result)
+{
+    if (result.stopped)
+        return result.landed > 0 ? causeStoppedPartly : causeStopped;
+    if (result.skippedByUser)
+        return causeSkipped;
+    if (result.skipped)
+        return causeFolder;
+    switch (result.code) {
+    case TENVO_ERR_OPEN:
+        return causeOpen;
+    case TENVO_ERR_FORMAT:
+    case -2:
+        return causeFormat;
+    case ArchiverLibrary::libraryUnavailable:
+    case TENVO_ERR_DECODER:
+        return causeLibrary;
+    case TENVO_ERR_DAMAGED:
+        return causeDamaged;
+    case TENVO_ERR_ENCRYPTED:
+        return causeEncrypted;
+    case TENVO_ERR_VOLUME:
+        return causeVolume;
+    case TENVO_ERR_UNSAFE:
+        return causeUnsafe;
+    case TENVO_ERR_WRITE:
+        return causeWrite;
+    case TENVO_ERR_ENDED:
+        return causeEnded;
+    case TENVO_ERR_METHOD:
+        return causeMethod;
+    default:
+        return causeOther.arg(result.code);
+    }
+}
+
+QString summaryText(const QList<ArchiveResult> &results)
+{
+    QList<const ArchiveResult *> failures;
+    QList<const ArchiveResult *> shortened;
+    for (const ArchiveResult &result : results) {
+        if (result.failed())
+            failures.append(&result);
+        if (!result.shortened.isEmpty())
+            shortened.append(&result);
+    }
+    QString text;
+    const auto list = [&text](const QString &heading, const QList<const ArchiveResult *> &rows,
+                              const auto &detail) {
+        if (rows.isEmpty())
+            return;
+        if (!text.isEmpty())
+            text += QStringLiteral("\n\n");
+        text += heading + u'\n';
+        const qsizetype shown = qMin<qsizetype>(rows.size(), summaryLimit);
+        for (qsizetype i = 0; i < shown; ++i)
+            text += u'\n' + displayPath(rows[i]->path) + QStringLiteral("\n") + detail(*rows[i]);
+        if (rows.size() > shown)
+            text += QStringLiteral("\n\n") + summaryMore.arg(rows.size() - shown);
+    };
+    list(summaryHeading, failures,
+         [](const ArchiveResult &result) { return QStringLiteral("　") + causeText(result); });
+    list(shortenedHeading, shortened,
+         [](const ArchiveResult &result) { return shortenedCount.arg(result.shortened.size()); });
+    return text;
+}
+
+int barWidth(int boxWidth, qint64 done, qint64 total)
+{
+    // Scaled as a whole, not as a per-archive step that rounds to nothing
+    // once there are more archives than pixels.
+    return int(roundHalfToEven(qint64(boxWidth) * qBound<qint64>(0, done, total), total));
+}

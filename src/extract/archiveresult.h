@@ -1,0 +1,45 @@
+// How one archive of an extraction job ended, and the texts that say so.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct ArchiveResult
+{
+    QString path;        // the archive, as the list gave it
+    QString destination; // the folder it was (or was to be) extracted into
+    // The archiver library's result (0: every entry landed), -2 for a type
+    // that is not registered, -3 when the library cannot be called.
+    int code = 0;
+    // True when its name folder could not be made; no library was called.
+    bool skipped = false;
+    // True when the user chose to skip the archive at a question.
+    bool skippedByUser = false;
+    // True when the run was stopped before this archive was finished (or
+    // started); what it had written whole stays, nothing partial.
+    bool stopped = false;
+    // Files (and links) that landed in the destination.
+    int landed = 0;
+    // What the library said of the call (its output buffer), for the
+    // command line's detail; never shown in a window.
+    QString message;
+    // Stored names that landed under a shortened name: "stored\tlanded".
+    QStringList shortened;
+    // The paths landed, relative to the destination (when the job was asked
+    // for them).
+    QStringList landedNames;
+    qint64 bytes = 0;      // the archive file's size
+    double seconds = 0;    // from its start to its end
+
+    bool failed() const { return skipped || skippedByUser || stopped || code != 0; }
+};
+
+// Why an archive failed, in the user's words.
+QString causeText(const ArchiveResult &result);
+// The message listing every failed archive with its cause, and the archives
+// whose names were shortened.
+QString summaryText(const QList<ArchiveResult> &results);
+// The bar's width in a box of boxWidth pixels once done of total steps are
+// done: in proportion, to the nearest pixel. total > 0.
+int barWidth(int boxWidth, qint64 done, qint64 total);
