@@ -294,7 +294,11 @@ void ExtractJob::libraryReturned(int index, int code, const QString &message)
     Slot &slot = m_slots[index];
     slot.result.message = message;
     const QString triedLast = slot.tried.isEmpty() ? QString() : slot.tried.constLast();
-    if (code == TENVO_ERR_ENCRYPTED && !m_stopping && m_archive.takesPassword(slot.result.path)) {
+    if (code == TENVO_ERR_ENCRYPTED && m_stopping && m_archive.takesPassword(slot.result.path)) {
+        // Its password would have been asked, had the job gone on.
+        code = TENVO_ERR_STOPPED;
+    }
+    if (code == TENVO_ERR_ENCRYPTED && m_archive.takesPassword(slot.result.path)) {
         // Every password that worked in this job, then the given ones, before
         // anyone is asked; the question waits its turn in list order.
         slot.password = m_passwords.nextCandidate(slot.tried);
@@ -314,7 +318,7 @@ void ExtractJob::libraryReturned(int index, int code, const QString &message)
 
 void ExtractJob::askPasswords()
 {
-    if (m_question)
+    if (m_question || m_stopping)
         return;
     // Questions come in list order: one for an archive waits while an
     // archive before it is still being decoded and may need one too.
@@ -324,6 +328,12 @@ void ExtractJob::askPasswords()
             return;
         if (slot.state != Slot::WaitingForPassword)
             continue;
+        // A password may have opened another archive while this one waited.
+        slot.password = m_passwords.nextCandidate(slot.tried);
+        if (!slot.password.isNull()) {
+            runLibrary(i);
+            return;
+        }
         if (slot.asked >= PasswordKeeper::maxQuestions) {
             slot.result.code = TENVO_ERR_ENCRYPTED;
             end(i);

@@ -78,12 +78,39 @@ static int waitForGo(const char *commandLine, ProgressCall progress, void *conte
     return 0;
 }
 
+/* An archive named "...land..." writes landed.txt, holding the archive's
+   path, into its destination (the last quoted path) before anything else. */
+static void land(const char *commandLine)
+{
+    const char *first = commandLine ? strchr(commandLine, '"') : NULL;
+    const char *end = first ? strrchr(commandLine, '"') : NULL;
+    const char *start = end;
+    char path[4096];
+    FILE *file;
+    size_t length;
+    if (!first || !strstr(commandLine, "land") || end == first)
+        return;
+    while (start > commandLine && start[-1] != '"')
+        --start;
+    length = (size_t)(end - start);
+    if (length + sizeof "landed.txt" > sizeof path)
+        return;
+    memcpy(path, start, length);
+    strcpy(path + length, "landed.txt");
+    file = fopen(path, "wb");
+    if (!file)
+        return;
+    fwrite(first + 1, 1, (size_t)(strchr(first + 1, '"') - first - 1), file);
+    fclose(file);
+}
+
 static int command(void *window, const char *commandLine, char *output, unsigned int outputSize,
                    ProgressCall progress, void *context)
 {
     char extra[64];
     snprintf(extra, sizeof extra, "window=%p output=%p size=%u", window, (void *)output, outputSize);
     record(STRINGIFY(FAKE_PREFIX), commandLine, extra);
+    land(commandLine);
     if (waitForGo(commandLine, progress, context)) {
         record(STRINGIFY(FAKE_PREFIX) "Stopped", commandLine, NULL);
         return 16;
@@ -91,9 +118,12 @@ static int command(void *window, const char *commandLine, char *output, unsigned
     if (commandLine && strstr(commandLine, "wait"))
         record(STRINGIFY(FAKE_PREFIX) "Done", commandLine, NULL);
     /* An archive named "...locked..." is encrypted: it opens only with the
-       switch -pright. */
+       switch -pright; one named "...otherlock..." only with -pother. */
     if (commandLine && strstr(commandLine, "locked") && !strstr(commandLine, "\"-pright\"")
         && !strstr(commandLine, "-pright "))
+        return 4;
+    if (commandLine && strstr(commandLine, "otherlock") && !strstr(commandLine, "\"-pother\"")
+        && !strstr(commandLine, "-pother "))
         return 4;
     /* An archive named "...damaged..." fails as damaged whatever the rest do. */
     if (commandLine && strstr(commandLine, "damaged"))
