@@ -1,14 +1,9 @@
 // Real archives, made by the test, extracted through clsArchive and the real
 // archiver libraries; the files on disk are compared byte for byte.
 #include "clsarchive.h"
-#include "clsinictrl.h"
-#include "clslistctrl.h"
-#include "extractrun.h"
-#include "globals.h"
-#include "listcolumns.h"
+#include "extractjob.h"
 #include "module1.h"
 #include "result.h"
-#include "scripteddialogs.h"
 
 #include "archivemaker.h"
 #include "deflate64zip.h"
@@ -18,7 +13,6 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QTreeWidget>
 #include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
@@ -107,58 +101,41 @@ void layOutLibraries(const QString &folder, const QStringList &names)
                  qPrintable(name));
 }
 
-// The progress window as the run sees it, recording nothing but the end.
-class QuietView : public ProgressView
+// The extraction job over archives with the real libraries, one archive at
+// a time, each into a folder of its name under work/out/. Password questions
+// are answered from answers in order (a null QString skips the archive);
+// their texts go to prompts and titles.
+QList<ArchiveResult> runBatch(const QStringList &archives, const QString &work, QStringList answers = {},
+                              QStringList *prompts = nullptr, QStringList *titles = nullptr)
 {
-public:
-    void setMessage(const QString &) override {}
-    int progressBoxWidth() const override { return 361; }
-    void drawProgressBar(int) override {}
-    void repaintWindow() override {}
-    void stopTimer() override {}
-    void enableClose() override {}
-    void closeWindow() override {}
-    QWidget *dialogOwner() override { return nullptr; }
-};
-
-// The program's extraction run over archives with the real libraries, one
-// archive at a time, each into a folder of its name under work/out/; the
-// settings file is work/Tenvo.ini. Questions go to the dialogs installed.
-QList<ArchiveResult> runBatch(const QStringList &archives, const QString &work)
-{
-    QTreeWidget listView;
-    setupArchiveListColumns(&listView, ArchiveListLayout::MainWindow);
-    clsListCtrl list;
-    list.setList(&listView);
-    for (const QString &path : archives)
-        list.addFile(path);
     clsArchive archive;
     archive.setLibraryFolder(QStringLiteral(TENVO_BIN_DIR));
     for (const SupportType &row : registrationRows())
         archive.addSupportType(row);
-    // One archive at a time, so that questions come in list order.
-    writeFixtureFile(work + QStringLiteral("/Tenvo.ini"), "[Option]\nParallel=1\n");
-    clsINICtrl ini;
-    ini.setFile(work + QStringLiteral("/Tenvo.ini"));
-    gListCtrl = &list;
-    gArchive = &archive;
-    gIniCtrl = &ini;
-    gMakeNameFolder = true;
-    gRestoreFolder = true;
-    gDeleteFromList = gCloseDialog = false;
-    QuietView view;
-    QList<ArchiveResult> results;
-    {
-        ExtractRun run(view);
-        run.setExtractFolder(work + QStringLiteral("/out/"));
-        if (!QTest::qWaitFor([&] { return run.tick(), run.isFinished(); }, 120000))
-            qWarning("the run did not finish within two minutes");
-        results = run.results();
-    }
-    gListCtrl = nullptr;
-    gArchive = nullptr;
-    gIniCtrl = nullptr;
-    return results;
+    ExtractOptions options;
+    options.destination = work + QStringLiteral("/out/");
+    options.nameFolders = true;
+    options.parallel = 1;
+    ExtractJob job(archive, archives, options);
+    QObject::connect(&job, &ExtractJob::question, [&](JobQuestion *question) {
+        if (question->kind() != JobQuestion::Password) {
+            question->skip();
+            return;
+        }
+        if (prompts)
+            prompts->append(question->text());
+        if (titles)
+            titles->append(question->title());
+        const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+        if (answer.isNull())
+            question->skip();
+        else
+            question->answer(answer);
+    });
+    job.start();
+    if (!QTest::qWaitFor([&] { return job.isFinished(); }, 120000))
+        qWarning("the job did not finish within two minutes");
+    return job.results();
 }
 
 } // namespace
@@ -314,25 +291,25 @@ private slots:
             || !pack(in + QStringLiteral("c.zip"), QStringLiteral("secret.txt"), true))
             QSKIP("zip or 7zz (scripts/setup.sh installs them) cannot make the archives");
 
-        ScriptedDialogs dialogs;
-        dialogs.passwordAnswers = answers;
+        QStringList prompts;
+        QStringList titles;
         const QList<ArchiveResult> results =
             runBatch({in + QStringLiteral("a.zip"), in + QStringLiteral("b.zip"), in + QStringLiteral("c.zip")},
-                     dir.path());
+                     dir.path(), answers, &prompts, &titles);
         QCOMPARE(results.size(), 3);
         QCOMPARE(results[0].code, extracted ? int(TENVO_OK) : int(TENVO_ERR_ENCRYPTED));
         QCOMPARE(results[1].code, int(TENVO_OK));
         QCOMPARE(results[2].code, extracted ? int(TENVO_OK) : int(TENVO_ERR_ENCRYPTED));
 
-        QCOMPARE(dialogs.passwordPrompts.size(), askedFor.size());
+        QCOMPARE(prompts.size(), askedFor.size());
         for (qsizetype i = 0; i < askedFor.size(); ++i) {
             // The archive's name, and whether the answer before, for the
             // same archive, was wrong.
-            const QString &prompt = dialogs.passwordPrompts[i];
+            const QString &prompt = prompts[i];
             QVERIFY2(prompt.contains(u'「' + askedFor[i] + u'」'), qPrintable(prompt));
             QCOMPARE(prompt.startsWith(QStringLiteral("パスワードが違います")),
                      i > 0 && askedFor[i - 1] == askedFor[i]);
-            QCOMPARE(dialogs.passwordTitles[i], QStringLiteral("パスワードの入力"));
+            QCOMPARE(titles[i], QStringLiteral("パスワードの入力"));
         }
         const std::map<QString, QByteArray> secret{{QStringLiteral("secret.txt"), QByteArray::fromStdString(binaryData(50000, 3))}};
         const std::map<QString, QByteArray> expected = extracted ? secret : std::map<QString, QByteArray>();
@@ -357,13 +334,12 @@ private slots:
         for (std::size_t i = 0; i < volumes.size(); ++i)
             QVERIFY(writeFixtureFile(in + QStringLiteral("set.part%1.rar").arg(i + 1), volumes[i]));
 
-        ScriptedDialogs dialogs;
         const QList<ArchiveResult> results =
             runBatch({in + QStringLiteral("set.part1.rar"), in + QStringLiteral("set.part2.rar")}, dir.path());
         QCOMPARE(results.size(), 2);
         QCOMPARE(results[0].code, int(TENVO_OK));
         QCOMPARE(results[1].code, int(TENVO_ERR_VOLUME));
-        QCOMPARE(ExtractRun::causeText(results[1]), QStringLiteral("分割書庫の先頭ではないか、一部が欠けています"));
+        QCOMPARE(causeText(results[1]), QStringLiteral("分割書庫の先頭ではないか、一部が欠けています"));
         QCOMPARE(filesOnDisk(dir.filePath(QStringLiteral("out/set.part1"))),
                  (std::map<QString, QByteArray>{{QStringLiteral("big.bin"), QByteArray::fromStdString(data)}}));
         QCOMPARE(filesOnDisk(dir.filePath(QStringLiteral("out/set.part2"))), (std::map<QString, QByteArray>{}));

@@ -79,6 +79,30 @@ public:
         return passwordAnswers.isEmpty() ? QString() : passwordAnswers.takeFirst();
     }
 
+    // Answers from passwordAnswers as password() does; an answer equal to
+    // stopRun stops the run.
+    PasswordReply passwordOrStop(QWidget *owner, const QString &prompt, const QString &title,
+                                 QString &answer) override
+    {
+        answer = password(owner, prompt, title);
+        if (answer == stopRun) {
+            answer.clear();
+            return PasswordReply::StopRun;
+        }
+        return answer.isNull() ? PasswordReply::Skipped : PasswordReply::Answered;
+    }
+    static inline const QString stopRun = QStringLiteral("<stop the run>");
+
+    // Answers from choiceAnswers in order; -1 (closed) once they run out.
+    int choice(QWidget *, const QString &text, const QStringList &buttons) override
+    {
+        choices.append(text);
+        choiceButtons = buttons;
+        if (onChoice)
+            onChoice();
+        return choiceAnswers.isEmpty() ? -1 : choiceAnswers.takeFirst();
+    }
+
     QString chooseFolder(QWidget *owner, const QString &description, bool showNewFolderButton,
                          const QString &start) override
     {
@@ -103,6 +127,11 @@ public:
     QStringList folderAnswers;
     std::function<void()> onExclamation;
     std::function<void()> onInput;
+
+    QStringList choices;
+    QStringList choiceButtons;
+    QList<int> choiceAnswers;
+    std::function<void()> onChoice;
 
     QStringList exclamations;
     QStringList questions;

@@ -34,6 +34,20 @@ QColor colourAt(ProgressBox *box, int x)
     return box->grab().toImage().pixelColor(x, box->height() / 2);
 }
 
+// Starts the window's job over every archive of the environment's list.
+void startJob(frmProgress &window, RunEnvironment &env, bool closeAtEnd = false, int parallel = 1,
+              bool nameFolders = false)
+{
+    ExtractOptions options;
+    options.destination = env.out;
+    options.parallel = parallel;
+    options.nameFolders = nameFolders;
+    QStringList archives;
+    for (int row = 0; row < env.list.getCount(); ++row)
+        archives.append(env.list.getItem(row));
+    window.startJob(*gArchive, archives, options, closeAtEnd);
+}
+
 } // namespace
 
 class TestProgress : public QObject
@@ -72,42 +86,50 @@ private slots:
         QVERIFY(window.cmdStop->geometry().left() > window.cmdClose->geometry().right());
     }
 
-    void threeArchives()
+    // A damaged archive between two good ones: the window shows the job to
+    // its end, the summary over it, and the bar in its colour to its width.
+    void damagedArchiveInTheMiddle()
     {
         RunEnvironment env;
         QVERIFY(env.isValid());
-        const QString a = env.addZip(QStringLiteral("a.zip"), {{"a.txt", "alpha"}});
-        const QString b = env.addZip(QStringLiteral("b.zip"), {{"b.txt", "bravo"}});
-        const QString c = env.addZip(QStringLiteral("c.zip"), {{"c.txt", "charlie"}});
-        QVERIFY(!a.isEmpty() && !b.isEmpty() && !c.isEmpty());
+        env.addZip(QStringLiteral("a.zip"), {{"a.txt", "alpha"}});
+        const QString b = env.addZip(QStringLiteral("b.zip"), {{"b.txt", "bravo data"}}, true);
+        env.addZip(QStringLiteral("c.zip"), {{"c.txt", "charlie"}});
+        QVERIFY(!b.isEmpty());
         ScriptedDialogs dialogs;
         frmProgress window;
-        window.setExtractFolder(env.out.chopped(1));
-        window.timerExtract->start();
+        QString behindTheBox;
+        bool openBehindTheBox = false;
+        dialogs.onExclamation = [&] {
+            behindTheBox = window.lblMessage->text();
+            openBehindTheBox = window.isVisible();
+        };
         window.show();
-
-        // The texts and bar widths one by one are the run's (tst_extractrun);
-        // here the window's timer drives it to its end.
-        QVERIFY(!window.cmdClose->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
-        QCOMPARE(window.lblMessage->text(), finished);
-        QCOMPARE(window.picProgress->barWidth(), 361);
-        QVERIFY(!window.cmdStop->isEnabled());
-        QVERIFY(window.cmdClose->isEnabled());
         QVERIFY(!window.timerExtract->isActive());
-        QVERIFY(window.isVisible());
-        QCOMPARE(dialogs.exclamations, QStringList());
+        startJob(window, env, true);
+        QVERIFY(window.timerExtract->isActive());
+        QVERIFY(!window.cmdClose->isEnabled());
 
-        // The bar is drawn in its colour up to its width and no further;
+        QTRY_VERIFY_WITH_TIMEOUT(window.job()->isFinished(), 60000);
+        QTRY_VERIFY(window.cmdClose->isEnabled());
+
+        QCOMPARE(env.filesOut(), (QStringList{"a.txt", "c.txt"}));
+        QCOMPARE(dialogs.exclamations,
+                 QStringList{QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n") + b
+                             + QStringLiteral("\n　書庫ファイルが壊れています")});
+        QCOMPARE(dialogs.exclamationOwners, QList<QWidget *>{&window});
+        QCOMPARE(behindTheBox, finished);
+        QVERIFY(openBehindTheBox);
+        QVERIFY(window.isVisible());
+        QVERIFY(!window.cmdStop->isEnabled());
+        QVERIFY(!window.timerExtract->isActive());
+        QCOMPARE(window.picProgress->barWidth(), 361);
         // 361 pixels run past the box's inside and are clipped there.
         ProgressBox *box = window.picProgress;
-        const int inside = box->contentsRect().right();
-        QCOMPARE(colourAt(box, inside), ProgressBox::barColor());
-        QCOMPARE(colourAt(box, box->contentsRect().left()), ProgressBox::barColor());
-
-        QCOMPARE(env.filesOut(), (QStringList{"a.txt", "b.txt", "c.txt"}));
-        QCOMPARE(readText(env.out + QStringLiteral("c.txt")), QStringLiteral("charlie"));
-
+        QCOMPARE(colourAt(box, box->contentsRect().right()), ProgressBox::barColor());
+        window.picProgress->setBarWidth(120);
+        QCOMPARE(colourAt(box, box->contentsRect().left() + 119), ProgressBox::barColor());
+        QVERIFY(colourAt(box, box->contentsRect().left() + 121) != ProgressBox::barColor());
         window.cmdClose->click();
         QVERIFY(!window.isVisible());
     }
@@ -140,10 +162,9 @@ private slots:
         font.setPixelSize(pixelSize);
         frmProgress window;
         window.setFont(font);
-        window.setExtractFolder(env.out);
         window.show();
-        window.timerExtract_Timer();
-        window.timerExtract_Timer();
+        startJob(window, env);
+        QTRY_VERIFY(window.lblMessage->text().count(u'\n') == 3 && window.lblMessage->text().contains(u'/'));
 
         // Four lines fit above the bar, the bar above the button, the button
         // inside the window.
@@ -177,121 +198,35 @@ private slots:
         }
     }
 
-    void barShowsItsWidth()
+    // The job's questions are asked over the window, each with its ways
+    // out: a name folder renamed, a password question that stops the job.
+    void questionsOverTheWindow()
     {
         RunEnvironment env;
         QVERIFY(env.isValid());
-        for (const char *name : {"a.zip", "b.zip", "c.zip"})
-            QVERIFY(!env.addZip(QLatin1String(name), {{std::string(name) + ".txt", "x"}}).isEmpty());
-        ScriptedDialogs dialogs;
-        frmProgress window;
-        window.setExtractFolder(env.out);
-        window.show();
-        window.timerExtract->start();
-        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
-        // What the first of three archives drew.
-        window.picProgress->setBarWidth(120);
-
-        ProgressBox *box = window.picProgress;
-        const int left = box->contentsRect().left();
-        QCOMPARE(box->barWidth(), 120);
-        QCOMPARE(colourAt(box, left + 119), ProgressBox::barColor());
-        QVERIFY(colourAt(box, left + 121) != ProgressBox::barColor());
-    }
-
-    void damagedArchiveInTheMiddle()
-    {
-        RunEnvironment env;
-        QVERIFY(env.isValid());
-        gCloseDialog = true;
-        env.addZip(QStringLiteral("a.zip"), {{"a.txt", "alpha"}});
-        const QString b = env.addZip(QStringLiteral("b.zip"), {{"b.txt", "bravo data"}}, true);
-        env.addZip(QStringLiteral("c.zip"), {{"c.txt", "charlie"}});
-        QVERIFY(!b.isEmpty());
-        ScriptedDialogs dialogs;
-        frmProgress window;
-        QString behindTheBox;
-        bool openBehindTheBox = false;
-        dialogs.onExclamation = [&] {
-            behindTheBox = window.lblMessage->text();
-            openBehindTheBox = window.isVisible();
-        };
-        window.setExtractFolder(env.out);
-        window.timerExtract->start();
-        window.show();
-
-        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
-
-        QCOMPARE(env.filesOut(), (QStringList{"a.txt", "c.txt"}));
-        QCOMPARE(dialogs.exclamations,
-                 QStringList{QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n") + b
-                             + QStringLiteral("\n　書庫ファイルが壊れています")});
-        QCOMPARE(dialogs.exclamationOwners, QList<QWidget *>{&window});
-        QCOMPARE(behindTheBox, finished);
-        QVERIFY(openBehindTheBox);
-        QCoreApplication::processEvents();
-        QVERIFY(window.isVisible());
-        QVERIFY(window.cmdClose->isEnabled());
-        QCOMPARE(window.picProgress->barWidth(), 361);
-    }
-
-    void nameFolderAskedAboutOverTheWindow()
-    {
-        RunEnvironment env;
-        QVERIFY(env.isValid());
-        gMakeNameFolder = true;
         env.addZip(QStringLiteral("data.zip"), {{"d.txt", "delta"}});
         QVERIFY(QDir(env.out).mkdir(QStringLiteral("data")));
         ScriptedDialogs dialogs;
+        dialogs.choiceAnswers = {0};
         dialogs.inputAnswers = {QStringLiteral("data2")};
         frmProgress window;
-        window.setExtractFolder(env.out);
-        window.timerExtract->start();
         window.show();
-
-        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
+        startJob(window, env, false, 1, true);
+        QTRY_VERIFY_WITH_TIMEOUT(window.job()->isFinished(), 60000);
 
         QVERIFY(!dialogs.ranOutOfAnswers);
-        QCOMPARE(dialogs.exclamationOwners, QList<QWidget *>{&window});
+        QCOMPARE(dialogs.choices.size(), 1);
+        QCOMPARE(dialogs.choiceButtons, (QStringList{"別の名前にする", "この書庫を飛ばす", "中止"}));
         QCOMPARE(env.filesOut(), QStringList{"data2/d.txt"});
-        QCOMPARE(window.lblMessage->text(), finished);
+        QTRY_COMPARE(window.lblMessage->text(), finished);
     }
 
-    void closeBoxDuringTheRun()
-    {
-        RunEnvironment env;
-        QVERIFY(env.isValid());
-        env.addZip(QStringLiteral("a.zip"), {{"a.txt", "alpha"}});
-        env.addZip(QStringLiteral("b.zip"), {{"b.txt", "bravo"}});
-        ScriptedDialogs dialogs;
-        frmProgress window;
-        window.setExtractFolder(env.out);
-        window.show();
-        window.timerExtract_Timer();
-        window.timerExtract_Timer();
-
-        // Neither a close from the program nor Escape ends the run.
-        QVERIFY(!window.close());
-        QTest::keyClick(&window, Qt::Key_Escape);
-        QVERIFY(window.isVisible());
-        QCOMPARE(dialogs.questions, QStringList());
-
-        window.timerExtract->start();
-        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
-        QCOMPARE(window.lblMessage->text(), finished);
-        QCOMPARE(env.filesOut(), (QStringList{"a.txt", "b.txt"}));
-
-        QVERIFY(window.close());
-        QVERIFY(!window.isVisible());
-    }
-
-    // The stop button asks first; No goes on, Yes ends the archive being
-    // decoded (its library can be stopped) and starts no other. The summary
-    // lists both as not extracted, in list order.
+    // Neither a close from the program nor Escape ends the job; the stop
+    // button asks first, and while it asks no new archive starts. No goes
+    // on, Yes ends the archive being decoded and starts no other.
     void stopButtonAsksThenStops()
     {
         RunEnvironment env;
-        env.ini.setLong(QStringLiteral("Option"), QStringLiteral("Parallel"), 1);
         clsArchive fakes;
         fakes.setLibraryFolder(QStringLiteral(TENVO_FAKES_DIR "/progress"));
         for (const SupportType &row : registrationRows())
@@ -302,7 +237,7 @@ private slots:
         qputenv("TENVO_FAKE_GO", QFile::encodeName(env.dir.filePath(QStringLiteral("go"))));
         qputenv("TENVO_FAKE_RESULT", "0");
         QStringList paths;
-        for (const char *name : {"a-wait.zip", "b.zip"}) {
+        for (const char *name : {"a-wait.zip", "b.zip", "c-wait.zip"}) {
             QFile file(env.in + QLatin1String(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
             paths.append(file.fileName());
@@ -311,27 +246,38 @@ private slots:
         ScriptedDialogs dialogs;
         dialogs.questionAnswers = {false, true};
         frmProgress window;
-        window.setExtractFolder(env.out);
-        window.timerExtract->start();
         window.show();
+        startJob(window, env);
         QTRY_VERIFY(readText(log).contains(QStringLiteral("UnZip\t-x \"") + paths[0]));
+        QVERIFY(!window.close());
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(window.isVisible());
+        QCOMPARE(dialogs.questions, QStringList());
 
+        // While No is on its way, the first archive ends and nothing new starts.
+        dialogs.onQuestion = [&] {
+            QFile go(env.dir.filePath(QStringLiteral("go")));
+            QVERIFY(go.open(QIODevice::WriteOnly));
+            go.close();
+            QTest::qWait(300);
+            QVERIFY(!readText(log).contains(paths[1]));
+            QVERIFY(go.remove());
+            dialogs.onQuestion = nullptr;
+        };
         window.cmdStop->click();
         QCOMPARE(dialogs.questions, QStringList{QStringLiteral("解凍を中止しますか？")});
-        QVERIFY(!window.run().isStopping());
-        QVERIFY(window.cmdStop->isEnabled());
+        QVERIFY(!window.job()->isStopping());
+        QTRY_VERIFY(readText(log).contains(QStringLiteral("UnZip\t-x \"") + paths[2]));
         window.cmdStop->click();
-        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(window.job()->isFinished(), 60000);
 
-        QCOMPARE(dialogs.questions.size(), 2);
-        QCOMPARE(window.lblMessage->text(), QStringLiteral("解凍を中止しました"));
-        const QString notDone = QStringLiteral("\n　中止したため解凍していません");
+        QTRY_COMPARE(window.lblMessage->text(), QStringLiteral("解凍を中止しました"));
         QCOMPARE(dialogs.exclamations, QStringList{QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n")
-                                                   + paths[0] + notDone + u'\n' + paths[1] + notDone});
+                                                   + paths[2] + QStringLiteral("\n　中止したため解凍していません")});
         QVERIFY(readText(log).contains(QStringLiteral("UnZipStopped")));
-        QVERIFY(!readText(log).contains(paths[1]));
         QVERIFY(!window.cmdStop->isEnabled());
         QVERIFY(window.cmdClose->isEnabled());
+        QVERIFY(window.close());
         gArchive = &env.archive;
     }
 
@@ -346,16 +292,14 @@ private slots:
     {
         QFETCH(bool, closeDialog);
         RunEnvironment env;
-        gCloseDialog = closeDialog;
         ScriptedDialogs dialogs;
         frmProgress window;
-        window.setExtractFolder(env.out);
-        window.timerExtract->start();
         window.show();
+        startJob(window, env, closeDialog);
 
-        QTRY_VERIFY_WITH_TIMEOUT(window.run().isFinished(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(window.job()->isFinished(), 60000);
 
-        QCOMPARE(window.lblMessage->text(), finished);
+        QTRY_COMPARE(window.lblMessage->text(), finished);
         QVERIFY(window.cmdClose->isEnabled());
         QCOMPARE(window.isVisible(), !closeDialog);
         QCOMPARE(window.picProgress->barWidth(), 0);
