@@ -90,7 +90,7 @@ private slots:
             << QStringList{"--extract-to", "%OUT", "%BAD/notes.txt", "%BAD/broken.zip", "%IN/pack.lzh"} << false
             << none << 1 << QStringList{"sub/one.txt=one"}
             << QStringList{done + "%IN/pack.lzh → %OUT/", failed + "%BAD/broken.zip: 書庫ファイルが壊れています",
-                           failed + "%BAD/notes.txt: 対応していない形式です"}
+                           "　*x.txt*", failed + "%BAD/notes.txt: 対応していない形式です"}
             << QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n%BAD/notes.txt\n　対応していない形式です\n"
                               "%BAD/broken.zip\n　書庫ファイルが壊れています\n")
             << true;
@@ -166,6 +166,14 @@ private slots:
         QVERIFY2(process.exitCode() == exitCode, qPrintable(output + errors));
         QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
         lines.sort();
+        // A "*" in an expected line stands for any text (the library's own
+        // words, which name the entry).
+        for (qsizetype i = 0; i < qMin(lines.size(), stdoutLines.size()); ++i) {
+            const auto pattern = QRegularExpression::fromWildcard(stdoutLines[i], Qt::CaseSensitive,
+                                                                  QRegularExpression::NonPathWildcardConversion);
+            if (stdoutLines[i].contains(u'*') && pattern.match(lines[i]).hasMatch())
+                lines[i] = stdoutLines[i];
+        }
         QCOMPARE(lines, stdoutLines);
         if (stderrExact)
             QCOMPARE(errors, expand(stderrText));
