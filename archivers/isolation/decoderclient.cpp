@@ -69,12 +69,12 @@ public:
     // A call to program pid ended without its answer: when the program has
     // gone (or hangs, and force is set) it is ended with all its processes
     // and waited for, so that none is left behind and the next call starts
-    // a new one. True when it was ended.
-    bool settle(pid_t pid, bool force)
+    // a new one.
+    void settle(pid_t pid, bool force)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (pid <= 0 || pid != m_pid)
-            return true; // already ended by another call
+            return; // already ended by another call
         // The call's socket closes as the program exits, a moment before it
         // can be waited for.
         bool gone = false;
@@ -87,11 +87,9 @@ public:
             }
         }
         if (!gone && !force)
-            return false;
-        const pid_t group = pid;
+            return; // alive: only the call's own supervisor ended
         stop();
-        awaitGroup(group);
-        return true;
+        awaitGroup(pid);
     }
 
 private:
@@ -150,7 +148,7 @@ private:
             sigaddset(&defaults, sig);
         posix_spawnattr_setsigmask(&attributes, &none);
         posix_spawnattr_setsigdefault(&attributes, &defaults);
-        // A group of its own: the terminal's Ctrl+C, Ctrl+\\ and Ctrl+Z reach
+        // A group of its own: the terminal's Ctrl+C, Ctrl+\ and Ctrl+Z reach
         // the caller's group only; the caller stops the decoders itself.
         posix_spawnattr_setpgroup(&attributes, 0);
         posix_spawnattr_setflags(&attributes,
