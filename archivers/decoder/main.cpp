@@ -2,6 +2,7 @@
 // library starts it with posix_spawn, its control socket on descriptor 3,
 // and hands it one socket per call (decoderclient.h says why).
 #include "archiver.h"
+#include "commandline.h"
 #include "decoderprotocol.h"
 #include "decoders.h"
 #include "entryshare.h"
@@ -12,6 +13,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -115,9 +117,8 @@ int runShared(int fd, const engine::LibraryProfile &profile, const engine::Comma
             break;
         const pid_t pid = ::fork();
         if (pid == 0) {
-            ::close(cancel[1]);
-            ::close(pipeFds[0]);
-            ::close(fd);
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            isolation::closeDescriptorsExcept({cancel[0], pipeFds[1]});
             const engine::EntryShare share{k, shares, state};
             engine::setCurrentEntryShare(&share);
             isolation::Supervision supervision;
@@ -283,7 +284,21 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
 {
     std::string frame;
     isolation::DecoderRequest request;
-    if (!isolation::receiveFrame(fd, frame) || !isolation::decodeRequest(frame, request)) {
+    engine::Command command;
+    // The request may hold a password: every copy of it here is wiped on
+    // the way out (the children forked meanwhile have their own).
+    struct Wiper {
+        std::string &frame, &text, &password;
+        ~Wiper()
+        {
+            isolation::wipeFrame(frame);
+            isolation::wipeFrame(text);
+            isolation::wipeFrame(password);
+        }
+    } wiper{frame, request.text, command.password};
+    const bool received = isolation::receiveFrame(fd, frame) && isolation::decodeRequest(frame, request);
+    isolation::wipeFrame(frame);
+    if (!received) {
         ::close(fd);
         return;
     }
@@ -297,7 +312,6 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
     auto call = std::make_unique<Call>();
     call->fd = fd;
     if (request.kind == 'x') {
-        engine::Command command;
         const int parsed = engine::parseCommandLine(request.text, profile->switches, command, message,
                                                     profile->takesPassword);
         if (parsed != TENVO_OK) {
@@ -307,11 +321,7 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
         if (const int shares = sharesFor(request, command); shares > 1) {
             const pid_t supervisor = ::fork();
             if (supervisor == 0) {
-                ::close(kControlFd);
-                for (const std::unique_ptr<Call> &other : calls) {
-                    ::close(other->fd);
-                    ::close(other->child.resultFd());
-                }
+                isolation::closeDescriptorsExcept({fd});
                 const int result = runShared(fd, *profile, command, limits, shares, message);
                 isolation::sendAll(fd, isolation::resultFrame(result, message));
                 ::_exit(0);
@@ -322,7 +332,9 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
             return;
         }
         if (!call->child.start(
-                [profile, command](std::string &childMessage) {
+                // By reference: the child gets its own copy at the fork, and no
+                // copy of the password is left in this process's heap.
+                [profile, &command](std::string &childMessage) {
                     return int(engine::extractCommand(*profile, command, childMessage));
                 },
                 limits, command.destination, message)) {
@@ -383,8 +395,15 @@ void step(Call &call, bool stopAsked, bool resultReady)
 
 int main()
 {
+    // Only the control socket and the standard streams are ours: whatever
+    // else the library's caller had open stays with it.
+    isolation::closeDescriptorsExcept({kControlFd});
     // A library gone mid-call must not kill us with SIGPIPE.
     ::signal(SIGPIPE, SIG_IGN);
+    // The library stops its calls itself; the terminal's keys are for the
+    // program in front (this one runs in a group of its own all the same).
+    for (const int sig : {SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU})
+        ::signal(sig, SIG_IGN);
     engine::preloadDecoders();
     // One thread watches every call: forking the decoder children from here
     // is safe, and a call costs one fork of this small process.
@@ -416,6 +435,7 @@ int main()
                 accepting = false; // the library's process has gone
             else
                 begin(fd, calls, supervisors);
+            engine::scrubStack();
         }
         supervisors.erase(std::remove_if(supervisors.begin(), supervisors.end(),
                                          [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; }),

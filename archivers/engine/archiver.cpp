@@ -11,8 +11,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <string_view>
 #include <new>
 
 namespace tenvo::engine {
@@ -120,7 +122,7 @@ namespace {
 // single-threaded caller: a child forked from a threaded one may dead-lock
 // on a lock another thread held, so such a call fails with
 // TENVO_ERR_DECODER instead.
-int isolate(const LibraryProfile &profile, char kind, const std::string &text,
+int isolate(const LibraryProfile &profile, char kind, std::string_view text,
             const std::string &cleanupRoot, int stallSeconds, unsigned long long total,
             isolation::ProgressCall progress, void *context, int processes,
             const std::function<int(std::string &)> &inProcess, std::string &message)
@@ -129,7 +131,13 @@ int isolate(const LibraryProfile &profile, char kind, const std::string &text,
     isolation::DecoderRequest request;
     request.kind = kind;
     request.profile = profile.name;
-    request.text = text;
+    // The one copy of the command line here, wiped on the way out.
+    struct Wiper {
+        std::string &text;
+        ~Wiper() { isolation::wipeFrame(text); }
+    } wiper{request.text};
+    request.text.reserve(std::max<std::size_t>(text.size(), 16));
+    request.text.assign(text);
     request.cleanupRoot = cleanupRoot;
     request.stallSeconds = limits.stallSeconds;
     request.processes = processes < 1 ? 1 : processes;
@@ -256,6 +264,7 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
                 message));
         }
         wipeText(command.password);
+        scrubStack();
     } catch (const std::bad_alloc &) {
         result = TENVO_ERR_WRITE;
         message = "out of memory";

@@ -53,6 +53,9 @@ bool splitCommandWords(std::string_view line, std::vector<CommandWord> &words,
             return true;
 
         CommandWord word;
+        // The text is given its room at once: growing it, or keeping it
+        // inside the object, would leave copies of a password behind.
+        word.text.reserve(std::max<std::size_t>(line.size() - i, 16));
         if (line[i] == '"') {
             word.quoted = true;
             ++i;
@@ -96,6 +99,13 @@ void wipeText(std::string &text)
     if (!text.empty())
         ::explicit_bzero(text.data(), text.size());
     text.clear();
+}
+
+__attribute__((noinline)) void scrubStack()
+{
+    char area[32 * 1024];
+    ::explicit_bzero(area, sizeof area);
+    asm volatile("" : : "r"(area) : "memory");
 }
 
 TenvoResult parseCommandLine(std::string_view line, const std::vector<SwitchForm> &forms,

@@ -54,4 +54,8 @@ TenvoResult parseCommandLine(std::string_view line, const std::vector<SwitchForm
 // empties it: for passwords once they are no longer needed.
 void wipeText(std::string &text);
 
+// Overwrites a stretch of the stack below the caller, where the frames of
+// the calls it has made (a password's words among them) were.
+void scrubStack();
+
 } // namespace tenvo::engine

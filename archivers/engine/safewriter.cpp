@@ -2,6 +2,8 @@
 // nothing lands outside the destination folder.
 #include "safewriter.h"
 
+#include "isolation.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -37,26 +39,6 @@ bool usableBytes(int fd, uint64_t &usable, uint64_t &available)
     available = uint64_t(fs.f_bavail) * fs.f_frsize;
     usable = available > kFreeSpaceReserve ? available - kFreeSpaceReserve : 0;
     return true;
-}
-
-// The process umask, read without changing it (Linux 4.7 and later show it
-// in /proc), else through umask() itself.
-mode_t currentUmask()
-{
-    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        char text[4096];
-        const ssize_t n = ::read(fd, text, sizeof text - 1);
-        ::close(fd);
-        if (n > 0) {
-            text[n] = '\0';
-            if (const char *line = std::strstr(text, "\nUmask:"))
-                return static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8)) & 0777;
-        }
-    }
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return mask;
 }
 
 std::string joinComponents(const std::vector<std::string> &components, std::size_t count)
@@ -117,7 +99,7 @@ TenvoResult SafeWriter::open(const std::string &destination, std::string &messag
             + "\" cannot be used: " + errorText(error);
         return TENVO_ERR_WRITE;
     }
-    m_umask = currentUmask();
+    m_umask = isolation::currentUmask();
     m_tempPrefix = ".tenvo-" + std::to_string(::getpid()) + "-";
     return TENVO_OK;
 }
@@ -508,6 +490,11 @@ std::string SafeWriter::nextTempName()
 
 bool SafeWriter::createTemp(int folderFd, int &fd, std::string &tempName)
 {
+    // Temporaries a run killed outright left here (their process is gone)
+    // go before this run adds its own.
+    struct stat st;
+    if (::fstat(folderFd, &st) == 0 && m_sweptFolders.emplace(st.st_dev, st.st_ino).second)
+        isolation::sweepStaleTemporariesIn(folderFd);
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempName = nextTempName();
         fd = ::openat(folderFd, tempName.c_str(),

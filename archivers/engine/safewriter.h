@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -26,7 +27,9 @@ enum class Layout { Restore, Flatten };
 // a symbolic link met on the way (planted before or by the same archive) is
 // never followed: the entry is refused. Files are written under a temporary
 // name and renamed over the final name only when endEntry() says TENVO_OK, so
-// a damaged entry never leaves a partial file nor destroys an existing one.
+// a damaged entry never leaves a partial file nor destroys an existing one;
+// the temporaries of a writer killed outright (whose process is gone) are
+// removed from each folder this one writes into.
 // Permissions are the stored ones (0644 files, 0755 folders when unknown)
 // without set-user-ID, set-group-ID and sticky bits, through the umask;
 // owners are never changed. Devices, FIFOs and sockets are refused; links
@@ -128,6 +131,7 @@ private:
     std::size_t m_buffered = 0;
     std::string m_tempPrefix;
     unsigned m_tempCounter = 0;
+    std::set<std::pair<dev_t, ino_t>> m_sweptFolders; // stale temporaries removed there
 
     TenvoResult m_result = TENVO_OK;
     std::string m_message;

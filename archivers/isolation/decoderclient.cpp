@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,9 @@ namespace tenvo::isolation {
 namespace {
 
 constexpr const char *kProgramName = "tenvo-decoder";
+// How long a stopped call waits for the program's answer before ending the
+// program itself, so that a stop returns promptly whatever the program does.
+constexpr std::chrono::milliseconds kStopAnswerTime{1200};
 // The descriptor on which the decoder program receives its requests.
 constexpr int kControlFd = 3;
 
@@ -46,20 +50,46 @@ DecoderProgram &decoderProgram();
 class DecoderProgram
 {
 public:
-    // A socket connected to a running decoder program's control socket, or
-    // -1. The lock covers only starting the program.
-    bool send(int requestFd)
+    // Hands requestFd to the running decoder program, starting it when
+    // needed; the program's pid, or -1 when it cannot be had.
+    pid_t send(int requestFd)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (m_controlFd < 0 && !start())
-                return false;
+                return -1;
             if (passDescriptor(requestFd))
-                return true;
+                return m_pid;
             // The program has gone (killed, crashed): start a new one.
             stop();
         }
-        return false;
+        return -1;
+    }
+
+    // A call to program pid ended without its answer: when the program has
+    // gone (or hangs, and force is set) it is ended with all its processes
+    // and waited for, so that none is left behind and the next call starts
+    // a new one.
+    void settle(pid_t pid, bool force)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (pid <= 0 || pid != m_pid)
+            return; // already ended by another call
+        // The call's socket closes as the program exits, a moment before it
+        // can be waited for.
+        bool gone = false;
+        for (int waited = 0; waited < 50 && !gone && !force; ++waited) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                gone = true;
+                m_pid = -1;
+            } else {
+                ::usleep(2000);
+            }
+        }
+        if (!gone && !force)
+            return; // alive: only the call's own supervisor ended
+        stop();
+        awaitGroup(pid);
     }
 
 private:
@@ -118,7 +148,11 @@ private:
             sigaddset(&defaults, sig);
         posix_spawnattr_setsigmask(&attributes, &none);
         posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        // A group of its own: the terminal's Ctrl+C, Ctrl+\ and Ctrl+Z reach
+        // the caller's group only; the caller stops the decoders itself.
+        posix_spawnattr_setpgroup(&attributes, 0);
+        posix_spawnattr_setflags(&attributes,
+                                 POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
         char *argv[] = {const_cast<char *>(kProgramName), nullptr};
         pid_t pid = -1;
         const int failed = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
@@ -157,17 +191,31 @@ private:
         stop();
     }
 
+    // Ends the program and every process of its group (its decoder
+    // children die with it; a stopped one too).
     void stop()
     {
         if (m_controlFd >= 0)
             ::close(m_controlFd);
         m_controlFd = -1;
         if (m_pid > 0) {
+            ::kill(-m_pid, SIGKILL);
             ::kill(m_pid, SIGKILL);
             while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
             }
         }
         m_pid = -1;
+    }
+
+    // Waits a little for the rest of an ended program's group (children
+    // its end orphaned) to be gone, so that their temporaries can be swept.
+    static void awaitGroup(pid_t group)
+    {
+        for (int waited = 0; waited < 100; ++waited) {
+            if (::kill(-group, SIGKILL) != 0 && errno == ESRCH)
+                return;
+            ::usleep(5000);
+        }
     }
 
     std::mutex m_mutex;
@@ -193,15 +241,21 @@ bool runInDecoder(const DecoderRequest &request, unsigned long long total, Progr
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return false;
     const int ours = pair[0];
-    const bool handedOver = decoderProgram().send(pair[1]);
+    const pid_t program = decoderProgram().send(pair[1]);
     ::close(pair[1]);
-    if (!handedOver || !sendAll(ours, encodeRequest(request))) {
+    // The frame may hold a password: wiped as soon as it is sent.
+    std::string frame = encodeRequest(request);
+    const bool sent = program > 0 && sendAll(ours, frame);
+    wipeFrame(frame);
+    if (!sent) {
         ::close(ours);
         return false;
     }
 
+    using Clock = std::chrono::steady_clock;
     bool stopping = false;
     bool answered = false;
+    Clock::time_point stoppedAt;
     unsigned long long done = 0;
     for (;;) {
         pollfd p{ours, POLLIN, 0};
@@ -227,19 +281,27 @@ bool runInDecoder(const DecoderRequest &request, unsigned long long total, Progr
                     done |= (unsigned long long)std::uint8_t(frame[1 + i]) << (8 * i);
             }
         }
+        if (stopping && Clock::now() - stoppedAt >= kStopAnswerTime)
+            break; // it does not answer: ended below
         if (progress && !stopping
             && progress(context, total ? std::min(done, total) : done, total) != 0) {
             // The supervisor sees the end of our input, kills the decoder,
             // sweeps its temporaries and only then answers: when this call
             // returns, no partial file is left.
             stopping = true;
+            stoppedAt = Clock::now();
             ::shutdown(ours, SHUT_WR);
         }
     }
     ::close(ours);
     if (!answered) {
-        result = stopping ? kStopped : TENVO_ERR_DAMAGED;
-        message = stopping ? "stopped by the caller" : "the decoder program ended without a result";
+        // The program died, or was asked to stop and did not answer (a
+        // stopped or hung program): it is ended here with its processes,
+        // and the temporaries they leave are swept.
+        decoderProgram().settle(program, stopping);
+        sweepStaleTemporaries(request.cleanupRoot);
+        result = stopping ? kStopped : TENVO_ERR_ENDED;
+        message = stopping ? "stopped by the caller" : "the decoder program ended unexpectedly";
     }
     return true;
 }

@@ -54,20 +54,32 @@ std::string framed(const std::string &payload)
 
 std::string encodeRequest(const DecoderRequest &request)
 {
-    std::string payload(1, request.kind);
-    putNumber(payload, std::uint32_t(request.stallSeconds), 4);
-    putNumber(payload, std::uint32_t(request.umask), 4);
-    putNumber(payload, request.haveFileSizeLimit ? 1 : 0, 1);
-    putNumber(payload, request.fileSizeSoft, 8);
-    putNumber(payload, request.fileSizeHard, 8);
-    putNumber(payload, std::uint32_t(request.uid), 4);
-    putNumber(payload, std::uint32_t(request.gid), 4);
-    putNumber(payload, std::uint32_t(request.processes), 4);
-    putNumber(payload, request.shareMinBytes, 8);
-    putText(payload, request.profile);
-    putText(payload, request.text);
-    putText(payload, request.cleanupRoot);
-    return framed(payload);
+    const std::size_t size = 1 + 4 + 4 + 1 + 8 + 8 + 4 + 4 + 4 + 8 + 3 * 4 + request.profile.size()
+        + request.text.size() + request.cleanupRoot.size();
+    std::string frame;
+    frame.reserve(4 + size);
+    putNumber(frame, size, 4);
+    frame.push_back(request.kind);
+    putNumber(frame, std::uint32_t(request.stallSeconds), 4);
+    putNumber(frame, std::uint32_t(request.umask), 4);
+    putNumber(frame, request.haveFileSizeLimit ? 1 : 0, 1);
+    putNumber(frame, request.fileSizeSoft, 8);
+    putNumber(frame, request.fileSizeHard, 8);
+    putNumber(frame, std::uint32_t(request.uid), 4);
+    putNumber(frame, std::uint32_t(request.gid), 4);
+    putNumber(frame, std::uint32_t(request.processes), 4);
+    putNumber(frame, request.shareMinBytes, 8);
+    putText(frame, request.profile);
+    putText(frame, request.text);
+    putText(frame, request.cleanupRoot);
+    return frame;
+}
+
+void wipeFrame(std::string &frame)
+{
+    if (!frame.empty())
+        ::explicit_bzero(frame.data(), frame.size());
+    frame.clear();
 }
 
 bool decodeRequest(const std::string &frame, DecoderRequest &request)

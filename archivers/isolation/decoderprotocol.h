@@ -31,10 +31,15 @@ struct DecoderRequest {
 // frames ('P', bytes read as 64 bits) and one result frame ('R', the result
 // as 32 bits, then the message). The library ends its side of the socket
 // (shutdown for writing) to stop the call.
+// The request is built in one allocation, so that wipeFrame() reaches every
+// copy of the command line (and of a password in it).
 std::string encodeRequest(const DecoderRequest &request);
 bool decodeRequest(const std::string &frame, DecoderRequest &request);
 std::string progressFrame(long long bytesRead);
 std::string resultFrame(int result, const std::string &message);
+
+// Overwrites a frame (or any text that held a password) and empties it.
+void wipeFrame(std::string &frame);
 
 // Writes all of data to fd (no SIGPIPE); false when the peer is gone.
 bool sendAll(int fd, const std::string &data);

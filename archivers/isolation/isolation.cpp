@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -83,6 +84,7 @@ bool writeAll(int fd, const void *data, std::size_t size)
 {
     // Die with the caller, dump no core, and keep a bomb's memory bounded.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    closeDescriptorsExcept({pipeFd});
     // Some decoders log to the standard streams; a library never prints.
     const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (devNull >= 0) {
@@ -132,12 +134,31 @@ bool writeAll(int fd, const void *data, std::size_t size)
     ::_exit(0);
 }
 
-// Removes the child's temporaries below folderFd, never following links.
-void removeTemporaries(int folderFd, const std::string &prefix, int depth)
+// The pid in a temporary's name ".tenvo-<pid>-<n>.tmp", or -1 when the name
+// is not one.
+pid_t temporaryOwner(const std::string &name)
+{
+    static const std::string prefix = ".tenvo-";
+    if (name.size() < prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0
+        || name.compare(name.size() - 4, 4, ".tmp") != 0)
+        return -1;
+    long long pid = 0;
+    std::size_t i = prefix.size();
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && pid < (1LL << 31); ++i)
+        pid = pid * 10 + (name[i] - '0');
+    return i > prefix.size() && i < name.size() && name[i] == '-' && pid > 0 && pid < (1LL << 31)
+        ? pid_t(pid)
+        : -1;
+}
+
+// Removes the temporaries below folderFd whose owner doomed() says is done
+// with them, never following links; below sub-folders too when asked.
+template<typename Doomed>
+void removeTemporaries(int folderFd, const Doomed &doomed, bool recurse, int depth)
 {
     if (depth > 4096)
         return;
-    const int scanFd = ::dup(folderFd);
+    const int scanFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (scanFd < 0)
         return;
     DIR *dir = ::fdopendir(scanFd);
@@ -150,11 +171,13 @@ void removeTemporaries(int folderFd, const std::string &prefix, int depth)
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
-        if (name.compare(0, prefix.size(), prefix) == 0 && name.size() > 4
-            && name.compare(name.size() - 4, 4, ".tmp") == 0) {
-            ::unlinkat(folderFd, name.c_str(), 0);
+        if (const pid_t owner = temporaryOwner(name); owner > 0) {
+            if (doomed(owner))
+                ::unlinkat(folderFd, name.c_str(), 0);
             continue;
         }
+        if (!recurse || (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN))
+            continue;
         struct stat st;
         if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
             folders.push_back(name);
@@ -164,29 +187,40 @@ void removeTemporaries(int folderFd, const std::string &prefix, int depth)
         const int sub = ::openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (sub < 0)
             continue;
-        removeTemporaries(sub, prefix, depth + 1);
+        removeTemporaries(sub, doomed, true, depth + 1);
         ::close(sub);
     }
 }
 
-void cleanUp(const std::string &root, pid_t child)
+template<typename Doomed>
+void removeTemporariesBelow(const std::string &root, const Doomed &doomed)
 {
     if (root.empty())
         return;
     const int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
-    removeTemporaries(fd, ".tenvo-" + std::to_string(child) + "-", 0);
+    removeTemporaries(fd, doomed, true, 0);
     ::close(fd);
+}
+
+void cleanUp(const std::string &root, pid_t child)
+{
+    removeTemporariesBelow(root, [child](pid_t owner) { return owner == child; });
+}
+
+// Signals that come from someone ending the process, not from its own fault.
+bool endedFromOutside(int signal)
+{
+    return signal == SIGKILL || signal == SIGTERM || signal == SIGINT || signal == SIGQUIT
+        || signal == SIGHUP;
 }
 
 } // namespace
 
 void captureCallerState(Limits &limits)
 {
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    limits.umask = int(mask);
+    limits.umask = int(currentUmask());
     rlimit size{};
     if (::getrlimit(RLIMIT_FSIZE, &size) == 0) {
         limits.haveFileSizeLimit = true;
@@ -195,6 +229,79 @@ void captureCallerState(Limits &limits)
     }
     limits.uid = int(::geteuid());
     limits.gid = int(::getegid());
+}
+
+mode_t currentUmask()
+{
+    // Linux 4.7 and later show it in /proc. Without that, it is read once
+    // (a moment's change, on the first call only) and kept.
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char text[4096];
+        const ssize_t n = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (n > 0) {
+            text[n] = '\0';
+            if (const char *line = std::strstr(text, "\nUmask:"))
+                return mode_t(std::strtoul(line + 7, nullptr, 8)) & 0777;
+        }
+    }
+    static const mode_t once = [] {
+        const mode_t mask = ::umask(077);
+        ::umask(mask);
+        return mask;
+    }();
+    return once;
+}
+
+void closeDescriptorsExcept(std::initializer_list<int> keep)
+{
+    std::vector<int> kept(keep);
+    kept.push_back(STDERR_FILENO);
+    std::sort(kept.begin(), kept.end());
+    unsigned from = 0;
+    for (const int fd : kept) {
+        if (fd < int(from))
+            continue;
+        if (unsigned(fd) > from)
+            ::close_range(from, unsigned(fd) - 1, 0);
+        from = unsigned(fd) + 1;
+    }
+    // Up to 2 is kept all the same: the standard streams, even if closed.
+    if (from < 3)
+        from = 3;
+    ::close_range(from, ~0u, 0);
+}
+
+bool processGone(pid_t pid)
+{
+    if (pid <= 0)
+        return false;
+    if (::kill(pid, 0) != 0)
+        return errno == ESRCH;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char text[512];
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0)
+        return false;
+    text[n] = '\0';
+    const char *close = std::strrchr(text, ')');
+    return close && close[1] == ' ' && (close[2] == 'Z' || close[2] == 'X');
+}
+
+void sweepStaleTemporariesIn(int folderFd)
+{
+    removeTemporaries(folderFd, processGone, false, 0);
+}
+
+void sweepStaleTemporaries(const std::string &root)
+{
+    removeTemporariesBelow(root, processGone);
 }
 
 bool singleThreaded()
@@ -334,13 +441,18 @@ int IsolatedChild::finish(std::string &message)
     }
 
     cleanUp(m_cleanupRoot, child);
-    if (m_stalled)
+    if (m_stalled) {
         message = "the decoder made no progress for " + std::to_string(m_limits.stallSeconds)
             + " seconds and was stopped";
-    else if (WIFSIGNALED(status))
+    } else if (WIFSIGNALED(status) && endedFromOutside(WTERMSIG(status))) {
+        message = "the decoder process was ended from outside (signal "
+            + std::to_string(WTERMSIG(status)) + ")";
+        return TENVO_ERR_ENDED;
+    } else if (WIFSIGNALED(status)) {
         message = "the decoder crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
-    else
+    } else {
         message = "the decoder ended without a result";
+    }
     return TENVO_ERR_DAMAGED;
 }
 

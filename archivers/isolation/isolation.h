@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 namespace tenvo::isolation {
@@ -34,6 +35,24 @@ struct Limits {
 
 // Fills the caller-state fields of limits from this process.
 void captureCallerState(Limits &limits);
+
+// The process umask, read without setting it: umask() is process-wide, so
+// setting it to read it would, for a moment, change it for every thread.
+mode_t currentUmask();
+
+// Closes every descriptor of this process but keep (and 0 to 2): a child
+// forked by a program holding other calls' sockets and whatever its caller
+// left open keeps only what it needs.
+void closeDescriptorsExcept(std::initializer_list<int> keep);
+
+// True when no process pid runs (a zombie counts as gone).
+bool processGone(pid_t pid);
+
+// Removes the temporaries (".tenvo-<pid>-*.tmp") of processes that are gone
+// from the folder folderFd, or from root and every folder below it. Those of
+// running processes, and everything else, stay; links are never followed.
+void sweepStaleTemporariesIn(int folderFd);
+void sweepStaleTemporaries(const std::string &root);
 
 // True when this process runs one thread only, so that a child forked here
 // may do anything; false when it runs several or the count cannot be read.
@@ -98,7 +117,8 @@ private:
 
 // Runs work in a forked child and returns its result and message. The caller
 // must be single-threaded (the decoder program is; see decoderclient.h). A child
-// that dies by a signal, exceeds its memory or stalls gives TENVO_ERR_DAMAGED
+// that crashes, exceeds its memory or stalls gives TENVO_ERR_DAMAGED, one
+// ended from outside (SIGKILL, SIGTERM, SIGINT, ...) TENVO_ERR_ENDED, each
 // with a message saying so; the temporary files it left under cleanupRoot
 // (named ".tenvo-<pid>-*.tmp" by the writer) are removed. Never throws.
 int runIsolated(const std::function<int(std::string &message)> &work, const Limits &limits,

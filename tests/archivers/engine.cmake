@@ -30,6 +30,8 @@ if(TARGET tenvo_testsupport)
   target_link_libraries(tst_archiverlibraries PRIVATE tenvo_testsupport Qt6::Test ${CMAKE_DL_LIBS})
   target_include_directories(tst_archiverlibraries PRIVATE ${PROJECT_SOURCE_DIR}/archivers/engine)
   target_compile_definitions(tst_archiverlibraries PRIVATE TENVO_BIN_DIR="${TENVO_BIN_DIR}")
+  # Its umask() stands in for the C library's, for the libraries too.
+  set_target_properties(tst_archiverlibraries PROPERTIES ENABLE_EXPORTS ON)
   add_dependencies(tst_archiverlibraries unlha32 cab32 unzip32 sevenzip32 unrar32)
   add_test(NAME tst_archiverlibraries COMMAND tst_archiverlibraries)
 endif()

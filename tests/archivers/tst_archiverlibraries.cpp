@@ -11,13 +11,20 @@
 #include "rar5writer.h"
 #include "result.h"
 
+#include <QProcess>
 #include <QtTest>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <thread>
@@ -92,6 +99,256 @@ std::string makeFixture(const QByteArray &format, const FixtureEntries &entries,
     return {};
 }
 
+
+using WithProgress = int (*)(void *, const char *, char *, unsigned int,
+                             int (*)(void *, unsigned long long, unsigned long long), void *, int);
+
+struct ProcessInfo {
+    pid_t pid = -1;
+    pid_t parent = -1;
+    char state = '?';
+    QByteArray name;
+};
+
+// Every process of the system, from /proc.
+QList<ProcessInfo> processes()
+{
+    QList<ProcessInfo> all;
+    for (const QFileInfo &entry : QDir("/proc").entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(entry.filePath() + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const qsizetype open = text.indexOf('('), close = text.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+        all.append({pid_t(text.left(open).trimmed().toInt()), pid_t(fields.value(1).toInt()),
+                    fields.value(0).isEmpty() ? '?' : fields.value(0).at(0), text.mid(open + 1, close - open - 1)});
+    }
+    return all;
+}
+
+// The children of parent (named name when given) that have not ended.
+QList<pid_t> childrenOf(pid_t parent, const QByteArray &name = {})
+{
+    QList<pid_t> found;
+    for (const ProcessInfo &process : processes()) {
+        if (process.parent == parent && process.state != 'Z' && (name.isEmpty() || process.name == name))
+            found.append(process.pid);
+    }
+    return found;
+}
+
+QList<pid_t> zombieChildren()
+{
+    QList<pid_t> found;
+    for (const ProcessInfo &process : processes()) {
+        if (process.parent == ::getpid() && process.state == 'Z')
+            found.append(process.pid);
+    }
+    return found;
+}
+
+// The decoder child at work for this process's calls, or -1.
+pid_t runningDecoderChild(pid_t *program = nullptr)
+{
+    for (const pid_t candidate : childrenOf(::getpid(), "tenvo-decoder")) {
+        const QList<pid_t> children = childrenOf(candidate);
+        if (!children.isEmpty()) {
+            if (program)
+                *program = candidate;
+            return children.first();
+        }
+    }
+    return -1;
+}
+
+// Stops pid and waits until it is stopped; false when it has gone.
+bool freeze(pid_t pid)
+{
+    if (::kill(pid, SIGSTOP) != 0)
+        return false;
+    for (int i = 0; i < 2000; ++i) {
+        QFile stat(QString("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray text = stat.readAll();
+        const qsizetype at = text.lastIndexOf(')') + 2;
+        const char state = at > 1 && at < text.size() ? text.at(at) : '?';
+        if (state == 'T' || state == 't')
+            return true;
+        if (state == 'Z' || state == 'X')
+            return false;
+        ::usleep(1000);
+    }
+    return false;
+}
+
+// Where each descriptor of pid leads.
+QStringList descriptorTargets(pid_t pid)
+{
+    QStringList targets;
+    const QByteArray folder = "/proc/" + QByteArray::number(pid) + "/fd/";
+    for (const QString &fd : QDir(QString::fromLatin1(folder)).entryList(QDir::System | QDir::Files))
+        targets.append(QFile::decodeName(QFile::symLinkTarget(QString::fromLatin1(folder) + fd).toLocal8Bit()));
+    return targets;
+}
+
+bool holdsTemporary(const QString &folder)
+{
+    for (const QString &entry : folderTree(folder)) {
+        if (entry.contains(".tenvo-"))
+            return true;
+    }
+    return false;
+}
+
+// Passwords are kept with their bytes flipped, so that no plain copy made by
+// the test itself is found in its memory.
+constexpr char kMask = 0x5a;
+
+QByteArray masked(const QByteArray &plain)
+{
+    QByteArray out = plain;
+    for (char &c : out)
+        c = char(c ^ kMask);
+    return out;
+}
+
+// True when a readable, writable mapping of process pid (its heap, stacks
+// and data) holds the password kept masked.
+bool memoryHolds(pid_t pid, const QByteArray &maskedPassword)
+{
+    QFile maps(QString("/proc/%1/maps").arg(pid));
+    const int mem = ::open(QString("/proc/%1/mem").arg(pid).toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    if (!maps.open(QIODevice::ReadOnly) || mem < 0) {
+        qWarning("cannot read the memory of %d", int(pid));
+        return true;
+    }
+    const qsizetype size = maskedPassword.size();
+    const char first = char(maskedPassword.at(0) ^ kMask);
+    std::vector<char> chunk(std::size_t(1) << 20);
+    bool found = false;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 2 || !fields[1].startsWith("rw"))
+            continue;
+        const QList<QByteArray> range = fields[0].split('-');
+        quint64 at = range.value(0).toULongLong(nullptr, 16);
+        const quint64 end = range.value(1).toULongLong(nullptr, 16);
+        while (at < end && !found) {
+            const std::size_t want = std::size_t(std::min<quint64>(chunk.size(), end - at));
+            const ssize_t n = ::pread(mem, chunk.data(), want, off_t(at));
+            if (n <= 0)
+                break;
+            for (const char *p = chunk.data(); !found;) {
+                p = static_cast<const char *>(std::memchr(p, first, std::size_t(chunk.data() + n - p)));
+                if (!p)
+                    break;
+                qsizetype i = 1;
+                while (i < size && p + i < chunk.data() + n && char(p[i] ^ kMask) == maskedPassword.at(i))
+                    ++i;
+                found = i == size;
+                ++p;
+            }
+            // A copy across the chunk's end is caught by the overlap.
+            at += quint64(n) > quint64(size) ? quint64(n) - quint64(size) : quint64(n);
+        }
+        if (found)
+            break;
+    }
+    ::explicit_bzero(chunk.data(), chunk.size());
+    ::close(mem);
+    return found;
+}
+
+} // namespace
+
+// Every umask() of this process, the libraries' included, comes here, so
+// that a test can tell whether a call set the process-wide umask.
+std::atomic<int> umaskSets{0};
+
+extern "C" mode_t umask(mode_t mask) noexcept
+{
+    ++umaskSets;
+    return mode_t(::syscall(SYS_umask, mask));
+}
+
+namespace {
+
+volatile sig_atomic_t interrupted = 0;
+
+// Run apart, in a process group of its own as a program run at a terminal
+// is: holds a descriptor of its own (as "exec 7<notes.txt" leaves one),
+// handles SIGINT and SIGQUIT to stop, and while a call decodes sends the
+// group the terminal's SIGINT, SIGQUIT and SIGTSTP, then stops the call.
+// Prints the result, whether the call was caught at work, how many
+// descriptors of the note the decoder program had, how many sockets and
+// notes the decoder child had, and whether the decoder program was still
+// there when the call was asked to stop.
+int terminalCaller(const char *archive, const char *destination, const char *note)
+{
+    if (::setpgid(0, 0) != 0)
+        return 90;
+    struct sigaction handler {};
+    handler.sa_handler = [](int) { interrupted = 1; };
+    ::sigaction(SIGINT, &handler, nullptr);
+    ::sigaction(SIGQUIT, &handler, nullptr);
+    ::signal(SIGTSTP, SIG_IGN);
+    const int opened = ::open(note, O_RDONLY);
+    const int noteFd = opened >= 0 ? ::dup2(opened, 7) : -1;
+    QString error;
+    const auto call = reinterpret_cast<WithProgress>(
+        ::dlsym(loadArchivers(TENVO_BIN_DIR, error).value("unzip32").handle, "UnZipWithProgress"));
+    if (noteFd < 0 || !call)
+        return 91;
+    struct State {
+        QString note;
+        int stage = 0;
+        int programNotes = -1, childSockets = -1, childNotes = -1;
+        pid_t program = -1;
+        int survived = -1;
+    } state{QFile::decodeName(note)};
+    int result = -1;
+    for (int attempt = 0; attempt < 5 && state.stage == 0; ++attempt) {
+        const QByteArray line = commandLine("-x ", QFile::decodeName(archive), QFile::decodeName(destination));
+        result = call(nullptr, line.constData(), nullptr, 0,
+                      [](void *context, unsigned long long, unsigned long long) {
+                          State &state = *static_cast<State *>(context);
+                          if (state.stage > 0) {
+                              // Asked to stop: are the decoders still there to be stopped?
+                              if (state.survived < 0)
+                                  state.survived = childrenOf(::getpid(), "tenvo-decoder").count(state.program);
+                              return interrupted ? 1 : 0;
+                          }
+                          pid_t program = -1;
+                          const pid_t child = runningDecoderChild(&program);
+                          if (child < 0 || !freeze(child))
+                              return 0;
+                          state.program = program;
+                          const QStringList programHolds = descriptorTargets(program);
+                          const QStringList childHolds = descriptorTargets(child);
+                          state.programNotes = int(programHolds.count(state.note));
+                          state.childNotes = int(childHolds.count(state.note));
+                          state.childSockets = int(childHolds.filter(QStringLiteral("socket:")).size());
+                          ::kill(0, SIGINT);
+                          ::kill(0, SIGQUIT);
+                          ::kill(0, SIGTSTP);
+                          // What the signals would do to the decoders is done
+                          // before the call looks at its socket again.
+                          ::usleep(200 * 1000);
+                          ::kill(child, SIGCONT);
+                          state.stage = 1;
+                          return 0;
+                      },
+                      &state, 1);
+    }
+    std::printf("%d %d %d %d %d %d\n", result, state.stage, state.programNotes, state.childSockets,
+                state.childNotes, state.survived);
+    return 0;
+}
+
 } // namespace
 
 class TestArchiverLibraries : public QObject {
@@ -116,15 +373,22 @@ private slots:
     void stopLeavesNoPartialFile();
     void entriesSharedAmongProcesses_data();
     void entriesSharedAmongProcesses();
+    void decoderProgramKilledMidCall();
+    void stopWhenTheDecoderProgramDoesNotAnswer();
+    void decoderProcessesApartFromTheCaller();
+    void passwordLeftInNoMemory_data();
+    void passwordLeftInNoMemory();
 
 private:
     int run(const QByteArray &library, const QByteArray &switchText, const QString &archive,
             const QString &destination, QByteArray *message = nullptr);
     QString write(const QByteArray &format, const FixtureEntries &entries);
+    QString bigZip();
 
     QTemporaryDir m_work;
     QHash<QByteArray, ArchiverCalls> m_libraries;
     int m_counter = 0;
+    QString m_bigZip;
 };
 
 void TestArchiverLibraries::initTestCase()
@@ -146,6 +410,17 @@ QString TestArchiverLibraries::write(const QByteArray &format, const FixtureEntr
     }
     const QString path = m_work.filePath(QString("fixture%1.bin").arg(++m_counter));
     return writeFixtureFile(path, bytes) ? path : QString();
+}
+
+// An archive whose extraction takes a while, for calls caught at work.
+QString TestArchiverLibraries::bigZip()
+{
+    if (m_bigZip.isEmpty()) {
+        const std::string big(48 << 20, 'z');
+        m_bigZip = write("zip", {FixtureEntry::file("big1.bin", big), FixtureEntry::file("big2.bin", big),
+                                 FixtureEntry::file("small.txt", "small")});
+    }
+    return m_bigZip;
 }
 
 int TestArchiverLibraries::run(const QByteArray &library, const QByteArray &switchText,
@@ -585,7 +860,11 @@ void TestArchiverLibraries::callsFromManyThreadsAtOnce()
     const QString lzh = write("lzh2", entries);
     QVERIFY(!zip.isEmpty() && !lzh.isEmpty());
     QTemporaryDir out;
-    constexpr int threads = 4, rounds = 5;
+    // The caller's umask holds for every file, and is never changed, not
+    // even for a moment (other threads create files meanwhile).
+    ::umask(077);
+    const int umaskSetsBefore = umaskSets.load();
+    constexpr int threads = 4, rounds = 10;
     std::atomic<int> failures{0};
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
@@ -605,22 +884,18 @@ void TestArchiverLibraries::callsFromManyThreadsAtOnce()
         worker.join();
     QCOMPARE(failures.load(), 0);
     const QStringList expected{"docs/", "docs/a.txt = " + md5Hex("alpha"), "top.txt = " + md5Hex("top")};
+    QCOMPARE(umaskSets.load(), umaskSetsBefore);
+    ::umask(022);
     for (int t = 0; t < threads; ++t) {
-        for (int r = 0; r < rounds; ++r)
-            QCOMPARE(folderTree(out.filePath(QString("%1-%2").arg(t).arg(r))), expected);
+        for (int r = 0; r < rounds; ++r) {
+            const QString folder = out.filePath(QString("%1-%2").arg(t).arg(r));
+            QCOMPARE(folderTree(folder), expected);
+            for (const char *name : {"/top.txt", "/docs/a.txt"})
+                QCOMPARE(QFileInfo(folder + name).permissions() & 0x0077, QFileDevice::Permissions());
+        }
     }
 
-    int decoderPrograms = 0;
-    for (const QFileInfo &process : QDir("/proc").entryInfoList(QDir::Dirs)) {
-        QFile stat(process.filePath() + "/stat");
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const qsizetype close = text.lastIndexOf(')');
-        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-        if (text.contains("(tenvo-decoder)") && fields.value(1).toLongLong() == ::getpid())
-            ++decoderPrograms;
-    }
+    const int decoderPrograms = int(childrenOf(::getpid(), "tenvo-decoder").size());
     // One per library that has been called, whatever the threads.
     QVERIFY2(decoderPrograms >= 2 && decoderPrograms <= 5, QByteArray::number(decoderPrograms));
 
@@ -657,8 +932,6 @@ void TestArchiverLibraries::stopLeavesNoPartialFile()
     const QString zip = write("zip", {FixtureEntry::file("big1.bin", big), FixtureEntry::file("big2.bin", big),
                                       FixtureEntry::file("small.txt", "small")});
     QVERIFY(!zip.isEmpty());
-    using WithProgress = int (*)(void *, const char *, char *, unsigned int,
-                                 int (*)(void *, unsigned long long, unsigned long long), void *, int);
     const auto call = reinterpret_cast<WithProgress>(
         ::dlsym(m_libraries.value("unzip32").handle, "UnZipWithProgress"));
     QVERIFY(call);
@@ -749,8 +1022,6 @@ void TestArchiverLibraries::entriesSharedAmongProcesses()
     }
     const QString archive = write(format, entries);
     QVERIFY(!archive.isEmpty());
-    using WithProgress = int (*)(void *, const char *, char *, unsigned int,
-                                 int (*)(void *, unsigned long long, unsigned long long), void *, int);
     const QByteArray prefix = library == "unzip32" ? "UnZip"
         : library == "cab32"                       ? "Cab"
         : library == "unrar32"                     ? "Unrar"
@@ -791,5 +1062,206 @@ void TestArchiverLibraries::entriesSharedAmongProcesses()
     qunsetenv("TENVO_SHARE_MIN_BYTES");
 }
 
-QTEST_GUILESS_MAIN(TestArchiverLibraries)
+
+// A decoder program killed during a call: the call says the extraction
+// process ended (not that the archive is damaged), its temporaries are
+// swept, no ended process is left unwaited, and the next call starts a new
+// program. Temporaries that a run killed outright left in a folder go when
+// the next run writes there; those of running processes stay.
+void TestArchiverLibraries::decoderProgramKilledMidCall()
+{
+    const auto call = reinterpret_cast<WithProgress>(
+        ::dlsym(m_libraries.value("unzip32").handle, "UnZipWithProgress"));
+    QVERIFY(call && !bigZip().isEmpty());
+    QTemporaryDir out;
+    struct State {
+        QString folder;
+        bool killed = false;
+    } state{out.path()};
+    int result = 0;
+    for (int attempt = 0; attempt < 5 && !state.killed; ++attempt) {
+        const QByteArray line = commandLine("-x ", bigZip(), out.path() + "/");
+        result = call(nullptr, line.constData(), nullptr, 0,
+                      [](void *context, unsigned long long, unsigned long long) {
+                          State &state = *static_cast<State *>(context);
+                          pid_t program = -1;
+                          const pid_t child = runningDecoderChild(&program);
+                          if (state.killed || child < 0 || !freeze(child))
+                              return 0;
+                          if (holdsTemporary(state.folder)) {
+                              ::kill(program, SIGKILL);
+                              state.killed = true;
+                          }
+                          ::kill(child, SIGCONT);
+                          return 0;
+                      },
+                      &state, 1);
+    }
+    QVERIFY(state.killed);
+    QCOMPARE(result, int(TENVO_ERR_ENDED));
+    QVERIFY2(!holdsTemporary(out.path()), qPrintable(folderTree(out.path()).join('\n')));
+    QCOMPARE(zombieChildren(), QList<pid_t>());
+
+    // Left by processes gone and by one running (this one).
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    QVERIFY(gone > 0 && ::waitpid(gone, nullptr, 0) == gone);
+    QVERIFY(QDir(out.path()).mkpath("docs"));
+    const QStringList stale{QString(".tenvo-%1-1.tmp").arg(gone), QString("docs/.tenvo-%1-7.tmp").arg(gone)};
+    const QString alive = QString(".tenvo-%1-1.tmp").arg(::getpid());
+    for (const QString &name : stale + QStringList{alive}) {
+        QFile file(out.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("part") == 4);
+    }
+    const QString zip = write("zip", {FixtureEntry::file("docs/a.txt", "alpha"), FixtureEntry::file("top.txt", "top")});
+    QCOMPARE(run("unzip32", "-x ", zip, out.path() + "/"), 0);
+    const QStringList tree = folderTree(out.path());
+    QVERIFY2(tree.contains(alive + " = " + md5Hex("part")), qPrintable(tree.join('\n')));
+    for (const QString &name : stale)
+        QVERIFY2(!tree.contains(name + " = " + md5Hex("part")), qPrintable(tree.join('\n')));
+    QVERIFY(tree.contains("docs/a.txt = " + md5Hex("alpha")));
+}
+
+// A stop returns even when the decoder program does not answer (stopped
+// here with SIGSTOP): the library ends it and its processes, sweeps their
+// temporaries, and the next call runs on a new program.
+void TestArchiverLibraries::stopWhenTheDecoderProgramDoesNotAnswer()
+{
+    const auto call = reinterpret_cast<WithProgress>(
+        ::dlsym(m_libraries.value("unzip32").handle, "UnZipWithProgress"));
+    QVERIFY(call && !bigZip().isEmpty());
+    QTemporaryDir out;
+    struct State {
+        std::atomic<pid_t> program{-1};
+        std::atomic<int> result{-1};
+    };
+    auto state = std::make_shared<State>();
+    std::thread([call, state, line = commandLine("-x ", bigZip(), out.path() + "/")] {
+        int result = 0;
+        for (int attempt = 0; attempt < 5 && state->program < 0; ++attempt) {
+            result = call(nullptr, line.constData(), nullptr, 0,
+                          [](void *context, unsigned long long, unsigned long long) {
+                              State &state = *static_cast<State *>(context);
+                              if (state.program > 0)
+                                  return 1;
+                              pid_t program = -1;
+                              if (runningDecoderChild(&program) < 0 || !freeze(program))
+                                  return 0;
+                              state.program = program;
+                              return 1;
+                          },
+                          state.get(), 1);
+        }
+        state->result = result;
+    }).detach();
+    QTRY_VERIFY_WITH_TIMEOUT(state->result != -1, 20000);
+    if (state->result == -1 && state->program > 0)
+        ::kill(state->program, SIGCONT); // let the hung call go
+    QCOMPARE(state->result.load(), int(TENVO_ERR_STOPPED));
+    QVERIFY2(!holdsTemporary(out.path()), qPrintable(folderTree(out.path()).join('\n')));
+    QCOMPARE(zombieChildren(), QList<pid_t>());
+    QVERIFY(childrenOf(::getpid(), "tenvo-decoder").count(state->program) == 0);
+    QTemporaryDir again;
+    const QString zip = write("zip", {FixtureEntry::file("top.txt", "top")});
+    QCOMPARE(run("unzip32", "-x ", zip, again.path() + "/"), 0);
+}
+
+// The decoder processes are kept apart from their caller: the terminal's
+// keys, sent to the caller's process group, do not end them (the caller
+// stops the call itself and gets the stop, not a damaged archive), and no
+// descriptor of the caller, nor any other call's socket, reaches them.
+void TestArchiverLibraries::decoderProcessesApartFromTheCaller()
+{
+    QVERIFY(!bigZip().isEmpty());
+    QTemporaryDir out;
+    const QString note = m_work.filePath("notes.txt");
+    QFile file(note);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("notes") == 5);
+    file.close();
+    QProcess caller;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TENVO_TEST_TERMINAL_CALLER", "1");
+    caller.setProcessEnvironment(environment);
+    caller.start(QCoreApplication::applicationFilePath(), {bigZip(), out.path() + "/", note});
+    QVERIFY(caller.waitForFinished(60000));
+    QCOMPARE(caller.exitCode(), 0);
+    const QList<QByteArray> report = caller.readAllStandardOutput().simplified().split(' ');
+    QCOMPARE(report.size(), 6);
+    QCOMPARE(report[1], QByteArray("1")); // the call was caught at work
+    QCOMPARE(report[5], QByteArray("1")); // the decoder program outlived the signals
+    // Descriptors: the caller's in the decoder program and its child,
+    // sockets in the child.
+    QCOMPARE(report[2] + ' ' + report[4] + ' ' + report[3], QByteArray("0 0 0"));
+    // Stopped by the caller, or done before the stop was seen.
+    QVERIFY2(report[0].toInt() == TENVO_ERR_STOPPED || report[0].toInt() == 0, report[0].constData());
+    QVERIFY2(!holdsTemporary(out.path()), qPrintable(folderTree(out.path()).join('\n')));
+}
+
+void TestArchiverLibraries::passwordLeftInNoMemory_data()
+{
+    QTest::addColumn<QByteArray>("password"); // masked
+    QTest::newRow("a short password, kept inside the string objects")
+        << masked("Qv7#kz!Wd2pX");
+    QTest::newRow("a long password, kept on the heap")
+        << masked("Mj4&tLq9-Rz!xE2u@Hb7_Nc5^Wp8=Ys3%Kd6+Gf1");
+}
+
+// Once a call with a password returns, no copy of the password is left in
+// this process (the library's side) nor in the decoder program.
+void TestArchiverLibraries::passwordLeftInNoMemory()
+{
+    QFETCH(QByteArray, password);
+    // The fixture is written by another process: what its writer keeps of
+    // the password is not the libraries' doing.
+    const QString archive = m_work.filePath(QString("secret%1.zip").arg(++m_counter));
+    QProcess writer;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TENVO_TEST_SECRET_WRITER", "1");
+    writer.setProcessEnvironment(environment);
+    writer.start(QCoreApplication::applicationFilePath(), {archive, QString::fromLatin1(password.toHex())});
+    QVERIFY(writer.waitForFinished(60000) && writer.exitCode() == 0);
+
+    QTemporaryDir out;
+    const QByteArray tail = "\" \"" + QFile::encodeName(archive) + "\" \"" + QFile::encodeName(out.path()) + "/\"";
+    QByteArray line(int(3 + 3 + password.size() + tail.size()), '\0');
+    std::memcpy(line.data(), "-x \"-p", 6);
+    for (qsizetype i = 0; i < password.size(); ++i)
+        line[6 + i] = char(password[i] ^ kMask);
+    std::memcpy(line.data() + 6 + password.size(), tail.constData(), std::size_t(tail.size()));
+    line.resize(6 + password.size() + tail.size());
+    const int result = m_libraries.value("unzip32").command(nullptr, line.constData(), nullptr, 0);
+    ::explicit_bzero(line.data(), std::size_t(line.size()));
+    QCOMPARE(result, 0);
+    QCOMPARE(folderTree(out.path()), QStringList{"secret.txt = " + md5Hex("hidden")});
+
+    const QList<pid_t> programs = childrenOf(::getpid(), "tenvo-decoder");
+    QVERIFY(!programs.isEmpty());
+    bool programHolds = false;
+    for (const pid_t program : programs)
+        programHolds = memoryHolds(program, password) || programHolds;
+    const bool libraryHolds = memoryHolds(::getpid(), password);
+    QVERIFY2(!libraryHolds && !programHolds,
+             libraryHolds && programHolds ? "the library and the decoder program keep the password"
+                 : libraryHolds           ? "the library keeps the password"
+                                          : "the decoder program keeps the password");
+}
+
+// The test program doubles as the processes some tests run apart.
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("TENVO_TEST_TERMINAL_CALLER") && argc == 4)
+        return terminalCaller(argv[1], argv[2], argv[3]);
+    if (qEnvironmentVariableIsSet("TENVO_TEST_SECRET_WRITER") && argc == 3) {
+        ZipOptions options;
+        const QByteArray password = QByteArray::fromHex(argv[2]);
+        for (const char c : password)
+            options.password.push_back(char(c ^ kMask));
+        return writeZip(QFile::decodeName(argv[1]), {FixtureEntry::file("secret.txt", "hidden")}, options) ? 0 : 1;
+    }
+    QCoreApplication app(argc, argv);
+    TestArchiverLibraries test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_archiverlibraries.moc"

@@ -20,7 +20,7 @@ namespace {
 
 volatile int spin = 0;
 
-enum class Misbehaviour { None, Hang, Crash, Abort, ExitWithoutResult, EatMemory, Throw };
+enum class Misbehaviour { None, Hang, Crash, Abort, ExitWithoutResult, EatMemory, Throw, Killed };
 
 int misbehave(Misbehaviour kind, const QString &folder, std::string &message)
 {
@@ -58,6 +58,10 @@ int misbehave(Misbehaviour kind, const QString &folder, std::string &message)
     }
     case Misbehaviour::Throw:
         throw 42;
+    case Misbehaviour::Killed:
+        // As a user's kill or the system's out-of-memory killer would.
+        ::kill(::getpid(), SIGKILL);
+        break;
     }
     return 0;
 }
@@ -90,6 +94,8 @@ private slots:
             << int(Misbehaviour::EatMemory) << int(TENVO_ERR_DAMAGED) << "memory" << false;
         QTest::newRow("a decoder that throws")
             << int(Misbehaviour::Throw) << int(TENVO_ERR_DAMAGED) << "failed" << false;
+        QTest::newRow("a decoder killed from outside: ended, not damaged")
+            << int(Misbehaviour::Killed) << int(TENVO_ERR_ENDED) << "ended from outside (signal 9)" << false;
         QTest::newRow("a hanging decoder its caller stops")
             << int(Misbehaviour::Hang) << tenvo::isolation::kStopped << "stopped" << true;
     }
