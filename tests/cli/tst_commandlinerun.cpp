@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 using namespace tenvo::fixture;
 
 namespace {
@@ -94,6 +96,23 @@ private slots:
             << QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n%BAD/notes.txt\n　対応していない形式です\n"
                               "%BAD/broken.zip\n　書庫ファイルが壊れています\n")
             << true;
+        QTest::newRow("password ZIPs opened with the passwords of a file, tried in order")
+            << QStringList{"--extract-to", "%OUT", "--password-file", "%BAD/passwords.txt", "%SECRET"} << false << none
+            << 0 << QStringList{"one.txt=first secret", "two.txt=second secret"}
+            << QStringList{done + "%SECRET/a.zip → %OUT/", done + "%SECRET/b.zip → %OUT/"} << "" << true;
+        QTest::newRow("a password ZIP with no password to try is not extracted, and nothing lands")
+            << QStringList{"--quiet", "--extract-to", "%OUT", "%SECRET/a.zip", "%IN/docs.zip"} << false << none << 1
+            << QStringList{"guide/read.txt=read me", "top.txt=top"}
+            << QStringList{failed + "%SECRET/a.zip: パスワード付きの書庫です", "　*"} << "パスワード付きの書庫です" << false;
+        QTest::newRow("a folder holding no archive yields nothing to extract: exit 1")
+            << QStringList{"--extract-to", "%OUT", "%EMPTY"} << false << none << 1 << none << none
+            << QStringLiteral("書庫ファイルがありません: %EMPTY\n解凍する書庫ファイルが見つかりませんでした\n") << true;
+        QTest::newRow("--json: one object per archive, for scripts")
+            << QStringList{"--json", "--extract-to", "%OUT", "%IN/docs.zip"} << false << none << 0
+            << QStringList{"guide/read.txt=read me", "top.txt=top"}
+            << QStringList{"{\"bytes\":*,\"cause\":\"\",\"destination\":\"%OUT/\",\"entries\":2,\"extracted\":true,"
+                           "\"message\":\"*\",\"path\":\"%IN/docs.zip\",\"result\":0,\"seconds\":*,\"shortened\":[]}"}
+            << "" << true;
         QTest::newRow("installed in bin/, the program finds its libraries in ../lib/tenvo")
             << QStringList{"--extract-to", "%OUT", "%IN/pack.lzh", "%IN/old.rar", "%IN/box.cab"} << true << none << 0
             << QStringList{"c/cab.txt=cabinet", "d4/x.txt=x4", "four.txt=four", "sub/one.txt=one"}
@@ -129,7 +148,18 @@ private slots:
         const QString in = work.filePath("in");
         const QString bad = work.filePath("bad");
         const QString out = work.filePath("out");
-        QVERIFY(QDir().mkpath(in) && QDir().mkpath(bad) && QDir().mkpath(out));
+        const QString secret = work.filePath("secret");
+        const QString empty = work.filePath("empty");
+        QVERIFY(QDir().mkpath(in) && QDir().mkpath(bad) && QDir().mkpath(out) && QDir().mkpath(secret)
+                && QDir().mkpath(empty));
+        // Two ZIPs, each with a password of its own; the file lists a wrong
+        // one first.
+        ZipOptions locked;
+        locked.password = "first pass";
+        QVERIFY(writeZip(secret + "/a.zip", {FixtureEntry::file("one.txt", "first secret")}, locked));
+        locked.password = "second pass";
+        QVERIFY(writeZip(secret + "/b.zip", {FixtureEntry::file("two.txt", "second secret")}, locked));
+        QVERIFY(writeFixtureFile(bad + "/passwords.txt", "nothing\nsecond pass\r\nfirst pass\n"));
         std::string error;
         QVERIFY2(writeEveryType(in, &error), error.c_str());
         QVERIFY(writeFixtureFile(bad + "/notes.txt", "not an archive"));
@@ -141,7 +171,8 @@ private slots:
             QVERIFY(QDir(out).mkpath(folder));
 
         const auto expand = [&](QString text) {
-            return text.replace("%IN", in).replace("%BAD", bad).replace("%OUT", out);
+            return text.replace("%IN", in).replace("%BAD", bad).replace("%OUT", out).replace("%SECRET", secret)
+                .replace("%EMPTY", empty);
         };
         for (QString &argument : arguments)
             argument = expand(argument);
@@ -181,6 +212,56 @@ private slots:
         else
             QVERIFY2(errors.contains(stderrText), qPrintable(errors));
         QCOMPARE(filesBelow(out), expectedFiles);
+    }
+
+    void signalStopsTheJob_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("Ctrl+C (SIGINT): exit 130") << int(SIGINT);
+        QTest::newRow("SIGTERM: exit 143") << int(SIGTERM);
+    }
+
+    // A signal stops the job: the archive being decoded is ended, the rest
+    // never start, and what was not extracted is listed.
+    void signalStopsTheJob()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir work;
+        const QString root = work.filePath("prefix");
+        QVERIFY(QDir().mkpath(root + "/bin") && QDir().mkpath(root + "/lib/tenvo") && QDir().mkpath(work.filePath("in")));
+        QVERIFY(QFile::copy(QStringLiteral(TENVO_PROGRAM), root + "/bin/tenvo"));
+        // Stand-in libraries: the ZIP one can be stopped and waits for a
+        // file that never comes.
+        QVERIFY(QFile::copy(QStringLiteral(TENVO_FAKES_DIR "/progress/unzip32.so"), root + "/lib/tenvo/unzip32.so"));
+        QStringList archives;
+        for (const char *name : {"a-wait.zip", "b.zip"}) {
+            archives << work.filePath("in/") + QLatin1String(name);
+            QVERIFY(writeFixtureFile(archives.last(), "PK"));
+        }
+        const QString log = work.filePath("calls.log");
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TENVO_FAKE_LOG", log);
+        environment.insert("TENVO_FAKE_GO", work.filePath("never"));
+        process.setProcessEnvironment(environment);
+        process.start(root + "/bin/tenvo", QStringList{"--extract-to", work.filePath("out"), "--parallel", "1"} + archives);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log) && filesBelow(work.path()).join(u' ').contains("UnZip\t-x"), 20000);
+        ::kill(pid_t(process.processId()), signal);
+        QVERIFY(process.waitForFinished(20000));
+        const QString output = QString::fromUtf8(process.readAllStandardOutput());
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 128 + signal);
+        QVERIFY2(output.contains(archives[0] + QStringLiteral(": 中止したため解凍していません"))
+                     && output.contains(archives[1] + QStringLiteral(": 中止したため解凍していません")),
+                 qPrintable(output));
+        QVERIFY(errors.contains(QStringLiteral("中止しました")));
+        QFile calls(log);
+        QVERIFY(calls.open(QIODevice::ReadOnly));
+        const QByteArray called = calls.readAll();
+        QVERIFY(called.contains("UnZipStopped"));
+        QVERIFY(!called.contains("b.zip"));
+        QCOMPARE(QDir(work.filePath("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     }
 };
 
