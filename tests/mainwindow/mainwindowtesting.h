@@ -40,7 +40,10 @@ public:
     {
         exclamations.append(text);
         exclamationOwners.append(owner);
+        if (onExclamation)
+            onExclamation();
     }
+    std::function<void()> onExclamation;
 
     void plainMessage(QWidget *owner, const QString &text) override
     {

@@ -12,6 +12,9 @@
 #include "startup.h"
 
 #include <QDirIterator>
+#include <QApplication>
+#include <QProcess>
+#include <QTimer>
 #include <QPushButton>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -115,6 +118,9 @@ private slots:
                  error.c_str());
         QVERIFY2(writeRar5(in + "/notes.rar", {FixtureEntry::file("a/b/deep.txt", "deep")}, {}, &error),
                  error.c_str());
+        ZipOptions damaged;
+        damaged.corruptFirstData = true;
+        QVERIFY(writeZip(in + "/broken.zip", {FixtureEntry::file("x.txt", "damaged data")}, damaged));
         QFile text(in + "/readme.txt");
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.close();
@@ -136,8 +142,8 @@ private slots:
         });
         clickButton(window, window->keyAddFolder);
         QVERIFY(addAnswer.handled());
-        QCOMPARE(listed, 3);
-        QCOMPARE(window->list->topLevelItemCount(), 3);
+        QCOMPARE(listed, 4);
+        QCOMPARE(window->list->topLevelItemCount(), 4);
         QVERIFY(window->keyExtract->isEnabled());
 
         // Extract them with the options ticked in the options dialog; the
@@ -154,11 +160,32 @@ private slots:
             setOption(extract, "closeDialog", true);
             extract->cmdExtract->click();
         });
+        // After the summary the progress window stays open until closed.
+        dialogs.onExclamation = [] {
+            QTimer::singleShot(0, [] {
+                if (QWidget *progress = QApplication::activeModalWidget())
+                    progress->close();
+            });
+        };
         clickButton(window, window->keyExtract);
         QVERIFY(extractAnswer.handled());
-        QVERIFY2(dialogs.exclamations.isEmpty(), qPrintable(dialogs.exclamations.join("\n---\n")));
-
+        // Only the damaged archive is reported.
+        QCOMPARE(dialogs.exclamations.size(), 1);
+        QCOMPARE(dialogs.exclamations[0], QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n") + in
+                                              + QStringLiteral("/broken.zip\n　書庫ファイルが壊れています"));
         QCOMPARE(filesBelow(out), expectedFiles);
+
+        // The command line, on the same folder with the same options, gives
+        // the same files and the same summary.
+        const QString cliOut = work.filePath("cli");
+        QProcess cli;
+        cli.start(QStringLiteral(TENVO_BIN_DIR "/tenvo"),
+                  QStringList{"--extract-to", cliOut, "--name-folders"}
+                      + (restoreFolder ? QStringList() : QStringList{"--flatten"}) + QStringList{in});
+        QVERIFY(cli.waitForFinished(60000));
+        QCOMPARE(cli.exitCode(), 1);
+        QCOMPARE(filesBelow(cliOut), expectedFiles);
+        QCOMPARE(QString::fromUtf8(cli.readAllStandardError()), dialogs.exclamations[0] + u'\n');
         // The list was cleared after the run, and the commands follow it.
         QCOMPARE(window->list->topLevelItemCount(), 0);
         QVERIFY(!window->keyExtract->isEnabled());
