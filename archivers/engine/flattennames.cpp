@@ -3,14 +3,7 @@
 
 #include "namecodec.h"
 
-#include <utility>
-
 namespace tenvo::engine {
-
-FlattenNames::FlattenNames(std::function<bool(const std::string &)> existedBefore)
-    : m_existedBefore(std::move(existedBefore))
-{
-}
 
 std::string FlattenNames::place(const std::string &name)
 {
@@ -18,7 +11,7 @@ std::string FlattenNames::place(const std::string &name)
         return name;
     for (unsigned number = 2;; ++number) {
         std::string candidate = numberedName(name, number, kMaxComponentBytes);
-        if (m_taken.count(candidate) == 0 && !m_existedBefore(candidate)) {
+        if (m_taken.count(candidate) == 0) {
             m_taken.insert(candidate);
             return candidate;
         }

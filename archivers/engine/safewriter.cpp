@@ -92,10 +92,6 @@ std::string defaultText(TenvoResult cause)
 
 SafeWriter::SafeWriter(Layout layout)
     : m_layout(layout)
-    , m_flatNames([this](const std::string &name) {
-        struct stat st;
-        return m_root >= 0 && ::fstatat(m_root, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    })
 {
 }
 
