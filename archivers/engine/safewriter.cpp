@@ -83,6 +83,8 @@ std::string defaultText(TenvoResult cause)
         return "cannot write";
     case TENVO_ERR_FORMAT:
         return "unsupported entry";
+    case TENVO_ERR_METHOD:
+        return "compression method not supported";
     default:
         return "entry failed";
     }

@@ -50,7 +50,17 @@ std::string makeFixture(const QByteArray &format, const FixtureEntries &entries,
         if (format.endsWith("-cut"))
             options.truncateInLastData = true;
         options.unicodeNames = format.endsWith("-utf16");
+        if (format.endsWith("-ff"))
+            options.nameSeparator = '\xff';
+        if (format.contains("-l"))
+            options.method = format.mid(format.indexOf("-l")).toStdString() + "-";
         return makeLzh(entries, options, &error);
+    }
+    if (format.startsWith("7z")) {
+        SevenZipOptions options;
+        options.method = format.endsWith("-arm64") ? SevenZipOptions::Method::Arm64Filter
+                                                   : SevenZipOptions::Method::Deflate64;
+        return make7z(entries, options, &error);
     }
     if (format.startsWith("rar5")) {
         Rar5Options options;
@@ -189,6 +199,10 @@ void TestArchiverLibraries::extract_data()
     QTest::newRow("unzip32, one name in two folders, flatten keeps both")
         << QByteArray("unzip32") << QByteArray("-x -j ") << QByteArray("zip-twins") << QByteArray("/")
         << twins;
+    QTest::newRow("unlha32, LZH level 0, 0xFF between folders")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh0-ff") << QByteArray("/")
+        << QStringList{QStringLiteral("データ/"), QStringLiteral("データ/十/"),
+                       QStringLiteral("データ/十/予定表.bin = ") + md5Hex("plan")};
     const QStringList unicode{QStringLiteral("日本語/"), QStringLiteral("日本語/ファイル.txt = ") + md5Hex("alpha"),
                               QStringLiteral("表😀.txt = ") + md5Hex("beta")};
     QTest::newRow("unlha32, LZH level 1, names in the UTF-16 extensions")
@@ -226,6 +240,8 @@ void TestArchiverLibraries::extract()
     if (format.endsWith("-utf16")) {
         entries = {FixtureEntry::directory("日本語/"), FixtureEntry::file("日本語/ファイル.txt", "alpha"),
                    FixtureEntry::file("表😀.txt", "beta")};
+    } else if (format.endsWith("-ff")) {
+        entries = {FixtureEntry::file("\x83\x66\x81\x5b\x83\x5e/\x8f\x5c/\x97\x5c\x92\xe8\x95\x5c.bin", "plan")};
     } else if (format.endsWith("-twins")) {
         format.chop(6);
         entries = {FixtureEntry::file("a/readme.txt", "alpha"), FixtureEntry::file("b/readme.txt", "beta")};
@@ -281,6 +297,15 @@ void TestArchiverLibraries::damaged_data()
     QTest::newRow("RAR 5, encrypted entry") << QByteArray("unrar32")
                                             << QByteArray("rar5-encrypted")
                                             << int(TENVO_ERR_ENCRYPTED);
+    // LArc's -lzs- and -lz5- come with level 0 headers only.
+    for (const char *fixture : {"lzh2-lh1", "lzh1-lh4", "lzh0-lzs", "lzh0-lz5"}) {
+        QTest::addRow("LZH, sound data packed with %s, which no decoder here reads", fixture + 5)
+            << QByteArray("unlha32") << QByteArray(fixture) << int(TENVO_ERR_METHOD);
+    }
+    QTest::newRow("7z, sound data behind the ARM64 filter, which no decoder here reads")
+        << QByteArray("7-zip32") << QByteArray("7z-arm64") << int(TENVO_ERR_METHOD);
+    QTest::newRow("7z, sound data packed with Deflate64, which no decoder here reads")
+        << QByteArray("7-zip32") << QByteArray("7z-deflate64") << int(TENVO_ERR_METHOD);
 }
 
 void TestArchiverLibraries::damaged()
@@ -298,10 +323,13 @@ void TestArchiverLibraries::damaged()
     old.close();
 
     QByteArray message;
-    const QByteArray switchText = library == "unlha32" ? "x " : "-x ";
+    const QByteArray switchText = library == "unlha32" || library == "7-zip32" ? "x " : "-x ";
     const int got = run(library, switchText, archive, destination.path(), &message);
     QVERIFY2(got == result, message.constData());
     QCOMPARE(folderTree(destination.path()), QStringList{"victim.txt = " + md5Hex("old")});
+    // A method not read is told of the entry that uses it.
+    if (result == TENVO_ERR_METHOD)
+        QVERIFY2(message.contains("victim.txt"), message.constData());
 }
 
 void TestArchiverLibraries::lzhNamesAnyLocale_data()
