@@ -200,16 +200,19 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
 
     std::string decoderMessage;
     TenvoResult decoded = TENVO_OK;
+    bool failed = false;
     if (const EntryShare *share = currentEntryShare()) {
         // One of several processes decoding this archive: it writes its
         // share of the entries (entryshare.h).
         SharedEntrySink shared(writer, layout, *share);
         decoded = decode(format, archivePath, shared, decoderMessage, password);
         shared.finishAfterOthers();
+        failed = shared.failedAnywhere(decoded != TENVO_OK || writer.result() != TENVO_OK);
     } else {
         decoded = decode(format, archivePath, writer, decoderMessage, password);
+        failed = decoded != TENVO_OK;
     }
-    writer.finish();
+    writer.finish(failed);
 
     if (writer.result() != TENVO_OK) {
         message = writer.message();

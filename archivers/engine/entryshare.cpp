@@ -193,6 +193,23 @@ void SharedEntrySink::finishAfterOthers()
         waitForOthers(m_next);
 }
 
+bool SharedEntrySink::failedAnywhere(bool failedHere)
+{
+    if (m_share.index == 0) {
+        for (int other = 1; other < m_share.count && !failedHere; ++other)
+            failedHere = m_share.state->firstFailure[other].load() >= 0;
+        return failedHere;
+    }
+    if (failedHere) {
+        for (int other = 0; other < m_share.count; ++other) {
+            for (int spins = 0; other != m_share.index && m_share.state->passed[other].load() < m_next;
+                 ++spins)
+                ::usleep(spins < 100 ? 100 : 1000);
+        }
+    }
+    return failedHere;
+}
+
 void SharedEntrySink::noteFailure(TenvoResult before)
 {
     if (before == TENVO_OK && m_writer.result() != TENVO_OK)

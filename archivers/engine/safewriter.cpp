@@ -566,7 +566,10 @@ int SafeWriter::walk(const std::vector<std::string> &components, std::size_t cou
         const std::string &name = components[*it];
         int fd = ::openat(parent, name.c_str(), kFolderFlags);
         if (fd < 0 && errno == ENOENT && create) {
-            if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) {
+            if (::mkdirat(parent, name.c_str(), 0777) == 0) {
+                m_createdFolders.emplace_back(components.begin(),
+                                              components.begin() + std::ptrdiff_t(*it + 1));
+            } else if (errno != EEXIST) {
                 cause = TENVO_ERR_WRITE;
                 reason = "cannot create folder \"" + escapeForMessage(joinComponents(components, *it + 1))
                     + "\" (" + errorText(errno) + ")";
@@ -599,6 +602,25 @@ int SafeWriter::walk(const std::vector<std::string> &components, std::size_t cou
     return parent;
 }
 
+// Deepest first, as a folder is made after the one that holds it; rmdir
+// removes nothing that holds anything, whoever put it there.
+void SafeWriter::removeEmptyCreatedFolders()
+{
+    for (auto it = m_createdFolders.rbegin(); it != m_createdFolders.rend(); ++it) {
+        const std::vector<std::string> &components = *it;
+        TenvoResult cause = TENVO_OK;
+        std::string reason;
+        const int parent = walk(components, components.size() - 1, false, cause, reason);
+        if (parent < 0)
+            continue;
+        const auto cached = m_folders.find(joinComponents(components, components.size()));
+        if (::unlinkat(parent, components.back().c_str(), AT_REMOVEDIR) == 0 && cached != m_folders.end()) {
+            ::close(cached->second);
+            m_folders.erase(cached);
+        }
+    }
+}
+
 void SafeWriter::closeFolders()
 {
     for (const auto &[key, fd] : m_folders)
@@ -606,10 +628,13 @@ void SafeWriter::closeFolders()
     m_folders.clear();
 }
 
-void SafeWriter::finish()
+void SafeWriter::finish(bool callFailed)
 {
     if (m_state != State::Idle)
         endEntry(TENVO_ERR_DAMAGED, "the archive ended inside this entry");
+    if (callFailed || m_result != TENVO_OK)
+        removeEmptyCreatedFolders();
+    m_createdFolders.clear();
 
     for (const auto &[components, mtime] : m_folderTimes) {
         TenvoResult cause = TENVO_OK;

@@ -62,9 +62,13 @@ public:
     int scratchFolder() const override { return m_root; }
 
     // Ends the archive: drops an entry left unfinished (as damaged), gives
-    // folders their stored times and closes every handle. Called by the
-    // destructor too.
-    void finish();
+    // folders their stored times and closes every handle. When an entry was
+    // kept out, or callFailed says the call failed elsewhere (the decoder,
+    // another process), the folders this writer created and that stayed
+    // empty are removed, so a failed extraction leaves no empty folders
+    // behind; a folder that was there before is never removed. Called by
+    // the destructor too.
+    void finish(bool callFailed = false);
 
     TenvoResult result() const { return m_result; }
     const std::string &message() const { return m_message; }
@@ -82,6 +86,7 @@ private:
     int walk(const std::vector<std::string> &components, std::size_t count, bool create,
              TenvoResult &cause, std::string &reason);
     void closeFolders();
+    void removeEmptyCreatedFolders();
     std::string nextTempName();
     bool createTemp(int folderFd, int &fd, std::string &tempName);
     bool makeLink(int folderFd, const std::string &target, std::string &tempName);
@@ -106,6 +111,7 @@ private:
     std::unordered_map<std::string, std::string> m_flatPlaced;
     std::unordered_map<std::string, int> m_folders; // "a/b" -> O_PATH fd
     std::vector<std::pair<std::vector<std::string>, int64_t>> m_folderTimes;
+    std::vector<std::vector<std::string>> m_createdFolders; // in the order made
 
     // The entry in progress.
     State m_state = State::Idle;
