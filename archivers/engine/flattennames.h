@@ -1,4 +1,5 @@
-// Final names of the files of one archive extracted without its folders.
+// Final names of the files of one archive extracted without its folders, and
+// the shortened names of names too long for the file system.
 #pragma once
 
 #include <string>
@@ -33,5 +34,15 @@ private:
 // shortened (never inside a UTF-8 character) so that the result fits in
 // maxBytes.
 std::string numberedName(const std::string &name, unsigned number, std::size_t maxBytes);
+
+// A name too long for the file system cut to fit maxBytes, never inside a
+// UTF-8 character. It keeps its extension (the text from the last "." that
+// is not the first character, when that text is at most 32 bytes; longer is
+// no extension) and, with number above 1, gets " (n)" before it. maxBytes
+// leaves room for at least one character before the extension.
+std::string shortenedName(const std::string &name, std::size_t maxBytes, unsigned number = 1);
+
+// The extension shortenedName keeps, in bytes.
+std::size_t keptExtensionBytes(const std::string &name);
 
 } // namespace tenvo::engine

@@ -115,6 +115,13 @@ TenvoResult SafeWriter::open(const std::string &destination, std::string &messag
             + "\" cannot be used: " + errorText(error);
         return TENVO_ERR_WRITE;
     }
+    // A path the programs that open these files can hold, counted from
+    // the root: what PATH_MAX leaves after the destination's own path.
+    if (char *real = ::realpath(destination.c_str(), nullptr)) {
+        const std::size_t used = std::strlen(real) + 1;
+        m_pathBudget = used + 256 < kMaxPathBytes ? kMaxPathBytes - used : 256;
+        std::free(real);
+    }
     m_umask = currentUmask();
     m_tempPrefix = ".tenvo-" + std::to_string(::getpid()) + "-";
     return TENVO_OK;
@@ -145,6 +152,7 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
     if (m_state != State::Idle)
         endEntry(TENVO_ERR_DAMAGED, "entry ended without its end");
 
+    m_entryShortened.clear();
     const std::string name = m_names.decode(entry.rawName, entry.nameIsUtf8);
     m_shownName = escapeForMessage(name);
     m_mode = entry.mode;
@@ -169,7 +177,7 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
     }
 
     std::string reason;
-    if (splitEntryPath(name, m_components, reason) != TENVO_OK) {
+    if (splitEntryPath(name, m_components, reason, true) != TENVO_OK) {
         refuse(TENVO_ERR_UNSAFE, reason);
         return false;
     }
@@ -185,8 +193,15 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
     if (m_layout == Layout::Flatten) {
         const std::string stored = joinComponents(m_components, m_components.size());
         m_components.erase(m_components.begin(), m_components.end() - 1);
-        m_components.back() = m_flatNames.place(m_components.back());
+        const bool tooLong = m_components.back().size() > kMaxComponentBytes;
+        m_components.back() = m_flatNames.place(
+            tooLong ? shortenedName(m_components.back(), kMaxComponentBytes) : m_components.back());
         m_flatPlaced[stored] = m_components.back();
+        if (tooLong)
+            m_entryShortened.emplace_back(stored, m_components.back());
+    } else if (!fitLongNames(entry.kind == EntryKind::Directory, reason)) {
+        refuse(TENVO_ERR_UNSAFE, reason);
+        return false;
     }
 
     switch (entry.kind) {
@@ -204,13 +219,16 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
     }
     case EntryKind::Hardlink: {
         const std::string target = m_names.decode(entry.linkTarget, entry.linkTargetIsUtf8);
-        if (splitEntryPath(target, m_linkSource, reason) != TENVO_OK || m_linkSource.empty()) {
+        if (splitEntryPath(target, m_linkSource, reason, true) != TENVO_OK || m_linkSource.empty()) {
             refuse(TENVO_ERR_UNSAFE, "hard link to \"" + escapeForMessage(target) + "\"");
             return false;
         }
         if (m_layout == Layout::Flatten) {
             const auto placed = m_flatPlaced.find(joinComponents(m_linkSource, m_linkSource.size()));
             m_linkSource = {placed != m_flatPlaced.end() ? placed->second : m_linkSource.back()};
+        } else if (const auto placed = m_landedAs.find(joinComponents(m_linkSource, m_linkSource.size()));
+                   placed != m_landedAs.end()) {
+            splitEntryPath(placed->second, m_linkSource, reason);
         }
         m_state = State::Hardlink;
         return false;
@@ -397,8 +415,102 @@ void SafeWriter::finishFile(TenvoResult outcome, const std::string &decoderMessa
         return;
     }
     if (renameIntoPlace(m_fileFolder, m_tempName))
-        ++m_written;
+        landed();
     m_tempName.clear();
+}
+
+// Shortens the names of m_components (Restore) that the file system cannot
+// hold. A folder met before lands where it landed then; the names below it
+// are cut when over 255 bytes, then, while the whole path from the root is
+// over 4095 bytes, the deepest first down to a few characters and their
+// extension. False (with
+// the reason) only when even that does not fit.
+bool SafeWriter::fitLongNames(bool isFolder, std::string &reason)
+{
+    std::vector<std::string> &c = m_components;
+    const auto pathBytes = [&c] {
+        std::size_t total = c.size() - 1;
+        for (const std::string &part : c)
+            total += part.size();
+        return total;
+    };
+    bool tooLong = false;
+    for (const std::string &part : c)
+        tooLong = tooLong || part.size() > kMaxComponentBytes;
+    if (!tooLong && m_shortFolders.empty() && pathBytes() <= m_pathBudget)
+        return true;
+
+    const std::vector<std::string> stored = c;
+    std::size_t fixed = 0;
+    for (std::size_t n = isFolder ? c.size() : c.size() - 1; n > 0 && !m_shortFolders.empty(); --n) {
+        const auto found = m_shortFolders.find(joinComponents(stored, n));
+        if (found != m_shortFolders.end()) {
+            std::copy(found->second.begin(), found->second.end(), c.begin());
+            fixed = n;
+            break;
+        }
+    }
+    std::vector<bool> cut(c.size(), false);
+    for (std::size_t i = fixed; i < c.size(); ++i) {
+        if (c[i].size() > kMaxComponentBytes) {
+            c[i] = shortenedName(stored[i], kMaxComponentBytes);
+            cut[i] = true;
+        }
+    }
+    constexpr std::size_t kLeastStemBytes = 16;
+    std::size_t total = pathBytes();
+    for (std::size_t i = c.size(); i > fixed && total > m_pathBudget; --i) {
+        std::string &part = c[i - 1];
+        const std::size_t least = keptExtensionBytes(stored[i - 1]) + kLeastStemBytes;
+        if (part.size() <= least)
+            continue;
+        const std::size_t before = part.size();
+        const std::size_t excess = total - m_pathBudget;
+        part = shortenedName(stored[i - 1], before > least + excess ? before - excess : least);
+        cut[i - 1] = true;
+        total -= before - part.size();
+    }
+    if (total > m_pathBudget) {
+        reason = "path too long for the file system, even with its names shortened";
+        return false;
+    }
+
+    // Each cut name is kept apart from the other cut names of its folder.
+    std::string storedKey, landedKey;
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        storedKey += (i > 0 ? "/" : "") + stored[i];
+        const std::string parent = landedKey.empty() ? landedKey : landedKey + "/";
+        if (cut[i]) {
+            const std::size_t budget = c[i].size();
+            for (unsigned number = 2;; ++number) {
+                const auto [taken, added] = m_shortTaken.emplace(parent + c[i], storedKey);
+                if (added || taken->second == storedKey)
+                    break;
+                c[i] = shortenedName(stored[i], budget, number);
+            }
+        }
+        landedKey = parent + c[i];
+        if (i >= fixed && (i + 1 < c.size() || isFolder) && landedKey != storedKey)
+            m_shortFolders.emplace(storedKey, std::vector<std::string>(c.begin(), c.begin() + std::ptrdiff_t(i + 1)));
+        const auto shortened = m_shortTaken.find(landedKey);
+        if (shortened != m_shortTaken.end() && shortened->second == storedKey)
+            m_entryShortened.emplace_back(storedKey, landedKey);
+    }
+    if (landedKey != storedKey)
+        m_landedAs[storedKey] = landedKey;
+    return true;
+}
+
+// Counts the entry that landed and lists the shortened names on its way
+// that were not listed before.
+void SafeWriter::landed()
+{
+    ++m_written;
+    for (auto &[stored, landedAs] : m_entryShortened) {
+        if (m_reportedShort.insert(stored + '\0' + landedAs).second)
+            m_shortened.emplace_back(std::move(stored), std::move(landedAs));
+    }
+    m_entryShortened.clear();
 }
 
 // Renames the temporary over the entry's final name in folderFd. renameat()
@@ -440,7 +552,7 @@ void SafeWriter::finishDirectory()
     }
     if (m_mtime != INT64_MIN)
         m_folderTimes.emplace_back(m_components, m_mtime);
-    ++m_written;
+    landed();
 }
 
 void SafeWriter::finishSymlink()
@@ -458,7 +570,7 @@ void SafeWriter::finishSymlink()
         return;
     }
     if (renameIntoPlace(folderFd, tempName))
-        ++m_written;
+        landed();
 }
 
 void SafeWriter::finishHardlink()
@@ -493,7 +605,7 @@ void SafeWriter::finishHardlink()
     if (renameIntoPlace(folderFd, tempName)) {
         // Renaming a name over another name of the same file does nothing.
         ::unlinkat(folderFd, tempName.c_str(), 0);
-        ++m_written;
+        landed();
     }
 }
 

@@ -736,6 +736,10 @@ void TestArchiverLibraries::entriesSharedAmongProcesses_data()
                                                  << QByteArray("zip") << QByteArray("link");
     QTest::newRow("ZIP, a damaged entry: the same result and files")
         << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("zip-crc") << QByteArray("plain");
+    QTest::newRow("ZIP, restore, long names cut alike: the same names and list")
+        << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("zip") << QByteArray("long");
+    QTest::newRow("ZIP, flatten, long names cut alike: the same names and list")
+        << QByteArray("unzip32") << QByteArray("-x -j ") << QByteArray("zip") << QByteArray("long");
     QTest::newRow("LZH, restore") << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh2")
                                   << QByteArray("plain");
     QTest::newRow("LZH, flatten, one name in many folders")
@@ -781,6 +785,12 @@ void TestArchiverLibraries::entriesSharedAmongProcesses()
                                  "d1/f5.txt", "e/readme (2) (2).txt", "f/readme.txt"})
             entries.push_back(FixtureEntry::file(name, std::string("twin ") + name));
     }
+    if (kind == "long") {
+        const std::string folder(300, 'F'), name(300, 'n');
+        for (const std::string &stored : {folder + "/" + name + "1.txt", "d2/" + name + "2.txt",
+                                          folder + "/" + name + "2.txt", name + "1.txt"})
+            entries.push_back(FixtureEntry::file(stored, "long " + stored));
+    }
     if (kind == "link") {
         entries.insert(entries.begin() + 10, FixtureEntry::symlink("d0/link", "f0.txt"));
         entries.insert(entries.begin() + 11, FixtureEntry::symlink("d1/out", "../../outside"));
@@ -801,16 +811,22 @@ void TestArchiverLibraries::entriesSharedAmongProcesses()
     qputenv("TENVO_SHARE_MIN_BYTES", "0");
     int firstResult = -1;
     QStringList firstTree;
+    QByteArray firstShortened;
     for (const int processes : {1, 2, 3}) {
         QTemporaryDir out;
-        char message[1024] = {};
+        char message[8192] = {};
         const QByteArray line = commandLine(switchText, archive, out.path() + "/");
         const int result = call(nullptr, line.constData(), message, sizeof message, nullptr, nullptr,
                                 processes);
         const QStringList tree = folderTree(out.path());
+        // The shortened names listed after the first line.
+        const QByteArray shortened = QByteArray(message).mid(QByteArray(message).indexOf('\n') + 1);
         if (processes == 1) {
             firstResult = result;
             firstTree = tree;
+            firstShortened = shortened;
+            if (kind == "long")
+                QVERIFY2(shortened.startsWith(switchText == "-x " ? "shortened\t5\n" : "shortened\t4\n"), message);
             QVERIFY(!tree.isEmpty());
             // What the fixture holds lands, so the runs compare real files.
             if (switchText == "-x " && format != "zip-crc" && !format.endsWith("-crc")
@@ -820,9 +836,15 @@ void TestArchiverLibraries::entriesSharedAmongProcesses()
         }
         QCOMPARE(result, firstResult);
         QCOMPARE(tree, firstTree);
+        if (kind == "long") {
+            QList<QByteArray> got = shortened.split('\n'), expected = firstShortened.split('\n');
+            std::sort(got.begin(), got.end());
+            std::sort(expected.begin(), expected.end());
+            QCOMPARE(got, expected);
+        }
         // A solid archive is decoded in order by one process.
         if (result == 0)
-            QVERIFY2(QByteArray(message).endsWith("by " + QByteArray::number(processes) + " processes")
+            QVERIFY2(QByteArray(message).split('\n').first().endsWith("by " + QByteArray::number(processes) + " processes")
                          == !format.endsWith("-solid"),
                      message);
     }
