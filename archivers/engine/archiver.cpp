@@ -216,8 +216,8 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
     writer.finish(failed);
 
     std::string shortened;
-    if (!writer.shortenedNames().empty()) {
-        shortened = "\n" + std::string(kShortenedMark) + std::to_string(writer.shortenedNames().size());
+    if (writer.shortenedCount() > 0) {
+        shortened = "\n" + std::string(kShortenedMark) + std::to_string(writer.shortenedCount());
         for (const auto &[stored, landed] : writer.shortenedNames())
             shortened += "\n" + std::string(kShortenedMark) + escapeForMessage(stored) + '\t'
                 + escapeForMessage(landed);
@@ -245,6 +245,7 @@ std::string withShortenedNames(const std::string &message, const std::vector<std
     std::string result = message.substr(0, message.find('\n'));
     std::string lines;
     std::size_t count = 0;
+    const std::size_t markSize = std::strlen(kShortenedMark);
     for (const std::string &text : messages) {
         std::size_t at = text.find('\n');
         while (at != std::string::npos) {
@@ -252,9 +253,11 @@ std::string withShortenedNames(const std::string &message, const std::vector<std
             if (end == std::string::npos)
                 break;
             const std::string line = text.substr(at + 1, end - at - 1);
-            if (line.rfind(kShortenedMark, 0) == 0 && line.find('\t', std::strlen(kShortenedMark)) != std::string::npos) {
-                lines += line + '\n';
-                ++count;
+            if (line.rfind(kShortenedMark, 0) == 0) {
+                if (line.find('\t', markSize) != std::string::npos)
+                    lines += line + '\n';
+                else
+                    count += std::strtoull(line.c_str() + markSize, nullptr, 10);
             }
             at = end;
         }

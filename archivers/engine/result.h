@@ -43,7 +43,8 @@ enum TenvoResult {
    <stored> is the path as the archive stores it, <landed> the path it
    landed as, both relative to the destination with "/" between folders,
    control characters escaped as in the message (so neither holds a tab or
-   a line break). A folder is listed once, not each file in it. A buffer too
+   a line break). A folder is listed once, not each file in it; a call
+   lists the first 1000 names of each decoder process. A buffer too
    small for every line ends after the last whole line that fits; the count
    line, when it fits, still says how many there were. */
 

@@ -507,7 +507,7 @@ void SafeWriter::landed()
 {
     ++m_written;
     for (auto &[stored, landedAs] : m_entryShortened) {
-        if (m_reportedShort.insert(stored + '\0' + landedAs).second)
+        if (m_reportedShort.insert(stored + '\0' + landedAs).second && ++m_shortenedCount <= 1000)
             m_shortened.emplace_back(std::move(stored), std::move(landedAs));
     }
     m_entryShortened.clear();

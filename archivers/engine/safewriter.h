@@ -80,11 +80,13 @@ public:
     // took the result in that folder, the deepest names cut first for a
     // path too long. Each pair is a stored path and the path it landed as
     // (decoded, "/" between folders, relative to the destination), in the
-    // order they landed; a shortened folder is listed once.
+    // order they landed; a shortened folder is listed once. The first 1000
+    // are kept; shortenedCount() counts them all.
     const std::vector<std::pair<std::string, std::string>> &shortenedNames() const
     {
         return m_shortened;
     }
+    std::size_t shortenedCount() const { return m_shortenedCount; }
     std::size_t entriesFailed() const { return m_failed; }
 
 private:
@@ -136,6 +138,7 @@ private:
     std::unordered_map<std::string, std::string> m_landedAs;
     std::unordered_set<std::string> m_reportedShort;
     std::vector<std::pair<std::string, std::string>> m_shortened;
+    std::size_t m_shortenedCount = 0;
     std::vector<std::pair<std::string, std::string>> m_entryShortened; // the entry in progress
 
     // The entry in progress.
