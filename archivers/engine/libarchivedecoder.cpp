@@ -56,6 +56,9 @@ bool mentionsUnreadMethod(archive *a)
     const char *text = archive_error_string(a);
     if (!text)
         return false;
+    // A RAR 5 filter type out of range is damage, not a method.
+    if (std::strstr(text, "Unsupported filter type"))
+        return false;
     for (const char *mark : {"Unsupported lzh compression method", "Unknown codec ID",
                              "Unsupported filter", "Unsupported form of BCJ2",
                              "encoded with many filters", "Unsupported compression method",
