@@ -240,6 +240,10 @@ int runShared(int fd, const engine::LibraryProfile &profile, const engine::Comma
     if (result == TENVO_OK)
         message = std::to_string(written) + " entries extracted by " + std::to_string(shares)
             + " processes";
+    std::vector<std::string> shareMessages;
+    for (const Share &child : children)
+        shareMessages.push_back(child.received.size() >= 9 ? child.received.substr(9) : std::string());
+    message = engine::withShortenedNames(message, shareMessages);
     ::munmap(memory, sizeof(engine::EntryShareState));
     return result;
 }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string_view>
 #include <new>
@@ -208,31 +209,70 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
 
     std::string decoderMessage;
     TenvoResult decoded = TENVO_OK;
+    bool failed = false;
     if (const EntryShare *share = currentEntryShare()) {
         // One of several processes decoding this archive: it writes its
         // share of the entries (entryshare.h).
         SharedEntrySink shared(writer, layout, *share);
         decoded = decode(format, archivePath, shared, decoderMessage, password);
         shared.finishAfterOthers();
+        failed = shared.failedAnywhere(decoded != TENVO_OK || writer.result() != TENVO_OK);
     } else {
         decoded = decode(format, archivePath, writer, decoderMessage, password);
+        failed = decoded != TENVO_OK;
     }
-    writer.finish();
+    writer.finish(failed);
 
+    std::string shortened;
+    if (writer.shortenedCount() > 0) {
+        shortened = "\n" + std::string(kShortenedMark) + std::to_string(writer.shortenedCount());
+        for (const auto &[stored, landed] : writer.shortenedNames())
+            shortened += "\n" + std::string(kShortenedMark) + escapeForMessage(stored) + '\t'
+                + escapeForMessage(landed);
+        shortened += '\n';
+    }
     if (writer.result() != TENVO_OK) {
         message = writer.message();
         if (writer.entriesFailed() > 1)
             message += " (" + std::to_string(writer.entriesFailed()) + " entries kept out in all)";
         if (decoded != TENVO_OK)
             message += "; then: " + escapeForMessage(decoderMessage);
+        message += shortened;
         return writer.result();
     }
     if (decoded != TENVO_OK) {
-        message = escapeForMessage(decoderMessage);
+        message = escapeForMessage(decoderMessage) + shortened;
         return decoded;
     }
-    message = std::to_string(writer.entriesWritten()) + " entries extracted";
+    message = std::to_string(writer.entriesWritten()) + " entries extracted" + shortened;
     return TENVO_OK;
+}
+
+std::string withShortenedNames(const std::string &message, const std::vector<std::string> &messages)
+{
+    std::string result = message.substr(0, message.find('\n'));
+    std::string lines;
+    std::size_t count = 0;
+    const std::size_t markSize = std::strlen(kShortenedMark);
+    for (const std::string &text : messages) {
+        std::size_t at = text.find('\n');
+        while (at != std::string::npos) {
+            const std::size_t end = text.find('\n', at + 1);
+            if (end == std::string::npos)
+                break;
+            const std::string line = text.substr(at + 1, end - at - 1);
+            if (line.rfind(kShortenedMark, 0) == 0) {
+                if (line.find('\t', markSize) != std::string::npos)
+                    lines += line + '\n';
+                else
+                    count += std::strtoull(line.c_str() + markSize, nullptr, 10);
+            }
+            at = end;
+        }
+    }
+    if (count > 0)
+        result += "\n" + std::string(kShortenedMark) + std::to_string(count) + '\n' + lines;
+    return result;
 }
 
 int runCommand(const LibraryProfile &profile, const char *commandLine, char *output,
@@ -271,6 +311,12 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
     } catch (...) {
         result = TENVO_ERR_DAMAGED;
         message = "unexpected failure while extracting";
+    }
+    // A buffer too small for the shortened-name lines keeps whole ones.
+    if (output != nullptr && outputSize > 1 && message.size() >= outputSize) {
+        const std::size_t end = message.rfind('\n', outputSize - 2);
+        if (end != std::string::npos)
+            message.resize(end + 1);
     }
     copyToOutput(message, output, outputSize);
     return result;

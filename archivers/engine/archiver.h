@@ -42,6 +42,15 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
                int (*progress)(void *, unsigned long long, unsigned long long) = nullptr,
                void *context = nullptr, int processes = 1) noexcept;
 
+// The mark that starts each line about shortened names in a call's output
+// (result.h describes the lines).
+inline constexpr const char *kShortenedMark = "shortened\t";
+
+// For a call whose entries several processes shared: the first line of
+// message, followed by the shortened-name lines of all of messages (each a
+// share's output) under one count.
+std::string withShortenedNames(const std::string &message, const std::vector<std::string> &messages);
+
 // The check call (every mode alike): non-zero only when the file's signature
 // is one of the profile's formats and all its headers read cleanly.
 int checkArchive(const LibraryProfile &profile, const char *path, int mode) noexcept;

@@ -80,6 +80,24 @@ std::string SharedEntrySink::shareKey(const std::string &rawName, Layout layout)
     }
     if (components.empty())
         return {};
+    // A name that may land shortened (safewriter.h) is kept apart from the
+    // other shortened names of its folder by the process that writes it,
+    // so all such names go to one process. A stored byte can take three
+    // bytes of UTF-8, and a path is cut to fit after the destination's own.
+    constexpr std::size_t kMaySplitComponent = kMaxComponentBytes / 3;
+    constexpr std::size_t kMaySplitPath = 1000;
+    std::size_t total = 0;
+    bool mayShorten = false;
+    for (const std::string &component : components) {
+        total += component.size() + 1;
+        mayShorten = mayShorten || component.size() > kMaySplitComponent;
+    }
+    if (layout == Layout::Flatten)
+        mayShorten = components.back().size() > kMaySplitComponent;
+    else
+        mayShorten = mayShorten || total > kMaySplitPath;
+    if (mayShorten)
+        return std::string("\x01long");
     if (layout == Layout::Flatten)
         return withoutNumbers(components.back());
     std::string key;
@@ -191,6 +209,23 @@ void SharedEntrySink::finishAfterOthers()
 {
     if (m_share.index == 0)
         waitForOthers(m_next);
+}
+
+bool SharedEntrySink::failedAnywhere(bool failedHere)
+{
+    if (m_share.index == 0) {
+        for (int other = 1; other < m_share.count && !failedHere; ++other)
+            failedHere = m_share.state->firstFailure[other].load() >= 0;
+        return failedHere;
+    }
+    if (failedHere) {
+        for (int other = 0; other < m_share.count; ++other) {
+            for (int spins = 0; other != m_share.index && m_share.state->passed[other].load() < m_next;
+                 ++spins)
+                ::usleep(spins < 100 ? 100 : 1000);
+        }
+    }
+    return failedHere;
 }
 
 void SharedEntrySink::noteFailure(TenvoResult before)

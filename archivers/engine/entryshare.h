@@ -65,6 +65,14 @@ public:
     // folder after its time was set.
     void finishAfterOthers();
 
+    // After finishAfterOthers(): whether the call failed, as far as the
+    // folders this process made are concerned. failedHere: this process's
+    // decoder or writer failed. Process 0, which makes the stored folders,
+    // also counts the failures of the others; a process that failed waits
+    // until the others have walked every entry, so that no folder it then
+    // removes is about to receive another process's file.
+    bool failedAnywhere(bool failedHere);
+
     // The key that decides an entry's process (exposed for tests).
     static std::string shareKey(const std::string &rawName, Layout layout);
 

@@ -1,16 +1,10 @@
-// Final names of the files of one archive extracted without its folders.
+// Final names of the files of one archive extracted without its folders, and
+// the shortened names of names too long for the file system.
 #include "flattennames.h"
 
 #include "namecodec.h"
 
-#include <utility>
-
 namespace tenvo::engine {
-
-FlattenNames::FlattenNames(std::function<bool(const std::string &)> existedBefore)
-    : m_existedBefore(std::move(existedBefore))
-{
-}
 
 std::string FlattenNames::place(const std::string &name)
 {
@@ -18,21 +12,32 @@ std::string FlattenNames::place(const std::string &name)
         return name;
     for (unsigned number = 2;; ++number) {
         std::string candidate = numberedName(name, number, kMaxComponentBytes);
-        if (m_taken.count(candidate) == 0 && !m_existedBefore(candidate)) {
+        if (m_taken.count(candidate) == 0) {
             m_taken.insert(candidate);
             return candidate;
         }
     }
 }
 
-std::string numberedName(const std::string &name, unsigned number, std::size_t maxBytes)
+namespace {
+
+constexpr std::size_t kMaxKeptExtension = 32;
+
+std::size_t extensionStart(const std::string &name, std::size_t maxExtension)
 {
-    std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0)
-        dot = name.size();
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || name.size() - dot > maxExtension)
+        return name.size();
+    return dot;
+}
+
+// name with its stem cut (on a UTF-8 character boundary) so that stem,
+// mark and extension fit in maxBytes.
+std::string fitted(const std::string &name, std::size_t dot, const std::string &mark,
+                   std::size_t maxBytes)
+{
     std::string stem = name.substr(0, dot);
     const std::string extension = name.substr(dot);
-    const std::string mark = " (" + std::to_string(number) + ")";
     const std::size_t room = maxBytes > mark.size() + extension.size()
         ? maxBytes - mark.size() - extension.size()
         : 0;
@@ -44,6 +49,25 @@ std::string numberedName(const std::string &name, unsigned number, std::size_t m
         stem.resize(cut);
     }
     return stem + mark + extension;
+}
+
+} // namespace
+
+std::string numberedName(const std::string &name, unsigned number, std::size_t maxBytes)
+{
+    return fitted(name, extensionStart(name, name.size()), " (" + std::to_string(number) + ")",
+                  maxBytes);
+}
+
+std::size_t keptExtensionBytes(const std::string &name)
+{
+    return name.size() - extensionStart(name, kMaxKeptExtension);
+}
+
+std::string shortenedName(const std::string &name, std::size_t maxBytes, unsigned number)
+{
+    return fitted(name, extensionStart(name, kMaxKeptExtension),
+                  number > 1 ? " (" + std::to_string(number) + ")" : std::string(), maxBytes);
 }
 
 } // namespace tenvo::engine

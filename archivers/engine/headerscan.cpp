@@ -290,6 +290,12 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t sta
             if (!readString(file, offset, 22 + nameLength, whole))
                 break;
             fileName = whole.substr(22, nameLength);
+            // Some writers separate folders here with 0xFF, as the directory
+            // extension does; no CP932 character holds that byte.
+            for (char &c : fileName) {
+                if (static_cast<unsigned char>(c) == 0xFF)
+                    c = '/';
+            }
             // Level 0 keeps the Unix extension after the data CRC: 'U', a
             // minor version, the time, then the mode.
             std::string unixExtension;

@@ -48,12 +48,36 @@ bool mentionsEncryption(archive *a)
     return text && (std::strstr(text, "ncrypt") || std::strstr(text, "assphrase"));
 }
 
+// Whether libarchive gave up because the data is packed with a method or
+// filter it does not read (LZH -lh1-, 7z ARM64 or Deflate64, ...): the
+// archive is sound, so the user must not be told it is damaged.
+bool mentionsUnreadMethod(archive *a)
+{
+    const char *text = archive_error_string(a);
+    if (!text)
+        return false;
+    // A RAR 5 filter type out of range is damage, not a method.
+    if (std::strstr(text, "Unsupported filter type"))
+        return false;
+    for (const char *mark : {"Unsupported lzh compression method", "Unknown codec ID",
+                             "Unsupported filter", "Unsupported form of BCJ2",
+                             "encoded with many filters", "Unsupported compression method",
+                             "Compression method not supported", "Unsupported ZIP compression method",
+                             "Unsupported CAB compression"}) {
+        if (std::strstr(text, mark))
+            return true;
+    }
+    return false;
+}
+
 // The cause of a failure that libarchive reported for the whole archive.
 // Only an opened reader can be asked about encryption.
 TenvoResult archiveFailure(archive *a, bool opened)
 {
     if (opened && mentionsEncryption(a))
         return TENVO_ERR_ENCRYPTED;
+    if (mentionsUnreadMethod(a))
+        return TENVO_ERR_METHOD;
     switch (archive_errno(a)) {
     case ENOENT:
     case EACCES:
@@ -308,8 +332,9 @@ TenvoResult streamData(archive *a, archive_entry *entry, EntrySink &sink, std::s
             // LHA reports a CRC mismatch and unknown methods as warnings.
             fatal = r == ARCHIVE_FATAL;
             message = errorOf(a, "cannot decode the entry");
-            return archive_entry_is_encrypted(entry) || mentionsEncryption(a) ? TENVO_ERR_ENCRYPTED
-                                                                              : TENVO_ERR_DAMAGED;
+            if (archive_entry_is_encrypted(entry) || mentionsEncryption(a))
+                return TENVO_ERR_ENCRYPTED;
+            return mentionsUnreadMethod(a) ? TENVO_ERR_METHOD : TENVO_ERR_DAMAGED;
         }
         if (offset < expected) {
             message = "entry data out of order";

@@ -206,7 +206,7 @@ std::string NameDecoder::decodeCp932(std::string_view raw)
 }
 
 TenvoResult splitEntryPath(std::string_view decoded, std::vector<std::string> &components,
-                           std::string &reason)
+                           std::string &reason, bool keepLong)
 {
     components.clear();
     if (!decoded.empty() && isSeparator(decoded.front())) {
@@ -226,7 +226,7 @@ TenvoResult splitEntryPath(std::string_view decoded, std::vector<std::string> &c
         if (component == "..") {
             reason = "\"..\" component";
             result = TENVO_ERR_UNSAFE;
-        } else if (component.size() > kMaxComponentBytes) {
+        } else if (component.size() > kMaxComponentBytes && !keepLong) {
             reason = "name component longer than 255 bytes";
             result = TENVO_ERR_UNSAFE;
         } else if (components.size() >= kMaxPathDepth) {
@@ -234,7 +234,7 @@ TenvoResult splitEntryPath(std::string_view decoded, std::vector<std::string> &c
             result = TENVO_ERR_UNSAFE;
         } else {
             totalBytes += component.size() + (components.empty() ? 0 : 1);
-            if (totalBytes > kMaxPathBytes) {
+            if (totalBytes > kMaxPathBytes && !keepLong) {
                 reason = "path longer than 4095 bytes";
                 result = TENVO_ERR_UNSAFE;
             } else {

@@ -49,11 +49,12 @@ private:
 
 // Splits a decoded entry name on "/" and "\" into components, dropping empty
 // and "." ones. Refuses (TENVO_ERR_UNSAFE, with the reason) an absolute name,
-// a drive prefix such as "C:", any ".." component, a component over 255
-// bytes, more than 512 levels or over 4095 bytes in all. An empty result is
-// not refused here: it names the destination itself.
+// a drive prefix such as "C:", any ".." component, more than 512 levels,
+// and, unless keepLong (for a caller that shortens such names), a component
+// over 255 bytes or over 4095 bytes in all. An empty result is not refused
+// here: it names the destination itself.
 TenvoResult splitEntryPath(std::string_view decoded, std::vector<std::string> &components,
-                           std::string &reason);
+                           std::string &reason, bool keepLong = false);
 
 // Checks a decoded symbolic-link target for a link lying linkDepth folders
 // below the destination. Accepts only relative targets that, resolved

@@ -32,6 +32,22 @@ enum TenvoResult {
     TENVO_ERR_STOPPED = 16
 };
 
+/* The output buffer of a command call. Its first line is a message for
+   people (what went wrong, or how many entries landed). When names too long
+   for the file system (a name over 255 bytes, a path over 4095 bytes from
+   the root) landed shortened, lines follow, each ended by "\n":
+
+     shortened<TAB><count>                    once: how many names were shortened
+     shortened<TAB><stored><TAB><landed>      one per shortened name
+
+   <stored> is the path as the archive stores it, <landed> the path it
+   landed as, both relative to the destination with "/" between folders,
+   control characters escaped as in the message (so neither holds a tab or
+   a line break). A folder is listed once, not each file in it; a call
+   lists the first 1000 names of each decoder process. A buffer too
+   small for every line ends after the last whole line that fits; the count
+   line, when it fits, still says how many there were. */
+
 /* The optional progress call of a library's "WithProgress" command call:
    reports the bytes of the archive read so far out of total; a non-zero
    answer asks the call to stop. */

@@ -65,6 +65,8 @@ std::string defaultText(TenvoResult cause)
         return "cannot write";
     case TENVO_ERR_FORMAT:
         return "unsupported entry";
+    case TENVO_ERR_METHOD:
+        return "compression method not supported";
     default:
         return "entry failed";
     }
@@ -74,10 +76,6 @@ std::string defaultText(TenvoResult cause)
 
 SafeWriter::SafeWriter(Layout layout)
     : m_layout(layout)
-    , m_flatNames([this](const std::string &name) {
-        struct stat st;
-        return m_root >= 0 && ::fstatat(m_root, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    })
 {
 }
 
@@ -98,6 +96,13 @@ TenvoResult SafeWriter::open(const std::string &destination, std::string &messag
         message = "destination folder \"" + escapeForMessage(destination)
             + "\" cannot be used: " + errorText(error);
         return TENVO_ERR_WRITE;
+    }
+    // A path the programs that open these files can hold, counted from
+    // the root: what PATH_MAX leaves after the destination's own path.
+    if (char *real = ::realpath(destination.c_str(), nullptr)) {
+        const std::size_t used = std::strlen(real) + 1;
+        m_pathBudget = used + 256 < kMaxPathBytes ? kMaxPathBytes - used : 256;
+        std::free(real);
     }
     m_umask = isolation::currentUmask();
     m_tempPrefix = ".tenvo-" + std::to_string(::getpid()) + "-";
@@ -129,6 +134,7 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
     if (m_state != State::Idle)
         endEntry(TENVO_ERR_DAMAGED, "entry ended without its end");
 
+    m_entryShortened.clear();
     const std::string name = m_names.decode(entry.rawName, entry.nameIsUtf8);
     m_shownName = escapeForMessage(name);
     m_mode = entry.mode;
@@ -153,7 +159,7 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
     }
 
     std::string reason;
-    if (splitEntryPath(name, m_components, reason) != TENVO_OK) {
+    if (splitEntryPath(name, m_components, reason, true) != TENVO_OK) {
         refuse(TENVO_ERR_UNSAFE, reason);
         return false;
     }
@@ -169,8 +175,15 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
     if (m_layout == Layout::Flatten) {
         const std::string stored = joinComponents(m_components, m_components.size());
         m_components.erase(m_components.begin(), m_components.end() - 1);
-        m_components.back() = m_flatNames.place(m_components.back());
+        const bool tooLong = m_components.back().size() > kMaxComponentBytes;
+        m_components.back() = m_flatNames.place(
+            tooLong ? shortenedName(m_components.back(), kMaxComponentBytes) : m_components.back());
         m_flatPlaced[stored] = m_components.back();
+        if (tooLong)
+            m_entryShortened.emplace_back(stored, m_components.back());
+    } else if (!fitLongNames(entry.kind == EntryKind::Directory, reason)) {
+        refuse(TENVO_ERR_UNSAFE, reason);
+        return false;
     }
 
     switch (entry.kind) {
@@ -188,13 +201,16 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
     }
     case EntryKind::Hardlink: {
         const std::string target = m_names.decode(entry.linkTarget, entry.linkTargetIsUtf8);
-        if (splitEntryPath(target, m_linkSource, reason) != TENVO_OK || m_linkSource.empty()) {
+        if (splitEntryPath(target, m_linkSource, reason, true) != TENVO_OK || m_linkSource.empty()) {
             refuse(TENVO_ERR_UNSAFE, "hard link to \"" + escapeForMessage(target) + "\"");
             return false;
         }
         if (m_layout == Layout::Flatten) {
             const auto placed = m_flatPlaced.find(joinComponents(m_linkSource, m_linkSource.size()));
             m_linkSource = {placed != m_flatPlaced.end() ? placed->second : m_linkSource.back()};
+        } else if (const auto placed = m_landedAs.find(joinComponents(m_linkSource, m_linkSource.size()));
+                   placed != m_landedAs.end()) {
+            splitEntryPath(placed->second, m_linkSource, reason);
         }
         m_state = State::Hardlink;
         return false;
@@ -381,8 +397,102 @@ void SafeWriter::finishFile(TenvoResult outcome, const std::string &decoderMessa
         return;
     }
     if (renameIntoPlace(m_fileFolder, m_tempName))
-        ++m_written;
+        landed();
     m_tempName.clear();
+}
+
+// Shortens the names of m_components (Restore) that the file system cannot
+// hold. A folder met before lands where it landed then; the names below it
+// are cut when over 255 bytes, then, while the whole path from the root is
+// over 4095 bytes, the deepest first down to a few characters and their
+// extension. False (with
+// the reason) only when even that does not fit.
+bool SafeWriter::fitLongNames(bool isFolder, std::string &reason)
+{
+    std::vector<std::string> &c = m_components;
+    const auto pathBytes = [&c] {
+        std::size_t total = c.size() - 1;
+        for (const std::string &part : c)
+            total += part.size();
+        return total;
+    };
+    bool tooLong = false;
+    for (const std::string &part : c)
+        tooLong = tooLong || part.size() > kMaxComponentBytes;
+    if (!tooLong && m_shortFolders.empty() && pathBytes() <= m_pathBudget)
+        return true;
+
+    const std::vector<std::string> stored = c;
+    std::size_t fixed = 0;
+    for (std::size_t n = isFolder ? c.size() : c.size() - 1; n > 0 && !m_shortFolders.empty(); --n) {
+        const auto found = m_shortFolders.find(joinComponents(stored, n));
+        if (found != m_shortFolders.end()) {
+            std::copy(found->second.begin(), found->second.end(), c.begin());
+            fixed = n;
+            break;
+        }
+    }
+    std::vector<bool> cut(c.size(), false);
+    for (std::size_t i = fixed; i < c.size(); ++i) {
+        if (c[i].size() > kMaxComponentBytes) {
+            c[i] = shortenedName(stored[i], kMaxComponentBytes);
+            cut[i] = true;
+        }
+    }
+    constexpr std::size_t kLeastStemBytes = 16;
+    std::size_t total = pathBytes();
+    for (std::size_t i = c.size(); i > fixed && total > m_pathBudget; --i) {
+        std::string &part = c[i - 1];
+        const std::size_t least = keptExtensionBytes(stored[i - 1]) + kLeastStemBytes;
+        if (part.size() <= least)
+            continue;
+        const std::size_t before = part.size();
+        const std::size_t excess = total - m_pathBudget;
+        part = shortenedName(stored[i - 1], before > least + excess ? before - excess : least);
+        cut[i - 1] = true;
+        total -= before - part.size();
+    }
+    if (total > m_pathBudget) {
+        reason = "path too long for the file system, even with its names shortened";
+        return false;
+    }
+
+    // Each cut name is kept apart from the other cut names of its folder.
+    std::string storedKey, landedKey;
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        storedKey += (i > 0 ? "/" : "") + stored[i];
+        const std::string parent = landedKey.empty() ? landedKey : landedKey + "/";
+        if (cut[i]) {
+            const std::size_t budget = c[i].size();
+            for (unsigned number = 2;; ++number) {
+                const auto [taken, added] = m_shortTaken.emplace(parent + c[i], storedKey);
+                if (added || taken->second == storedKey)
+                    break;
+                c[i] = shortenedName(stored[i], budget, number);
+            }
+        }
+        landedKey = parent + c[i];
+        if (i >= fixed && (i + 1 < c.size() || isFolder) && landedKey != storedKey)
+            m_shortFolders.emplace(storedKey, std::vector<std::string>(c.begin(), c.begin() + std::ptrdiff_t(i + 1)));
+        const auto shortened = m_shortTaken.find(landedKey);
+        if (shortened != m_shortTaken.end() && shortened->second == storedKey)
+            m_entryShortened.emplace_back(storedKey, landedKey);
+    }
+    if (landedKey != storedKey)
+        m_landedAs[storedKey] = landedKey;
+    return true;
+}
+
+// Counts the entry that landed and lists the shortened names on its way
+// that were not listed before.
+void SafeWriter::landed()
+{
+    ++m_written;
+    for (auto &[stored, landedAs] : m_entryShortened) {
+        if (m_reportedShort.insert(stored + '\0' + landedAs).second && ++m_shortenedCount <= 1000)
+            m_shortened.emplace_back(std::move(stored), std::move(landedAs));
+    }
+    m_entryShortened.clear();
 }
 
 // Renames the temporary over the entry's final name in folderFd. renameat()
@@ -424,7 +534,7 @@ void SafeWriter::finishDirectory()
     }
     if (m_mtime != INT64_MIN)
         m_folderTimes.emplace_back(m_components, m_mtime);
-    ++m_written;
+    landed();
 }
 
 void SafeWriter::finishSymlink()
@@ -442,7 +552,7 @@ void SafeWriter::finishSymlink()
         return;
     }
     if (renameIntoPlace(folderFd, tempName))
-        ++m_written;
+        landed();
 }
 
 void SafeWriter::finishHardlink()
@@ -477,7 +587,7 @@ void SafeWriter::finishHardlink()
     if (renameIntoPlace(folderFd, tempName)) {
         // Renaming a name over another name of the same file does nothing.
         ::unlinkat(folderFd, tempName.c_str(), 0);
-        ++m_written;
+        landed();
     }
 }
 
@@ -555,7 +665,10 @@ int SafeWriter::walk(const std::vector<std::string> &components, std::size_t cou
         const std::string &name = components[*it];
         int fd = ::openat(parent, name.c_str(), kFolderFlags);
         if (fd < 0 && errno == ENOENT && create) {
-            if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) {
+            if (::mkdirat(parent, name.c_str(), 0777) == 0) {
+                m_createdFolders.emplace_back(components.begin(),
+                                              components.begin() + std::ptrdiff_t(*it + 1));
+            } else if (errno != EEXIST) {
                 cause = TENVO_ERR_WRITE;
                 reason = "cannot create folder \"" + escapeForMessage(joinComponents(components, *it + 1))
                     + "\" (" + errorText(errno) + ")";
@@ -588,6 +701,25 @@ int SafeWriter::walk(const std::vector<std::string> &components, std::size_t cou
     return parent;
 }
 
+// Deepest first, as a folder is made after the one that holds it; rmdir
+// removes nothing that holds anything, whoever put it there.
+void SafeWriter::removeEmptyCreatedFolders()
+{
+    for (auto it = m_createdFolders.rbegin(); it != m_createdFolders.rend(); ++it) {
+        const std::vector<std::string> &components = *it;
+        TenvoResult cause = TENVO_OK;
+        std::string reason;
+        const int parent = walk(components, components.size() - 1, false, cause, reason);
+        if (parent < 0)
+            continue;
+        const auto cached = m_folders.find(joinComponents(components, components.size()));
+        if (::unlinkat(parent, components.back().c_str(), AT_REMOVEDIR) == 0 && cached != m_folders.end()) {
+            ::close(cached->second);
+            m_folders.erase(cached);
+        }
+    }
+}
+
 void SafeWriter::closeFolders()
 {
     for (const auto &[key, fd] : m_folders)
@@ -595,10 +727,13 @@ void SafeWriter::closeFolders()
     m_folders.clear();
 }
 
-void SafeWriter::finish()
+void SafeWriter::finish(bool callFailed)
 {
     if (m_state != State::Idle)
         endEntry(TENVO_ERR_DAMAGED, "the archive ended inside this entry");
+    if (callFailed || m_result != TENVO_OK)
+        removeEmptyCreatedFolders();
+    m_createdFolders.clear();
 
     for (const auto &[components, mtime] : m_folderTimes) {
         TenvoResult cause = TENVO_OK;

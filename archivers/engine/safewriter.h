@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace tenvo::engine {
@@ -65,13 +66,30 @@ public:
     int scratchFolder() const override { return m_root; }
 
     // Ends the archive: drops an entry left unfinished (as damaged), gives
-    // folders their stored times and closes every handle. Called by the
-    // destructor too.
-    void finish();
+    // folders their stored times and closes every handle. When an entry was
+    // kept out, or callFailed says the call failed elsewhere (the decoder,
+    // another process), the folders this writer created and that stayed
+    // empty are removed, so a failed extraction leaves no empty folders
+    // behind; a folder that was there before is never removed. Called by
+    // the destructor too.
+    void finish(bool callFailed = false);
 
     TenvoResult result() const { return m_result; }
     const std::string &message() const { return m_message; }
     std::size_t entriesWritten() const { return m_written; }
+    // Names too long for the file system (a name over 255 bytes, a path
+    // over 4095 counted from the root) land shortened: cut on a character boundary, keeping the
+    // extension, numbered " (n)" when another shortened name of the archive
+    // took the result in that folder, the deepest names cut first for a
+    // path too long. Each pair is a stored path and the path it landed as
+    // (decoded, "/" between folders, relative to the destination), in the
+    // order they landed; a shortened folder is listed once. The first 1000
+    // are kept; shortenedCount() counts them all.
+    const std::vector<std::pair<std::string, std::string>> &shortenedNames() const
+    {
+        return m_shortened;
+    }
+    std::size_t shortenedCount() const { return m_shortenedCount; }
     std::size_t entriesFailed() const { return m_failed; }
 
 private:
@@ -84,7 +102,10 @@ private:
     int folder(std::size_t count, bool create, TenvoResult &cause, std::string &reason);
     int walk(const std::vector<std::string> &components, std::size_t count, bool create,
              TenvoResult &cause, std::string &reason);
+    bool fitLongNames(bool isFolder, std::string &reason);
+    void landed();
     void closeFolders();
+    void removeEmptyCreatedFolders();
     std::string nextTempName();
     bool createTemp(int folderFd, int &fd, std::string &tempName);
     bool makeLink(int folderFd, const std::string &target, std::string &tempName);
@@ -103,12 +124,25 @@ private:
     bool m_decryptsEntries = false;
     int m_root = -1;
     mode_t m_umask = 022;
+    std::size_t m_pathBudget = kMaxPathBytes; // bytes a path below the root may take
     NameDecoder m_names;
     FlattenNames m_flatNames;
     // Flatten: where each stored path landed, for hard links to it.
     std::unordered_map<std::string, std::string> m_flatPlaced;
     std::unordered_map<std::string, int> m_folders; // "a/b" -> O_PATH fd
     std::vector<std::pair<std::vector<std::string>, int64_t>> m_folderTimes;
+    std::vector<std::vector<std::string>> m_createdFolders; // in the order made
+    // Restore, names too long: stored folder path -> its landed components,
+    // for each folder at or below a shortened one, so later entries follow.
+    std::unordered_map<std::string, std::vector<std::string>> m_shortFolders;
+    // Landed path of each shortened name -> the stored path it stands for.
+    std::unordered_map<std::string, std::string> m_shortTaken;
+    // Stored path -> landed path of the entries that landed elsewhere.
+    std::unordered_map<std::string, std::string> m_landedAs;
+    std::unordered_set<std::string> m_reportedShort;
+    std::vector<std::pair<std::string, std::string>> m_shortened;
+    std::size_t m_shortenedCount = 0;
+    std::vector<std::pair<std::string, std::string>> m_entryShortened; // the entry in progress
 
     // The entry in progress.
     State m_state = State::Idle;

@@ -29,7 +29,8 @@ TENVO_ARCHIVER_API int SevenZipCheckArchive(const char *path, int mode);
    else a TenvoResult code (result.h); a ZIP archive with encrypted entries
    and no password, or a password that does not open its first encrypted
    entry, gives TENVO_ERR_ENCRYPTED and writes nothing. A message goes into
-   output when output != NULL and outputSize > 0; it never holds the
+   output when output != NULL and outputSize > 0, followed by the names
+   that landed shortened (result.h); it never holds the
    password. window is ignored. */
 TENVO_ARCHIVER_API int SevenZip(void *window, const char *commandLine, char *output,
                                 unsigned int outputSize);

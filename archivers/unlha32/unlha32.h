@@ -23,7 +23,8 @@ TENVO_ARCHIVER_API int UnlhaCheckArchive(const char *path, int mode);
    quotes "" stands for one "). "x" restores the stored folders, "e" puts
    every file straight into the destination. Returns 0 when every entry
    landed, else a TenvoResult code (result.h); a message goes into output
-   when output != NULL and outputSize > 0. window is ignored. */
+   when output != NULL and outputSize > 0, followed by the names that landed
+   shortened (result.h). window is ignored. */
 TENVO_ARCHIVER_API int Unlha(void *window, const char *commandLine, char *output,
                              unsigned int outputSize);
 

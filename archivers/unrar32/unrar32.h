@@ -29,7 +29,8 @@ TENVO_ARCHIVER_API int UnrarCheckArchive(const char *path, int mode);
    files it cuts (the files the volumes before it hold whole land, and for a
    RAR 4 set that is not solid those held whole after it too). Returns
    0 when every entry landed, else a TenvoResult code (result.h); a message
-   goes into output when output != NULL and outputSize > 0. window is
+   goes into output when output != NULL and outputSize > 0, followed by the names
+   that landed shortened (result.h). window is
    ignored. */
 TENVO_ARCHIVER_API int Unrar(void *window, const char *commandLine, char *output,
                              unsigned int outputSize);

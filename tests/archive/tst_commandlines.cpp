@@ -1,6 +1,7 @@
 // The command line each archiver library receives, recorded by stand-ins.
 #include "clsarchive.h"
 #include "module1.h"
+#include "shortenednames.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -172,6 +173,38 @@ private slots:
         QCOMPARE(archive->checkArchive(path), accepted);
         qunsetenv("TENVO_FAKE_CHECK");
         QCOMPARE(readLog(m_log), QStringList{expectedCall});
+    }
+
+    void shortenedNamesFromOutput_data()
+    {
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("names"); // "stored -> landed"
+
+        QTest::newRow("message alone") << QByteArray("3 entries extracted") << 0 << QStringList();
+        QTest::newRow("a file and a folder")
+            << QByteArray("3 entries extracted\nshortened\t2\nshortened\tlong.txt\tlo.txt\n"
+                          "shortened\tdir/\xe8\xa1\xa8\xe8\xa1\xa8\tdir/\xe8\xa1\xa8\n")
+            << 2 << QStringList{"long.txt -> lo.txt", QStringLiteral("dir/表表 -> dir/表")};
+        QTest::newRow("buffer cut inside a line: whole lines only, the count kept")
+            << QByteArray("damaged data: x\nshortened\t3\nshortened\ta\tb\nshortened\tc\t")
+            << 3 << QStringList{"a -> b"};
+        QTest::newRow("a message line that looks like a list line is the message")
+            << QByteArray("shortened\tx\ty\n") << 0 << QStringList();
+    }
+
+    void shortenedNamesFromOutput()
+    {
+        QFETCH(QByteArray, output);
+        QFETCH(int, count);
+        QFETCH(QStringList, names);
+
+        const ShortenedNames got = shortenedNames(output);
+        QCOMPARE(got.count, count);
+        QStringList gotNames;
+        for (const ShortenedName &name : got.names)
+            gotNames << name.stored + QStringLiteral(" -> ") + name.landed;
+        QCOMPARE(gotNames, names);
     }
 
     void unloadableLibraryGivesAFailureNotACrash()

@@ -413,14 +413,49 @@ bool writeZip(const QString &path, const FixtureEntries &entries, const ZipOptio
     return writeArchiveBytes(path, makeZip(entries, options, error), error);
 }
 
+namespace {
+
+// Gives the first coder of the archive's plain (not encoded) header another
+// id of the same length and mends the header's CRCs.
+std::string relabel7zCoder(std::string bytes, const std::string &from, const std::string &to,
+                           std::string *error)
+{
+    if (bytes.size() < 32) {
+        fail(error, "no 7z archive to relabel");
+        return {};
+    }
+    uint64_t next = 0, nextSize = 0;
+    for (int i = 7; i >= 0; --i) {
+        next = next << 8 | uint8_t(bytes[12 + std::size_t(i)]);
+        nextSize = nextSize << 8 | uint8_t(bytes[20 + std::size_t(i)]);
+    }
+    const std::size_t at = bytes.find(from, std::size_t(32 + next));
+    if (32 + next + nextSize != bytes.size() || at == std::string::npos) {
+        fail(error, "the 7z header holds no such coder");
+        return {};
+    }
+    bytes.replace(at, from.size(), to);
+    const auto putCrc = [&bytes](std::size_t offset, uint32_t crc) {
+        for (int i = 0; i < 4; ++i)
+            bytes[offset + std::size_t(i)] = char(crc >> (8 * i));
+    };
+    putCrc(28, fixtureCrc32(bytes.substr(std::size_t(32 + next))));
+    putCrc(8, fixtureCrc32(bytes.substr(12, 20)));
+    return bytes;
+}
+
+} // namespace
+
 std::string make7z(const FixtureEntries &entries, const SevenZipOptions &options, std::string *error)
 {
-    const char *method = options.method == SevenZipOptions::Method::Store ? "store"
-        : options.method == SevenZipOptions::Method::Deflate            ? "deflate"
-                                                                          : "lzma2";
+    using Method = SevenZipOptions::Method;
+    const char *method = options.method == Method::Store || options.method == Method::Arm64Filter
+        ? "store"
+        : options.method == Method::Deflate || options.method == Method::Deflate64 ? "deflate"
+                                                                                 : "lzma2";
     if (!namesAreUtf8(entries, error))
         return {};
-    return writeWithLibarchive(
+    const std::string bytes = writeWithLibarchive(
         entries, "C.UTF-8",
         [&](archive *a) {
             int r = archive_write_set_format_7zip(a);
@@ -429,6 +464,14 @@ std::string make7z(const FixtureEntries &entries, const SevenZipOptions &options
             return r;
         },
         error);
+    // One folder of one coder: kFolder, 1 folder, not external, 1 coder,
+    // then the coder's id size and id.
+    const std::string folder("\x0b\x01\x00\x01", 4);
+    if (options.method == Method::Arm64Filter)
+        return relabel7zCoder(bytes, folder + std::string("\x01\x00", 2), folder + "\x01\x0a", error);
+    if (options.method == Method::Deflate64)
+        return relabel7zCoder(bytes, folder + "\x03\x04\x01\x08", folder + "\x03\x04\x01\x09", error);
+    return bytes;
 }
 
 bool write7z(const QString &path, const FixtureEntries &entries, const SevenZipOptions &options,

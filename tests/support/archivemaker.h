@@ -103,7 +103,10 @@ bool writeZip(const QString &path, const FixtureEntries &entries, const ZipOptio
 
 struct SevenZipOptions
 {
-    enum class Method { Store, Deflate, Lzma2 };
+    // Arm64Filter: stored data labelled as the ARM64 filter (which leaves
+    // these bytes as they are); Deflate64: Deflate data labelled Deflate64.
+    // Methods 7-Zip knows and no decoder here reads.
+    enum class Method { Store, Deflate, Lzma2, Arm64Filter, Deflate64 };
     Method method = Method::Lzma2;
 };
 

@@ -169,9 +169,9 @@ std::string extensions(const FixtureEntry &entry, const LzhOptions &options,
     return out;
 }
 
-std::string method(const FixtureEntry &entry)
+std::string method(const FixtureEntry &entry, const LzhOptions &options)
 {
-    return entry.kind == FixtureEntry::File ? "-lh0-" : "-lhd-";
+    return entry.kind == FixtureEntry::File ? options.method : "-lhd-";
 }
 
 // Header byte sum of levels 0 and 1: the bytes after the two leading ones.
@@ -199,7 +199,7 @@ Header header0(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
         return {{}, "name too long for a level-0 header: " + entry.name};
 
     std::string h(2, '\0');
-    h += method(entry);
+    h += method(entry, options);
     putU32(h, uint32_t(entry.data.size()));
     putU32(h, uint32_t(entry.data.size()));
     putU32(h, dosDateTime(entry.mtime));
@@ -241,7 +241,7 @@ Header header1(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
 
     const std::string ext = extensions(entry, options, directoryField, unicode);
     std::string h(2, '\0');
-    h += method(entry);
+    h += method(entry, options);
     // The skip size covers the extensions after the base header as well.
     putU32(h, uint32_t(entry.data.size() + ext.size()));
     putU32(h, uint32_t(entry.data.size()));
@@ -269,7 +269,7 @@ Header header2(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
     SplitPath unicode;
     const SplitPath path = storedPath(entry, options, unicode);
     std::string h(2, '\0');
-    h += method(entry);
+    h += method(entry, options);
     putU32(h, uint32_t(entry.data.size()));
     putU32(h, uint32_t(entry.data.size()));
     putU32(h, uint32_t(entry.mtime));

@@ -36,6 +36,9 @@ struct LzhOptions
     std::optional<std::size_t> truncateTo;
     // Leaves out the 0 byte that ends the archive.
     bool omitEndMarker = false;
+    // The method id in each file's header ("-lh1-", "-lzs-", ...); the data
+    // stays stored, headers and CRCs stay sound.
+    std::string method = "-lh0-";
 };
 
 // The archive's bytes. Names are stored as raw bytes (a CP932 name whose
