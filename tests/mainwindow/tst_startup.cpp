@@ -56,7 +56,7 @@ private slots:
 
         QTest::newRow("all four libraries give five pairs")
             << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"}
-            << " 対応する形式(*.LZH,*.CAB,*.ZIP,*.RAR)| *.LZH;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH) | *.LZH| "
+            << " 対応する形式(*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| "
                "CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| RAR (*.RAR) | *.RAR| ";
         QTest::newRow("only unzip32 gives ZIP alone")
             << QStringList{"unzip32.so"} << " 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ";
@@ -65,7 +65,7 @@ private slots:
             << " 対応する形式(*.ZIP,*.7Z)| *.ZIP;*.7Z;| ZIP (*.ZIP) | *.ZIP| 7Z (*.7Z) | *.7Z| ";
         QTest::newRow("unlha32 and unrar32 give LHA then RAR")
             << QStringList{"unrar32.so", "unlha32.so"}
-            << " 対応する形式(*.LZH,*.RAR)| *.LZH;*.RAR;| LHA (*.LZH) | *.LZH| RAR (*.RAR) | *.RAR| ";
+            << " 対応する形式(*.LZH,*.LHA,*.RAR)| *.LZH;*.LHA;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| RAR (*.RAR) | *.RAR| ";
         QTest::newRow("no library at all") << QStringList{} << "対応する形式はありません|*.nohavedllfiles";
     }
 
@@ -100,8 +100,8 @@ private slots:
         const QStringList starts = {"対応する形式", "LHA", "CAB", "ZIP", "RAR"};
         for (int i = 0; i < 5; ++i)
             QVERIFY2(offered[i].startsWith(starts[i]), qPrintable(offered[i]));
-        // The file system tells a.lzh from a.LZH; both are offered.
-        QVERIFY2(offered[1].endsWith("(*.LZH *.lzh)"), qPrintable(offered[1]));
+        // The file system tells a.lzh from a.LZH; both are offered, and .lha as well.
+        QVERIFY2(offered[1].endsWith("(*.LZH *.lzh *.LHA *.lha)"), qPrintable(offered[1]));
     }
 
     void startUpMakesTheGlobalsAndShutDownReleasesThem()

@@ -37,7 +37,7 @@ private slots:
             << "対応する形式 (*.ZIP *.zip);;ZIP (*.ZIP *.zip)";
         QTest::newRow("two types: the first entry holds both")
             << QList<SupportType>{rows[0], rows[3]}
-            << "対応する形式 (*.LZH *.lzh *.RAR *.rar);;LHA (*.LZH *.lzh);;RAR (*.RAR *.rar)";
+            << "対応する形式 (*.LZH *.lzh *.LHA *.lha *.RAR *.rar);;LHA (*.LZH *.lzh *.LHA *.lha);;RAR (*.RAR *.rar)";
         QTest::newRow("no type registered")
             << QList<SupportType>{SupportType{}} << "対応する形式はありません (*.nohavedllfiles)";
     }
