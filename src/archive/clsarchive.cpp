@@ -222,8 +222,9 @@ int clsArchive::indexByName(const QString &path) const
 
 QString clsArchive::typeNameByContent(const QString &path)
 {
+    // Looked at before it is opened: opening a named pipe would wait for a writer.
     QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || !QFileInfo(file).isFile())
+    if (path.isEmpty() || !QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
     const QByteArray head = file.read(8);
     if (head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06") || head.startsWith("PK\x07\x08PK"))
