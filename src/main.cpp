@@ -8,6 +8,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace {
 
 void nameApplication()
@@ -16,18 +19,61 @@ void nameApplication()
     QCoreApplication::setApplicationVersion(QStringLiteral(TENVO_VERSION));
 }
 
+// Qt ends the program (abort) when no display can be reached. Its lines are
+// held back while the application starts, and on that end the user reads one
+// line of ours instead.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray file, function, category;
+    int line;
+    QString text;
+};
+QList<HeldMessage> *heldMessages = nullptr;
+
+void holdStartMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtFatalMsg) {
+        std::fputs(noDisplayLine().toUtf8().constData(), stderr);
+        std::_Exit(exitUsageError);
+    }
+    heldMessages->append({type, context.file, context.function, context.category, context.line, message});
+}
+
+void passOnHeldMessages(QtMessageHandler handler, const QList<HeldMessage> &messages)
+{
+    for (const HeldMessage &held : messages) {
+        const QMessageLogContext context(held.file.constData(), held.line, held.function.constData(),
+                                         held.category.constData());
+        handler(held.type, context, held.text);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // The command line needs no display, so it runs without a GUI application.
+    // The command line needs no display, so it runs without a GUI application,
+    // but for --help-all: only a GUI application lists Qt's window options,
+    // and one drawing off the screen needs no display either.
     if (runsWithoutWindow(argc, argv)) {
+        if (asksForHelpAll(argc, argv)) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            QApplication app(argc, argv);
+            nameApplication();
+            return commandLineMain(QCoreApplication::arguments());
+        }
         QCoreApplication app(argc, argv);
         nameApplication();
         return commandLineMain(QCoreApplication::arguments());
     }
 
+    QList<HeldMessage> held;
+    heldMessages = &held;
+    const QtMessageHandler qtHandler = qInstallMessageHandler(holdStartMessages);
     QApplication app(argc, argv);
+    qInstallMessageHandler(qtHandler);
+    heldMessages = nullptr;
+    passOnHeldMessages(qtHandler, held);
     nameApplication();
     QGuiApplication::setDesktopFileName(QStringLiteral("tenvo"));
 

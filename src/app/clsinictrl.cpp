@@ -4,8 +4,11 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <limits>
 #include <optional>
+
+#include <unistd.h>
 
 namespace {
 
@@ -213,14 +216,23 @@ void clsINICtrl::setString(const QString &section, const QString &key, const QSt
             lines.insert(insertAt, newLine);
     }
 
-    // Written beside and renamed into place, so a full disk never leaves a
-    // half-written settings file behind.
+    QByteArray content;
+    for (const QByteArray &line : std::as_const(lines))
+        content += line + '\n';
+
+    // Written beside and renamed into place only when every byte was written.
+    // Unbuffered, because QSaveFile does not notice a write that fails while
+    // its buffer is flushed at commit, and would rename a cut-off file over
+    // the old one on a full disk.
     QSaveFile file(m_iniFile);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return;
-    for (const QByteArray &line : std::as_const(lines)) {
-        file.write(line);
-        file.write("\n");
+    // Some file systems report a lack of space only when the data goes to disk.
+    if (file.write(content) != content.size() || file.error() != QFileDevice::NoError
+        || (::fsync(file.handle()) != 0 && errno != EINVAL)) {
+        file.cancelWriting();
+        file.commit(); // removes the temporary file, leaving the old one as it was
+        return;
     }
     file.commit();
 }

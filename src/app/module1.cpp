@@ -60,11 +60,13 @@ QString buildFilter(const QList<SupportType> &types)
     QString patterns;
     QString pairs;
     for (const SupportType &type : types) {
-        const QString &t = type.typeName;
-        const QString &e = type.extension;
-        pairs += t + QStringLiteral(" (*.") + e + QStringLiteral(") | *.") + e + QStringLiteral("| ");
-        description += QStringLiteral("*.") + e + u',';
-        patterns += QStringLiteral("*.") + e + u';';
+        QStringList typePatterns;
+        for (const QString &e : extensionsOf(type))
+            typePatterns << QStringLiteral("*.") + e;
+        pairs += type.typeName + QStringLiteral(" (") + typePatterns.join(u',') + QStringLiteral(") | ")
+            + typePatterns.join(u';') + QStringLiteral("| ");
+        description += typePatterns.join(u',') + u',';
+        patterns += typePatterns.join(u';') + u';';
     }
     description.chop(1);
     description += u')';

@@ -34,14 +34,31 @@ QRect primaryArea()
     return screen ? screen->availableGeometry() : QRect();
 }
 
-bool onSomeScreen(const QRect &outer)
+// The free area of the screen that holds the largest part of outer; an
+// empty rectangle when no screen holds any of it.
+QRect areaHoldingMostOf(const QRect &outer)
 {
+    QRect best;
+    qint64 bestShare = 0;
     const QList<QScreen *> screens = QGuiApplication::screens();
     for (const QScreen *screen : screens) {
-        if (screen->geometry().intersects(outer))
-            return true;
+        const QRect shared = screen->geometry().intersected(outer);
+        const qint64 share = qint64(shared.width()) * shared.height();
+        if (!shared.isEmpty() && share > bestShare) {
+            bestShare = share;
+            best = screen->availableGeometry();
+        }
     }
-    return false;
+    return best;
+}
+
+// outer moved (and, only when larger than area, shrunk) to lie wholly on area.
+QRect whollyOn(const QRect &area, QRect outer)
+{
+    outer.setSize(outer.size().boundedTo(area.size()));
+    outer.moveLeft(qBound(area.left(), outer.left(), area.right() - outer.width() + 1));
+    outer.moveTop(qBound(area.top(), outer.top(), area.bottom() - outer.height() + 1));
+    return outer;
 }
 
 QRect centredOn(const QRect &area, QSize size)
@@ -132,9 +149,17 @@ void loadWindowPosition(QWidget *window)
 
     bool centred = !sizeStored || !top || !left;
     QRect placement = centred ? centredOn(primaryArea(), outer) : QRect(QPoint(*left, *top), outer);
-    if (!onSomeScreen(placement)) {
-        centred = true;
-        placement = centredOn(primaryArea(), outer);
+    if (!centred) {
+        // A place written at another scale, or on a screen since removed,
+        // may hang over the edge: the window is moved wholly onto the screen
+        // that holds most of it.
+        const QRect area = areaHoldingMostOf(placement);
+        if (area.isEmpty()) {
+            centred = true;
+            placement = centredOn(primaryArea(), outer);
+        } else {
+            placement = whollyOn(area, placement);
+        }
     }
 
     window->resize(placement.size() - extra);

@@ -9,7 +9,9 @@ class QWidget;
 // or not a number counts as missing. When the size is missing or not above 0
 // (a first start) the window keeps its own (design) size and is centred on
 // the primary screen; a missing position also centres it. A rectangle that
-// lies entirely off every screen is moved, centred, onto the primary screen.
+// lies entirely off every screen is moved, centred, onto the primary screen;
+// one that lies partly off is moved (its size kept, unless larger than the
+// screen) wholly onto the screen that holds most of it.
 // Does nothing without gIniCtrl.
 void loadWindowPosition(QWidget *window);
 

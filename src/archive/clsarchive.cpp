@@ -1,6 +1,8 @@
 // The archive engine's front end.
 #include "clsarchive.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <cstring>
@@ -182,6 +184,26 @@ int clsArchive::getLibVersion(const QString &typeName)
 
 int clsArchive::isSupportFile(const QString &path) const
 {
+    const int byName = indexByName(path);
+    const QString content = typeNameByContent(path);
+    if (content.isEmpty())
+        return byName;
+    if (byName >= 0) {
+        const QString &named = m_supportTypes[byName].typeName;
+        // The 7-Zip library serving ZIP reads a 7z archive named .zip, and
+        // takes its password as a ZIP's.
+        if (named == content || (named == u"ZIP" && content == u"7Z" && m_useSevenZipForZip))
+            return byName;
+    }
+    for (qsizetype i = 0; i < m_supportTypes.size(); ++i) {
+        if (m_supportTypes[i].typeName == content)
+            return static_cast<int>(i);
+    }
+    return byName;
+}
+
+int clsArchive::indexByName(const QString &path) const
+{
     const qsizetype dot = path.lastIndexOf(u'.');
     QString candidate = path.mid(dot + 1);
     qsizetype begin = 0;
@@ -192,10 +214,32 @@ int clsArchive::isSupportFile(const QString &path) const
         --end;
     candidate = candidate.mid(begin, end - begin).toUpper();
     for (qsizetype i = 0; i < m_supportTypes.size(); ++i) {
-        if (m_supportTypes[i].extension == candidate)
+        if (extensionsOf(m_supportTypes[i]).contains(candidate))
             return static_cast<int>(i);
     }
     return -2;
+}
+
+QString clsArchive::typeNameByContent(const QString &path)
+{
+    // Looked at before it is opened: opening a named pipe would wait for a writer.
+    QFile file(path);
+    if (path.isEmpty() || !QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(8);
+    if (head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06") || head.startsWith("PK\x07\x08PK"))
+        return QStringLiteral("ZIP");
+    if (head.startsWith(QByteArray("7z\xBC\xAF\x27\x1C", 6)))
+        return QStringLiteral("7Z");
+    if (head.startsWith(QByteArray("Rar!\x1A\x07\x00", 7)) || head.startsWith(QByteArray("Rar!\x1A\x07\x01\x00", 8)))
+        return QStringLiteral("RAR");
+    if (head.startsWith(QByteArray("MSCF\0\0\0\0", 8)))
+        return QStringLiteral("CAB");
+    // Every LZH header level puts the method, "-lh5-" say, at the third byte.
+    if (head.size() >= 7 && head[2] == '-' && head[6] == '-'
+        && (head.mid(3, 2) == "lh" || head.mid(3, 2) == "lz" || head.mid(3, 2) == "pm"))
+        return QStringLiteral("LHA");
+    return {};
 }
 
 void clsArchive::setRestoreFolder(bool value) { m_restoreFolder = value; }

@@ -61,8 +61,14 @@ public:
     // library is asked first and, when it answers, serves ZIP from then on;
     // "7Z" is always the 7-Zip library's.
     int getLibVersion(const QString &typeName);
-    // The slot index of the file's type by the text after the last ".", or -2.
+    // The slot index of the file's type, or -2. The first bytes of a file
+    // that can be read decide when they name a registered type (a ZIP saved
+    // without extension, or named .rar); otherwise the text after the last
+    // "." does, LHA standing for LZH.
     int isSupportFile(const QString &path) const;
+    // The type whose signature opens the file ("LHA", "CAB", "ZIP", "RAR",
+    // "7Z"), or "" when none does or the file cannot be read.
+    static QString typeNameByContent(const QString &path);
     void setRestoreFolder(bool value);
     // Lists the table on the debug log only.
     void supportType_Listup() const;
@@ -78,6 +84,8 @@ public:
 
 private:
     static void appendBackslash(QString &path);
+    // The slot index by the text after the last "." alone, or -2.
+    int indexByName(const QString &path) const;
     // switch "archive" "destination", each path quoted with inner quotes doubled.
     static QByteArray commandLine(const QString &switchText, const QString &path,
                                   const QString &destination, const QString &password = QString());

@@ -40,6 +40,55 @@ const QString needsExtractTo = QStringLiteral("--name-folders と --flatten は 
 const QString needsDestination = QStringLiteral("解凍先のフォルダが空です");
 const QString needsInputs = QStringLiteral("解凍する書庫ファイルかフォルダを指定してください");
 const QString seeHelp = QStringLiteral("使い方は「%1 --help」で表示します");
+const QString noDisplayText = QStringLiteral("ディスプレイが見つからないため、ウィンドウを開けません"
+                                             "（--extract-to を指定すると、ディスプレイなしで解凍できます）");
+
+// Qt's own options, read by its application objects from the command line.
+struct QtOption {
+    QLatin1StringView name;
+    bool takesValue;
+};
+constexpr QtOption qtOptions[] = {
+    {QLatin1StringView("platform"), true},      {QLatin1StringView("platformpluginpath"), true},
+    {QLatin1StringView("platformtheme"), true}, {QLatin1StringView("plugin"), true},
+    {QLatin1StringView("qwindowgeometry"), true}, {QLatin1StringView("geometry"), true},
+    {QLatin1StringView("qwindowtitle"), true},  {QLatin1StringView("title"), true},
+    {QLatin1StringView("qwindowicon"), true},   {QLatin1StringView("icon"), true},
+    {QLatin1StringView("display"), true},       {QLatin1StringView("name"), true},
+    {QLatin1StringView("session"), true},       {QLatin1StringView("style"), true},
+    {QLatin1StringView("stylesheet"), true},    {QLatin1StringView("qmljsdebugger"), true},
+    {QLatin1StringView("reverse"), false},      {QLatin1StringView("nograb"), false},
+    {QLatin1StringView("dograb"), false},       {QLatin1StringView("sync"), false},
+    {QLatin1StringView("widgetcount"), false},  {QLatin1StringView("testability"), false},
+};
+
+// How many arguments from index on make one Qt option: 0 when none starts
+// there, 2 for "-style Fusion", 1 for "-style=Fusion" or "-reverse".
+int qtOptionSpan(const QStringList &arguments, qsizetype index)
+{
+    QStringView argument = arguments[index];
+    if (!argument.startsWith(u'-'))
+        return 0;
+    argument = argument.mid(argument.startsWith(u"--") ? 2 : 1);
+    const qsizetype equals = argument.indexOf(u'=');
+    const QStringView name = equals < 0 ? argument : argument.left(equals);
+    for (const QtOption &option : qtOptions) {
+        if (name != option.name)
+            continue;
+        if (equals >= 0)
+            return option.takesValue ? 1 : 0;
+        return option.takesValue && index + 1 < arguments.size() ? 2 : 1;
+    }
+    return 0;
+}
+
+QStringList argumentList(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
 
 int usageError(const QString &message)
 {
@@ -60,20 +109,46 @@ void printOut(const QString &text)
 
 bool runsWithoutWindow(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
+    const QStringList arguments = withoutQtOptions(argumentList(argc, argv));
+    for (const QString &argument : arguments.mid(1)) {
+        if (argument == u"--")
             return false;
-        if (argv[i][0] == '-' && argv[i][1] != '\0')
+        if (argument.size() > 1 && argument.startsWith(u'-'))
             return true;
     }
     return false;
+}
+
+bool asksForHelpAll(int argc, char **argv)
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "--help-all") == 0)
+            return true;
+    }
+    return false;
+}
+
+QStringList withoutQtOptions(const QStringList &arguments)
+{
+    QStringList kept = arguments.mid(0, 1);
+    for (qsizetype i = 1; i < arguments.size();) {
+        if (arguments[i] == u"--") {
+            kept << arguments.mid(i);
+            break;
+        }
+        const int span = qtOptionSpan(arguments, i);
+        if (span == 0)
+            kept << arguments[i];
+        i += qMax(span, 1);
+    }
+    return kept;
 }
 
 QStringList windowStartPaths(const QStringList &arguments)
 {
     QStringList paths;
     bool sawSeparator = false;
-    for (const QString &argument : arguments.mid(1)) {
+    for (const QString &argument : withoutQtOptions(arguments).mid(1)) {
         if (argument == u"--" && !sawSeparator) {
             sawSeparator = true;
             continue;
@@ -82,6 +157,8 @@ QStringList windowStartPaths(const QStringList &arguments)
     }
     return paths;
 }
+
+QString noDisplayLine() { return QStringLiteral("tenvo: ") + noDisplayText + u'\n'; }
 
 int commandLineMain(const QStringList &arguments)
 {
@@ -107,8 +184,13 @@ int commandLineMain(const QStringList &arguments)
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), inputsText, QStringLiteral("[FILE|FOLDER...]"));
 
-    if (!parser.parse(arguments))
+    // Qt's window options mean nothing without a window; they are let pass.
+    const QStringList ownArguments = withoutQtOptions(arguments);
+    if (!parser.parse(ownArguments))
         return usageError(parser.errorText());
+    // Only the parser can list Qt's own options; it exits when done.
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process(ownArguments);
     if (parser.isSet(help)) {
         printOut(parser.helpText());
         return exitExtracted;

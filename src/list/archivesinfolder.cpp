@@ -3,18 +3,37 @@
 
 #include "searchfiles.h"
 
+#include <algorithm>
+#include <tuple>
+
 QStringList archivesInFolder(const QString &folder, const QList<SupportType> &types, int *unnamable)
 {
     QStringList archives;
     if (types.isEmpty() || types.first().typeName.isEmpty())
         return archives;
     for (const SupportType &type : types) {
-        for (const QString &path : searchFiles(folder, type.extension, unnamable)) {
-            // A matching sub-folder is no archive; what lies in it is listed
-            // in its own right.
-            if (!path.endsWith(u'/'))
-                archives << path;
+        for (const QString &extension : extensionsOf(type)) {
+            for (const QString &path : searchFiles(folder, extension, unnamable)) {
+                // A matching sub-folder is no archive; what lies in it is
+                // listed in its own right.
+                if (!path.endsWith(u'/'))
+                    archives << path;
+            }
         }
     }
+    // Breadth first as the scans are: by depth, then by folder, then by name.
+    const auto key = [](const QString &path) {
+        const qsizetype slash = path.lastIndexOf(u'/');
+        return std::tuple(path.count(u'/'), path.left(slash + 1), path.mid(slash + 1));
+    };
+    std::stable_sort(archives.begin(), archives.end(), [&key](const QString &a, const QString &b) {
+        const auto [depthA, folderA, nameA] = key(a);
+        const auto [depthB, folderB, nameB] = key(b);
+        if (depthA != depthB)
+            return depthA < depthB;
+        if (folderA != folderB)
+            return naturalLess(folderA, folderB);
+        return naturalLess(nameA, nameB);
+    });
     return archives;
 }

@@ -1,6 +1,8 @@
 // The archive list model.
 #include "clslistctrl.h"
 
+#include "clsarchive.h"
+
 #include "listcolumns.h"
 
 #include <QAbstractItemModel>
@@ -86,7 +88,7 @@ int clsListCtrl::addFile(const QString &fullPath)
         folder += u'/';
     const QString name = fullPath.mid(slash + 1);
     // Without any "." the type text is the whole path.
-    const QString type = fullPath.mid(fullPath.lastIndexOf(u'.') + 1).toUpper();
+    QString type = fullPath.mid(fullPath.lastIndexOf(u'.') + 1).toUpper();
 
     if (search(name, folder))
         return alreadyListed;
@@ -96,6 +98,11 @@ int clsListCtrl::addFile(const QString &fullPath)
     const QFileInfo info(fullPath);
     if (name.isEmpty() || !info.isFile())
         return notAdded;
+    // A file known by its bytes (a ZIP saved without extension, or named
+    // .rar) shows the type it is.
+    const QString byContent = clsArchive::typeNameByContent(fullPath);
+    if (!byContent.isEmpty())
+        type = byContent == u"LHA" ? QStringLiteral("LZH") : byContent;
 
     // The row is filled before it joins the list, so the list view reports
     // one complete insertion.

@@ -1,6 +1,7 @@
 // The folder scan.
 #include "searchfiles.h"
 
+#include <QCollator>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -70,6 +72,19 @@ bool laterVolumeOfASet(const QString &folder, const QString &name)
 
 } // namespace
 
+bool naturalLess(const QString &a, const QString &b)
+{
+    static const QCollator collator = [] {
+        QCollator japanese(QLocale(QLocale::Japanese, QLocale::Japan));
+        japanese.setNumericMode(true);
+        japanese.setCaseSensitivity(Qt::CaseInsensitive);
+        return japanese;
+    }();
+    const int order = collator.compare(a, b);
+    // Names the collation holds equal ("x01", "x1") still keep one order.
+    return order != 0 ? order < 0 : a < b;
+}
+
 QStringList searchFiles(const QString &folder, const QString &extension, int *unnamable)
 {
     QString start = folder;
@@ -92,6 +107,7 @@ QStringList searchFiles(const QString &folder, const QString &extension, int *un
         // names, broken links, devices, pipes and sockets. A folder that
         // cannot be opened yields no entry at all.
         QDirIterator entries(current, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+        QStringList names;
         while (entries.hasNext()) {
             entries.next();
             const QString name = entries.fileName();
@@ -100,8 +116,14 @@ QStringList searchFiles(const QString &folder, const QString &extension, int *un
             if (name.startsWith(u'.') || !name.endsWith(suffix, Qt::CaseInsensitive)
                 || laterVolumeOfASet(current, name))
                 continue;
+            names << name;
+        }
+        // The disk's own order means nothing to the user, and the list's
+        // order becomes the extraction's.
+        std::sort(names.begin(), names.end(), naturalLess);
+        for (const QString &name : std::as_const(names)) {
             QString path = current + name;
-            if (entries.fileInfo().isDir()) {
+            if (QFileInfo(path).isDir()) {
                 path += u'/';
                 // A link back to a folder already entered would walk in
                 // circles; it is listed but not entered again.

@@ -3,9 +3,14 @@
 
 #include <QStringList>
 
+// True when name a comes before name b in the order a file manager shows:
+// digits compare by their value ("2" before "10"), letters without regard to
+// case, Japanese as a Japanese desktop sorts it, in every locale alike.
+bool naturalLess(const QString &a, const QString &b);
+
 // Lists the entries of folder (with or without a trailing "/") whose names end
 // in extension (with or without its leading "."), without regard to case, as
-// full paths in the order the file system enumerates them. Matching
+// full paths, each folder's entries in naturalLess order of their names. Matching
 // sub-folders are listed too, with a trailing "/", and entered after the
 // folder's own matches (breadth first, one folder open at a time); other
 // sub-folders are not entered. Hidden entries (names starting with ".") and

@@ -3,11 +3,13 @@
 
 #include "fittedtext.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -16,6 +18,9 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QStyle>
 
 #include <array>
@@ -24,6 +29,9 @@ namespace {
 
 // How much of the screen's width a message box's text may take.
 constexpr int screenMargin = 160;
+// What of the screen's height a message box leaves to the window manager's
+// title bar and frame and to the desktop's panels.
+constexpr int screenMarginHeight = 96;
 
 // What the user reads on the password box's other ways out.
 const QString skipArchiveCaption = QStringLiteral("この書庫を飛ばす");
@@ -82,21 +90,48 @@ std::unique_ptr<QDialog> QtUserDialogs::messageBox(QWidget *owner, int icon, con
         image->setAlignment(Qt::AlignTop);
         layout->addWidget(image, 0, 0);
     }
-    auto *label = new QLabel(box.get());
+    // A long text (a summary of many failures) scrolls inside the box, so
+    // the box and its OK button stay on the screen.
+    auto *scroll = new QScrollArea(box.get());
+    scroll->setObjectName(QStringLiteral("messageScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto *label = new QLabel;
     label->setObjectName(QStringLiteral("messageText"));
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(false);
+    label->setAutoFillBackground(false);
     const QScreen *screen = owner ? owner->screen() : box->screen();
-    const int room = qMax(200, screen->availableGeometry().width() - screenMargin);
+    const QRect available = screen->availableGeometry();
+    const int scrollBarWidth = scroll->verticalScrollBar()->sizeHint().width();
+    const int room = qMax(200, available.width() - screenMargin - scrollBarWidth);
     QString shortened;
     label->setText(fittedText(text, label->fontMetrics(), room, &shortened));
     label->setToolTip(shortened);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(label, 0, 1);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    label->resize(label->sizeHint());
+    scroll->setWidget(label);
+    layout->addWidget(scroll, 0, 1);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, box.get());
     buttons->setCenterButtons(box->style()->styleHint(QStyle::SH_MessageBox_CenterButtons, nullptr, box.get()));
     QObject::connect(buttons, &QDialogButtonBox::accepted, box.get(), &QDialog::accept);
     layout->addWidget(buttons, 1, 0, 1, 2);
+
+    const QMargins margins = layout->contentsMargins();
+    const int textRoom = qMax(label->fontMetrics().lineSpacing() * 3,
+                              available.height() - screenMarginHeight - margins.top() - margins.bottom()
+                                  - layout->spacing() - buttons->sizeHint().height());
+    const bool scrolls = label->height() > textRoom;
+    scroll->setFixedSize(label->width() + (scrolls ? scrollBarWidth : 0), qMin(label->height(), textRoom));
+
+    // As in Qt's own message boxes, Copy with nothing selected takes the
+    // whole text, and in full: paths are not shortened there.
+    auto *copy = new QShortcut(QKeySequence::Copy, box.get());
+    QObject::connect(copy, &QShortcut::activated, label, [label, text] {
+        QGuiApplication::clipboard()->setText(label->hasSelectedText() ? label->selectedText() : text);
+    });
+    buttons->button(QDialogButtonBox::Ok)->setFocus();
     return box;
 }
 

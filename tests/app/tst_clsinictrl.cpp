@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -216,6 +218,53 @@ private slots:
         ini.setLong(QStringLiteral("Tenvo"), QStringLiteral("Top"), 2);
         QCOMPARE(ini.getLong(QStringLiteral("Tenvo"), QStringLiteral("Top")), 0);
         QCOMPARE(readAll(blocker), QByteArray("[Tenvo]\nTop=1\n"));
+    }
+
+    void aFullDiskLeavesTheFileAsItWas_data()
+    {
+        QTest::addColumn<int>("commentLines"); // hand-kept lines that make the file longer
+        QTest::addColumn<bool>("onePageFree"); // else not a byte is free
+        QTest::newRow("the disk is full") << 0 << false;
+        QTest::newRow("the disk holds only the first part of the new file") << 300 << true;
+    }
+
+    void aFullDiskLeavesTheFileAsItWas()
+    {
+        QFETCH(int, commentLines);
+        QFETCH(bool, onePageFree);
+        QTemporaryDir dir;
+        const QByteArray disk = QFile::encodeName(dir.path());
+        if (::mount("tmpfs", disk.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") != 0)
+            QSKIP(qPrintable(QStringLiteral("cannot mount a small disk here: %1").arg(qt_error_string(errno))));
+        auto unmount = qScopeGuard([&] { ::umount2(disk.constData(), MNT_DETACH); });
+
+        const QString path = dir.filePath(QStringLiteral("Tenvo.ini"));
+        const QByteArray text = "[Tenvo]\nTop=222\nLeft=489\nWidth=621\nHeight=555\n"
+                                + QByteArray("; a note kept by hand\n").repeated(commentLines)
+                                + "[Option]\nMakeNameFolder=1\nRestoreFolder=0\n";
+        writeAll(path, text);
+        // The rest of the disk is taken, page by page, until it refuses more.
+        const int filler = ::open(QFile::encodeName(dir.filePath(QStringLiteral("filler"))).constData(),
+                                  O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(filler >= 0);
+        const QByteArray page(4096, 'x');
+        off_t filled = 0;
+        while (::write(filler, page.constData(), page.size()) == page.size())
+            filled += page.size();
+        QCOMPARE(errno, ENOSPC);
+        if (onePageFree)
+            QVERIFY(::ftruncate(filler, filled - page.size()) == 0);
+        ::close(filler);
+
+        clsINICtrl ini;
+        ini.setFile(path);
+        ini.setLong(QStringLiteral("Tenvo"), QStringLiteral("Height"), 500);
+        ini.setLong(QStringLiteral("Tenvo"), QStringLiteral("Top"), 10);
+        ini.setString(QStringLiteral("Option"), QStringLiteral("NewKey"), QStringLiteral("value"));
+
+        QCOMPARE(readAll(path), text);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{QStringLiteral("filler"), QStringLiteral("Tenvo.ini")}));
     }
 
     void aFileThatCannotBeReadIsNeverReplaced_data()

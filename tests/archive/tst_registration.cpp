@@ -66,7 +66,7 @@ private slots:
         QTest::addColumn<bool>("unzipAsked");
 
         const QString all = QStringLiteral(
-            " 対応する形式(*.LZH,*.CAB,*.ZIP,*.RAR)| *.LZH;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH) | *.LZH| "
+            " 対応する形式(*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| "
             "CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| RAR (*.RAR) | *.RAR| ");
         const QString zipOnly = QStringLiteral(" 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ");
         const QString zipAnd7z = QStringLiteral(
@@ -80,8 +80,8 @@ private slots:
         QTest::newRow("all five libraries: 7z comes after the four, served by 7-zip32")
             << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so", "7-zip32.so"} << ""
             << QStringList{"LHA", "CAB", "ZIP", "RAR", "7Z"} << true
-            << QStringLiteral(" 対応する形式(*.LZH,*.CAB,*.ZIP,*.RAR,*.7Z)| *.LZH;*.CAB;*.ZIP;*.RAR;*.7Z;| "
-                              "LHA (*.LZH) | *.LZH| CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| "
+            << QStringLiteral(" 対応する形式(*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR,*.7Z)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;*.7Z;| "
+                              "LHA (*.LZH,*.LHA) | *.LZH;*.LHA| CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| "
                               "RAR (*.RAR) | *.RAR| 7Z (*.7Z) | *.7Z| ")
             << false;
         QTest::newRow("only cab32 and unrar32")
@@ -91,7 +91,7 @@ private slots:
             << false;
         QTest::newRow("unlha32 and unrar32")
             << QStringList{"unlha32.so", "unrar32.so"} << "" << QStringList{"LHA", "RAR"} << false
-            << QStringLiteral(" 対応する形式(*.LZH,*.RAR)| *.LZH;*.RAR;| LHA (*.LZH) | *.LZH| "
+            << QStringLiteral(" 対応する形式(*.LZH,*.LHA,*.RAR)| *.LZH;*.LHA;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| "
                               "RAR (*.RAR) | *.RAR| ")
             << false;
         QTest::newRow("only unzip32") << QStringList{"unzip32.so"} << "" << QStringList{"ZIP"} << false
@@ -112,7 +112,7 @@ private slots:
             << zipAnd7z << false;
         QTest::newRow("a library file that cannot be loaded is registered")
             << QStringList{"garbage:unlha32.so"} << "" << QStringList{"LHA"} << false
-            << QStringLiteral(" 対応する形式(*.LZH)| *.LZH;| LHA (*.LZH) | *.LZH| ") << false;
+            << QStringLiteral(" 対応する形式(*.LZH,*.LHA)| *.LZH;*.LHA;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| ") << false;
         QTest::newRow("a library lacking its version call is registered")
             << QStringList{"noversion:cab32.so", "unrar32.so"} << "" << QStringList{"CAB", "RAR"} << false
             << QStringLiteral(" 対応する形式(*.CAB,*.RAR)| *.CAB;*.RAR;| CAB (*.CAB) | *.CAB| "
@@ -180,32 +180,59 @@ private slots:
     {
         QTest::addColumn<bool>("allLibraries");
         QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("content"); // written to path in a folder of the test's own when given
         QTest::addColumn<int>("index");
 
-        QTest::newRow("nothing registered, an LZH path") << false << "/a/b.lzh" << -2;
-        QTest::newRow("nothing registered, a path ending in a dot") << false << "/a/b." << 0;
-        QTest::newRow("LZH in lower case") << true << "/x/a.lzh" << 0;
-        QTest::newRow("ZIP in mixed case") << true << "/x/B.Zip" << 2;
-        QTest::newRow("RAR followed by one blank") << true << "/x/c.rar " << 3;
-        QTest::newRow("CAB without a folder") << true << "d.cab" << 1;
-        QTest::newRow("the last dot counts") << true << "a.tar.lzh" << 0;
-        QTest::newRow("tar.gz is not registered") << true << "e.tar.gz" << -2;
-        QTest::newRow("txt is not registered") << true << "f.txt" << -2;
-        QTest::newRow("no dot at all") << true << "g" << -2;
-        QTest::newRow("a dot in a folder name") << true << "/dir.old/readme" << -2;
-        QTest::newRow("a dot in a folder name that looks like a type") << true << "/x.zip/readme" << -2;
-        QTest::newRow("7z after the four") << true << "/x/a.7z" << 4;
+        const QByteArray none;
+        QTest::newRow("nothing registered, an LZH path") << false << "/a/b.lzh" << none << -2;
+        QTest::newRow("nothing registered, a path ending in a dot") << false << "/a/b." << none << 0;
+        QTest::newRow("LZH in lower case") << true << "/x/a.lzh" << none << 0;
+        QTest::newRow("ZIP in mixed case") << true << "/x/B.Zip" << none << 2;
+        QTest::newRow("RAR followed by one blank") << true << "/x/c.rar " << none << 3;
+        QTest::newRow("CAB without a folder") << true << "d.cab" << none << 1;
+        QTest::newRow("the last dot counts") << true << "a.tar.lzh" << none << 0;
+        QTest::newRow("tar.gz is not registered") << true << "e.tar.gz" << none << -2;
+        QTest::newRow("txt is not registered") << true << "f.txt" << none << -2;
+        QTest::newRow("no dot at all") << true << "g" << none << -2;
+        QTest::newRow("a dot in a folder name") << true << "/dir.old/readme" << none << -2;
+        QTest::newRow("a dot in a folder name that looks like a type") << true << "/x.zip/readme" << none << -2;
+        QTest::newRow("7z after the four") << true << "/x/a.7z" << none << 4;
+        QTest::newRow("LHA names LZH") << true << "/x/a.lha" << none << 0;
+        QTest::newRow("LHA in upper case") << true << "/x/B.LHA" << none << 0;
+        QTest::newRow("LHA without its library") << false << "/x/a.lha" << none << -2;
+        const QByteArray zip("PK\x03\x04\x14\0\0\0", 8);
+        QTest::newRow("a ZIP saved without extension is known by its content") << true << "zipped" << zip << 2;
+        QTest::newRow("a ZIP named .rar is known by its content") << true << "a.rar" << zip << 2;
+        QTest::newRow("an empty ZIP named .txt") << true << "b.txt" << QByteArray("PK\x05\x06\0\0\0\0", 8) << 2;
+        QTest::newRow("an LZH without extension") << true << "lzh" << QByteArray("\x24\x8A-lh5-\x10\0") << 0;
+        QTest::newRow("an LZH of header level 2 named .zip") << true << "c.zip" << QByteArray("\x2B\0-lh0-\x10\0", 9) << 0;
+        QTest::newRow("a cabinet named .dat") << true << "d.dat" << QByteArray("MSCF\0\0\0\0\x40", 9) << 1;
+        QTest::newRow("a RAR 5 set saved without extension") << true << "part"
+            << QByteArray("Rar!\x1A\x07\x01\0", 8) << 3;
+        QTest::newRow("a 7z named .7z.bak") << true << "e.7z.bak" << QByteArray("7z\xBC\xAF\x27\x1C\0\x04", 8) << 4;
+        QTest::newRow("a 7z named .zip stays ZIP, served by the 7-Zip library")
+            << true << "f.zip" << QByteArray("7z\xBC\xAF\x27\x1C\0\x04", 8) << 2;
+        QTest::newRow("text named .zip goes by its name") << true << "g.zip" << QByteArray("notes\n") << 2;
+        QTest::newRow("text without extension is no archive") << true << "notes" << QByteArray("PK notes\n") << -2;
+        QTest::newRow("a ZIP with no library for it goes by its name") << false << "h.lzh" << zip << -2;
     }
 
     void isSupportFile()
     {
         QFETCH(bool, allLibraries);
         QFETCH(QString, path);
+        QFETCH(QByteArray, content);
         QFETCH(int, index);
 
         QTemporaryDir dir;
         if (allLibraries)
             layOut(dir.path(), {"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so", "7-zip32.so"});
+        if (!content.isEmpty()) {
+            path = dir.filePath(path);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
         clsArchive archive;
         archive.setLibraryFolder(dir.path());
         for (const SupportType &row : registrationRows())

@@ -130,6 +130,33 @@ private slots:
         QTest::newRow("--version prints the name and version")
             << QStringList{"--version"} << false << none << 0 << none << QStringList{"Tenvo " TENVO_VERSION} << ""
             << true;
+        const QString noDisplay = QStringLiteral("tenvo: ディスプレイが見つからないため、ウィンドウを開けません"
+                                                 "（--extract-to を指定すると、ディスプレイなしで解凍できます）\n");
+        QTest::newRow("the window without a display says so in one line, naming --extract-to")
+            << QStringList{"%IN/docs.zip"} << false << none << 2 << none << none << noDisplay << true;
+        QTest::newRow("Qt's own options lead to the window, here without a display")
+            << QStringList{"-style", "Fusion", "--reverse", "%IN/docs.zip"} << false << none << 2 << none << none
+            << noDisplay << true;
+        QTest::newRow("Qt's own options are let pass beside --extract-to")
+            << QStringList{"-platform", "offscreen", "--extract-to", "%OUT", "-style=Fusion", "%IN/docs.zip"} << false
+            << none << 0 << QStringList{"guide/read.txt=read me", "top.txt=top"}
+            << QStringList{done + "%IN/docs.zip → %OUT/"} << "" << true;
+    }
+
+    void helpAllListsQtsOwnOptions()
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(TENVO_PROGRAM), {QStringLiteral("--help-all")});
+        QVERIFY(process.waitForFinished(-1));
+        const QString output = QString::fromUtf8(process.readAllStandardOutput());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(process.exitCode() == 0, qPrintable(output + process.readAllStandardError()));
+        for (const char *option : {"--extract-to", "--help-all", "--platform", "--qwindowgeometry"})
+            QVERIFY2(output.contains(QLatin1String(option)), qPrintable(output));
     }
 
     void exitCodesOutputAndFiles()

@@ -83,6 +83,9 @@ private slots:
             << main << QStringList{"file %T/ver1.2/arc", "add %T/ver1.2/arc = 0", "row 1 = arc|%T/ver1.2/|2/ARC|0KB"};
         QTest::newRow("a path without any dot takes the whole path upper-cased as its type")
             << main << QStringList{"file %T/p/arc", "add %T/p/arc = 0", "row 1 = arc|%T/p/|%U/P/ARC|0KB"};
+        QTest::newRow("a ZIP saved without extension, or named .rar, shows the type its bytes name")
+            << main << QStringList{"zip %T/p/arc", "add %T/p/arc = 0", "row 1 = arc|%T/p/|ZIP|0KB",
+                                   "zip %T/p/b.rar", "add %T/p/b.rar = 0", "row 2 = b.rar|%T/p/|ZIP|0KB"};
         QTest::newRow("the dialog list holds name, type and size and never refuses a file")
             << ArchiveListLayout::AddFolderDialog
             << QStringList{"file %T/d/a.lzh 1500", "add %T/d/a.lzh = 0", "add %T/d/a.lzh = 0",
@@ -148,7 +151,11 @@ private slots:
             const QString &command = words[0];
             if (command == u"file")
                 QVERIFY2(makeFile(words[1], words.value(2, "0").toLongLong()), qPrintable(step));
-            else if (command == u"link")
+            else if (command == u"zip") {
+                QFile zip(words[1]);
+                QVERIFY(QDir().mkpath(QFileInfo(words[1]).path()) && zip.open(QIODevice::WriteOnly));
+                zip.write(QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0')); // an empty ZIP
+            } else if (command == u"link")
                 QVERIFY(QDir().mkpath(QFileInfo(words[1]).path()) && QFile::link(words[2], words[1]));
             else if (command == u"pipe")
                 QCOMPARE(::mkfifo(QFile::encodeName(words[1]).constData(), 0600), 0);

@@ -133,18 +133,19 @@ private slots:
         const QString data = program.path("data");
         const QString other = program.path("other");
 
-        // The first opening lists LZH before ZIP, every row unticked; the
-        // ticked ones go to the main list, each with its own folder.
+        // The first opening lists the folder's archives by name, then those of
+        // the matching sub-folder, every row unticked; the ticked ones go to
+        // the main list in the list's order, each with its own folder.
         bool ok = program.openDialog(data, [&](frmAddFolder *dialog) {
             QCOMPARE(dialog->windowTitle(), QStringLiteral(" 書庫ファイルをフォルダから追加"));
             QCOMPARE(dialog->lblFolderPath->text(), data + u'/');
-            QCOMPARE(rows(dialog), (QStringList{"a.lzh LZH 2KB", "x.lzh LZH 0KB", "b.zip ZIP 0KB"}));
+            QCOMPARE(rows(dialog), (QStringList{"a.lzh LZH 2KB", "b.zip ZIP 0KB", "x.lzh LZH 0KB"}));
             tick(dialog, "b.zip");
             tick(dialog, "x.lzh");
             dialog->Command1->click();
         });
         QVERIFY(ok);
-        QCOMPARE(program.mainList(), (QStringList{data + "/old.lzh/x.lzh", data + "/b.zip"}));
+        QCOMPARE(program.mainList(), (QStringList{data + "/b.zip", data + "/old.lzh/x.lzh"}));
 
         // A ticked file already in the main list is skipped without a word.
         ok = program.openDialog(data, [&](frmAddFolder *dialog) {
@@ -153,16 +154,16 @@ private slots:
             dialog->Command1->click();
         });
         QVERIFY(ok);
-        QCOMPARE(program.mainList(), (QStringList{data + "/old.lzh/x.lzh", data + "/b.zip", data + "/a.lzh"}));
+        QCOMPARE(program.mainList(), (QStringList{data + "/b.zip", data + "/old.lzh/x.lzh", data + "/a.lzh"}));
         QVERIFY(program.dialogs.exclamations.isEmpty());
 
         // Refresh loses the ticks; another folder replaces the list; a
         // cancelled choice keeps it; cancel adds nothing.
         ok = program.openDialog(data, [&](frmAddFolder *dialog) {
             dialog->mCheckAll->trigger();
-            QCOMPARE(rows(dialog), (QStringList{"a.lzh LZH 2KB [x]", "x.lzh LZH 0KB [x]", "b.zip ZIP 0KB [x]"}));
+            QCOMPARE(rows(dialog), (QStringList{"a.lzh LZH 2KB [x]", "b.zip ZIP 0KB [x]", "x.lzh LZH 0KB [x]"}));
             dialog->Command4->click();
-            QCOMPARE(rows(dialog), (QStringList{"a.lzh LZH 2KB", "x.lzh LZH 0KB", "b.zip ZIP 0KB"}));
+            QCOMPARE(rows(dialog), (QStringList{"a.lzh LZH 2KB", "b.zip ZIP 0KB", "x.lzh LZH 0KB"}));
 
             program.dialogs.folderAnswers << other;
             dialog->cmdOpenDlg->click();
@@ -186,7 +187,7 @@ private slots:
         QVERIFY(!program.dialogs.ranOutOfAnswers);
     }
 
-    void listingOrderFollowsRegistration_data()
+    void listingOrderIsByName_data()
     {
         QTest::addColumn<QStringList>("libraries");
         QTest::addColumn<QStringList>("expected");
@@ -194,23 +195,23 @@ private slots:
 
         const QString leftOut =
             QStringLiteral("ファイル名が UTF-8 でないため、1 個の書庫ファイルを一覧に表示できませんでした");
-        QTest::newRow("all four types list LZH, CAB, ZIP, RAR in that order, telling of a CP932 name")
+        QTest::newRow("all four types, .lha with .lzh, by name whatever the type, 2 before 10, telling of a CP932 name")
             << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"}
-            << QStringList{"l.lzh", "M.LZH", "c.cab", "a.zip", "r.rar"} << QStringList{leftOut};
+            << QStringList{"a.zip", "c.cab", "l.lzh", "M.LZH", "r.rar", "x2.lha", "x10.zip"} << QStringList{leftOut};
         QTest::newRow("only ZIP and RAR leave the others out")
-            << QStringList{"unzip32.so", "unrar32.so"} << QStringList{"a.zip", "r.rar"} << QStringList{};
+            << QStringList{"unzip32.so", "unrar32.so"} << QStringList{"a.zip", "r.rar", "x10.zip"} << QStringList{};
         QTest::newRow("without any library nothing is listed")
             << QStringList{} << QStringList{} << QStringList{};
     }
 
-    void listingOrderFollowsRegistration()
+    void listingOrderIsByName()
     {
         QFETCH(QStringList, libraries);
         QFETCH(QStringList, expected);
         QFETCH(QStringList, messages);
 
         Program program(libraries);
-        for (const char *name : {"r.rar", "a.zip", "c.cab", "l.lzh", "M.LZH", "readme"})
+        for (const char *name : {"r.rar", "x10.zip", "a.zip", "c.cab", "x2.lha", "l.lzh", "M.LZH", "readme"})
             program.file(QStringLiteral("data/") + QLatin1String(name));
         // "ソ.lzh" named in CP932 bytes, as an older Japanese system wrote it.
         const QByteArray cp932 = QFile::encodeName(program.path("data/")) + "\x83\x5c.lzh";
@@ -226,11 +227,6 @@ private slots:
             dialog->Command1->click();
         });
         QVERIFY(ok);
-        // The scan's own order within one type is the file system's.
-        if (expected.size() == 5) {
-            QVERIFY(names.indexOf("l.lzh") < 2 && names.indexOf("M.LZH") < 2);
-            names.move(names.indexOf("l.lzh"), 0);
-        }
         QCOMPARE(names, expected);
         QCOMPARE(program.mainList().size(), expected.size());
         QCOMPARE(program.dialogs.exclamations, messages);

@@ -296,9 +296,9 @@ private slots:
         QTest::newRow("a dropped archive joins the list without a message")
             << QStringList{"data/a.lzh"} << QStringList{} << QStringList{"data/a.lzh"} << QStringList{"a.lzh"}
             << QStringList{};
-        QTest::newRow("a dropped folder adds what its scan finds, type by type")
+        QTest::newRow("a dropped folder adds what its scan finds, by name, then its matching sub-folder")
             << QStringList{"data/a.lzh", "data/b.zip", "data/notes.txt", "data/docs/c.rar", "data/old.lzh/x.lzh"}
-            << QStringList{} << QStringList{"data"} << QStringList{"a.lzh", "x.lzh", "b.zip"} << QStringList{};
+            << QStringList{} << QStringList{"data"} << QStringList{"a.lzh", "b.zip", "x.lzh"} << QStringList{};
         QTest::newRow("refused items are reported together in one message")
             << QStringList{"data/a.lzh", "data/b.zip", "data/notes.txt", "empty/readme"}
             << QStringList{"data/a.lzh"} << QStringList{"data/a.lzh", "data/notes.txt", "empty", "data/b.zip"}

@@ -56,7 +56,7 @@ private slots:
 
         QTest::newRow("all four libraries give five pairs")
             << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"}
-            << " 対応する形式(*.LZH,*.CAB,*.ZIP,*.RAR)| *.LZH;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH) | *.LZH| "
+            << " 対応する形式(*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| "
                "CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| RAR (*.RAR) | *.RAR| ";
         QTest::newRow("only unzip32 gives ZIP alone")
             << QStringList{"unzip32.so"} << " 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ";
@@ -65,7 +65,7 @@ private slots:
             << " 対応する形式(*.ZIP,*.7Z)| *.ZIP;*.7Z;| ZIP (*.ZIP) | *.ZIP| 7Z (*.7Z) | *.7Z| ";
         QTest::newRow("unlha32 and unrar32 give LHA then RAR")
             << QStringList{"unrar32.so", "unlha32.so"}
-            << " 対応する形式(*.LZH,*.RAR)| *.LZH;*.RAR;| LHA (*.LZH) | *.LZH| RAR (*.RAR) | *.RAR| ";
+            << " 対応する形式(*.LZH,*.LHA,*.RAR)| *.LZH;*.LHA;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| RAR (*.RAR) | *.RAR| ";
         QTest::newRow("no library at all") << QStringList{} << "対応する形式はありません|*.nohavedllfiles";
     }
 
@@ -100,8 +100,8 @@ private slots:
         const QStringList starts = {"対応する形式", "LHA", "CAB", "ZIP", "RAR"};
         for (int i = 0; i < 5; ++i)
             QVERIFY2(offered[i].startsWith(starts[i]), qPrintable(offered[i]));
-        // The file system tells a.lzh from a.LZH; both are offered.
-        QVERIFY2(offered[1].endsWith("(*.LZH *.lzh)"), qPrintable(offered[1]));
+        // The file system tells a.lzh from a.LZH; both are offered, and .lha as well.
+        QVERIFY2(offered[1].endsWith("(*.LZH *.lzh *.LHA *.lha)"), qPrintable(offered[1]));
     }
 
     void startUpMakesTheGlobalsAndShutDownReleasesThem()
@@ -226,25 +226,32 @@ private slots:
         QCOMPARE(storedPlacement(folder.iniPath()), outer);
     }
 
-    void placementOffEveryScreenIsBroughtBack_data()
+    void placementOffTheScreenIsBroughtBack_data()
     {
         QTest::addColumn<QByteArray>("ini");
-        QTest::addColumn<bool>("keptWhereItWas");
+        QTest::addColumn<QPoint>("topLeft"); // centred: centred on the primary screen
 
+        const QPoint centred(-1, -1);
         QTest::newRow("far to the right of every screen")
-            << QByteArray("[Tenvo]\nTop=100\nLeft=30000\nWidth=400\nHeight=300\n") << false;
+            << QByteArray("[Tenvo]\nTop=100\nLeft=30000\nWidth=400\nHeight=300\n") << centred;
         QTest::newRow("above and left of every screen")
-            << QByteArray("[Tenvo]\nTop=-2000\nLeft=-2000\nWidth=400\nHeight=300\n") << false;
+            << QByteArray("[Tenvo]\nTop=-2000\nLeft=-2000\nWidth=400\nHeight=300\n") << centred;
         QTest::newRow("a position edited by hand into words keeps the size, centred")
-            << QByteArray("[Tenvo]\nTop=up\nLeft=left\nWidth=400\nHeight=300\n") << false;
-        QTest::newRow("partly on a screen stays where it was")
-            << QByteArray("[Tenvo]\nTop=-100\nLeft=-100\nWidth=400\nHeight=300\n") << true;
+            << QByteArray("[Tenvo]\nTop=up\nLeft=left\nWidth=400\nHeight=300\n") << centred;
+        QTest::newRow("partly above and left of the screen is moved wholly onto it")
+            << QByteArray("[Tenvo]\nTop=-100\nLeft=-100\nWidth=400\nHeight=300\n") << QPoint(0, 0);
+        QTest::newRow("written at another scale, hanging over the right and bottom, is moved wholly onto it")
+            << QStringLiteral("[Tenvo]\nTop=%1\nLeft=%2\nWidth=400\nHeight=300\n")
+                   .arg(primaryArea().bottom() - 200).arg(primaryArea().right() - 300).toUtf8()
+            << primaryArea().bottomRight() - QPoint(399, 299);
+        QTest::newRow("wholly on the screen stays where it was")
+            << QByteArray("[Tenvo]\nTop=20\nLeft=30\nWidth=400\nHeight=300\n") << QPoint(30, 20);
     }
 
-    void placementOffEveryScreenIsBroughtBack()
+    void placementOffTheScreenIsBroughtBack()
     {
         QFETCH(QByteArray, ini);
-        QFETCH(bool, keptWhereItWas);
+        QFETCH(QPoint, topLeft);
 
         ScriptedDialogs dialogs;
         ProgramFolder folder;
@@ -253,11 +260,10 @@ private slots:
         frmMain *window = mainWindow();
         QVERIFY(window);
         QCOMPARE(window->frameGeometry().size(), QSize(400, 300));
-        if (keptWhereItWas) {
-            QCOMPARE(window->frameGeometry().topLeft(), QPoint(-100, -100));
-        } else {
+        if (topLeft == QPoint(-1, -1))
             QCOMPARE(window->frameGeometry().center(), primaryArea().center());
-        }
+        else
+            QCOMPARE(window->frameGeometry().topLeft(), topLeft);
     }
 };
 

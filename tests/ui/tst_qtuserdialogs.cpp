@@ -1,14 +1,21 @@
 // The Qt side of the dialog seam: the open-file filter, message boxes that
-// keep sentences whole, and Qt's own dialogs in the user's language.
+// keep sentences whole and fit the screen, and Qt's own dialogs in the user's
+// language.
+#include "extractrun.h"
 #include "module1.h"
 #include "qtuserdialogs.h"
 
+#include <QClipboard>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
 
@@ -37,7 +44,7 @@ private slots:
             << "対応する形式 (*.ZIP *.zip);;ZIP (*.ZIP *.zip)";
         QTest::newRow("two types: the first entry holds both")
             << QList<SupportType>{rows[0], rows[3]}
-            << "対応する形式 (*.LZH *.lzh *.RAR *.rar);;LHA (*.LZH *.lzh);;RAR (*.RAR *.rar)";
+            << "対応する形式 (*.LZH *.lzh *.LHA *.lha *.RAR *.rar);;LHA (*.LZH *.lzh *.LHA *.lha);;RAR (*.RAR *.rar)";
         QTest::newRow("no type registered")
             << QList<SupportType>{SupportType{}} << "対応する形式はありません (*.nohavedllfiles)";
     }
@@ -97,6 +104,79 @@ private slots:
         QVERIFY(!QtUserDialogs::messageBox(nullptr, QMessageBox::NoIcon, text)
                      ->findChild<QLabel *>(QStringLiteral("messageIcon")));
         QCOMPARE(box->findChild<QDialogButtonBox *>()->buttons().size(), 1);
+    }
+
+    void summaryBoxFitsTheScreen_data()
+    {
+        QTest::addColumn<QString>("scale");
+        QTest::newRow("25 failures at the default font, on a screen 1000 pixels high") << "1";
+        QTest::newRow("25 failures at scale 1.5, on a screen 1000 pixels high") << "1.5";
+    }
+
+    void summaryBoxFitsTheScreen()
+    {
+        QFETCH(QString, scale);
+        if (qEnvironmentVariableIsEmpty("TENVO_SCREEN_CHECK")) {
+            // Qt reads its screens and scale as it starts: the check runs in
+            // a copy of this test started on such a screen.
+            QTemporaryDir dir;
+            QFile config(dir.filePath(QStringLiteral("screen.json")));
+            QVERIFY(config.open(QIODevice::WriteOnly));
+            config.write(R"({"screens": [{"name": "s", "x": 0, "y": 0, "width": 1600, "height": 1000,
+                             "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+            config.close();
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                               QStringLiteral("offscreen:configfile=") + config.fileName());
+            environment.insert(QStringLiteral("QT_SCALE_FACTOR"), scale);
+            environment.insert(QStringLiteral("TENVO_SCREEN_CHECK"), QStringLiteral("1"));
+            QProcess check;
+            check.setProcessEnvironment(environment);
+            check.setProcessChannelMode(QProcess::MergedChannels);
+            check.start(QCoreApplication::applicationFilePath(),
+                        {QStringLiteral("summaryBoxFitsTheScreen:") + QLatin1String(QTest::currentDataTag())});
+            QVERIFY(check.waitForFinished(-1));
+            QVERIFY2(check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0,
+                     check.readAll().constData());
+            return;
+        }
+
+        QtUserDialogs dialogs;
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        QVERIFY(qAbs(screen->geometry().height() * screen->devicePixelRatio() - 1000) <= 1);
+        QList<ArchiveResult> failures;
+        for (int i = 1; i <= 25; ++i) {
+            ArchiveResult failure;
+            failure.path = QStringLiteral("/home/利用者/ダウンロード/写真_2023夏/書庫%1.zip").arg(i);
+            failure.code = -2; // no type of its own
+            failures << failure;
+        }
+        const QString text = ExtractRun::summaryText(failures);
+        const std::unique_ptr<QDialog> box = QtUserDialogs::messageBox(nullptr, QMessageBox::Warning, text);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+
+        // The box and its OK button lie on the screen; the text scrolls.
+        const QRect room = box->screen()->availableGeometry();
+        QVERIFY2(room.contains(box->frameGeometry()), qPrintable(QStringLiteral("%1 px high").arg(box->height())));
+        QPushButton *ok = box->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+        QVERIFY(room.contains(QRect(ok->mapToGlobal(QPoint(0, 0)), ok->size())));
+        auto *label = box->findChild<QLabel *>(QStringLiteral("messageText"));
+        QCOMPARE(label->text(), text);
+        auto *scroll = box->findChild<QScrollArea *>(QStringLiteral("messageScroll"));
+        QVERIFY(scroll);
+        QCOMPARE(scroll->verticalScrollBar()->maximum(), qMax(0, label->height() - scroll->viewport()->height()));
+        scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+        QVERIFY(label->mapTo(scroll->viewport(), QPoint(0, label->height())).y() <= scroll->viewport()->height());
+
+        // The text can be selected and copied: all of it, or the part selected.
+        QGuiApplication::clipboard()->clear();
+        QTest::keySequence(box.get(), QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(), text);
+        QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByMouse);
+        label->setSelection(0, 5);
+        QTest::keySequence(box.get(), QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(), text.left(5));
     }
 
     void standardDialogsSpeakTheUsersLanguage()
