@@ -1,6 +1,7 @@
 // Tenvo's entry point: the window with its real dialogs, or, when options are
 // given, the command line without a window.
 #include "commandline.h"
+#include "nativepath.h"
 #include "qtuserdialogs.h"
 #include "startup.h"
 #include "userdialogs.h"
@@ -24,7 +25,7 @@ int main(int argc, char *argv[])
     if (runsWithoutWindow(argc, argv)) {
         QCoreApplication app(argc, argv);
         nameApplication();
-        return commandLineMain(QCoreApplication::arguments());
+        return commandLineMain(nativeArguments(argc, argv));
     }
 
     QApplication app(argc, argv);
@@ -35,6 +36,6 @@ int main(int argc, char *argv[])
     setUserDialogs(&dialogs);
 
     Main();
-    addStartPaths(windowStartPaths(QCoreApplication::arguments()));
+    addStartPaths(windowStartPaths(nativeArguments(argc, argv)));
     return app.exec();
 }

@@ -4,11 +4,10 @@
 #include "clsarchive.h"
 #include "commandlinerun.h"
 #include "module1.h"
+#include "nativepath.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -70,7 +69,7 @@ QStringList windowStartPaths(const QStringList &arguments)
             sawSeparator = true;
             continue;
         }
-        paths << QDir::cleanPath(QFileInfo(argument).absoluteFilePath());
+        paths << absoluteNativePath(argument);
     }
     return paths;
 }

@@ -5,6 +5,7 @@
 #include "clsarchive.h"
 #include "commandline.h"
 #include "namefolder.h"
+#include "nativepath.h"
 #include "pathtext.h"
 #include "result.h"
 
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -25,7 +27,7 @@ const QString cannotMakeDestination = QStringLiteral("解凍先のフォルダ�
 
 QString absolute(const QString &path)
 {
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    return absoluteNativePath(path);
 }
 
 } // namespace
@@ -41,7 +43,7 @@ CommandLineRun::CommandLineRun(clsArchive &archive, std::FILE *out, std::FILE *e
 int CommandLineRun::run(const CommandLineOptions &options)
 {
     QString destination = absolute(options.destination);
-    if (!QDir().mkpath(destination)) {
+    if (!makeFolders(destination)) {
         print(m_err, cannotMakeDestination.arg(displayPath(destination)));
         return exitSomeFailed;
     }
@@ -82,7 +84,7 @@ QStringList CommandLineRun::archivesToExtract(const QStringList &inputs)
     };
     for (const QString &input : inputs) {
         const QString path = absolute(input);
-        if (!QFileInfo(path).isDir()) {
+        if (!isFolderAt(path)) {
             take(path);
             continue;
         }
@@ -105,13 +107,13 @@ ArchiveResult CommandLineRun::extractOne(const QString &path, const QString &des
         result.code = -2;
         return result;
     }
-    if (!QFileInfo(path).isFile()) {
+    if (!isFileAt(path)) {
         result.code = TENVO_ERR_OPEN;
         return result;
     }
     if (nameFolders) {
         result.destination = freeNameFolderPath(nameFolderPath(destination, path));
-        if (!QDir().mkdir(result.destination)) {
+        if (::mkdir(nativePath(result.destination).constData(), 0777) != 0) {
             result.skipped = true;
             return result;
         }

@@ -10,6 +10,5 @@
 // types (in their order, each type's files in the scan's order), as the
 // add-from-folder dialog lists them: full paths of files only, matching
 // sub-folders themselves left out. Empty when nothing is registered (slot 0
-// with an empty typeName). Archives whose names are not UTF-8 are left out
-// and counted in *unnamable when that is given. Reads the file system only.
-QStringList archivesInFolder(const QString &folder, const QList<SupportType> &types, int *unnamable = nullptr);
+// with an empty typeName). Reads the file system only.
+QStringList archivesInFolder(const QString &folder, const QList<SupportType> &types);
