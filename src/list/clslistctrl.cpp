@@ -113,7 +113,7 @@ int clsListCtrl::addFile(const QString &fullPath)
         if (key == keyFolderName)
             setPathText(i, folder);
         else if (key == keyType)
-            item->setText(i, type);
+            item->setText(i, readablePath(type));
         else if (key == keySize)
             item->setText(i, sizeText(fileSizeAt(fullPath)));
         // A list view aligns a whole column as its header says.
