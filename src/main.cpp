@@ -1,6 +1,7 @@
 // Tenvo's entry point: the window with its real dialogs, or, when options are
 // given, the command line without a window.
 #include "commandline.h"
+#include "nativepath.h"
 #include "qtuserdialogs.h"
 #include "startup.h"
 #include "userdialogs.h"
@@ -64,7 +65,7 @@ int main(int argc, char *argv[])
         }
         QCoreApplication app(argc, argv);
         nameApplication();
-        return commandLineMain(QCoreApplication::arguments());
+        return commandLineMain(nativeArguments(argc, argv));
     }
 
     QList<HeldMessage> held;
@@ -81,6 +82,6 @@ int main(int argc, char *argv[])
     setUserDialogs(&dialogs);
 
     Main();
-    addStartPaths(windowStartPaths(QCoreApplication::arguments()));
+    addStartPaths(windowStartPaths(nativeArguments(argc, argv)));
     return app.exec();
 }

@@ -2,6 +2,7 @@
 #include "archiverlibrary.h"
 
 #include "commandcontrol.h"
+#include "nativepath.h"
 
 #include <QDir>
 #include <QFile>
@@ -135,7 +136,7 @@ bool ArchiverLibrary::checkArchive(const QString &path, int mode)
     auto call = reinterpret_cast<CheckCall>(resolve((m_prefix + QStringLiteral("CheckArchive")).toLatin1().constData()));
     if (!call)
         return false;
-    return call(QFile::encodeName(path).constData(), mode) != 0;
+    return call(nativePath(path).constData(), mode) != 0;
 }
 
 int ArchiverLibrary::command(const QByteArray &commandLine)

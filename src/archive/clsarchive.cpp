@@ -3,6 +3,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include "nativepath.h"
+
 #include <QLoggingCategory>
 
 #include <cstring>
@@ -272,22 +274,32 @@ void clsArchive::appendBackslash(QString &path)
 QByteArray clsArchive::commandLine(const QString &switchText, const QString &path,
                                    const QString &destination, const QString &password)
 {
-    auto quoted = [](QString text) {
-        text.replace(u'"', QStringLiteral("\"\""));
-        return u'"' + text + u'"';
+    // The paths go as their real bytes, so a name that is not UTF-8 reaches
+    // the file it names.
+    auto quoted = [](const QString &text) {
+        QByteArray bytes = nativePath(text);
+        bytes.replace('"', "\"\"");
+        return '"' + bytes + '"';
     };
+    const QByteArray paths = quoted(path) + ' ' + quoted(destination);
     if (password.isNull())
-        return (switchText + quoted(path) + u' ' + quoted(destination)).toUtf8();
+        return switchText.toUtf8() + paths;
     // The password word is built in one text, wiped with the line's text.
     QString text = switchText + QStringLiteral("\"-p");
-    text.reserve(text.size() + 2 * password.size() + path.size() + destination.size() + 16);
+    text.reserve(text.size() + 2 * password.size() + 4);
     for (const QChar c : password) {
         text += c;
         if (c == u'"')
             text += c;
     }
-    text += QStringLiteral("\" ") + quoted(path) + u' ' + quoted(destination);
-    QByteArray line = text.toUtf8();
+    text += QStringLiteral("\" ");
+    QByteArray head = text.toUtf8();
     wipeSecret(text);
+    // Reserved first, so no growth leaves a copy of the password behind.
+    QByteArray line;
+    line.reserve(head.size() + paths.size());
+    line += head;
+    line += paths;
+    wipeSecret(head);
     return line;
 }

@@ -5,11 +5,10 @@
 #include "clsinictrl.h"
 #include "commandlinerun.h"
 #include "module1.h"
+#include "nativepath.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -153,7 +152,7 @@ QStringList windowStartPaths(const QStringList &arguments)
             sawSeparator = true;
             continue;
         }
-        paths << QDir::cleanPath(QFileInfo(argument).absoluteFilePath());
+        paths << absoluteNativePath(argument);
     }
     return paths;
 }

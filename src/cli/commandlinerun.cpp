@@ -5,6 +5,7 @@
 #include "archivesinfolder.h"
 #include "clsarchive.h"
 #include "commandline.h"
+#include "nativepath.h"
 #include "pathtext.h"
 #include "result.h"
 
@@ -23,6 +24,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <termios.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -44,7 +46,7 @@ const QString stoppedBySignal = QStringLiteral("中止しました");
 
 QString absolute(const QString &path)
 {
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    return absoluteNativePath(path);
 }
 
 QString sizeText(quint64 bytes)
@@ -131,7 +133,7 @@ int CommandLineRun::run(const CommandLineOptions &options)
     if (m_output == CommandLineOptions::Output::Quiet || m_output == CommandLineOptions::Output::Json)
         m_progress = false;
     QString destination = absolute(options.destination);
-    if (!QDir().mkpath(destination)) {
+    if (!makeFolders(destination)) {
         print(m_err, cannotMakeDestination.arg(displayPath(destination)));
         return exitSomeFailed;
     }
@@ -215,7 +217,7 @@ QStringList CommandLineRun::archivesToExtract(const QStringList &inputs, bool *a
     };
     for (const QString &input : inputs) {
         const QString path = absolute(input);
-        if (!QFileInfo(path).isDir()) {
+        if (!isFolderAt(path)) {
             take(path);
             continue;
         }

@@ -4,11 +4,12 @@
 #include "clsarchive.h"
 #include "commandcontrol.h"
 #include "namefolder.h"
+#include "nativepath.h"
 #include "result.h"
+#include "shortenednames.h"
 #include "stagefolder.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QThread>
 
 #include <sys/stat.h>
@@ -22,7 +23,14 @@ bool entryExists(const QString &path)
     if (native.size() > 1 && native.endsWith(u'/'))
         native.chop(1);
     struct stat status;
-    return ::lstat(QFile::encodeName(native).constData(), &status) == 0;
+    return ::lstat(nativePath(native).constData(), &status) == 0;
+}
+
+// The first line of a library's output is its message; the lines after it
+// list the names it shortened.
+QString firstLine(const QString &output)
+{
+    return output.section(u'\n', 0, 0);
 }
 
 } // namespace
@@ -85,7 +93,7 @@ ExtractJob::ExtractJob(clsArchive &archive, const QStringList &archives, Extract
         Slot slot;
         slot.result.path = path;
         slot.result.destination = m_options.destination;
-        slot.result.bytes = QFileInfo(path).size();
+        slot.result.bytes = qMax<qint64>(0, fileSizeAt(path));
         m_slots.append(slot);
     }
     m_bytesTimer.setInterval(50);
@@ -292,7 +300,9 @@ void ExtractJob::libraryReturned(int index, int code, const QString &message)
 {
     --m_running;
     Slot &slot = m_slots[index];
-    slot.result.message = message;
+    slot.result.message = firstLine(message);
+    for (const ShortenedName &name : shortenedNames(message.toUtf8()).names)
+        slot.result.shortened.append(name.stored + u'\t' + name.landed);
     const QString triedLast = slot.tried.isEmpty() ? QString() : slot.tried.constLast();
     if (code == TENVO_ERR_ENCRYPTED && m_stopping && m_archive.takesPassword(slot.result.path)) {
         // Its password would have been asked, had the job gone on.

@@ -1,11 +1,9 @@
 // The folder of its own that each archive of a run can be extracted into.
 #include "namefolder.h"
 
+#include "nativepath.h"
 #include "pathtext.h"
 #include "userdialogs.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -42,7 +40,7 @@ QString causeOf(int error, const QString &path)
     case ENOTDIR:
         return missingParent;
     case EEXIST:
-        return QFileInfo(path).isDir() ? folderAppeared : fileInTheWay;
+        return isFolderAt(path) ? folderAppeared : fileInTheWay;
     case EACCES:
     case EPERM:
     case EROFS:
@@ -61,13 +59,14 @@ QString causeOf(int error, const QString &path)
 
 QString nameFolderPath(const QString &extractFolder, const QString &archivePath)
 {
-    const qsizetype slash = archivePath.lastIndexOf(u'/');
-    const qsizetype dot = archivePath.lastIndexOf(u'.');
-    QString name = archivePath.mid(slash + 1, dot - slash - 1);
-    // A dot only in a folder name, or a file name such as ".zip", leaves no
-    // name between the two; the archive's whole file name serves instead.
-    if (dot < slash || name.isEmpty())
-        name = archivePath.mid(slash + 1);
+    // A file name that is not UTF-8 names its folder as the user reads it.
+    const QString fileName = readablePath(archivePath.mid(archivePath.lastIndexOf(u'/') + 1));
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    QString name = fileName.left(dot);
+    // A file name such as ".zip", or one without a dot, leaves no name before
+    // the dot; the archive's whole file name serves instead.
+    if (dot < 0 || name.isEmpty())
+        name = fileName;
     return extractFolder + name + u'/';
 }
 
@@ -76,14 +75,14 @@ QString freeNameFolderPath(const QString &path)
     const QString base = path.endsWith(u'/') ? path.chopped(1) : path;
     QString candidate = base;
     // A dangling link is in the way too, so the entry itself is looked at.
-    for (int n = 2; QFileInfo(candidate).exists() || QFileInfo(candidate).isSymLink(); ++n)
+    for (int n = 2; entryExistsAt(candidate); ++n)
         candidate = base + QStringLiteral(" (%1)").arg(n);
     return candidate + u'/';
 }
 
 bool folderExists(const QString &path)
 {
-    return QFileInfo(path).isDir();
+    return isFolderAt(path);
 }
 
 QString nameFolderTakenText(const QString &path)
@@ -103,7 +102,7 @@ QString renameTitleText()
 
 QString makeNameFolder(const QString &path)
 {
-    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
+    if (::mkdir(nativePath(path).constData(), 0777) == 0)
         return QString();
     const int error = errno;
     return folderWord + displayPath(path) + cannotCreate + u'\n' + causeOf(error, path);
@@ -155,7 +154,7 @@ bool createNameFolder(QString &path, QWidget *owner)
             return false;
         }
     }
-    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0) {
+    if (::mkdir(nativePath(path).constData(), 0777) != 0) {
         const int error = errno;
         reportFailure(owner, path, causeOf(error, path));
         return false;

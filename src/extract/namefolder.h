@@ -8,7 +8,8 @@ class QWidget;
 // The name-folder path of an archive: extractFolder (which ends in "/"), the
 // archive's file name without its last extension, and "/". a.tar.lzh gives
 // "a.tar"; a file name with no "." in it, or with nothing before its only
-// ".", gives the whole file name.
+// ".", gives the whole file name. A file name that is not UTF-8 gives the
+// name as readablePath shows it (CP932 decoded, or "\x83" escapes).
 QString nameFolderPath(const QString &extractFolder, const QString &archivePath);
 
 // path (a name-folder path ending in "/") when nothing of that name exists

@@ -1,6 +1,8 @@
 // How paths are written into texts the user reads.
 #include "pathtext.h"
 
+#include "nativepath.h"
+
 namespace {
 
 bool needsEscape(QChar c)
@@ -26,7 +28,7 @@ QString displayPath(const QString &path)
 {
     QString text;
     text.reserve(path.size());
-    for (const QChar c : path) {
+    for (const QChar c : readablePath(path)) {
         if (!needsEscape(c)) {
             text += c;
             continue;

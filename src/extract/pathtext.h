@@ -7,5 +7,6 @@
 // characters (newline, carriage return, tab, escape, ...), line and paragraph
 // separators and the invisible direction marks are written as backslash
 // escapes ("\n", "\t", "\x1b", "\u202e"), so a file name can neither break a
-// text into lines nor disguise itself. Ordinary paths come back unchanged.
+// text into lines nor disguise itself. A name that is not UTF-8 is shown as
+// readablePath gives it. Ordinary paths come back unchanged.
 QString displayPath(const QString &path);

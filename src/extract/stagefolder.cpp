@@ -2,6 +2,8 @@
 // moved into place.
 #include "stagefolder.h"
 
+#include "nativepath.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -68,7 +70,7 @@ int countFiles(int fd, const QByteArray &prefix, QStringList *names)
         }
         ++count;
         if (names)
-            names->append(QFile::decodeName(prefix + name));
+            names->append(pathFromNative(prefix + name));
     });
     return count;
 }
@@ -83,7 +85,7 @@ void merge(int stageFd, int folderFd, const QByteArray &prefix, bool keepEmpty, 
             if (::renameat(stageFd, entry, folderFd, entry) == 0) {
                 ++outcome.landed;
                 if (names)
-                    names->append(QFile::decodeName(prefix + name));
+                    names->append(pathFromNative(prefix + name));
             } else {
                 outcome.failed = true;
             }
@@ -141,7 +143,7 @@ QString makeStageFolder(const QString &folder)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString path = folder + QStringLiteral(".tenvo-%1-s%2").arg(::getpid()).arg(stageCounter++);
-        if (::mkdir(QFile::encodeName(path).constData(), 0700) == 0)
+        if (::mkdir(nativePath(path).constData(), 0700) == 0)
             return path + u'/';
         if (errno != EEXIST)
             return QString();
@@ -152,8 +154,8 @@ QString makeStageFolder(const QString &folder)
 StageMerge mergeStageFolder(const QString &stage, const QString &folder, bool keepEmptyFolders, bool wantNames)
 {
     StageMerge outcome;
-    const int from = ::open(QFile::encodeName(stage).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int to = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int from = ::open(nativePath(stage).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int to = ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (from >= 0 && to >= 0)
         merge(from, to, QByteArray(), keepEmptyFolders, outcome, wantNames);
     else
@@ -168,7 +170,7 @@ StageMerge mergeStageFolder(const QString &stage, const QString &folder, bool ke
 
 void removeTree(const QString &path)
 {
-    QByteArray native = QFile::encodeName(path);
+    QByteArray native = nativePath(path);
     while (native.size() > 1 && native.endsWith('/'))
         native.chop(1);
     removeAt(AT_FDCWD, native.constData());
@@ -176,7 +178,7 @@ void removeTree(const QString &path)
 
 void sweepStaleStageFolders(const QString &folder)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     forEachEntry(fd, [fd](const QByteArray &name, const struct stat &status) {

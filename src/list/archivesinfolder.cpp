@@ -6,14 +6,14 @@
 #include <algorithm>
 #include <tuple>
 
-QStringList archivesInFolder(const QString &folder, const QList<SupportType> &types, int *unnamable)
+QStringList archivesInFolder(const QString &folder, const QList<SupportType> &types)
 {
     QStringList archives;
     if (types.isEmpty() || types.first().typeName.isEmpty())
         return archives;
     for (const SupportType &type : types) {
         for (const QString &extension : extensionsOf(type)) {
-            for (const QString &path : searchFiles(folder, extension, unnamable)) {
+            for (const QString &path : searchFiles(folder, extension)) {
                 // A matching sub-folder is no archive; what lies in it is
                 // listed in its own right.
                 if (!path.endsWith(u'/'))

@@ -10,7 +10,6 @@
 // types (.lha as well as .lzh), as the add-from-folder dialog lists them: full
 // paths of files only, matching sub-folders themselves left out, the folder's
 // own archives first and each folder's in naturalLess order of their names,
-// whatever their types. Empty when nothing is registered (slot 0
-// with an empty typeName). Archives whose names are not UTF-8 are left out
-// and counted in *unnamable when that is given. Reads the file system only.
-QStringList archivesInFolder(const QString &folder, const QList<SupportType> &types, int *unnamable = nullptr);
+// whatever their types. Empty when nothing is registered (slot 0 with an
+// empty typeName). Reads the file system only.
+QStringList archivesInFolder(const QString &folder, const QList<SupportType> &types);

@@ -4,9 +4,9 @@
 #include "clsarchive.h"
 
 #include "listcolumns.h"
+#include "nativepath.h"
 
 #include <QAbstractItemModel>
-#include <QFileInfo>
 #include <QObject>
 #include <QTreeWidget>
 
@@ -95,8 +95,7 @@ int clsListCtrl::addFile(const QString &fullPath)
 
     // Only a regular file (also through a link) has an archive to extract; a
     // path that cannot be looked at (vanished, no permission) adds no row.
-    const QFileInfo info(fullPath);
-    if (name.isEmpty() || !info.isFile())
+    if (name.isEmpty() || !isFileAt(fullPath))
         return notAdded;
     // A file known by its bytes (a ZIP saved without extension, or named
     // .rar) shows the type it is.
@@ -107,16 +106,23 @@ int clsListCtrl::addFile(const QString &fullPath)
     // The row is filled before it joins the list, so the list view reports
     // one complete insertion.
     auto *item = new QTreeWidgetItem;
-    item->setText(0, name);
+    // A name that is not UTF-8 is shown readable and kept as it is.
+    const auto setPathText = [item](int column, const QString &text) {
+        const QString readable = readablePath(text);
+        item->setText(column, readable);
+        if (readable != text)
+            item->setData(column, nativeTextRole, text);
+    };
+    setPathText(0, name);
     const QTreeWidgetItem *header = m_list->headerItem();
     for (int i = 0; i < m_list->columnCount(); ++i) {
         const QString key = columnKey(m_list, i);
         if (key == keyFolderName)
-            item->setText(i, folder);
+            setPathText(i, folder);
         else if (key == keyType)
-            item->setText(i, type);
+            item->setText(i, readablePath(type));
         else if (key == keySize)
-            item->setText(i, sizeText(info.size()));
+            item->setText(i, sizeText(fileSizeAt(fullPath)));
         // A list view aligns a whole column as its header says.
         item->setData(i, Qt::TextAlignmentRole, header->data(i, Qt::TextAlignmentRole));
     }
@@ -148,9 +154,9 @@ QString clsListCtrl::getItem(int index)
     } else {
         row = index + 1;
     }
-    const QTreeWidgetItem *item = m_list->topLevelItem(row - 1);
-    const QString name = item->text(0);
-    const QString folder = item->text(1);
+    const QAbstractItemModel *model = m_list->model();
+    const QString name = pathText(model->index(row - 1, 0));
+    const QString folder = pathText(model->index(row - 1, 1));
     return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
 }
 
@@ -205,6 +211,11 @@ void clsListCtrl::rebuildIndex() const
 clsListCtrl::RowKey clsListCtrl::rowKey(int row) const
 {
     const QAbstractItemModel *model = m_list->model();
-    return RowKey(model->index(row, 0).data().toString(),
-                  model->index(row, 1).data().toString());
+    return RowKey(pathText(model->index(row, 0)), pathText(model->index(row, 1)));
+}
+
+QString clsListCtrl::pathText(const QModelIndex &cell)
+{
+    const QVariant native = cell.data(nativeTextRole);
+    return native.isValid() ? native.toString() : cell.data().toString();
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <utility>
 
+class QModelIndex;
 class QObject;
 class QTreeWidget;
 
@@ -39,6 +40,8 @@ public:
     // Adds a row for the file at fullPath: file name (after the last "/"),
     // folder (up to and including it), type text (after the last "." of the
     // whole path, upper-cased) and size text, each in the column of its key.
+    // A name or folder that is not UTF-8 is shown as readablePath gives it;
+    // search and getItem still see the path as given.
     // Returns added, alreadyListed when search finds the name and folder
     // (nothing changes, the file is not looked at), or notAdded.
     int addFile(const QString &fullPath);
@@ -70,6 +73,8 @@ private:
     void countRows(int first, int last, int delta) const;
     void rebuildIndex() const;
     RowKey rowKey(int row) const;
+    // A cell's text as it leads to the file (see nativeTextRole).
+    static QString pathText(const QModelIndex &cell);
 
     QPointer<QTreeWidget> m_list;
     int m_index = 1;

@@ -16,6 +16,11 @@ inline const QString keySize = QStringLiteral("keySize");
 // The header-item role that holds a column's key.
 inline constexpr int columnKeyRole = Qt::UserRole;
 
+// The role of a row's file name and folder cells that holds their text as it
+// leads to the file, when the text shown differs (a name that is not UTF-8,
+// see nativepath.h).
+inline constexpr int nativeTextRole = Qt::UserRole + 1;
+
 enum class ArchiveListLayout {
     MainWindow,      // file name, folder, type, size
     AddFolderDialog, // file name, type, size (no folder column)

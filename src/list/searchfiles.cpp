@@ -2,13 +2,12 @@
 #include "searchfiles.h"
 
 #include <QCollator>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
+#include <QLocale>
+#include "nativepath.h"
+
 #include <QQueue>
 #include <QRegularExpression>
 #include <QSet>
-#include <QStringDecoder>
 
 #include <dirent.h>
 
@@ -26,33 +25,10 @@ using FolderId = std::pair<quint64, quint64>; // device, inode
 bool folderId(const QString &path, FolderId &id)
 {
     struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+    if (::stat(nativePath(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return false;
     id = FolderId(info.st_dev, info.st_ino);
     return true;
-}
-
-// How many entries of folder end in suffix but have names that are not
-// UTF-8 (written in CP932 on an older system, say). Qt's own listing passes
-// over them, as no path in a QString leads back to them.
-int countUnnamable(const QString &folder, const QString &suffix)
-{
-    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir)
-        return 0;
-    const QByteArray wanted = suffix.toLower().toUtf8();
-    int count = 0;
-    while (const dirent *entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name.startsWith('.') || !name.toLower().endsWith(wanted))
-            continue;
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        const QString decoded = utf8(name);
-        if (utf8.hasError())
-            ++count;
-    }
-    ::closedir(dir);
-    return count;
 }
 
 // True for "x.part2.rar" and any later volume of a set whose first volume
@@ -62,12 +38,19 @@ bool laterVolumeOfASet(const QString &folder, const QString &name)
 {
     static const QRegularExpression volume(QStringLiteral("^(.*\\.part)(\\d+)(\\.rar)$"),
                                            QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = volume.match(name);
+    // A regular expression refuses a text holding lone surrogates (a name
+    // that is not UTF-8): it reads a stand-in of the same length.
+    QString probe = name;
+    for (QChar &c : probe) {
+        if (c.isSurrogate())
+            c = QChar::ReplacementCharacter;
+    }
+    const QRegularExpressionMatch match = volume.match(probe);
     if (!match.hasMatch() || match.captured(2).toULongLong() == 1)
         return false;
-    const QString first = match.captured(1)
+    const QString first = name.left(match.capturedEnd(1))
         + QStringLiteral("1").rightJustified(match.capturedLength(2), u'0') + match.captured(3);
-    return QFileInfo(folder + first).isFile();
+    return isFileAt(folder + first);
 }
 
 } // namespace
@@ -85,7 +68,7 @@ bool naturalLess(const QString &a, const QString &b)
     return order != 0 ? order < 0 : a < b;
 }
 
-QStringList searchFiles(const QString &folder, const QString &extension, int *unnamable)
+QStringList searchFiles(const QString &folder, const QString &extension)
 {
     QString start = folder;
     if (!start.endsWith(u'/'))
@@ -103,40 +86,47 @@ QStringList searchFiles(const QString &folder, const QString &extension, int *un
 
     while (!pending.isEmpty()) {
         const QString current = pending.dequeue();
-        // Without QDir::Hidden and QDir::System the iterator leaves out dot
-        // names, broken links, devices, pipes and sockets. A folder that
-        // cannot be opened yields no entry at all.
-        QDirIterator entries(current, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+        // Read with the system's own calls, as Qt's listing would pass over
+        // names that are not UTF-8. A folder that cannot be opened yields no
+        // entry at all.
+        DIR *dir = ::opendir(nativePath(current).constData());
+        if (!dir)
+            continue;
         QStringList names;
-        while (entries.hasNext()) {
-            entries.next();
-            const QString name = entries.fileName();
+        while (const dirent *entry = ::readdir(dir)) {
+            const QString name = pathFromNative(QByteArray(entry->d_name));
             // The pattern "*.EXT" needs at least the suffix itself, matched as
-            // file names are on the desktop: without regard to case.
+            // file names are on the desktop: without regard to case. Dot
+            // names (also "." and "..") are hidden.
             if (name.startsWith(u'.') || !name.endsWith(suffix, Qt::CaseInsensitive)
                 || laterVolumeOfASet(current, name))
                 continue;
             names << name;
         }
+        ::closedir(dir);
         // The disk's own order means nothing to the user, and the list's
         // order becomes the extraction's.
         std::sort(names.begin(), names.end(), naturalLess);
         for (const QString &name : std::as_const(names)) {
             QString path = current + name;
-            if (QFileInfo(path).isDir()) {
+            // Broken links, devices, pipes and sockets are left out.
+            struct stat info;
+            if (::stat(nativePath(path).constData(), &info) != 0)
+                continue;
+            if (S_ISDIR(info.st_mode)) {
                 path += u'/';
                 // A link back to a folder already entered would walk in
                 // circles; it is listed but not entered again.
-                FolderId id;
-                if (folderId(path, id) && !entered.contains(id)) {
+                const FolderId id(info.st_dev, info.st_ino);
+                if (!entered.contains(id)) {
                     entered.insert(id);
                     pending.enqueue(path);
                 }
+            } else if (!S_ISREG(info.st_mode)) {
+                continue;
             }
             result.append(path);
         }
-        if (unnamable)
-            *unnamable += countUnnamable(current, suffix);
     }
     return result;
 }

@@ -16,9 +16,8 @@ bool naturalLess(const QString &a, const QString &b);
 // sub-folders are not entered. Hidden entries (names starting with ".") and
 // special files are left out, a folder that cannot be read contributes
 // nothing, and a folder reached again through links is entered only once.
-// A matching entry whose name is not UTF-8 cannot be named by a path here,
-// so it is left out too, and counted in *unnamable when that is given. Of a
-// multi-volume RAR set only the first volume is listed: "x.part2.rar" and
+// A name that is not UTF-8 comes with its odd bytes kept as nativepath.h
+// says, so the path still leads to the file. Of a multi-volume RAR set only the first volume is listed: "x.part2.rar" and
 // later ones are left out when "x.part1.rar" lies beside them.
 // Reads the file system only.
-QStringList searchFiles(const QString &folder, const QString &extension, int *unnamable = nullptr);
+QStringList searchFiles(const QString &folder, const QString &extension);

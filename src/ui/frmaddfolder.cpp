@@ -32,8 +32,6 @@ const QString popupCaption = QStringLiteral("_");
 const QString checkAllCaption = QStringLiteral("すべて選択");
 const QString checkOffCaption = QStringLiteral("すべての選択を解除");
 const QString pickerDescription = QStringLiteral("書庫ファイルのあるフォルダを指定してください");
-const QString unnamableText =
-    QStringLiteral("ファイル名が UTF-8 でないため、%1 個の書庫ファイルを一覧に表示できませんでした");
 
 // A row keeps the full path of its archive: an archive found in a matching
 // sub-folder does not lie in the chosen folder itself.
@@ -150,8 +148,7 @@ void frmAddFolder::refreshList()
         return;
     QList<SupportType> types;
     gArchive->getSupportTypes(types);
-    int unnamable = 0;
-    for (const QString &path : archivesInFolder(m_folderPath, types, &unnamable)) {
+    for (const QString &path : archivesInFolder(m_folderPath, types)) {
         if (m_listCtrl->addFile(path) != clsListCtrl::added)
             continue;
         QTreeWidgetItem *row = list->topLevelItem(list->topLevelItemCount() - 1);
@@ -159,9 +156,6 @@ void frmAddFolder::refreshList()
         row->setToolTip(0, displayPath(path));
         row->setCheckState(0, Qt::Unchecked);
     }
-    // Told once, after the whole scan, so no archive vanishes unnoticed.
-    if (unnamable > 0)
-        userDialogs().exclamation(this, unnamableText.arg(unnamable));
 }
 
 void frmAddFolder::cmdOpenDlg_Click()

@@ -11,6 +11,7 @@
 #include "globals.h"
 #include "lastfolder.h"
 #include "listcolumns.h"
+#include "nativepath.h"
 #include "pathtext.h"
 #include "startup.h"
 #include "userdialogs.h"
@@ -103,7 +104,7 @@ QStringList droppedPaths(const QMimeData *data)
         return paths;
     for (const QUrl &url : data->urls()) {
         if (url.isLocalFile())
-            paths << url.toLocalFile();
+            paths << pathFromUrl(url);
     }
     return paths;
 }
@@ -364,7 +365,7 @@ void frmMain::addPaths(const QStringList &paths)
         refused << displayPath(path) + QStringLiteral("\n　") + cause;
     };
     for (const QString &path : paths) {
-        if (QFileInfo(path).isDir()) {
+        if (isFolderAt(path)) {
             const QStringList archives = archivesInFolder(path, types);
             if (archives.isEmpty())
                 refuse(path, noArchivesText);

@@ -2,6 +2,7 @@
 #include "clsarchive.h"
 #include "module1.h"
 #include "shortenednames.h"
+#include "nativepath.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,7 +15,7 @@ QStringList readLog(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    return pathFromNative(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -91,6 +92,10 @@ private slots:
             << "Unlha\tx \"/data/say \"\"hi\"\".lzh\" \"/o\"\"ut/\"";
         QTest::newRow("a backslash in a path passes unchanged")
             << false << false << "/data/a\\b.cab" << "/out\\" << "Cab\t-x -j \"/data/a\\b.cab\" \"/out\\/\"";
+        const QString cp932 = pathFromNative("/data/\x83\\.lzh");
+        const QString latin1 = pathFromNative("/caf\xe9");
+        QTest::newRow("a name and a destination not in UTF-8 go as their own bytes")
+            << false << true << cp932 << latin1 << "Unlha\tx \"" + cp932 + "\" \"" + latin1 + "/\"";
         QTest::newRow("the root as destination")
             << false << true << "/data/a.lzh" << "/" << "Unlha\tx \"/data/a.lzh\" \"/\"";
     }
@@ -158,6 +163,9 @@ private slots:
         QTest::newRow("ZIP through unzip32") << false << "/d/a.zip" << "1" << true << "UnZipCheckArchive\t/d/a.zip\t0";
         QTest::newRow("ZIP through 7-zip32, never unzip32")
             << true << "/d/a.zip" << "1" << true << "SevenZipCheckArchive\t/d/a.zip\t0";
+        const QString cp932 = pathFromNative("/d/\x83\\.lzh");
+        QTest::newRow("a name not in UTF-8 is asked about by its own bytes")
+            << false << cp932 << "1" << true << "UnlhaCheckArchive\t" + cp932 + "\t0";
     }
 
     void checkArchive()

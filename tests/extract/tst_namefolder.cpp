@@ -1,12 +1,15 @@
 // Name folders: how they are named, the rename loop, and folders that cannot be made.
 #include "namefolder.h"
+#include "nativepath.h"
 #include "scripteddialogs.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -42,6 +45,10 @@ private slots:
             << "/in/archive" << "/out/archive/";
         QTest::newRow("a file name that is only an extension is kept whole")
             << "/in/.zip" << "/out/.zip/";
+        QTest::newRow("a file name in CP932 bytes names its folder as decoded")
+            << pathFromNative("/in/\x83\\.lzh") << "/out/ソ/";
+        QTest::newRow("bytes that are neither UTF-8 nor CP932 are written as escapes")
+            << pathFromNative("/in/caf\xe9.zip") << "/out/caf\\xe9/";
     }
 
     void nameFolderPath()
@@ -197,6 +204,7 @@ private slots:
         QTest::newRow("a folder, without it") << "folder" << true;
         QTest::newRow("a file is no folder") << "file" << false;
         QTest::newRow("nothing at all") << "nothing/" << false;
+        QTest::newRow("a folder named in Latin-1 bytes") << pathFromNative("caf\xe9/") << true;
     }
 
     void folderExists()
@@ -206,6 +214,10 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+        // Qt can neither make nor remove a name that is not UTF-8.
+        const QByteArray latin1 = QFile::encodeName(dir.path()) + "/caf\xe9";
+        QCOMPARE(::mkdir(latin1.constData(), 0700), 0);
+        const auto removeIt = qScopeGuard([&] { ::rmdir(latin1.constData()); });
         QFile file(dir.filePath(QStringLiteral("file")));
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(::folderExists(dir.path() + u'/' + entry), exists);

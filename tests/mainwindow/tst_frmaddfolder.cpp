@@ -6,6 +6,7 @@
 #include "frmmain.h"
 #include "globals.h"
 #include "mainwindowtesting.h"
+#include "nativepath.h"
 #include "startup.h"
 
 #include <QAction>
@@ -193,11 +194,9 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QStringList>("messages");
 
-        const QString leftOut =
-            QStringLiteral("ファイル名が UTF-8 でないため、1 個の書庫ファイルを一覧に表示できませんでした");
-        QTest::newRow("all four types, .lha with .lzh, by name whatever the type, 2 before 10, telling of a CP932 name")
+        QTest::newRow("all four types, .lha with .lzh, by name whatever the type, 2 before 10, a CP932 name decoded")
             << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"}
-            << QStringList{"a.zip", "c.cab", "l.lzh", "M.LZH", "r.rar", "x2.lha", "x10.zip"} << QStringList{leftOut};
+            << QStringList{"a.zip", "c.cab", "l.lzh", "M.LZH", "r.rar", "x2.lha", "x10.zip", "ソ.lzh"} << QStringList{};
         QTest::newRow("only ZIP and RAR leave the others out")
             << QStringList{"unzip32.so", "unrar32.so"} << QStringList{"a.zip", "r.rar", "x10.zip"} << QStringList{};
         QTest::newRow("without any library nothing is listed")
@@ -229,6 +228,13 @@ private slots:
         QVERIFY(ok);
         QCOMPARE(names, expected);
         QCOMPARE(program.mainList().size(), expected.size());
+        // The decoded row leads to the file by its own bytes.
+        if (expected.contains("ソ.lzh")) {
+            QStringList paths;
+            for (int i = 0; i < gListCtrl->getCount(); ++i)
+                paths << gListCtrl->getItem(i);
+            QVERIFY(paths.contains(pathFromNative(cp932)));
+        }
         QCOMPARE(program.dialogs.exclamations, messages);
     }
 

@@ -8,6 +8,7 @@
 #include "frmversion.h"
 #include "globals.h"
 #include "mainwindowtesting.h"
+#include "nativepath.h"
 #include "startup.h"
 
 #include <QHeaderView>
@@ -15,12 +16,16 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -307,6 +312,10 @@ private slots:
                                           "%T/data/a.lzh\n　既にリストに登録されています\n"
                                           "%T/data/notes.txt\n　このファイルは対応していません\n"
                                           "%T/empty\n　書庫ファイルが見つかりません")};
+        QTest::newRow("names not in UTF-8, dropped or found in a dropped folder, are listed readable")
+            << QStringList{pathFromNative("data/\x83\\.lzh"), pathFromNative("odd/caf\xe9.zip")} << QStringList{}
+            << QStringList{pathFromNative("data/\x83\\.lzh"), "odd"} << QStringList{"ソ.lzh", "caf\\xe9.zip"}
+            << QStringList{};
     }
 
     void droppedFilesAndFolders()
@@ -318,15 +327,33 @@ private slots:
         QFETCH(QStringList, expectedMessages);
 
         Program program;
-        for (const QString &file : files)
-            QVERIFY(!program.file(file).isEmpty());
+        // Qt can neither make nor remove names that are not UTF-8.
+        QList<QByteArray> made;
+        const auto removeMade = qScopeGuard([&] {
+            for (const QByteArray &name : made)
+                ::unlink(name.constData());
+        });
+        for (const QString &file : files) {
+            if (!hasNativeBytes(file)) {
+                QVERIFY(!program.file(file).isEmpty());
+                continue;
+            }
+            const QString path = program.files.filePath(file);
+            QVERIFY(makeFolders(path.left(path.lastIndexOf(u'/'))));
+            made << nativePath(path);
+            QCOMPARE(::close(::creat(made.last().constData(), 0644)), 0);
+        }
         for (const QString &file : listedBefore)
             QCOMPARE(gListCtrl->addFile(program.files.filePath(file)), clsListCtrl::added);
 
         auto *data = new QMimeData;
         QList<QUrl> urls;
+        // A file manager sends such a name as its bytes, percent-escaped.
         for (const QString &path : dropped)
-            urls << QUrl::fromLocalFile(program.files.filePath(path));
+            urls << (hasNativeBytes(path) ? QUrl(QStringLiteral("file://")
+                                                 + QString::fromLatin1(nativePath(program.files.filePath(path))
+                                                                           .toPercentEncoding("/")))
+                                          : QUrl::fromLocalFile(program.files.filePath(path)));
         data->setUrls(urls);
         QWidget *target = program.window->list->viewport();
         const QPointF at = QPointF(target->rect().center());

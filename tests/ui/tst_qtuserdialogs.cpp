@@ -1,7 +1,7 @@
 // The Qt side of the dialog seam: the open-file filter, message boxes that
 // keep sentences whole and fit the screen, and Qt's own dialogs in the user's
 // language.
-#include "extractrun.h"
+#include "archiveresult.h"
 #include "module1.h"
 #include "qtuserdialogs.h"
 
@@ -151,7 +151,7 @@ private slots:
             failure.code = -2; // no type of its own
             failures << failure;
         }
-        const QString text = ExtractRun::summaryText(failures);
+        const QString text = summaryText(failures);
         const std::unique_ptr<QDialog> box = QtUserDialogs::messageBox(nullptr, QMessageBox::Warning, text);
         box->show();
         QVERIFY(QTest::qWaitForWindowExposed(box.get()));
