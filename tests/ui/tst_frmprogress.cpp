@@ -1,6 +1,7 @@
 // The progress window over real archives and the real archiver libraries.
 #include "frmprogress.h"
 #include "progressbox.h"
+#include "qtuserdialogs.h"
 #include "runenvironment.h"
 #include "scripteddialogs.h"
 
@@ -279,6 +280,46 @@ private slots:
         QVERIFY(window.cmdClose->isEnabled());
         QVERIFY(window.close());
         gArchive = &env.archive;
+    }
+
+    // The stop question closes by itself when the job ends while it is open;
+    // the job then counts as finished, not stopped.
+    void stopQuestionClosesWhenTheJobEnds()
+    {
+        RunEnvironment env;
+        clsArchive fakes;
+        fakes.setLibraryFolder(QStringLiteral(TENVO_FAKES_DIR "/progress"));
+        for (const SupportType &row : registrationRows())
+            fakes.addSupportType(row);
+        gArchive = &fakes;
+        const QString go = env.dir.filePath(QStringLiteral("go"));
+        qputenv("TENVO_FAKE_LOG", QFile::encodeName(env.dir.filePath(QStringLiteral("calls.log"))));
+        qputenv("TENVO_FAKE_GO", QFile::encodeName(go));
+        qputenv("TENVO_FAKE_RESULT", "0");
+        QFile archive(env.in + QStringLiteral("a-wait.zip"));
+        QVERIFY(archive.open(QIODevice::WriteOnly));
+        QCOMPARE(env.list.addFile(archive.fileName()), clsListCtrl::added);
+        QtUserDialogs real;
+        UserDialogs *previous = setUserDialogs(&real);
+        frmProgress window;
+        window.show();
+        startJob(window, env);
+        QTRY_VERIFY(readText(env.dir.filePath(QStringLiteral("calls.log"))).contains(QStringLiteral("UnZip\t")));
+        bool questionShown = false;
+        QTimer::singleShot(300, [&] {
+            questionShown = QApplication::activeModalWidget() && QApplication::activeModalWidget() != &window;
+            QFile file(go);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        });
+        window.cmdStop->click();
+        setUserDialogs(previous);
+        gArchive = &env.archive;
+
+        QVERIFY(questionShown);
+        QVERIFY(window.job()->isFinished());
+        QVERIFY(!window.job()->isStopping());
+        QCOMPARE(window.lblMessage->text(), finished);
+        QVERIFY(window.cmdClose->isEnabled());
     }
 
     void emptyList_data()
