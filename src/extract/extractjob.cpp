@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QThread>
 
-#include <sys/stat.h>
 
 namespace {
 
@@ -22,8 +21,7 @@ bool entryExists(const QString &path)
     QString native = path;
     if (native.size() > 1 && native.endsWith(u'/'))
         native.chop(1);
-    struct stat status;
-    return ::lstat(nativePath(native).constData(), &status) == 0;
+    return entryExistsAt(native);
 }
 
 // The first line of a library's output is its message; the lines after it

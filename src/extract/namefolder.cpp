@@ -3,7 +3,6 @@
 
 #include "nativepath.h"
 #include "pathtext.h"
-#include "userdialogs.h"
 
 #include <sys/stat.h>
 
@@ -27,11 +26,6 @@ const QString folderAppeared = QStringLiteral("同じ名前のフォルダが既
 const QString noPermission = QStringLiteral("書き込む権限がありません");
 const QString nameTooLong = QStringLiteral("名前が長すぎます");
 const QString diskFull = QStringLiteral("ディスクに空きがありません");
-
-void reportFailure(QWidget *owner, const QString &path, const QString &cause)
-{
-    userDialogs().exclamation(owner, folderWord + displayPath(path) + cannotCreate + u'\n' + cause);
-}
 
 QString causeOf(int error, const QString &path)
 {
@@ -80,11 +74,6 @@ QString freeNameFolderPath(const QString &path)
     return candidate + u'/';
 }
 
-bool folderExists(const QString &path)
-{
-    return isFolderAt(path);
-}
-
 QString nameFolderTakenText(const QString &path)
 {
     return folderWord + displayPath(path) + alreadyExists + u'\n' + useAnotherName;
@@ -127,37 +116,4 @@ QString renamedNameFolder(const QString &path, const QString &name, QString *pro
         return QString();
     }
     return folder;
-}
-
-bool createNameFolder(QString &path, QWidget *owner)
-{
-    UserDialogs &dialogs = userDialogs();
-    while (folderExists(path)) {
-        dialogs.exclamation(owner, folderWord + displayPath(path) + alreadyExists + u'\n' + useAnotherName);
-        if (path.endsWith(u'/'))
-            path.chop(1);
-        const qsizetype slash = path.lastIndexOf(u'/');
-        const QString current = path.mid(slash + 1);
-        QString answer = dialogs.inputBox(owner, renamePrompt, renameTitle, current);
-        if (answer.isEmpty())
-            answer = current;
-        path = path.left(slash + 1) + answer + u'/';
-        // The answer names one folder beside the others; a "/" would lead
-        // elsewhere and a NUL would cut the name short on its way to the
-        // file system.
-        if (answer.contains(u'/')) {
-            reportFailure(owner, path, slashInName);
-            return false;
-        }
-        if (answer.contains(QChar(u'\0'))) {
-            reportFailure(owner, path, badCharacterInName);
-            return false;
-        }
-    }
-    if (::mkdir(nativePath(path).constData(), 0777) != 0) {
-        const int error = errno;
-        reportFailure(owner, path, causeOf(error, path));
-        return false;
-    }
-    return true;
 }

@@ -3,8 +3,6 @@
 
 #include <QString>
 
-class QWidget;
-
 // The name-folder path of an archive: extractFolder (which ends in "/"), the
 // archive's file name without its last extension, and "/". a.tar.lzh gives
 // "a.tar"; a file name with no "." in it, or with nothing before its only
@@ -16,9 +14,6 @@ QString nameFolderPath(const QString &extractFolder, const QString &archivePath)
 // yet, else the first free one of "name (2)/", "name (3)/", ... beside it.
 // What a run that cannot ask the user does instead of asking.
 QString freeNameFolderPath(const QString &path);
-
-// True when a folder (not a file) exists at path; a trailing "/" is allowed.
-bool folderExists(const QString &path);
 
 // The texts of the question asked when a name folder exists: the warning
 // for path, and the prompt and title of the box that asks another name.
@@ -33,12 +28,3 @@ QString makeNameFolder(const QString &path);
 // path itself when name is "". A name holding "/" or NUL gives "" and the
 // message of why through problem.
 QString renamedNameFolder(const QString &path, const QString &name, QString *problem);
-
-// Creates the folder path (which ends in "/"). While a folder of that name
-// exists, warns the user and asks for another name through the dialog seam,
-// owned by owner; Cancel or an empty answer keep the name, so the question
-// comes again. On success path names the folder that was created and the
-// result is true. A folder that cannot be created (a name holding "/", a
-// missing parent, a file in the way, no permission) is reported to the user
-// with its path and the cause; the result is then false and nothing is made.
-bool createNameFolder(QString &path, QWidget *owner = nullptr);

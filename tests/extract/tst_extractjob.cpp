@@ -226,6 +226,8 @@ private slots:
                                       << QStringList{"", "", ""};
         QTest::newRow("an empty name asks again") << QStringList{"answer ", "answer b3"}
                                                   << QStringList{"a-wait/", "b3/", "c/"} << QStringList{"", "", ""};
+        QTest::newRow("an answer that is taken too is asked about in turn")
+            << QStringList{"answer b", "answer b4"} << QStringList{"a-wait/", "b4/", "c/"} << QStringList{"", "", ""};
         QTest::newRow("a name with a slash cannot be made") << QStringList{"answer x/y"}
                                                             << QStringList{"a-wait/", "b/", "c/"}
                                                             << QStringList{"", "フォルダを作成できません", ""};
@@ -279,6 +281,7 @@ private slots:
                  job.results()[2].failed() ? QStringList(job.results()[0].failed() ? QStringList{"b"} : QStringList{"a-wait", "b"})
                  : destinations[1] == u"b3/" ? QStringList({"a-wait", "b", "b3", "c"})
                  : destinations[1] == u"b2/" ? QStringList({"a-wait", "b", "b2", "c"})
+                 : destinations[1] == u"b4/" ? QStringList({"a-wait", "b", "b4", "c"})
                                              : QStringList({"a-wait", "b", "c"}));
     }
 
