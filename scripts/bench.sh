@@ -16,7 +16,7 @@ build="$root/build-bench"
 "$root/scripts/setup.sh" python3 time zip unzip 7zip libarchive-tools unar lhasa jlha-utils cabextract
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTENVO_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target tenvo_bench tenvo_bench_makerar \
+cmake --build "$build" -j2 --target tenvo_bench tenvo_bench_makerar tenvo_installed \
     unlha32 cab32 unzip32 sevenzip32 unrar32
 
 work=/dev/shm/tenvo-bench

@@ -415,6 +415,16 @@ int main()
     std::vector<pid_t> supervisors;
     bool accepting = true;
     while (accepting || !calls.empty() || !supervisors.empty()) {
+        if (!accepting && calls.empty()) {
+            // The library's process is exiting and waits for this one: the
+            // supervisors still ending are waited for at once, not on the
+            // next tick of a poll that watches nothing.
+            for (const pid_t pid : supervisors) {
+                while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
+            }
+            break;
+        }
         std::vector<pollfd> watched;
         if (accepting)
             watched.push_back({kControlFd, POLLIN, 0});
@@ -444,8 +454,6 @@ int main()
         supervisors.erase(std::remove_if(supervisors.begin(), supervisors.end(),
                                          [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; }),
                           supervisors.end());
-        if (!accepting && calls.empty() && !supervisors.empty())
-            ::usleep(10000);
     }
     return 0;
 }

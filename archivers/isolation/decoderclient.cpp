@@ -181,12 +181,14 @@ private:
         m_controlFd = -1;
         if (m_pid <= 0)
             return;
-        for (int waited = 0; waited < 200; ++waited) {
+        // The program is gone a millisecond or two after the socket closes;
+        // every exit of this process waits that long, not a coarse tick.
+        for (int waited = 0; waited < 2000; ++waited) {
             if (::waitpid(m_pid, nullptr, WNOHANG) != 0) {
                 m_pid = -1;
                 return;
             }
-            ::usleep(10000);
+            ::usleep(1000);
         }
         stop();
     }

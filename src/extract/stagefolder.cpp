@@ -25,7 +25,9 @@ const QRegularExpression &stageName()
     return pattern;
 }
 
-// Runs each(name, stat) for every entry of the folder open at fd.
+// Runs each(name, isFolder) for every entry of the folder open at fd. The
+// type comes with the name where the file system gives it: a folder of
+// thousands of files is walked without a stat of each.
 template<typename Each>
 void forEachEntry(int fd, Each each)
 {
@@ -41,10 +43,14 @@ void forEachEntry(int fd, Each each)
         const char *name = entry->d_name;
         if ((name[0] == '.' && name[1] == '\0') || (name[0] == '.' && name[1] == '.' && name[2] == '\0'))
             continue;
-        struct stat status;
-        if (::fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        each(QByteArray(name), status);
+        bool folder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat status;
+            if (::fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            folder = S_ISDIR(status.st_mode);
+        }
+        each(QByteArray(name), folder);
     }
     ::closedir(dir);
 }
@@ -59,8 +65,8 @@ int openFolder(int at, const char *name)
 int countFiles(int fd, const QByteArray &prefix, QStringList *names)
 {
     int count = 0;
-    forEachEntry(fd, [&](const QByteArray &name, const struct stat &status) {
-        if (S_ISDIR(status.st_mode)) {
+    forEachEntry(fd, [&](const QByteArray &name, bool folder) {
+        if (folder) {
             const int sub = openFolder(fd, name.constData());
             if (sub >= 0) {
                 count += countFiles(sub, prefix + name + '/', names);
@@ -79,9 +85,9 @@ void merge(int stageFd, int folderFd, const QByteArray &prefix, bool keepEmpty, 
            bool wantNames)
 {
     QStringList *names = wantNames ? &outcome.names : nullptr;
-    forEachEntry(stageFd, [&](const QByteArray &name, const struct stat &status) {
+    forEachEntry(stageFd, [&](const QByteArray &name, bool folder) {
         const char *entry = name.constData();
-        if (!S_ISDIR(status.st_mode)) {
+        if (!folder) {
             if (::renameat(stageFd, entry, folderFd, entry) == 0) {
                 ++outcome.landed;
                 if (names)
@@ -131,7 +137,7 @@ void removeAt(int at, const char *name)
         return;
     const int fd = openFolder(at, name);
     if (fd >= 0) {
-        forEachEntry(fd, [fd](const QByteArray &entry, const struct stat &) { removeAt(fd, entry.constData()); });
+        forEachEntry(fd, [fd](const QByteArray &entry, bool) { removeAt(fd, entry.constData()); });
         ::close(fd);
     }
     ::unlinkat(at, name, AT_REMOVEDIR);
@@ -181,8 +187,8 @@ void sweepStaleStageFolders(const QString &folder)
     const int fd = ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
-    forEachEntry(fd, [fd](const QByteArray &name, const struct stat &status) {
-        if (!S_ISDIR(status.st_mode))
+    forEachEntry(fd, [fd](const QByteArray &name, bool folder) {
+        if (!folder)
             return;
         const QRegularExpressionMatch match = stageName().match(QString::fromLatin1(name));
         if (!match.hasMatch())
