@@ -12,6 +12,7 @@
 #include "result.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <dlfcn.h>
@@ -1197,6 +1198,13 @@ void TestArchiverLibraries::stopWhenTheDecoderProgramDoesNotAnswer()
         std::atomic<int> result{-1};
     };
     auto state = std::make_shared<State>();
+    // Whatever happens here, no decoder program is left frozen for the
+    // tests after this one (a call that ended before the freeze leaves it
+    // running on).
+    const auto thaw = qScopeGuard([] {
+        for (const pid_t program : childrenOf(::getpid(), "tenvo-decoder"))
+            ::kill(program, SIGCONT);
+    });
     std::thread([call, state, line = commandLine("-x ", bigZip(), out.path() + "/")] {
         int result = 0;
         for (int attempt = 0; attempt < 5 && state->program < 0; ++attempt) {
