@@ -189,11 +189,11 @@ int CommandLineRun::run(const CommandLineOptions &options)
 
     const int signal = caughtSignal;
     bool anyFailed = !allFound;
-    for (const ArchiveResult &result : job.results())
+    bool anyToReport = false;
+    for (const ArchiveResult &result : job.results()) {
         anyFailed = anyFailed || result.failed();
-    bool anyToReport = anyFailed;
-    for (const ArchiveResult &result : job.results())
-        anyToReport = anyToReport || !result.shortened.isEmpty();
+        anyToReport = anyToReport || result.failed() || !result.shortened.isEmpty();
+    }
     if (anyToReport && m_output != CommandLineOptions::Output::Json)
         print(m_err, summaryText(job.results()));
     if (signal != 0) {

@@ -147,7 +147,6 @@ JobProgress ExtractJob::progress() const
 {
     JobProgress progress;
     progress.archivesTotal = count();
-    progress.latestStarted = m_latestStarted;
     progress.stepsTotal = qint64(count()) * JobProgress::stepsPerArchive;
     progress.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
     for (const Slot &slot : m_slots) {
@@ -252,7 +251,6 @@ void ExtractJob::launch(int index)
         return;
     }
     slot.clock.start();
-    m_latestStarted = index + 1;
     emit archiveStarted(index, slot.result.path);
     if (m_archive.takesPassword(slot.result.path))
         slot.password = m_passwords.nextCandidate(slot.tried);

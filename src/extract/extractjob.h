@@ -47,7 +47,6 @@ struct JobProgress
 {
     int archivesTotal = 0;
     int archivesDone = 0;  // ended, in any way
-    int latestStarted = 0; // 1-based place of the archive started last (0: none)
     // The bar's measure: each archive counts stepsPerArchive, a running one
     // in proportion to what its library has read.
     qint64 steps = 0;
@@ -163,7 +162,6 @@ private:
     QElapsedTimer m_clock;
     int m_next = 0;
     int m_running = 0;
-    int m_latestStarted = 0;
     quint64 m_lastBytes = ~quint64(0);
     bool m_started = false;
     bool m_stopping = false;

@@ -82,6 +82,24 @@ int countFiles(int fd, const QByteArray &prefix, QStringList *names)
 }
 
 void merge(int stageFd, int folderFd, const QByteArray &prefix, bool keepEmpty, StageMerge &outcome,
+           bool wantNames);
+
+// Merges the folder open at from into the one open at to and closes both;
+// a folder that could not be opened (-1) fails the merge.
+void mergeAndClose(int from, int to, const QByteArray &prefix, bool keepEmpty, StageMerge &outcome,
+                   bool wantNames)
+{
+    if (from >= 0 && to >= 0)
+        merge(from, to, prefix, keepEmpty, outcome, wantNames);
+    else
+        outcome.failed = true;
+    if (from >= 0)
+        ::close(from);
+    if (to >= 0)
+        ::close(to);
+}
+
+void merge(int stageFd, int folderFd, const QByteArray &prefix, bool keepEmpty, StageMerge &outcome,
            bool wantNames)
 {
     QStringList *names = wantNames ? &outcome.names : nullptr;
@@ -99,16 +117,8 @@ void merge(int stageFd, int folderFd, const QByteArray &prefix, bool keepEmpty, 
         }
         struct stat there;
         if (::fstatat(folderFd, entry, &there, AT_SYMLINK_NOFOLLOW) == 0) {
-            const int from = openFolder(stageFd, entry);
-            const int to = S_ISDIR(there.st_mode) ? openFolder(folderFd, entry) : -1;
-            if (from >= 0 && to >= 0)
-                merge(from, to, prefix + name + '/', keepEmpty, outcome, wantNames);
-            else
-                outcome.failed = true;
-            if (from >= 0)
-                ::close(from);
-            if (to >= 0)
-                ::close(to);
+            mergeAndClose(openFolder(stageFd, entry), S_ISDIR(there.st_mode) ? openFolder(folderFd, entry) : -1,
+                          prefix + name + '/', keepEmpty, outcome, wantNames);
             return;
         }
         const int from = openFolder(stageFd, entry);
@@ -160,16 +170,9 @@ QString makeStageFolder(const QString &folder)
 StageMerge mergeStageFolder(const QString &stage, const QString &folder, bool keepEmptyFolders, bool wantNames)
 {
     StageMerge outcome;
-    const int from = ::open(nativePath(stage).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int to = ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (from >= 0 && to >= 0)
-        merge(from, to, QByteArray(), keepEmptyFolders, outcome, wantNames);
-    else
-        outcome.failed = true;
-    if (from >= 0)
-        ::close(from);
-    if (to >= 0)
-        ::close(to);
+    mergeAndClose(::open(nativePath(stage).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
+                  ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), QByteArray(),
+                  keepEmptyFolders, outcome, wantNames);
     removeTree(stage);
     return outcome;
 }

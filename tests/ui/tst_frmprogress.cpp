@@ -49,6 +49,19 @@ void startJob(frmProgress &window, RunEnvironment &env, bool closeAtEnd = false,
     window.startJob(*gArchive, archives, options, closeAtEnd);
 }
 
+// Stand-in libraries that can be stopped, logging to calls.log and waiting
+// for the file go (both in the environment's folder) on "wait" archives.
+void useStandInLibraries(clsArchive &fakes, RunEnvironment &env)
+{
+    fakes.setLibraryFolder(QStringLiteral(TENVO_FAKES_DIR "/progress"));
+    for (const SupportType &row : registrationRows())
+        fakes.addSupportType(row);
+    gArchive = &fakes;
+    qputenv("TENVO_FAKE_LOG", QFile::encodeName(env.dir.filePath(QStringLiteral("calls.log"))));
+    qputenv("TENVO_FAKE_GO", QFile::encodeName(env.dir.filePath(QStringLiteral("go"))));
+    qputenv("TENVO_FAKE_RESULT", "0");
+}
+
 } // namespace
 
 class TestProgress : public QObject
@@ -229,14 +242,8 @@ private slots:
     {
         RunEnvironment env;
         clsArchive fakes;
-        fakes.setLibraryFolder(QStringLiteral(TENVO_FAKES_DIR "/progress"));
-        for (const SupportType &row : registrationRows())
-            fakes.addSupportType(row);
-        gArchive = &fakes;
+        useStandInLibraries(fakes, env);
         const QString log = env.dir.filePath(QStringLiteral("calls.log"));
-        qputenv("TENVO_FAKE_LOG", QFile::encodeName(log));
-        qputenv("TENVO_FAKE_GO", QFile::encodeName(env.dir.filePath(QStringLiteral("go"))));
-        qputenv("TENVO_FAKE_RESULT", "0");
         QStringList paths;
         for (const char *name : {"a-wait.zip", "b.zip", "c-wait.zip"}) {
             QFile file(env.in + QLatin1String(name));
@@ -288,14 +295,8 @@ private slots:
     {
         RunEnvironment env;
         clsArchive fakes;
-        fakes.setLibraryFolder(QStringLiteral(TENVO_FAKES_DIR "/progress"));
-        for (const SupportType &row : registrationRows())
-            fakes.addSupportType(row);
-        gArchive = &fakes;
+        useStandInLibraries(fakes, env);
         const QString go = env.dir.filePath(QStringLiteral("go"));
-        qputenv("TENVO_FAKE_LOG", QFile::encodeName(env.dir.filePath(QStringLiteral("calls.log"))));
-        qputenv("TENVO_FAKE_GO", QFile::encodeName(go));
-        qputenv("TENVO_FAKE_RESULT", "0");
         QFile archive(env.in + QStringLiteral("a-wait.zip"));
         QVERIFY(archive.open(QIODevice::WriteOnly));
         QCOMPARE(env.list.addFile(archive.fileName()), clsListCtrl::added);
