@@ -7,6 +7,7 @@
 #include "passwordkeeper.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -37,6 +38,27 @@ struct ExtractOptions
     bool freeNameFolders = false;
     // Each archive's result lists the paths it landed.
     bool wantLandedNames = false;
+
+    // With nameFolders: an archive whose entries all lie in one folder, or
+    // that holds one file, lands that item in the destination itself (under
+    // the next free name when its name is taken) instead of in a name folder.
+    bool smartFolders = false;
+    // What becomes of a file the destination already holds.
+    enum class Existing { Overwrite, Skip, Rename, Newer };
+    Existing existing = Existing::Overwrite;
+    // Leaves out __MACOSX/ and the ._* files beside it, .DS_Store, Thumbs.db
+    // and desktop.ini.
+    bool skipJunk = false;
+    // Extracts the archives an archive holds, each into a folder named after
+    // it beside it, down to three levels.
+    bool nested = false;
+    // Moves each archive that landed whole (every volume of a set) to the
+    // desktop's trash at its end.
+    bool trashArchives = false;
+    // The name encoding of every archive ("": decided per archive), and of
+    // single archives by path, which goes first.
+    QString encoding;
+    QHash<QString, QString> encodings;
 
     // One archive per processor core unless configured is positive.
     static int parallelFor(int configured);
