@@ -29,6 +29,17 @@ struct ArchiveResult
     // The paths landed, relative to the destination (when the job was asked
     // for them).
     QStringList landedNames;
+    // Files the destination already held: kept instead of the archive's
+    // file, and the archive's files landed under a new name ("name (2).ext").
+    int kept = 0;
+    int renamed = 0;
+    // Archives it held that were extracted beside themselves and those left
+    // as they were: "inner path\tcause" (the inner path relative to the
+    // destination).
+    QStringList nestedLeft;
+    int nestedExtracted = 0;
+    // The archive file (and its other volumes) went to the trash.
+    bool trashed = false;
     qint64 bytes = 0;      // the archive file's size
     double seconds = 0;    // from its start to its end
 
