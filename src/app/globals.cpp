@@ -10,3 +10,10 @@ bool gMakeNameFolder = false;
 bool gRestoreFolder = false;
 bool gDeleteFromList = false;
 bool gCloseDialog = false;
+
+bool gSmartFolders = false;
+bool gSkipJunk = true;
+bool gNested = false;
+bool gOpenFolder = false;
+bool gTrashArchives = false;
+int gExisting = 0;

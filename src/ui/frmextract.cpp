@@ -1,4 +1,4 @@
-// The extraction options dialog: destination folder, the four options, start.
+// The extraction options dialog: destination folder, the options, start.
 #include "frmextract.h"
 
 #include "clsarchive.h"
@@ -7,14 +7,22 @@
 #include "folderbox.h"
 #include "frmprogress.h"
 #include "globals.h"
+#include "nativepath.h"
 #include "windowcentre.h"
 
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
+
+#include <iterator>
 
 namespace {
 
@@ -34,6 +42,7 @@ struct OptionItem
     QString key;
     QString text;
     bool *global;
+    bool underPrevious = false; // shown below the item before it, which it depends on
 };
 
 // The items in the order the list shows them.
@@ -41,37 +50,70 @@ const OptionItem optionItems[] = {
     {QStringLiteral("deleteFromList"), QStringLiteral("解凍が終了したらリストを新規作成する"), &gDeleteFromList},
     {QStringLiteral("makeNameFolder"),
      QStringLiteral("それぞれの書庫ファイル名でフォルダを作成し、そこに解凍する"), &gMakeNameFolder},
+    {QStringLiteral("smartFolders"),
+     QStringLiteral("中身がフォルダ1つかファイル1つだけの書庫には、フォルダを作成しない"), &gSmartFolders, true},
     {QStringLiteral("restoreFolder"), QStringLiteral("書庫ファイル内のフォルダ構造を復元する(RAR書庫以外)"),
      &gRestoreFolder},
     {QStringLiteral("closeDialog"), QStringLiteral("解凍が終了したら自動でダイアログを閉じる"), &gCloseDialog},
+    {QStringLiteral("skipJunk"), QStringLiteral("不要なファイル(__MACOSX、.DS_Store、Thumbs.db など)を解凍しない"),
+     &gSkipJunk},
+    {QStringLiteral("nested"), QStringLiteral("書庫の中の書庫も解凍する(3階層まで)"), &gNested},
+    {QStringLiteral("openFolder"), QStringLiteral("解凍が終了したら解凍先フォルダを開く"), &gOpenFolder},
+    {QStringLiteral("trashArchives"), QStringLiteral("すべて解凍できた書庫ファイルをごみ箱に移す"),
+     &gTrashArchives},
 };
 
-// The settings keys in the order they are read and written.
+// The settings keys in the order they are read and written, with the value
+// of a key the file does not hold.
 struct OptionKey
 {
     QString name;
     bool *global;
+    bool missing = false;
 };
 const OptionKey optionKeys[] = {
     {QStringLiteral("MakeNameFolder"), &gMakeNameFolder},
     {QStringLiteral("RestoreFolder"), &gRestoreFolder},
     {QStringLiteral("DeleteFromList"), &gDeleteFromList},
     {QStringLiteral("CloseDialog"), &gCloseDialog},
+    {QStringLiteral("SmartFolders"), &gSmartFolders},
+    {QStringLiteral("SkipJunk"), &gSkipJunk, true},
+    {QStringLiteral("Nested"), &gNested},
+    {QStringLiteral("OpenFolder"), &gOpenFolder},
+    {QStringLiteral("TrashArchives"), &gTrashArchives},
 };
 
-// The item-check rule's order of comparison.
-const OptionItem *const checkOrder[] = {&optionItems[0], &optionItems[2], &optionItems[1], &optionItems[3]};
+// What becomes of a file the destination already holds: the settings value
+// and the choice's text, in ExtractOptions::Existing's order.
+const QString existingKey = QStringLiteral("Existing");
+const QString existingLabel = QStringLiteral("同じ名前のファイルがあるとき");
+struct ExistingChoice
+{
+    QString value;
+    QString text;
+};
+const ExistingChoice existingChoices[] = {
+    {QStringLiteral("overwrite"), QStringLiteral("上書きする")},
+    {QStringLiteral("skip"), QStringLiteral("今あるファイルを残す")},
+    {QStringLiteral("rename"), QStringLiteral("名前を変えて両方残す")},
+    {QStringLiteral("newer"), QStringLiteral("書庫のファイルが新しいときだけ上書きする")},
+};
 
 constexpr int keyRole = Qt::UserRole;
 
 } // namespace
+
+void openFolderInFileManager(const QString &folder)
+{
+    // The folder's own bytes, so a name that is not UTF-8 opens too.
+    QDesktopServices::openUrl(QUrl::fromEncoded("file://" + nativePath(folder).toPercentEncoding("/")));
+}
 
 frmExtract::frmExtract(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmExtract"));
     setWindowTitle(caption);
-    setFixedSize(424, 228);
 
     const FolderBox folderBox = createFolderBox(this);
     Picture1 = folderBox.frame;
@@ -81,12 +123,10 @@ frmExtract::frmExtract(QWidget *parent)
 
     cmdExtract = new QPushButton(extractCaption, this);
     cmdExtract->setObjectName(QStringLiteral("cmdExtract"));
-    cmdExtract->setGeometry(200, 192, 97, 25);
     connect(cmdExtract, &QPushButton::clicked, this, &frmExtract::cmdExtract_Click);
 
     cmdCancel = new QPushButton(cancelCaption, this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(312, 192, 97, 25);
     connect(cmdCancel, &QPushButton::clicked, this, &frmExtract::cmdCancel_Click);
 
     Label2 = new QLabel(folderLabel, this);
@@ -95,32 +135,49 @@ frmExtract::frmExtract(QWidget *parent)
 
     list = new QTreeWidget(this);
     list->setObjectName(QStringLiteral("list"));
-    list->setGeometry(8, 80, 409, 97);
     list->setColumnCount(1);
-    list->setColumnWidth(0, 400);
     list->setHeaderHidden(true);
     list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     Label1 = new QLabel(folderLabel, this);
     Label1->setObjectName(QStringLiteral("Label1"));
     placeLabel(Label1, 8, 64, 91, 12);
 
+    lblExisting = new QLabel(existingLabel, this);
+    lblExisting->setObjectName(QStringLiteral("lblExisting"));
+    cboExisting = new QComboBox(this);
+    cboExisting->setObjectName(QStringLiteral("cboExisting"));
+    for (const ExistingChoice &choice : existingChoices)
+        cboExisting->addItem(choice.text, choice.value);
+    lblExisting->setBuddy(cboExisting);
+
     setTabOrder(cmdOpenDlg, cmdExtract);
     setTabOrder(cmdExtract, cmdCancel);
     setTabOrder(cmdCancel, list);
+    setTabOrder(list, cboExisting);
 
     loadOption();
+    QTreeWidgetItem *previous = nullptr;
     for (const OptionItem &option : optionItems) {
-        auto *item = new QTreeWidgetItem(list);
+        auto *item = option.underPrevious ? new QTreeWidgetItem(previous) : new QTreeWidgetItem(list);
         item->setText(0, option.text);
         item->setData(0, keyRole, option.key);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, *option.global ? Qt::Checked : Qt::Unchecked);
+        if (!option.underPrevious)
+            previous = item;
     }
+    list->expandAll();
+    showDependentItems();
+    cboExisting->setCurrentIndex(gExisting);
     // Connected after filling, so the items' first check marks are not
     // taken for the user's.
     connect(list, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item) { list_ItemCheck(item); });
+    connect(cboExisting, &QComboBox::currentIndexChanged, this, [](int index) { gExisting = qMax(0, index); });
 
+    layOut();
     centreOnScreen(this);
 }
 
@@ -134,8 +191,18 @@ void frmExtract::loadOption()
 {
     if (!gIniCtrl)
         return;
-    for (const OptionKey &key : optionKeys)
-        *key.global = gIniCtrl->getBool(optionSection, key.name);
+    for (const OptionKey &key : optionKeys) {
+        // The four options of old read a missing key as off; a newer one
+        // may default to on, and only an absent key (not "0") means default.
+        const bool missing = key.missing && gIniCtrl->getString(optionSection, key.name).isEmpty();
+        *key.global = missing ? true : gIniCtrl->getBool(optionSection, key.name);
+    }
+    const QString existing = gIniCtrl->getString(optionSection, existingKey).trimmed();
+    gExisting = 0;
+    for (int i = 0; i < int(std::size(existingChoices)); ++i) {
+        if (existing.compare(existingChoices[i].value, Qt::CaseInsensitive) == 0)
+            gExisting = i;
+    }
 }
 
 void frmExtract::writeOption()
@@ -144,17 +211,78 @@ void frmExtract::writeOption()
         return;
     for (const OptionKey &key : optionKeys)
         gIniCtrl->setBool(optionSection, key.name, *key.global);
+    gIniCtrl->setString(optionSection, existingKey, existingChoices[qBound(0, gExisting, 3)].value);
 }
 
 void frmExtract::list_ItemCheck(QTreeWidgetItem *item)
 {
     const QString key = item->data(0, keyRole).toString();
-    for (const OptionItem *option : checkOrder) {
-        if (key == option->key) {
-            *option->global = item->checkState(0) == Qt::Checked;
+    for (const OptionItem &option : optionItems) {
+        if (key == option.key) {
+            *option.global = item->checkState(0) == Qt::Checked;
+            showDependentItems();
             return;
         }
     }
+}
+
+void frmExtract::showDependentItems()
+{
+    // An item below another means nothing while that one is off. Greying
+    // it is no check of the user's.
+    const QSignalBlocker quiet(list);
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = list->topLevelItem(i);
+        for (int child = 0; child < item->childCount(); ++child)
+            item->child(child)->setDisabled(item->checkState(0) != Qt::Checked);
+    }
+}
+
+void frmExtract::layOut()
+{
+    // As wide as the longest option needs at the user's font, and never
+    // narrower than the design.
+    const QFontMetrics metrics(list->font());
+    int textWidth = 0;
+    for (const OptionItem &option : optionItems)
+        textWidth = qMax(textWidth, metrics.horizontalAdvance(option.text) + (option.underPrevious ? list->indentation() : 0));
+    const int listWidth = qMax(409, textWidth + 48);
+    const int rows = int(std::size(optionItems));
+    const int rowHeight = qMax(18, list->sizeHintForRow(0));
+    const int listHeight = rows * rowHeight + 2 * list->frameWidth() + 4;
+    const int width = listWidth + 15;
+
+    const int wider = listWidth - 409;
+    Picture1->resize(369 + wider, 25);
+    lblFolderPath->resize(353 + wider, 17);
+    cmdOpenDlg->move(384 + wider, 24);
+    list->setGeometry(8, 80, listWidth, listHeight);
+    list->setColumnWidth(0, listWidth - 9);
+    int top = 80 + listHeight + 10;
+    const int comboHeight = qMax(25, cboExisting->sizeHint().height());
+    const int labelWidth = qMax(160, lblExisting->sizeHint().width() + 8);
+    lblExisting->setGeometry(8, top, labelWidth, comboHeight);
+    cboExisting->setGeometry(8 + labelWidth, top, listWidth - labelWidth, comboHeight);
+    top += comboHeight + 15;
+    const int buttonHeight = qMax(25, cmdExtract->sizeHint().height());
+    cmdCancel->setGeometry(width - 8 - 97 - 7, top, 97, buttonHeight);
+    cmdExtract->setGeometry(width - 8 - 97 - 7 - 15 - 97, top, 97, buttonHeight);
+    setFixedSize(width, top + buttonHeight + 11);
+}
+
+ExtractOptions frmExtract::extractOptions() const
+{
+    ExtractOptions options;
+    options.destination = m_folderPath;
+    options.nameFolders = gMakeNameFolder;
+    options.smartFolders = gMakeNameFolder && gSmartFolders;
+    options.restorePaths = gRestoreFolder;
+    options.skipJunk = gSkipJunk;
+    options.nested = gNested;
+    options.trashArchives = gTrashArchives;
+    options.existing = ExtractOptions::Existing(qBound(0, gExisting, 3));
+    options.parallel = ExtractOptions::parallelFor(gIniCtrl ? gIniCtrl->getLong(optionSection, parallelKey) : 0);
+    return options;
 }
 
 void frmExtract::cmdOpenDlg_Click()
@@ -168,11 +296,7 @@ void frmExtract::cmdOpenDlg_Click()
 void frmExtract::cmdExtract_Click()
 {
     writeOption();
-    ExtractOptions options;
-    options.destination = m_folderPath;
-    options.nameFolders = gMakeNameFolder;
-    options.restorePaths = gRestoreFolder;
-    options.parallel = ExtractOptions::parallelFor(gIniCtrl ? gIniCtrl->getLong(optionSection, parallelKey) : 0);
+    const ExtractOptions options = extractOptions();
     QStringList archives;
     if (gListCtrl) {
         for (int row = 0; row < gListCtrl->getCount(); ++row)
@@ -182,6 +306,13 @@ void frmExtract::cmdExtract_Click()
     if (gArchive) {
         frmProgress progress(this);
         progress.startJob(*gArchive, archives, options, gCloseDialog);
+        if (gOpenFolder) {
+            const QString folder = options.destination;
+            connect(progress.job(), &ExtractJob::finished, this, [&progress, folder] {
+                if (!progress.job()->isStopping())
+                    openFolderInFileManager(folder);
+            });
+        }
         progress.exec();
         stopped = progress.job()->isStopping();
     }

@@ -1,8 +1,11 @@
-// The extraction options dialog: destination folder, the four options, start.
+// The extraction options dialog: destination folder, the options, start.
 #pragma once
+
+#include "extractjob.h"
 
 #include <QDialog>
 
+class QComboBox;
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -12,6 +15,9 @@ class QTreeWidgetItem;
 // Creating the dialog loads it: the options are read from the settings file
 // (gIniCtrl) into the globals and shown as check items. The options are
 // written back only when the user starts a run.
+// Opens folder in the desktop's file manager.
+void openFolderInFileManager(const QString &folder);
+
 class frmExtract : public QDialog
 {
     Q_OBJECT
@@ -25,10 +31,14 @@ public:
     QString folderPath() const { return m_folderPath; }
 
     // Reads MakeNameFolder, RestoreFolder, DeleteFromList and CloseDialog
-    // from section "Option" into the globals, in that order.
+    // from section "Option" into the globals, in that order, then the
+    // choices added since (SmartFolders, SkipJunk, Nested, OpenFolder,
+    // TrashArchives, Existing).
     void loadOption();
-    // Writes the four globals to section "Option" in the same order.
+    // Writes the globals to section "Option" in the same order.
     void writeOption();
+    // The job's options as the globals and the settings file give them.
+    ExtractOptions extractOptions() const;
 
     // Copies the item's check mark into the global its key names; an item
     // with another key changes nothing.
@@ -49,7 +59,12 @@ public:
     QLabel *Label2;
     QTreeWidget *list;
     QLabel *Label1;
+    QLabel *lblExisting;
+    QComboBox *cboExisting;
 
 private:
+    void showDependentItems();
+    void layOut();
+
     QString m_folderPath;
 };

@@ -1,8 +1,10 @@
 // Draws the README's picture of the main window: Tenvo started on the real
 // archiver libraries with a filled list, grabbed into a PNG file; beside it,
 // the open-file dialog, the folder picker and a message box as the user's
-// locale shows them (screenshot-addfile.png, -folder.png, -message.png).
+// locale shows them (screenshot-addfile.png, -folder.png, -message.png), and
+// the extraction options dialog (-options.png).
 #include "clslistctrl.h"
+#include "frmextract.h"
 #include "frmmain.h"
 #include "frmversion.h"
 #include "globals.h"
@@ -102,6 +104,9 @@ int main(int argc, char *argv[])
         QStringLiteral("フォルダ ") + files.filePath(QStringLiteral("ダウンロード/写真_2023夏/"))
             + QStringLiteral(" は既に存在しています。\n別の名前でフォルダを作成してください"));
     saved = grabDialog(message.get(), QStringLiteral("-message.png")) && saved;
+    frmExtract options(window);
+    options.setFolderPath(files.filePath(QStringLiteral("ダウンロード/")));
+    saved = grabDialog(&options, QStringLiteral("-options.png")) && saved;
 
     window->close();
     return saved ? 0 : 1;

@@ -41,6 +41,9 @@ public:
         gArchive = &archive;
         gIniCtrl = &ini;
         gMakeNameFolder = gRestoreFolder = gDeleteFromList = gCloseDialog = false;
+        gSmartFolders = gNested = gOpenFolder = gTrashArchives = false;
+        gSkipJunk = true;
+        gExisting = 0;
     }
 
     ~RunEnvironment()

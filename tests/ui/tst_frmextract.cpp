@@ -5,6 +5,7 @@
 #include "runenvironment.h"
 #include "scripteddialogs.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -13,19 +14,44 @@
 
 namespace {
 
+// Every item in the order the list shows it, the one under the name-folder
+// item included.
 const QStringList itemTexts{
     QStringLiteral("解凍が終了したらリストを新規作成する"),
     QStringLiteral("それぞれの書庫ファイル名でフォルダを作成し、そこに解凍する"),
+    QStringLiteral("中身がフォルダ1つかファイル1つだけの書庫には、フォルダを作成しない"),
     QStringLiteral("書庫ファイル内のフォルダ構造を復元する(RAR書庫以外)"),
     QStringLiteral("解凍が終了したら自動でダイアログを閉じる"),
+    QStringLiteral("不要なファイル(__MACOSX、.DS_Store、Thumbs.db など)を解凍しない"),
+    QStringLiteral("書庫の中の書庫も解凍する(3階層まで)"),
+    QStringLiteral("解凍が終了したら解凍先フォルダを開く"),
+    QStringLiteral("すべて解凍できた書庫ファイルをごみ箱に移す"),
 };
+
+QList<QTreeWidgetItem *> items(const frmExtract &dialog)
+{
+    QList<QTreeWidgetItem *> all;
+    for (int i = 0; i < dialog.list->topLevelItemCount(); ++i) {
+        all.append(dialog.list->topLevelItem(i));
+        for (int child = 0; child < all.constLast()->childCount(); ++child)
+            all.append(dialog.list->topLevelItem(i)->child(child));
+    }
+    return all;
+}
 
 QList<bool> checkMarks(const frmExtract &dialog)
 {
     QList<bool> marks;
-    for (int i = 0; i < dialog.list->topLevelItemCount(); ++i)
-        marks.append(dialog.list->topLevelItem(i)->checkState(0) == Qt::Checked);
+    for (const QTreeWidgetItem *item : items(dialog))
+        marks.append(item->checkState(0) == Qt::Checked);
     return marks;
+}
+
+// The options' globals in the list's order.
+QList<bool> globals()
+{
+    return {gDeleteFromList, gMakeNameFolder, gSmartFolders, gRestoreFolder, gCloseDialog,
+            gSkipJunk,       gNested,         gOpenFolder,   gTrashArchives};
 }
 
 // Where the Tab key moves the focus from widget.
@@ -38,9 +64,12 @@ QWidget *nextTabStop(QWidget *widget)
     return nullptr;
 }
 
+// The section as a run writes it: the four options of old, then the newer
+// ones at the values a first use shows.
 QByteArray optionSection(bool make, bool restore, bool remove, bool close)
 {
-    return QStringLiteral("[Option]\nMakeNameFolder=%1\nRestoreFolder=%2\nDeleteFromList=%3\nCloseDialog=%4\n")
+    return QStringLiteral("[Option]\nMakeNameFolder=%1\nRestoreFolder=%2\nDeleteFromList=%3\nCloseDialog=%4\n"
+                          "SmartFolders=0\nSkipJunk=1\nNested=0\nOpenFolder=0\nTrashArchives=0\nExisting=overwrite\n")
         .arg(int(make)).arg(int(restore)).arg(int(remove)).arg(int(close))
         .toUtf8();
 }
@@ -94,90 +123,126 @@ private slots:
         frmExtract dialog;
 
         QCOMPARE(dialog.windowTitle(), QStringLiteral(" 解凍"));
-        QCOMPARE(dialog.minimumSize(), QSize(424, 228));
-        QCOMPARE(dialog.maximumSize(), QSize(424, 228));
-        QCOMPARE(dialog.cmdOpenDlg->geometry(), QRect(384, 24, 25, 25));
+        // Fixed in size, as wide as its longest option needs at the font.
+        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+        QVERIFY(dialog.width() >= 424);
         QCOMPARE(dialog.cmdOpenDlg->text(), QString());
         QVERIFY(!dialog.cmdOpenDlg->icon().isNull());
-        QCOMPARE(dialog.Picture1->geometry(), QRect(8, 24, 369, 25));
+        QCOMPARE(dialog.Picture1->pos(), QPoint(8, 24));
         QCOMPARE(dialog.lblFolderPath->parentWidget(), dialog.Picture1);
-        QCOMPARE(dialog.cmdExtract->geometry(), QRect(200, 192, 97, 25));
         QCOMPARE(dialog.cmdExtract->text(), QStringLiteral("解凍(&E)"));
-        QCOMPARE(dialog.cmdCancel->geometry(), QRect(312, 192, 97, 25));
         QCOMPARE(dialog.cmdCancel->text(), QStringLiteral("キャンセル(&C)"));
         QCOMPARE(dialog.Label2->text(), QStringLiteral("解凍先フォルダ名"));
         QCOMPARE(dialog.Label2->pos(), QPoint(8, 8));
         QCOMPARE(dialog.Label1->text(), QStringLiteral("解凍先フォルダ名"));
         QCOMPARE(dialog.Label1->pos(), QPoint(8, 64));
-        QCOMPARE(dialog.list->geometry(), QRect(8, 80, 409, 97));
+        QCOMPARE(dialog.list->pos(), QPoint(8, 80));
         QCOMPARE(dialog.list->columnCount(), 1);
-        QCOMPARE(dialog.list->columnWidth(0), 400);
         QCOMPARE(dialog.findChild<QTreeWidget *>(QStringLiteral("list")), dialog.list);
+        QCOMPARE(dialog.lblExisting->text(), QStringLiteral("同じ名前のファイルがあるとき"));
+        QCOMPARE(dialog.cboExisting->count(), 4);
+        QCOMPARE(dialog.cboExisting->itemText(2), QStringLiteral("名前を変えて両方残す"));
+        QCOMPARE(dialog.cboExisting->currentIndex(), 0);
+
+        // Every control whole inside the window, none over another, and
+        // every option's text whole in its row.
+        const QList<QWidget *> controls{dialog.Picture1, dialog.cmdOpenDlg, dialog.list, dialog.cboExisting,
+                                        dialog.cmdExtract, dialog.cmdCancel};
+        for (QWidget *control : controls) {
+            QVERIFY2(dialog.rect().contains(control->geometry()), qPrintable(control->objectName()));
+            for (QWidget *other : controls)
+                QVERIFY(control == other || !control->geometry().intersects(other->geometry()));
+        }
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QFontMetrics metrics(dialog.list->font());
+        for (QTreeWidgetItem *item : items(dialog)) {
+            const QRect row = dialog.list->visualItemRect(item);
+            QVERIFY2(row.isValid() && dialog.list->viewport()->rect().contains(row), qPrintable(item->text(0)));
+            QVERIFY(metrics.horizontalAdvance(item->text(0)) < dialog.list->columnWidth(0) - row.left());
+        }
 
         QStringList texts;
-        for (int i = 0; i < dialog.list->topLevelItemCount(); ++i)
-            texts.append(dialog.list->topLevelItem(i)->text(0));
+        for (const QTreeWidgetItem *item : items(dialog))
+            texts.append(item->text(0));
         QCOMPARE(texts, itemTexts);
-        QCOMPARE(checkMarks(dialog), (QList<bool>{false, false, false, false}));
+        // Junk files are left out until the user says otherwise; the item
+        // under the name-folder option waits for it.
+        QCOMPARE(checkMarks(dialog), (QList<bool>{false, false, false, false, false, true, false, false, false}));
+        QVERIFY(items(dialog)[2]->isDisabled());
+        items(dialog)[1]->setCheckState(0, Qt::Checked);
+        QVERIFY(!items(dialog)[2]->isDisabled());
 
-        // Tab order: folder button, extract, cancel, option list.
+        // Tab order: folder button, extract, cancel, option list, existing files.
         QCOMPARE(nextTabStop(dialog.cmdOpenDlg), dialog.cmdExtract);
         QCOMPARE(nextTabStop(dialog.cmdExtract), dialog.cmdCancel);
         QCOMPARE(nextTabStop(dialog.cmdCancel), dialog.list);
+        QCOMPARE(nextTabStop(dialog.list), dialog.cboExisting);
     }
 
     void optionsComeFromTheSettingsFile_data()
     {
         QTest::addColumn<QByteArray>("ini");
         QTest::addColumn<QList<bool>>("marks"); // in list order
+        QTest::addColumn<int>("existing");
 
         QTest::newRow("name folders and closing stored")
             << QByteArray("[Option]\nMakeNameFolder=1\nRestoreFolder=0\nDeleteFromList=0\nCloseDialog=1\n")
-            << QList<bool>{false, true, false, true};
+            << QList<bool>{false, true, false, false, true, true, false, false, false} << 0;
         QTest::newRow("clearing and restoring stored")
             << QByteArray("[Option]\nMakeNameFolder=0\nRestoreFolder=-1\nDeleteFromList=1\n")
-            << QList<bool>{true, false, true, false};
+            << QList<bool>{true, false, false, true, false, true, false, false, false} << 0;
         QTest::newRow("names in another case still match")
-            << QByteArray("[OPTION]\nmakenamefolder=1\n") << QList<bool>{false, true, false, false};
+            << QByteArray("[OPTION]\nmakenamefolder=1\n")
+            << QList<bool>{false, true, false, false, false, true, false, false, false} << 0;
+        QTest::newRow("the newer choices stored, junk kept")
+            << QByteArray("[Option]\nSmartFolders=1\nSkipJunk=0\nNested=1\nOpenFolder=1\nTrashArchives=1\n"
+                          "Existing=Rename\n")
+            << QList<bool>{false, false, true, false, false, false, true, true, true} << 2;
+        QTest::newRow("an unknown existing-files value overwrites")
+            << QByteArray("[Option]\nExisting=delete\n")
+            << QList<bool>{false, false, false, false, false, true, false, false, false} << 0;
     }
 
     void optionsComeFromTheSettingsFile()
     {
         QFETCH(QByteArray, ini);
         QFETCH(QList<bool>, marks);
+        QFETCH(int, existing);
         RunEnvironment env;
         QVERIFY(tenvo::fixture::writeFixtureFile(env.iniPath, ini.toStdString()));
 
         frmExtract dialog;
 
         QCOMPARE(checkMarks(dialog), marks);
-        QCOMPARE((QList<bool>{gDeleteFromList, gMakeNameFolder, gRestoreFolder, gCloseDialog}), marks);
+        QCOMPARE(globals(), marks);
+        QCOMPARE(dialog.cboExisting->currentIndex(), existing);
+        QCOMPARE(int(dialog.extractOptions().existing), existing);
     }
 
     void tickingAnItemSetsItsOption_data()
     {
         QTest::addColumn<int>("row");
-        QTest::addColumn<QList<bool>>("globals"); // deleteFromList, makeNameFolder, restoreFolder, closeDialog
 
-        QTest::newRow("the first item starts a new list") << 0 << QList<bool>{true, false, false, false};
-        QTest::newRow("the second item makes name folders") << 1 << QList<bool>{false, true, false, false};
-        QTest::newRow("the third item restores folders") << 2 << QList<bool>{false, false, true, false};
-        QTest::newRow("the fourth item closes the window") << 3 << QList<bool>{false, false, false, true};
+        for (int row = 0; row < itemTexts.size(); ++row)
+            QTest::newRow(qPrintable(itemTexts[row])) << row;
     }
 
     void tickingAnItemSetsItsOption()
     {
         QFETCH(int, row);
-        QFETCH(QList<bool>, globals);
         RunEnvironment env;
         frmExtract dialog;
+        QTreeWidgetItem *item = items(dialog)[row];
+        const QList<bool> before = globals();
 
-        dialog.list->topLevelItem(row)->setCheckState(0, Qt::Checked);
-        QCOMPARE((QList<bool>{gDeleteFromList, gMakeNameFolder, gRestoreFolder, gCloseDialog}), globals);
+        item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        QList<bool> expected = before;
+        expected[row] = !expected[row];
+        QCOMPARE(globals(), expected);
 
-        dialog.list->topLevelItem(row)->setCheckState(0, Qt::Unchecked);
-        QCOMPARE((QList<bool>{gDeleteFromList, gMakeNameFolder, gRestoreFolder, gCloseDialog}),
-                 (QList<bool>{false, false, false, false}));
+        item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        QCOMPARE(globals(), before);
     }
 
     void cancelWritesNothing()
@@ -188,8 +253,9 @@ private slots:
         {
             frmExtract dialog;
             dialog.show();
-            dialog.list->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
-            dialog.list->topLevelItem(3)->setCheckState(0, Qt::Checked);
+            items(dialog)[1]->setCheckState(0, Qt::Unchecked);
+            items(dialog)[4]->setCheckState(0, Qt::Checked);
+            dialog.cboExisting->setCurrentIndex(3);
             dialog.cmdCancel->click();
             QVERIFY(!dialog.isVisible());
             QCOMPARE(dialog.result(), int(QDialog::Rejected));
@@ -197,7 +263,8 @@ private slots:
         QCOMPARE(env.iniText(), stored);
 
         frmExtract reopened;
-        QCOMPARE(checkMarks(reopened), (QList<bool>{false, true, false, false}));
+        QCOMPARE(checkMarks(reopened), (QList<bool>{false, true, false, false, false, true, false, false, false}));
+        QCOMPARE(reopened.cboExisting->currentIndex(), 0);
     }
 
     void openButtonChoosesTheFolder_data()
