@@ -29,6 +29,17 @@ const QString nameFoldersText = QStringLiteral("それぞれの書庫ファイ�
 const QString flattenText = QStringLiteral("書庫ファイル内のフォルダ構造を復元しない(RAR書庫以外)");
 const QString parallelText = QStringLiteral("同時に解凍する書庫ファイルの数（既定: 設定ファイルの Parallel、なければ CPU の数）");
 const QString passwordFileText = QStringLiteral("パスワード付きの書庫に順に試すパスワードを1行に1つずつ書いたファイル（UTF-8）");
+const QString smartFoldersText = QStringLiteral("--name-folders と共に: 中身がフォルダ1つかファイル1つだけの書庫には"
+                                                "フォルダを作成せず、そのまま解凍先に置く");
+const QString existingText = QStringLiteral("解凍先に同じ名前のファイルがあるとき: overwrite（上書きする、既定）、"
+                                            "skip（今あるファイルを残す）、rename（名前を変えて両方残す）、"
+                                            "newer（書庫のファイルが新しいときだけ上書きする）");
+const QString keepJunkText = QStringLiteral("__MACOSX、.DS_Store、Thumbs.db、desktop.ini も解凍する");
+const QString nestedText = QStringLiteral("書庫の中の書庫も、その隣の同じ名前のフォルダに解凍する（3階層まで）");
+const QString trashArchivesText = QStringLiteral("すべて解凍できた書庫ファイルをごみ箱に移す（分割書庫はすべての部分）");
+const QString openDestinationText = QStringLiteral("解凍が終わったら解凍先のフォルダをファイルマネージャで開く");
+const QString badExisting = QStringLiteral("--existing には overwrite、skip、rename、newer のどれかを指定してください");
+const QString smartNeedsNameFolders = QStringLiteral("--smart-folders は --name-folders と共に指定してください");
 const QString quietText = QStringLiteral("解凍できなかった書庫ファイルだけを表示する");
 const QString verboseText = QStringLiteral("解凍したファイルをすべて表示する");
 const QString jsonText = QStringLiteral("書庫ファイルごとの結果を1行1つの JSON で標準出力に書く");
@@ -175,10 +186,17 @@ int commandLineMain(const QStringList &arguments)
     const QCommandLineOption flatten(QStringLiteral("flatten"), flattenText);
     const QCommandLineOption parallel(QStringLiteral("parallel"), parallelText, QStringLiteral("N"));
     const QCommandLineOption passwordFile(QStringLiteral("password-file"), passwordFileText, QStringLiteral("FILE"));
+    const QCommandLineOption smartFolders(QStringLiteral("smart-folders"), smartFoldersText);
+    const QCommandLineOption existing(QStringLiteral("existing"), existingText, QStringLiteral("MODE"));
+    const QCommandLineOption keepJunk(QStringLiteral("keep-junk"), keepJunkText);
+    const QCommandLineOption nested(QStringLiteral("nested"), nestedText);
+    const QCommandLineOption trashArchives(QStringLiteral("trash-archives"), trashArchivesText);
+    const QCommandLineOption openDestination(QStringLiteral("open-destination"), openDestinationText);
     const QCommandLineOption quiet(QStringLiteral("quiet"), quietText);
     const QCommandLineOption verbose(QStringLiteral("verbose"), verboseText);
     const QCommandLineOption json(QStringLiteral("json"), jsonText);
-    parser.addOptions({extractTo, nameFolders, flatten, parallel, passwordFile, quiet, verbose, json});
+    parser.addOptions({extractTo, nameFolders, smartFolders, flatten, existing, keepJunk, nested, parallel,
+                       passwordFile, trashArchives, openDestination, quiet, verbose, json});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), inputsText, QStringLiteral("[FILE|FOLDER...]"));
@@ -207,6 +225,21 @@ int commandLineMain(const QStringList &arguments)
     options.flatten = parser.isSet(flatten);
     options.inputs = parser.positionalArguments();
     options.passwordFile = parser.value(passwordFile);
+    options.smartFolders = parser.isSet(smartFolders);
+    if (options.smartFolders && !options.nameFolders)
+        return usageError(smartNeedsNameFolders);
+    if (parser.isSet(existing)) {
+        static const QStringList modes{QStringLiteral("overwrite"), QStringLiteral("skip"), QStringLiteral("rename"),
+                                       QStringLiteral("newer")};
+        const qsizetype mode = modes.indexOf(parser.value(existing).toLower());
+        if (mode < 0)
+            return usageError(badExisting);
+        options.existing = ExtractOptions::Existing(mode);
+    }
+    options.keepJunk = parser.isSet(keepJunk);
+    options.nested = parser.isSet(nested);
+    options.trashArchives = parser.isSet(trashArchives);
+    options.openDestination = parser.isSet(openDestination);
     if (int(parser.isSet(quiet)) + int(parser.isSet(verbose)) + int(parser.isSet(json)) > 1)
         return usageError(conflictingOutput);
     options.output = parser.isSet(quiet)     ? CommandLineOptions::Output::Quiet

@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSet>
 #include <QSocketNotifier>
 
@@ -43,6 +44,21 @@ const QString cannotMakeDestination = QStringLiteral("解凍先のフォルダ�
 const QString cannotReadPasswords = QStringLiteral("パスワードのファイルを読み込めません: %1");
 const QString passwordPrompt = QStringLiteral("%1 (空行で飛ばす、Ctrl+C で中止): ");
 const QString stoppedBySignal = QStringLiteral("中止しました");
+const QString cannotOpenDestination = QStringLiteral("解凍先のフォルダを開けません: %1");
+const QString trashedLine = QStringLiteral("　書庫ファイルをごみ箱に移しました");
+const QString nestedLine = QStringLiteral("　中の書庫を %1 個解凍しました");
+
+// Shows folder in the desktop's file manager, through xdg-open as every
+// desktop provides it; no window of ours is needed.
+bool openInFileManager(const QString &folder)
+{
+    QProcess opener;
+    opener.setProgram(QStringLiteral("xdg-open"));
+    opener.setArguments({folder});
+    opener.setStandardInputFile(QProcess::nullDevice());
+    opener.setStandardOutputFile(QProcess::nullDevice());
+    return opener.startDetached();
+}
 
 QString absolute(const QString &path)
 {
@@ -144,6 +160,11 @@ int CommandLineRun::run(const CommandLineOptions &options)
     jobOptions.restorePaths = !options.flatten;
     jobOptions.parallel = options.parallel;
     jobOptions.freeNameFolders = true;
+    jobOptions.smartFolders = options.nameFolders && options.smartFolders;
+    jobOptions.existing = options.existing;
+    jobOptions.skipJunk = !options.keepJunk;
+    jobOptions.nested = options.nested;
+    jobOptions.trashArchives = options.trashArchives;
     jobOptions.wantLandedNames = m_output == CommandLineOptions::Output::Verbose;
     if (!options.passwordFile.isEmpty() && !readPasswordFile(options.passwordFile, jobOptions.passwords)) {
         print(m_err, cannotReadPasswords.arg(displayPath(options.passwordFile)));
@@ -200,6 +221,8 @@ int CommandLineRun::run(const CommandLineOptions &options)
         print(m_err, stoppedBySignal);
         return 128 + signal;
     }
+    if (options.openDestination && !openInFileManager(destination))
+        print(m_err, cannotOpenDestination.arg(displayPath(destination)));
     return anyFailed ? exitSomeFailed : exitExtracted;
 }
 
@@ -334,6 +357,10 @@ void CommandLineRun::archiveFinished(const ArchiveResult &result)
         print(m_out, extractedLine.arg(displayPath(result.path), displayPath(result.destination)));
     }
     if (m_output != Output::Json) {
+        if (result.nestedExtracted > 0 && m_output != Output::Quiet)
+            print(m_out, nestedLine.arg(result.nestedExtracted));
+        if (result.trashed && m_output != Output::Quiet)
+            print(m_out, trashedLine);
         for (const QString &pair : result.shortened)
             print(m_out, shortenedLine.arg(displayPath(pair.section(u'\t', 0, 0)),
                                            displayPath(pair.section(u'\t', 1))));
@@ -351,6 +378,10 @@ void CommandLineRun::printJson(const ArchiveResult &result)
     for (const QString &pair : result.shortened)
         shortened.append(QJsonObject{{QStringLiteral("stored"), pair.section(u'\t', 0, 0)},
                                      {QStringLiteral("landed"), pair.section(u'\t', 1)}});
+    QJsonArray nestedLeft;
+    for (const QString &pair : result.nestedLeft)
+        nestedLeft.append(QJsonObject{{QStringLiteral("path"), pair.section(u'\t', 0, 0)},
+                                      {QStringLiteral("cause"), pair.section(u'\t', 1)}});
     int code = result.code;
     if (result.stopped)
         code = TENVO_ERR_STOPPED;
@@ -365,6 +396,11 @@ void CommandLineRun::printJson(const ArchiveResult &result)
         {QStringLiteral("bytes"), result.bytes},
         {QStringLiteral("seconds"), result.seconds},
         {QStringLiteral("shortened"), shortened},
+        {QStringLiteral("kept"), result.kept},
+        {QStringLiteral("renamed"), result.renamed},
+        {QStringLiteral("trashed"), result.trashed},
+        {QStringLiteral("nestedExtracted"), result.nestedExtracted},
+        {QStringLiteral("nestedLeft"), nestedLeft},
     };
     std::fputs(QJsonDocument(object).toJson(QJsonDocument::Compact).constData(), m_out);
     std::fputc('\n', m_out);

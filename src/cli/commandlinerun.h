@@ -20,6 +20,12 @@ struct CommandLineOptions
     bool flatten = false;
     int parallel = 1;    // archives at once (and decoder processes in all)
     QString passwordFile; // passwords to try, one per line ("" for none)
+    bool smartFolders = false;
+    ExtractOptions::Existing existing = ExtractOptions::Existing::Overwrite;
+    bool keepJunk = false;
+    bool nested = false;
+    bool trashArchives = false;
+    bool openDestination = false; // in the file manager, once the run is over
     enum class Output { Normal, Quiet, Verbose, Json };
     Output output = Output::Normal;
     QStringList inputs; // archives and folders, as given

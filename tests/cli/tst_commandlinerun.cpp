@@ -143,7 +143,8 @@ private slots:
             << QStringList{"--json", "--extract-to", "%OUT", "%IN/docs.zip"} << false << none << 0
             << QStringList{"guide/read.txt=read me", "top.txt=top"}
             << QStringList{"{\"bytes\":*,\"cause\":\"\",\"destination\":\"%OUT/\",\"entries\":2,\"extracted\":true,"
-                           "\"message\":\"*\",\"path\":\"%IN/docs.zip\",\"result\":0,\"seconds\":*,\"shortened\":[]}"}
+                           "\"kept\":0,\"message\":\"*\",\"nestedExtracted\":0,\"nestedLeft\":[],\"path\":\"%IN/docs.zip\","
+                           "\"renamed\":0,\"result\":0,\"seconds\":*,\"shortened\":[],\"trashed\":false}"}
             << "" << true;
         QTest::newRow("installed in bin/, the program finds its libraries in ../lib/tenvo")
             << QStringList{"--extract-to", "%OUT", "%IN/pack.lzh", "%IN/old.rar", "%IN/box.cab"} << true << none << 0
@@ -163,6 +164,18 @@ private slots:
         QTest::newRow("an option without --extract-to is a usage error")
             << QStringList{"--flatten", "%IN/docs.zip"} << false << none << 2 << none << none << "--extract-to"
             << false;
+        QTest::newRow("--existing with an unknown mode is a usage error")
+            << QStringList{"--extract-to", "%OUT", "--existing=all", "%IN/docs.zip"} << false << none << 2 << none
+            << none << "--existing には overwrite" << false;
+        QTest::newRow("--smart-folders without --name-folders is a usage error")
+            << QStringList{"--extract-to", "%OUT", "--smart-folders", "%IN/docs.zip"} << false << none << 2 << none
+            << none << "--smart-folders は --name-folders と共に" << false;
+        // The stand-in file manager notes how many folders it was given.
+        QTest::newRow("--open-destination shows the destination in the file manager, once")
+            << QStringList{"--extract-to", "%OUT", "--open-destination", "%IN/docs.zip", "%IN/pack.lzh"} << false
+            << none << 0 << QStringList{"guide/read.txt=read me", "opened-by-file-manager=1", "sub/one.txt=one",
+                                        "top.txt=top"}
+            << QStringList{done + "%IN/docs.zip → %OUT/", done + "%IN/pack.lzh → %OUT/"} << "" << true;
         QTest::newRow("an unknown option is a usage error")
             << QStringList{"--bogus", "%IN/docs.zip"} << false << none << 2 << none << none << "bogus" << false;
         QTest::newRow("--extract-to without a folder is a usage error")
@@ -273,6 +286,12 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(QString::fromLatin1(name));
+        // A file manager that leaves a note in the folder it is asked to show.
+        const QString tools = work.filePath("tools");
+        QVERIFY(QDir().mkpath(tools));
+        QVERIFY(writeFixtureFile(tools + "/xdg-open", "#!/bin/sh\nprintf %s \"$#\" >> \"$1/opened-by-file-manager\"\n"));
+        QVERIFY(QFile::setPermissions(tools + "/xdg-open", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        environment.insert(QStringLiteral("PATH"), tools + u':' + environment.value(QStringLiteral("PATH")));
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(work.path());
         if (std::any_of(arguments.cbegin(), arguments.cend(), hasNativeBytes))
@@ -301,7 +320,8 @@ private slots:
             QCOMPARE(errors, expand(stderrText));
         else
             QVERIFY2(errors.contains(stderrText), qPrintable(errors));
-        QCOMPARE(filesBelow(out), expectedFiles);
+        // The file manager is started on its own and may come after the run.
+        QTRY_COMPARE(filesBelow(out), expectedFiles);
     }
 
     void signalStopsTheJob_data()
