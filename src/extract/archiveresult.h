@@ -26,8 +26,9 @@ struct ArchiveResult
     QString message;
     // Stored names that landed under a shortened name: "stored\tlanded".
     QStringList shortened;
-    // The paths landed, relative to the destination (when the job was asked
-    // for them).
+    // The paths landed, relative to the folder they were moved into (its
+    // name folder, else the run's destination, when the job was asked for
+    // them).
     QStringList landedNames;
     // Files the destination already held: kept instead of the archive's
     // file, and the archive's files landed under a new name ("name (2).ext").
