@@ -12,6 +12,12 @@ const QString summaryHeading = QStringLiteral("次の書庫ファイルは解凍
 const QString summaryMore = QStringLiteral("ほか %1 件");
 const QString shortenedHeading = QStringLiteral("次の書庫ファイルでは、長すぎる名前を短くして解凍しました");
 const QString shortenedCount = QStringLiteral("　%1 個の名前");
+const QString existingHeading = QStringLiteral("次の書庫ファイルでは、解凍先に同じ名前のファイルがありました");
+const QString existingKept = QStringLiteral("既存のファイル %1 個をそのまま残しました");
+const QString existingRenamed = QStringLiteral("%1 個のファイルを別の名前で解凍しました");
+const QString existingBoth = QStringLiteral("既存のファイル %1 個をそのまま残し、%2 個のファイルを別の名前で解凍しました");
+const QString trashHeading = QStringLiteral("次の書庫ファイルはごみ箱に移動できませんでした");
+const QString trashDetail = QStringLiteral("　解凍は完了しています");
 const QString causeOpen = QStringLiteral("書庫ファイルを開けません");
 const QString causeFormat = QStringLiteral("対応していない形式です");
 const QString causeDamaged = QStringLiteral("書庫ファイルが壊れています");
@@ -81,15 +87,32 @@ QString causeText(const ArchiveResult &result)
     }
 }
 
+QString existingFilesText(const ArchiveResult &result)
+{
+    if (result.kept > 0 && result.renamed > 0)
+        return existingBoth.arg(result.kept).arg(result.renamed);
+    if (result.kept > 0)
+        return existingKept.arg(result.kept);
+    if (result.renamed > 0)
+        return existingRenamed.arg(result.renamed);
+    return QString();
+}
+
 QString summaryText(const QList<ArchiveResult> &results)
 {
     QList<const ArchiveResult *> failures;
     QList<const ArchiveResult *> shortened;
+    QList<const ArchiveResult *> existing;
+    QList<const ArchiveResult *> untrashed;
     for (const ArchiveResult &result : results) {
         if (result.failed())
             failures.append(&result);
         if (!result.shortened.isEmpty())
             shortened.append(&result);
+        if (result.kept > 0 || result.renamed > 0)
+            existing.append(&result);
+        if (result.trashFailed)
+            untrashed.append(&result);
     }
     QString text;
     const auto list = [&text](const QString &heading, const QList<const ArchiveResult *> &rows,
@@ -109,6 +132,9 @@ QString summaryText(const QList<ArchiveResult> &results)
          [](const ArchiveResult &result) { return QStringLiteral("　") + causeText(result); });
     list(shortenedHeading, shortened,
          [](const ArchiveResult &result) { return shortenedCount.arg(result.shortened.size()); });
+    list(existingHeading, existing,
+         [](const ArchiveResult &result) { return QStringLiteral("　") + existingFilesText(result); });
+    list(trashHeading, untrashed, [](const ArchiveResult &) { return trashDetail; });
     return text;
 }
 

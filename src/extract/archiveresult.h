@@ -26,8 +26,9 @@ struct ArchiveResult
     QString message;
     // Stored names that landed under a shortened name: "stored\tlanded".
     QStringList shortened;
-    // The paths landed, relative to the destination (when the job was asked
-    // for them).
+    // The paths landed, relative to the folder they were moved into (its
+    // name folder, else the run's destination, when the job was asked for
+    // them).
     QStringList landedNames;
     // Files the destination already held: kept instead of the archive's
     // file, and the archive's files landed under a new name ("name (2).ext").
@@ -40,6 +41,8 @@ struct ArchiveResult
     int nestedExtracted = 0;
     // The archive file (and its other volumes) went to the trash.
     bool trashed = false;
+    // It was to go to the trash but could not (or not every volume).
+    bool trashFailed = false;
     qint64 bytes = 0;      // the archive file's size
     double seconds = 0;    // from its start to its end
 
@@ -48,8 +51,12 @@ struct ArchiveResult
 
 // Why an archive failed, in the user's words.
 QString causeText(const ArchiveResult &result);
-// The message listing every failed archive with its cause, and the archives
-// whose names were shortened.
+// How many files the destination already held were kept and how many of the
+// archive's files landed under a new name, in one line; "" when none.
+QString existingFilesText(const ArchiveResult &result);
+// The message listing every failed archive with its cause, the archives
+// whose names were shortened, those that met files already there, and those
+// that could not be moved to the trash; "" when there is nothing to tell.
 QString summaryText(const QList<ArchiveResult> &results);
 // The bar's width in a box of boxWidth pixels once done of total steps are
 // done: in proportion, to the nearest pixel. total > 0.

@@ -8,9 +8,15 @@
 #include "result.h"
 #include "shortenednames.h"
 #include "stagefolder.h"
+#include "volumefiles.h"
 
 #include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 #include <QThread>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 
 namespace {
@@ -29,6 +35,21 @@ bool entryExists(const QString &path)
 QString firstLine(const QString &output)
 {
     return output.section(u'\n', 0, 0);
+}
+
+ExistingFile existingFile(ExtractOptions::Existing existing)
+{
+    switch (existing) {
+    case ExtractOptions::Existing::Skip:
+        return ExistingFile::Skip;
+    case ExtractOptions::Existing::Rename:
+        return ExistingFile::Rename;
+    case ExtractOptions::Existing::Newer:
+        return ExistingFile::Newer;
+    case ExtractOptions::Existing::Overwrite:
+        break;
+    }
+    return ExistingFile::Overwrite;
 }
 
 } // namespace
@@ -215,6 +236,14 @@ bool ExtractJob::prepareFolder(int index)
     Slot &slot = m_slots[index];
     if (!m_options.nameFolders) {
         slot.folder = m_options.destination;
+        return true;
+    }
+    if (m_options.smartFolders) {
+        // Whether it needs a name folder is known only once its files are
+        // out: they wait in the destination, and the folder is made then
+        // under the next free name, since nobody can be asked by that time.
+        slot.folder = m_options.destination;
+        slot.result.destination = nameFolderPath(m_options.destination, slot.result.path);
         return true;
     }
     QString folder = slot.result.destination == m_options.destination
@@ -435,17 +464,85 @@ void ExtractJob::land(int index)
     Slot &slot = m_slots[index];
     ArchiveResult &result = slot.result;
     if (!slot.stage.isEmpty()) {
-        // A failed archive leaves no empty folder of its own behind.
-        const StageMerge merged = mergeStageFolder(slot.stage, slot.folder, !result.failed(),
-                                                   m_options.wantLandedNames);
+        if (m_options.skipJunk)
+            removeJunkFiles(slot.stage);
+        if (!m_options.nameFolders || !m_options.smartFolders || placeSmartly(index)) {
+            // A failed archive leaves no empty folder of its own behind.
+            const StageMerge merged = mergeStageFolder(slot.stage, slot.folder, !result.failed(),
+                                                       m_options.wantLandedNames, existingFile(m_options.existing));
+            result.landed = merged.landed;
+            result.landedNames = merged.names;
+            result.kept = merged.kept;
+            result.renamed = merged.renamed;
+            if (merged.failed && result.code == TENVO_OK && !result.stopped)
+                result.code = TENVO_ERR_WRITE;
+        } else {
+            removeTree(slot.stage);
+        }
         slot.stage.clear();
-        result.landed = merged.landed;
-        result.landedNames = merged.names;
-        if (merged.failed && result.code == TENVO_OK && !result.stopped)
-            result.code = TENVO_ERR_WRITE;
     }
     if (slot.madeFolder && result.failed())
         QDir().rmdir(slot.folder); // only when empty
+    // A file kept in place of the archive's own would be lost with it.
+    if (m_options.trashArchives && !result.failed() && result.kept == 0)
+        trash(result);
+}
+
+bool ExtractJob::placeSmartly(int index)
+{
+    Slot &slot = m_slots[index];
+    ArchiveResult &result = slot.result;
+    const QStringList entries = stageEntries(slot.stage);
+    if (entries.isEmpty())
+        return true;
+    // Only a whole archive is known to hold one item; what a failed one left
+    // is kept together in its folder.
+    if (entries.size() == 1 && !result.failed()) {
+        const QString name = takeFreeName(slot.stage, entries.first(), m_options.destination);
+        if (!name.isEmpty()) {
+            result.destination = m_options.destination + name;
+            return true;
+        }
+    }
+    QString failure;
+    // A folder of the same name may appear between the look and the making.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString folder = freeNameFolderPath(nameFolderPath(m_options.destination, result.path));
+        result.destination = folder;
+        failure = makeNameFolder(folder);
+        if (failure.isEmpty()) {
+            slot.folder = folder;
+            slot.madeFolder = true;
+            return true;
+        }
+        if (!entryExists(folder))
+            break;
+    }
+    if (!result.failed())
+        result.code = TENVO_ERR_WRITE;
+    ask(JobQuestion::FolderFailed, index, failure);
+    return false;
+}
+
+void ExtractJob::trash(ArchiveResult &result)
+{
+    // Without a trash of its own to fall back on, Qt would move the files
+    // into the current folder instead.
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString trashFolder = dataHome + QStringLiteral("/Trash");
+    if (dataHome.isEmpty() || !QDir().mkpath(dataHome)
+        || (::mkdir(nativePath(trashFolder).constData(), 0700) != 0 && errno != EEXIST) || !isFolderAt(trashFolder)) {
+        result.trashFailed = true;
+        return;
+    }
+    // Never deleted: what the trash cannot take stays where it was.
+    for (const QString &file : volumeFilesOf(result.path)) {
+        if (!QFile::moveToTrash(file)) {
+            result.trashFailed = true;
+            return;
+        }
+    }
+    result.trashed = true;
 }
 
 void ExtractJob::finishIfDone()

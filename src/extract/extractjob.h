@@ -169,6 +169,8 @@ private:
     void end(int index);
     void takeInEnded();
     void land(int index);
+    bool placeSmartly(int index);
+    void trash(ArchiveResult &result);
     void finishIfDone();
     void reportBytes();
 

@@ -5,11 +5,15 @@
 #include "nativepath.h"
 
 #include <QFile>
+#include <QList>
+#include <QPair>
+#include <QSet>
 #include <QRegularExpression>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -81,16 +85,22 @@ int countFiles(int fd, const QByteArray &prefix, QStringList *names)
     return count;
 }
 
-void merge(int stageFd, int folderFd, const QByteArray &prefix, bool keepEmpty, StageMerge &outcome,
-           bool wantNames);
+// How one merge treats what it meets.
+struct MergeRules
+{
+    bool keepEmpty = false;
+    bool wantNames = false;
+    ExistingFile existing = ExistingFile::Overwrite;
+};
+
+void merge(int stageFd, int folderFd, const QByteArray &prefix, const MergeRules &rules, StageMerge &outcome);
 
 // Merges the folder open at from into the one open at to and closes both;
 // a folder that could not be opened (-1) fails the merge.
-void mergeAndClose(int from, int to, const QByteArray &prefix, bool keepEmpty, StageMerge &outcome,
-                   bool wantNames)
+void mergeAndClose(int from, int to, const QByteArray &prefix, const MergeRules &rules, StageMerge &outcome)
 {
     if (from >= 0 && to >= 0)
-        merge(from, to, prefix, keepEmpty, outcome, wantNames);
+        merge(from, to, prefix, rules, outcome);
     else
         outcome.failed = true;
     if (from >= 0)
@@ -99,26 +109,91 @@ void mergeAndClose(int from, int to, const QByteArray &prefix, bool keepEmpty, S
         ::close(to);
 }
 
-void merge(int stageFd, int folderFd, const QByteArray &prefix, bool keepEmpty, StageMerge &outcome,
-           bool wantNames)
+bool laterThan(const struct stat &a, const struct stat &b)
 {
-    QStringList *names = wantNames ? &outcome.names : nullptr;
+    return a.st_mtim.tv_sec != b.st_mtim.tv_sec ? a.st_mtim.tv_sec > b.st_mtim.tv_sec
+                                                : a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
+}
+
+// Replaces what is there only with a later file; 0 when moved, EEXIST when
+// the file there stays, else the errno.
+int moveIfNewer(int stageFd, const char *entry, int folderFd)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        struct stat there;
+        if (::fstatat(folderFd, entry, &there, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                return errno;
+            const int error = moveNoReplace(stageFd, entry, folderFd, entry);
+            if (error != EEXIST)
+                return error;
+            continue; // one appeared meanwhile: weighed like any other
+        }
+        struct stat here;
+        if (::fstatat(stageFd, entry, &here, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno;
+        if (!laterThan(here, there))
+            return EEXIST;
+        return ::renameat(stageFd, entry, folderFd, entry) == 0 ? 0 : errno;
+    }
+    return EEXIST;
+}
+
+// Moves one file or link of the stage into place as rules.existing says.
+void landFile(int stageFd, int folderFd, const QByteArray &name, const QByteArray &prefix, const MergeRules &rules,
+              StageMerge &outcome)
+{
+    const char *entry = name.constData();
+    QByteArray target = name;
+    int error = 0;
+    switch (rules.existing) {
+    case ExistingFile::Overwrite:
+        error = ::renameat(stageFd, entry, folderFd, entry) == 0 ? 0 : errno;
+        break;
+    case ExistingFile::Skip:
+        error = moveNoReplace(stageFd, entry, folderFd, entry);
+        break;
+    case ExistingFile::Rename:
+        // A name taken between the look and the move sends it on to the next.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            target = freeNameAt(folderFd, name, false);
+            error = target.isEmpty() ? ENAMETOOLONG : moveNoReplace(stageFd, entry, folderFd, target.constData());
+            if (error != EEXIST)
+                break;
+        }
+        break;
+    case ExistingFile::Newer:
+        error = moveIfNewer(stageFd, entry, folderFd);
+        break;
+    }
+    if (error == EEXIST && rules.existing != ExistingFile::Overwrite && rules.existing != ExistingFile::Rename) {
+        ++outcome.kept;
+        return;
+    }
+    if (error != 0) {
+        outcome.failed = true;
+        return;
+    }
+    ++outcome.landed;
+    if (target != name)
+        ++outcome.renamed;
+    if (rules.wantNames)
+        outcome.names.append(pathFromNative(prefix + target));
+}
+
+void merge(int stageFd, int folderFd, const QByteArray &prefix, const MergeRules &rules, StageMerge &outcome)
+{
+    QStringList *names = rules.wantNames ? &outcome.names : nullptr;
     forEachEntry(stageFd, [&](const QByteArray &name, bool folder) {
         const char *entry = name.constData();
         if (!folder) {
-            if (::renameat(stageFd, entry, folderFd, entry) == 0) {
-                ++outcome.landed;
-                if (names)
-                    names->append(pathFromNative(prefix + name));
-            } else {
-                outcome.failed = true;
-            }
+            landFile(stageFd, folderFd, name, prefix, rules, outcome);
             return;
         }
         struct stat there;
         if (::fstatat(folderFd, entry, &there, AT_SYMLINK_NOFOLLOW) == 0) {
             mergeAndClose(openFolder(stageFd, entry), S_ISDIR(there.st_mode) ? openFolder(folderFd, entry) : -1,
-                          prefix + name + '/', keepEmpty, outcome, wantNames);
+                          prefix + name + '/', rules, outcome);
             return;
         }
         const int from = openFolder(stageFd, entry);
@@ -129,16 +204,28 @@ void merge(int stageFd, int folderFd, const QByteArray &prefix, bool keepEmpty, 
         QStringList found;
         const int files = countFiles(from, prefix + name + '/', names ? &found : nullptr);
         ::close(from);
-        if (files == 0 && !keepEmpty)
+        if (files == 0 && !rules.keepEmpty)
             return;
-        if (::renameat(stageFd, entry, folderFd, entry) == 0) {
+        // A folder that appears meanwhile is merged into, never replaced.
+        const int error = rules.existing == ExistingFile::Overwrite
+            ? (::renameat(stageFd, entry, folderFd, entry) == 0 ? 0 : errno)
+            : moveNoReplace(stageFd, entry, folderFd, entry);
+        if (error == 0) {
             outcome.landed += files;
             if (names)
                 *names += found;
+        } else if (error == EEXIST) {
+            mergeAndClose(openFolder(stageFd, entry), openFolder(folderFd, entry), prefix + name + '/', rules, outcome);
         } else {
             outcome.failed = true;
         }
     });
+}
+
+bool isJunkFile(const QByteArray &name)
+{
+    return name == ".DS_Store" || qstricmp(name.constData(), "Thumbs.db") == 0
+        || qstricmp(name.constData(), "desktop.ini") == 0;
 }
 
 void removeAt(int at, const char *name)
@@ -167,14 +254,124 @@ QString makeStageFolder(const QString &folder)
     return QString();
 }
 
-StageMerge mergeStageFolder(const QString &stage, const QString &folder, bool keepEmptyFolders, bool wantNames)
+StageMerge mergeStageFolder(const QString &stage, const QString &folder, bool keepEmptyFolders, bool wantNames,
+                            ExistingFile existing)
 {
     StageMerge outcome;
     mergeAndClose(::open(nativePath(stage).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
                   ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), QByteArray(),
-                  keepEmptyFolders, outcome, wantNames);
+                  MergeRules{keepEmptyFolders, wantNames, existing}, outcome);
     removeTree(stage);
     return outcome;
+}
+
+namespace {
+
+void removeJunkAt(int fd)
+{
+    // The whole folder is read first: whether "._a" is junk depends on an
+    // "a" that may come after it.
+    QList<QPair<QByteArray, bool>> entries;
+    QSet<QByteArray> names;
+    forEachEntry(fd, [&](const QByteArray &name, bool folder) {
+        entries.append({name, folder});
+        names.insert(name);
+    });
+    for (const auto &[name, folder] : std::as_const(entries)) {
+        const bool appleDouble = name.startsWith("._") && name.size() > 2 && names.contains(name.mid(2));
+        if ((folder && name == "__MACOSX") || (!folder && isJunkFile(name)) || appleDouble) {
+            removeAt(fd, name.constData());
+        } else if (folder) {
+            const int sub = openFolder(fd, name.constData());
+            if (sub >= 0) {
+                removeJunkAt(sub);
+                ::close(sub);
+            }
+        }
+    }
+}
+
+} // namespace
+
+void removeJunkFiles(const QString &stage)
+{
+    const int fd = ::open(nativePath(stage).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    removeJunkAt(fd);
+    ::close(fd);
+}
+
+QStringList stageEntries(const QString &stage)
+{
+    QStringList entries;
+    const int fd = ::open(nativePath(stage).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return entries;
+    forEachEntry(fd, [&](const QByteArray &name, bool folder) {
+        entries.append(pathFromNative(folder ? name + '/' : name));
+    });
+    ::close(fd);
+    return entries;
+}
+
+QString takeFreeName(const QString &stage, const QString &entry, const QString &folder)
+{
+    const bool isFolder = entry.endsWith(u'/');
+    const QByteArray name = nativePath(isFolder ? entry.chopped(1) : entry);
+    const int stageFd = ::open(nativePath(stage).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int folderFd = ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QByteArray freeName;
+    if (stageFd >= 0 && folderFd >= 0) {
+        freeName = freeNameAt(folderFd, name, isFolder);
+        // The stage holds this one entry only, so its new name is free there too.
+        if (!freeName.isEmpty() && freeName != name
+            && ::renameat(stageFd, name.constData(), stageFd, freeName.constData()) != 0)
+            freeName.clear();
+    }
+    if (stageFd >= 0)
+        ::close(stageFd);
+    if (folderFd >= 0)
+        ::close(folderFd);
+    if (freeName.isEmpty())
+        return QString();
+    return pathFromNative(freeName) + (isFolder ? QStringLiteral("/") : QString());
+}
+
+QByteArray freeNameAt(int fd, const QByteArray &name, bool isFolder)
+{
+    // A dot at the start begins a hidden name, not an extension.
+    qsizetype dot = isFolder ? -1 : name.lastIndexOf('.');
+    if (dot <= 0)
+        dot = name.size();
+    QByteArray candidate = name;
+    for (int n = 2; n < 100000; ++n) {
+        struct stat status;
+        if (::fstatat(fd, candidate.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? candidate : QByteArray();
+        candidate = name.left(dot) + " (" + QByteArray::number(n) + ')' + name.mid(dot);
+    }
+    return QByteArray();
+}
+
+int moveNoReplace(int fromFd, const char *from, int toFd, const char *to)
+{
+    if (::renameat2(fromFd, from, toFd, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    // A file system without it: a hard link fails on a taken name too.
+    if (::linkat(fromFd, from, toFd, to, 0) == 0) {
+        ::unlinkat(fromFd, from, 0);
+        return 0;
+    }
+    if (errno == EEXIST)
+        return EEXIST;
+    // Nor links (FAT, a folder): look, then move.
+    struct stat status;
+    if (::fstatat(toFd, to, &status, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    return ::renameat(fromFd, from, toFd, to) == 0 ? 0 : errno;
 }
 
 void removeTree(const QString &path)

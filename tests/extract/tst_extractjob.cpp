@@ -4,16 +4,20 @@
 #include "clsarchive.h"
 #include "extractjob.h"
 #include "module1.h"
+#include "volumefiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QDirIterator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -32,6 +36,29 @@ QString readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Every entry under folder, relative to it, sorted: a folder's with "/"
+// after it, a link's with "->" after it; hidden ones too, links not followed.
+QStringList treeOf(const QString &folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        const QString name = info.filePath().mid(folder.size());
+        entries.append(info.isSymLink() ? name + QStringLiteral("->") : info.isDir() ? name + u'/' : name);
+    }
+    entries.sort();
+    return entries;
+}
+
+bool setModified(const QString &path, qint64 seconds)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite)
+        && file.setFileTime(QDateTime::fromSecsSinceEpoch(seconds), QFileDevice::FileModificationTime);
 }
 
 // How a test answers the job's questions, in order; each row's first word
@@ -59,6 +86,33 @@ class TestExtractJob : public QObject
         const QString path = m_in + name;
         QFile file(path);
         return file.open(QIODevice::WriteOnly) ? path : QString();
+    }
+
+    // An archive whose extraction writes lines (see the stand-in library).
+    QString treeArchive(const QString &name, const QStringList &lines)
+    {
+        const QString path = m_in + name;
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return QString();
+        file.write("tree\n" + lines.join(u'\n').toUtf8() + '\n');
+        return path;
+    }
+
+    // Makes each of names in folder: a folder when it ends in "/", else a
+    // file holding "old".
+    void makeEntries(const QString &folder, const QStringList &names)
+    {
+        for (const QString &name : names) {
+            if (name.endsWith(u'/')) {
+                QVERIFY(QDir().mkpath(folder + name));
+                continue;
+            }
+            QVERIFY(QDir().mkpath(QFileInfo(folder + name).path()));
+            QFile file(folder + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("old");
+        }
     }
 
     void useLibraries(const QString &folder)
@@ -482,6 +536,263 @@ private slots:
         for (int i = 0; i < bars.size(); ++i)
             QCOMPARE(::barWidth(width, i + 1, archives), bars[i]);
         QCOMPARE(::barWidth(width, archives, archives), width);
+    }
+
+    void existingFiles_data()
+    {
+        QTest::addColumn<int>("existing");
+        QTest::addColumn<qint64>("archiveTime");
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("renamed");
+        QTest::addColumn<QString>("text");
+        using E = ExtractOptions::Existing;
+        const qint64 older = 900000000;
+        const qint64 newer = 4000000000; // later than the link made now
+        const QStringList untouched{".profile=old", "a (2).txt=old", "a.txt=old", "l.txt->", "new.txt=new", "sub/",
+                                    "sub/b=old"};
+        const QStringList replaced{".profile=new", "a (2).txt=old", "a.txt=new", "l.txt=new", "new.txt=new", "sub/",
+                                   "sub/b=new"};
+        const QString keptFour = QStringLiteral("既存のファイル 4 個をそのまま残しました");
+        QTest::newRow("overwrite: every file replaced, the link too, not followed")
+            << int(E::Overwrite) << older << replaced << 0 << 0 << QString();
+        QTest::newRow("skip: every file there stays as it was")
+            << int(E::Skip) << newer << untouched << 4 << 0 << keptFour;
+        QTest::newRow("rename: the new ones beside, the next free name, a dotfile's number at its end")
+            << int(E::Rename) << older
+            << QStringList{".profile=old", ".profile (2)=new", "a (2).txt=old", "a (3).txt=new", "a.txt=old",
+                           "l (2).txt=new", "l.txt->", "new.txt=new", "sub/", "sub/b=old", "sub/b (2)=new"}
+            << 0 << 4 << QStringLiteral("4 個のファイルを別の名前で解凍しました");
+        QTest::newRow("newer, the archive's files older: kept")
+            << int(E::Newer) << older << untouched << 4 << 0 << keptFour;
+        QTest::newRow("newer, the archive's files newer: replaced")
+            << int(E::Newer) << newer << replaced << 0 << 0 << QString();
+    }
+
+    // The destination holds files (one of mode 0600, a link to a file outside
+    // it) of names the archive holds too, older or newer than those.
+    void existingFiles()
+    {
+        QFETCH(int, existing);
+        QFETCH(qint64, archiveTime);
+        QFETCH(QStringList, tree);
+        QFETCH(int, kept);
+        QFETCH(int, renamed);
+        QFETCH(QString, text);
+        makeEntries(m_out, {"a.txt", "a (2).txt", ".profile", "sub/", "sub/b"});
+        const QString outside = m_dir->filePath(QStringLiteral("outside"));
+        makeEntries(m_dir->path() + u'/', {"outside"});
+        QVERIFY(QFile::link(outside, m_out + QStringLiteral("l.txt")));
+        QVERIFY(QFile::setPermissions(m_out + QStringLiteral("a.txt"), QFile::ReadOwner | QFile::WriteOwner));
+        for (const char *name : {"a.txt", ".profile", "sub/b"})
+            QVERIFY(setModified(m_out + QLatin1String(name), 1000000000));
+        const QString time = u'\t' + QString::number(archiveTime);
+        const QString path = treeArchive(QStringLiteral("x.zip"), {"a.txt" + time, ".profile" + time, "l.txt" + time,
+                                                                   "new.txt" + time, "sub/b" + time});
+        ExtractOptions chosen = options();
+        chosen.existing = ExtractOptions::Existing(existing);
+        ExtractJob job(*m_archive, {path}, chosen);
+        runToEnd(job);
+
+        QStringList got;
+        for (const QString &name : treeOf(m_out)) {
+            const QString content = readFile(m_out + name);
+            got.append(name.endsWith(u'/') || name.endsWith(QStringLiteral("->"))
+                           ? name
+                           : name + u'=' + (content == path ? QStringLiteral("new") : content));
+        }
+        QCOMPARE(got, tree);
+        QCOMPARE(readFile(outside), QStringLiteral("old"));
+        if (tree.contains(QStringLiteral("a.txt=old"))) {
+            struct stat status;
+            QVERIFY(::stat(QFile::encodeName(m_out + QStringLiteral("a.txt")).constData(), &status) == 0);
+            QCOMPARE(status.st_mode & 07777, 0600u);
+        }
+        const ArchiveResult &result = job.results().first();
+        QVERIFY(!result.failed());
+        QCOMPARE(result.kept, kept);
+        QCOMPARE(result.renamed, renamed);
+        QCOMPARE(result.landed, 5 - kept);
+        QCOMPARE(existingFilesText(result), text);
+        QCOMPARE(::summaryText(job.results()),
+                 text.isEmpty() ? QString()
+                                : QStringLiteral("次の書庫ファイルでは、解凍先に同じ名前のファイルがありました\n\n") + path
+                         + QStringLiteral("\n　") + text);
+    }
+
+    void junkAndSmartFolders_data()
+    {
+        QTest::addColumn<QString>("archiveName");
+        QTest::addColumn<QStringList>("archiveTree");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<bool>("smart");
+        QTest::addColumn<bool>("junk");
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<QString>("destination");
+        const QStringList junky{"__MACOSX/._a", "__MACOSX/sub/._b", "a", "._a", "._lonely", ".DS_Store", "sub/b",
+                                "sub/._b", "sub/THUMBS.DB", "sub/Desktop.ini", "sub/thumbs.db.txt"};
+        QTest::newRow("junk left out: __MACOSX whole, ._a beside a, Windows' files in any case")
+            << "x.zip" << junky << QStringList() << false << true
+            << QStringList{"._lonely", "a", "sub/", "sub/b", "sub/thumbs.db.txt"} << "";
+        QTest::newRow("junk kept when asked")
+            << "x.zip" << junky << QStringList() << false << false
+            << QStringList{".DS_Store", "._a", "._lonely", "__MACOSX/", "__MACOSX/._a", "__MACOSX/sub/",
+                           "__MACOSX/sub/._b", "a", "sub/", "sub/._b", "sub/Desktop.ini", "sub/THUMBS.DB", "sub/b",
+                           "sub/thumbs.db.txt"}
+            << "";
+        QTest::newRow("without smart folders: a name folder, as before")
+            << "x.zip" << QStringList{"data/a"} << QStringList() << false << false
+            << QStringList{"x/", "x/data/", "x/data/a"} << "x/";
+        QTest::newRow("smart, one folder: lands itself")
+            << "x.zip" << QStringList{"data/a", "data/sub/b"} << QStringList() << true << false
+            << QStringList{"data/", "data/a", "data/sub/", "data/sub/b"} << "data/";
+        QTest::newRow("smart, one file: lands itself")
+            << "x.zip" << QStringList{"readme.txt"} << QStringList() << true << false
+            << QStringList{"readme.txt"} << "readme.txt";
+        QTest::newRow("smart, several items: a name folder")
+            << "x.zip" << QStringList{"a", "b/c"} << QStringList() << true << false
+            << QStringList{"x/", "x/a", "x/b/", "x/b/c"} << "x/";
+        QTest::newRow("smart, one folder whose name is taken: data (2)")
+            << "x.zip" << QStringList{"data/a"} << QStringList{"data/old"} << true << false
+            << QStringList{"data (2)/", "data (2)/a", "data/", "data/old"} << "data (2)/";
+        QTest::newRow("smart, one file whose name is taken: readme (2).txt")
+            << "x.zip" << QStringList{"readme.txt"} << QStringList{"readme.txt"} << true << false
+            << QStringList{"readme (2).txt", "readme.txt"} << "readme (2).txt";
+        QTest::newRow("smart, several items, the name folder taken: x (2), nobody asked")
+            << "x.zip" << QStringList{"a", "b"} << QStringList{"x/"} << true << false
+            << QStringList{"x (2)/", "x (2)/a", "x (2)/b", "x/"} << "x (2)/";
+        QTest::newRow("smart after the junk is out: one folder")
+            << "x.zip" << QStringList{"data/a", "__MACOSX/data/._a"} << QStringList() << true << true
+            << QStringList{"data/", "data/a"} << "data/";
+        QTest::newRow("smart, a failed archive: what it left stays in its name folder")
+            << "x-damaged.zip" << QStringList{"data/a"} << QStringList() << true << false
+            << QStringList{"x-damaged/", "x-damaged/data/", "x-damaged/data/a"} << "x-damaged/";
+    }
+
+    // Junk is left out before anything lands, so an archive that holds one
+    // folder and Apple's files lands that folder alone.
+    void junkAndSmartFolders()
+    {
+        QFETCH(QString, archiveName);
+        QFETCH(QStringList, archiveTree);
+        QFETCH(QStringList, present);
+        QFETCH(bool, smart);
+        QFETCH(bool, junk);
+        QFETCH(QStringList, tree);
+        QFETCH(QString, destination);
+        makeEntries(m_out, present);
+        const QString path = treeArchive(archiveName, archiveTree);
+        ExtractOptions chosen = options();
+        chosen.nameFolders = !destination.isEmpty();
+        chosen.smartFolders = smart;
+        chosen.skipJunk = junk;
+        ExtractJob job(*m_archive, {path}, chosen);
+        runToEnd(job);
+        QCOMPARE(treeOf(m_out), tree);
+        QCOMPARE(job.results().first().destination, m_out + destination);
+        QCOMPARE(job.results().first().landed, qsizetype(tree.filter(QRegularExpression(QStringLiteral("[^/]$"))).size())
+                                                   - present.filter(QRegularExpression(QStringLiteral("[^/]$"))).size());
+    }
+
+    void trash_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<bool>("trashUsable");
+        QTest::addColumn<QStringList>("trashed");
+        QTest::addColumn<QString>("summary"); // "*": told elsewhere
+        const QStringList parts{"x.part1.rar", "x.part2.rar", "x.part3.rar", "other.part1.rar"};
+        QTest::newRow("landed whole: every volume of its set to the trash, nothing else")
+            << parts << false << true << QStringList{"x.part1.rar", "x.part2.rar", "x.part3.rar"} << "";
+        QTest::newRow("old-style RAR set: x.rar, x.r00, x.r01")
+            << QStringList{"x.rar", "x.r00", "x.r01", "x.txt"} << false << true
+            << QStringList{"x.r00", "x.r01", "x.rar"} << "";
+        QTest::newRow("a failed archive stays")
+            << QStringList{"x-damaged.zip", "x-damaged.z01"} << false << true << QStringList() << "*";
+        QTest::newRow("an archive whose file was not landed (kept) stays")
+            << QStringList{"x.zip", "x.z01"} << true << true << QStringList() << "*";
+        QTest::newRow("a trash that cannot be used: the archive stays, the summary says so")
+            << QStringList{"x.zip"} << false << false << QStringList()
+            << QStringLiteral("次の書庫ファイルはごみ箱に移動できませんでした\n\n%1x.zip\n　解凍は完了しています");
+    }
+
+    // The desktop's trash under a home of the test's own.
+    void trash()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(bool, keep);
+        QFETCH(bool, trashUsable);
+        QFETCH(QStringList, trashed);
+        QFETCH(QString, summary);
+        const QByteArray home = qgetenv("HOME");
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", home);
+            if (dataHome.isNull())
+                qunsetenv("XDG_DATA_HOME");
+            else
+                qputenv("XDG_DATA_HOME", dataHome);
+        });
+        const QString data = m_dir->filePath(QStringLiteral("home/.local/share/"));
+        QVERIFY(QDir().mkpath(data));
+        qputenv("HOME", QFile::encodeName(m_dir->filePath(QStringLiteral("home"))));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+        if (!trashUsable)
+            makeEntries(data, {"Trash"});
+        for (const QString &name : files)
+            treeArchive(name, {"a.txt"});
+        if (keep)
+            makeEntries(m_out, {"a.txt"});
+        ExtractOptions chosen = options();
+        chosen.trashArchives = true;
+        chosen.existing = ExtractOptions::Existing::Skip;
+        ExtractJob job(*m_archive, {m_in + files.first()}, chosen);
+        runToEnd(job);
+
+        const ArchiveResult &result = job.results().first();
+        QCOMPARE(result.trashed, !trashed.isEmpty());
+        QCOMPARE(result.trashFailed, !trashUsable);
+        QStringList left = files;
+        for (const QString &name : trashed) {
+            left.removeOne(name);
+            QVERIFY2(QFileInfo::exists(data + QStringLiteral("Trash/files/") + name), qPrintable(name));
+            QVERIFY(readFile(data + QStringLiteral("Trash/info/") + name + QStringLiteral(".trashinfo"))
+                        .contains(QStringLiteral("Path=")));
+        }
+        left.sort();
+        QCOMPARE(treeOf(m_in), left);
+        if (summary != u"*")
+            QCOMPARE(::summaryText(job.results()), summary.isEmpty() ? QString() : summary.arg(m_in));
+    }
+
+    void volumeFiles_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QStringList>("volumes");
+        QTest::newRow("RAR parts, any width, extension in any case, another set apart")
+            << QStringList{"x.part01.rar", "x.PART02.RAR", "y.part01.rar", "X.part03.rar"} << "x.part01.rar"
+            << QStringList{"x.PART02.RAR", "x.part01.rar"};
+        QTest::newRow("ZIP split") << QStringList{"x.z01", "x.z02", "x.zip", "x.zipx"} << "x.zip"
+                                   << QStringList{"x.z01", "x.z02", "x.zip"};
+        QTest::newRow("numbered parts of a 7z")
+            << QStringList{"x.7z.001", "x.7z.002", "x.7z", "x.001"} << "x.7z.001" << QStringList{"x.7z.001", "x.7z.002"};
+        QTest::newRow("numbered parts") << QStringList{"x.001", "x.002", "x.0003"} << "x.001"
+                                        << QStringList{"x.001", "x.002"};
+        QTest::newRow("no set: the file alone") << QStringList{"x.lzh", "x.001"} << "x.lzh" << QStringList{"x.lzh"};
+    }
+
+    void volumeFiles()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, given);
+        QFETCH(QStringList, volumes);
+        makeEntries(m_in, files);
+        QVERIFY(QDir(m_in).mkdir(QStringLiteral("x.z03")));
+        QStringList got = volumeFilesOf(m_in + given);
+        for (QString &path : got)
+            path.remove(0, m_in.size());
+        QCOMPARE(got, volumes);
     }
 
     // A hidden folder left by a process that is gone is removed by the next

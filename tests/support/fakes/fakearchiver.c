@@ -2,6 +2,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #define CONCAT2(a, b) a##b
@@ -104,6 +107,87 @@ static void land(const char *commandLine)
     fclose(file);
 }
 
+/* Copies the last two quoted strings of the command line (the archive and
+   the destination) into archive and destination; 0 when there are not two. */
+static int lastTwoQuoted(const char *commandLine, char *archive, char *destination, size_t size)
+{
+    const char *starts[2] = {NULL, NULL};
+    size_t lengths[2] = {0, 0};
+    const char *at = commandLine;
+    while (at && (at = strchr(at, '"')) != NULL) {
+        const char *end = strchr(at + 1, '"');
+        if (!end)
+            break;
+        starts[0] = starts[1];
+        lengths[0] = lengths[1];
+        starts[1] = at + 1;
+        lengths[1] = (size_t)(end - at - 1);
+        at = end + 1;
+    }
+    if (!starts[0] || lengths[0] >= size || lengths[1] >= size)
+        return 0;
+    memcpy(archive, starts[0], lengths[0]);
+    archive[lengths[0]] = '\0';
+    memcpy(destination, starts[1], lengths[1]);
+    destination[lengths[1]] = '\0';
+    return 1;
+}
+
+/* An archive file that begins with the line "tree" lists what its
+   extraction writes into the destination, one line each: a path ("/" at the
+   end for a folder), then optionally a tab and a modification time in
+   seconds since 1970. Each file holds the archive's path. */
+static void writeTree(const char *commandLine)
+{
+    char archive[4096];
+    char destination[4096];
+    char line[4096];
+    char path[8192];
+    FILE *in;
+    if (!lastTwoQuoted(commandLine, archive, destination, sizeof archive))
+        return;
+    in = fopen(archive, "rb");
+    if (!in)
+        return;
+    if (!fgets(line, sizeof line, in) || strcmp(line, "tree\n") != 0) {
+        fclose(in);
+        return;
+    }
+    while (fgets(line, sizeof line, in)) {
+        char *tab;
+        char *slash;
+        long long seconds = -1;
+        line[strcspn(line, "\n")] = '\0';
+        if (!*line)
+            continue;
+        tab = strchr(line, '\t');
+        if (tab) {
+            *tab = '\0';
+            seconds = atoll(tab + 1);
+        }
+        snprintf(path, sizeof path, "%s%s", destination, line);
+        for (slash = strchr(path + strlen(destination), '/'); slash; slash = strchr(slash + 1, '/')) {
+            *slash = '\0';
+            mkdir(path, 0777);
+            *slash = '/';
+        }
+        if (path[strlen(path) - 1] != '/') {
+            FILE *out = fopen(path, "wb");
+            if (out) {
+                fputs(archive, out);
+                fclose(out);
+            }
+        }
+        if (seconds >= 0) {
+            struct timespec times[2];
+            times[0].tv_sec = times[1].tv_sec = (time_t)seconds;
+            times[0].tv_nsec = times[1].tv_nsec = 0;
+            utimensat(AT_FDCWD, path, times, 0);
+        }
+    }
+    fclose(in);
+}
+
 static int command(void *window, const char *commandLine, char *output, unsigned int outputSize,
                    ProgressCall progress, void *context)
 {
@@ -111,6 +195,7 @@ static int command(void *window, const char *commandLine, char *output, unsigned
     snprintf(extra, sizeof extra, "window=%p output=%p size=%u", window, (void *)output, outputSize);
     record(STRINGIFY(FAKE_PREFIX), commandLine, extra);
     land(commandLine);
+    writeTree(commandLine);
     if (waitForGo(commandLine, progress, context)) {
         record(STRINGIFY(FAKE_PREFIX) "Stopped", commandLine, NULL);
         return 16;
