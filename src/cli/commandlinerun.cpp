@@ -210,13 +210,11 @@ int CommandLineRun::run(const CommandLineOptions &options)
 
     const int signal = caughtSignal;
     bool anyFailed = !allFound;
-    bool anyToReport = false;
-    for (const ArchiveResult &result : job.results()) {
+    for (const ArchiveResult &result : job.results())
         anyFailed = anyFailed || result.failed();
-        anyToReport = anyToReport || result.failed() || !result.shortened.isEmpty();
-    }
-    if (anyToReport && m_output != CommandLineOptions::Output::Json)
-        print(m_err, summaryText(job.results()));
+    const QString summary = summaryText(job.results());
+    if (!summary.isEmpty() && m_output != CommandLineOptions::Output::Json)
+        print(m_err, summary);
     if (signal != 0) {
         print(m_err, stoppedBySignal);
         return 128 + signal;
@@ -361,6 +359,8 @@ void CommandLineRun::archiveFinished(const ArchiveResult &result)
             print(m_out, nestedLine.arg(result.nestedExtracted));
         if (result.trashed && m_output != Output::Quiet)
             print(m_out, trashedLine);
+        if (const QString existing = existingFilesText(result); !existing.isEmpty())
+            print(m_out, detailLine.arg(existing));
         for (const QString &pair : result.shortened)
             print(m_out, shortenedLine.arg(displayPath(pair.section(u'\t', 0, 0)),
                                            displayPath(pair.section(u'\t', 1))));

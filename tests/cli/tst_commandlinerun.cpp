@@ -164,6 +164,35 @@ private slots:
         QTest::newRow("an option without --extract-to is a usage error")
             << QStringList{"--flatten", "%IN/docs.zip"} << false << none << 2 << none << none << "--extract-to"
             << false;
+        QTest::newRow("--smart-folders: an archive of one folder lands it, a taken one as \"sub (2)\"")
+            << QStringList{"--extract-to", "%OUT", "--name-folders", "--smart-folders", "%IN/pack.lzh", "%IN/docs.zip"}
+            << false << QStringList{"sub"} << 0
+            << QStringList{"docs/guide/read.txt=read me", "docs/top.txt=top", "sub (2)/one.txt=one"}
+            << QStringList{done + "%IN/docs.zip → %OUT/docs/", done + "%IN/pack.lzh → %OUT/sub (2)/"} << "" << true;
+        QTest::newRow("--existing=skip keeps a file already there and says so")
+            << QStringList{"--extract-to", "%OUT", "--existing=skip", "%IN/docs.zip"} << false
+            << QStringList{"top.txt=old"} << 0 << QStringList{"guide/read.txt=read me", "top.txt=old"}
+            << QStringList{done + "%IN/docs.zip → %OUT/", "　既存のファイル 1 個をそのまま残しました"}
+            << "既存のファイル 1 個をそのまま残しました" << false;
+        QTest::newRow("--existing=rename keeps both")
+            << QStringList{"--extract-to", "%OUT", "--existing=rename", "%IN/docs.zip"} << false
+            << QStringList{"top.txt=old"} << 0
+            << QStringList{"guide/read.txt=read me", "top (2).txt=top", "top.txt=old"}
+            << QStringList{done + "%IN/docs.zip → %OUT/", "　1 個のファイルを別の名前で解凍しました"}
+            << "1 個のファイルを別の名前で解凍しました" << false;
+        QTest::newRow("junk files of other systems are left out unless --keep-junk")
+            << QStringList{"--extract-to", "%OUT", "%BAD/mac.zip"} << false << none << 0
+            << QStringList{"a.txt=a"} << QStringList{done + "%BAD/mac.zip → %OUT/"} << "" << true;
+        QTest::newRow("--keep-junk extracts them too")
+            << QStringList{"--extract-to", "%OUT", "--keep-junk", "%BAD/mac.zip"} << false << none << 0
+            << QStringList{".DS_Store=finder", "Thumbs.db=thumbs", "__MACOSX/._a.txt=fork", "a.txt=a"}
+            << QStringList{done + "%BAD/mac.zip → %OUT/"} << "" << true;
+        QTest::newRow("--trash-archives moves an archive extracted whole to the trash")
+            << QStringList{"--extract-to", "%OUT", "--trash-archives", "%BAD/mac.zip", "%BAD/broken.zip"} << false
+            << none << 1 << QStringList{"a.txt=a"}
+            << QStringList{done + "%BAD/mac.zip → %OUT/", "　書庫ファイルをごみ箱に移しました",
+                           failed + "%BAD/broken.zip: 書庫ファイルが壊れています", "　*x.txt*"}
+            << "" << false;
         QTest::newRow("--existing with an unknown mode is a usage error")
             << QStringList{"--extract-to", "%OUT", "--existing=all", "%IN/docs.zip"} << false << none << 2 << none
             << none << "--existing には overwrite" << false;
@@ -249,8 +278,18 @@ private slots:
         damaged.corruptFirstData = true;
         QVERIFY2(writeZip(bad + "/broken.zip", {FixtureEntry::file("x.txt", "damaged")}, damaged, &error),
                  error.c_str());
-        for (const QString &folder : takenFolders)
-            QVERIFY(QDir(out).mkpath(folder));
+        // "name=contents" is a file, anything else a folder.
+        for (const QString &taken : takenFolders) {
+            if (taken.contains(u'='))
+                QVERIFY(writeFixtureFile(out + u'/' + taken.section(u'=', 0, 0), taken.section(u'=', 1).toStdString()));
+            else
+                QVERIFY(QDir(out).mkpath(taken));
+        }
+        QVERIFY2(writeZip(bad + "/mac.zip",
+                          {FixtureEntry::file("a.txt", "a"), FixtureEntry::file("__MACOSX/._a.txt", "fork"),
+                           FixtureEntry::file(".DS_Store", "finder"), FixtureEntry::file("Thumbs.db", "thumbs")},
+                          {}, &error),
+                 error.c_str());
         const QString odd = work.filePath("odd");
         QVERIFY(QDir().mkpath(odd));
         const QList<QByteArray> oddNames = {QFile::encodeName(odd) + "/\x83\\.lzh",
@@ -292,6 +331,9 @@ private slots:
         QVERIFY(writeFixtureFile(tools + "/xdg-open", "#!/bin/sh\nprintf %s \"$#\" >> \"$1/opened-by-file-manager\"\n"));
         QVERIFY(QFile::setPermissions(tools + "/xdg-open", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         environment.insert(QStringLiteral("PATH"), tools + u':' + environment.value(QStringLiteral("PATH")));
+        // The trash of the test's own.
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), work.filePath("data"));
+        environment.insert(QStringLiteral("HOME"), work.path());
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(work.path());
         if (std::any_of(arguments.cbegin(), arguments.cend(), hasNativeBytes))
