@@ -153,7 +153,8 @@ frmResults::frmResults(const QList<ArchiveResult> &results, const QString &desti
     layout->addWidget(list);
     layout->addLayout(buttons);
 
-    resize(qMax(640, list->header()->length() + 40), 320);
+    // Wide enough for the columns as filled, within reason.
+    resize(qBound(640, list->header()->length() + 2 * list->frameWidth() + 40, 1000), 320);
     list->setFocus();
     if (list->topLevelItemCount() > 0)
         list->setCurrentItem(list->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);

@@ -128,7 +128,7 @@ int main(int argc, char *argv[])
     results[4].shortened = QStringList{QStringLiteral("long\tshort")};
     results[5].nestedLeft = QStringList{QStringLiteral("添付.zip\t書庫ファイルが壊れています")};
     frmResults resultsWindow(results, destination, window);
-    resultsWindow.resize(760, 260);
+    resultsWindow.resize(resultsWindow.width(), 240);
     saved = grabDialog(&resultsWindow, QStringLiteral("-results.png")) && saved;
 
     window->close();
