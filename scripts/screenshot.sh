@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Draws docs/screenshot.png, the README's picture of the main window with a
-# filled list, and beside it the open-file dialog, the folder picker and a
-# message box (docs/screenshot-*.png), in the ja_JP.UTF-8 locale with a
+# filled list, and beside it the open-file dialog, the folder picker, a
+# message box and the results window (docs/screenshot-*.png), in the ja_JP.UTF-8 locale with a
 # Japanese font installed, as a Japanese desktop shows them. Builds in build/
 # (or in $TENVO_BUILD_DIR).
 set -euo pipefail

@@ -8,6 +8,7 @@
 #include "nativepath.h"
 #include "pathtext.h"
 #include "result.h"
+#include "timeleft.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,7 +40,7 @@ const QString landedLine = QStringLiteral("　%1");
 const QString noArchivesLine = QStringLiteral("書庫ファイルがありません: %1");
 const QString nothingToExtract = QStringLiteral("解凍する書庫ファイルが見つかりませんでした");
 const QString progressLine = QStringLiteral("現在解凍中です... %1 / %2  %3  %4 / %5 (%6%)");
-const QString timeLeftText = QStringLiteral("  残り %1");
+const QString timeLeftLine = QStringLiteral("  残り %1");
 const QString cannotMakeDestination = QStringLiteral("解凍先のフォルダを作成できません: %1");
 const QString cannotReadPasswords = QStringLiteral("パスワードのファイルを読み込めません: %1");
 const QString passwordPrompt = QStringLiteral("%1 (空行で飛ばす、Ctrl+C で中止): ");
@@ -72,16 +73,6 @@ QString sizeText(quint64 bytes)
     if (bytes < quint64(1024) * 1024 * 1024)
         return QStringLiteral("%1 MiB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);
     return QStringLiteral("%1 GiB").arg(double(bytes) / (1024.0 * 1024 * 1024), 0, 'f', 2);
-}
-
-QString durationText(qint64 seconds)
-{
-    if (seconds >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(seconds / 3600)
-            .arg(seconds / 60 % 60, 2, 10, QChar(u'0'))
-            .arg(seconds % 60, 2, 10, QChar(u'0'));
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar(u'0'));
 }
 
 // SIGINT and SIGTERM reach the event loop through a pipe; a blocking read
@@ -426,11 +417,8 @@ void CommandLineRun::showProgress()
                        .arg(percent);
     if (progress.runningTotal > 0)
         line += QStringLiteral(" [%1%]").arg(progress.runningDone * 100 / progress.runningTotal);
-    // Once enough is done to tell.
-    if (progress.bytesDone > 0 && progress.elapsedMs >= 2000 && progress.bytesDone < progress.bytesTotal) {
-        const double rate = double(progress.bytesDone) / double(progress.elapsedMs);
-        line += timeLeftText.arg(durationText(qint64(double(progress.bytesTotal - progress.bytesDone) / rate / 1000)));
-    }
+    if (const TimeLeft left = timeLeft(progress); left.known)
+        line += timeLeftLine.arg(durationText(left.seconds));
     std::fputs(("\r\x1b[K" + line).toUtf8().constData(), m_err);
     std::fflush(m_err);
     m_progressShown = true;

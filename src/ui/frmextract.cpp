@@ -303,6 +303,7 @@ void frmExtract::cmdExtract_Click()
             archives.append(gListCtrl->getItem(row));
     }
     bool stopped = false;
+    QStringList retry;
     if (gArchive) {
         frmProgress progress(this);
         progress.startJob(*gArchive, archives, options, gCloseDialog);
@@ -315,10 +316,16 @@ void frmExtract::cmdExtract_Click()
         }
         progress.exec();
         stopped = progress.job()->isStopping();
+        retry = progress.archivesToRetry();
     }
     // After a stop the list keeps what is left to do.
     if (gDeleteFromList && !stopped && gListCtrl)
         gListCtrl->clear();
+    // The archives to try again come back; those still listed stay once.
+    if (gListCtrl) {
+        for (const QString &path : retry)
+            gListCtrl->addFile(path);
+    }
     accept();
 }
 

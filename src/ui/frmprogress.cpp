@@ -3,9 +3,11 @@
 
 #include "clsarchive.h"
 #include "fittedtext.h"
+#include "frmresults.h"
 #include "namefolder.h"
 #include "pathtext.h"
 #include "progressbox.h"
+#include "timeleft.h"
 #include "userdialogs.h"
 #include "windowcentre.h"
 
@@ -39,6 +41,7 @@ const QString skipCaption = QStringLiteral("この書庫を飛ばす");
 // The status text at its tallest: message, path, an empty line, counter.
 // Japanese may come from a taller fallback font than the window's own.
 const QString tallestMessage = QStringLiteral("現在解凍中です...\n/Ágy/書庫.zip\n\n0 / 0");
+const QString tallestTimeLeft = QStringLiteral("残り 約 59 分 59 秒 (999.9 MB/秒)");
 
 } // namespace
 
@@ -65,6 +68,12 @@ frmProgress::frmProgress(QWidget *parent)
     picProgress = new ProgressBox(this);
     picProgress->setObjectName(QStringLiteral("picProgress"));
 
+    lblTimeLeft = new QLabel(this);
+    lblTimeLeft->setObjectName(QStringLiteral("lblTimeLeft"));
+    lblTimeLeft->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lblTimeLeft->setTextFormat(Qt::PlainText);
+    lblTimeLeft->setWordWrap(true);
+
     timerExtract = new QTimer(this);
     timerExtract->setObjectName(QStringLiteral("timerExtract"));
     timerExtract->setInterval(10);
@@ -87,14 +96,21 @@ void frmProgress::placeControls()
     lblMessage->setGeometry(11, 16, 355, messageHeight);
     const int boxTop = 16 + messageHeight + 12;
     picProgress->setGeometry(8, boxTop, 361, 25);
+    // The time left under the bar (two lines when a large font needs them),
+    // its room kept from the start so that the buttons do not move.
+    const int timeLeftHeight = lblTimeLeft->fontMetrics()
+                                   .boundingRect(QRect(0, 0, 361, 10000), Qt::AlignHCenter | Qt::TextWordWrap, tallestTimeLeft)
+                                   .height();
+    lblTimeLeft->setGeometry(8, boxTop + 31, 361, timeLeftHeight);
+    const int buttonTop = boxTop + 40 + timeLeftHeight;
     const QFontMetrics buttonMetrics = cmdClose->fontMetrics();
     const QSize button(qMax(81, buttonMetrics.horizontalAdvance(closeCaption) + 16),
                        qMax(25, buttonMetrics.height() + 8));
-    cmdClose->setGeometry(152 - (button.width() - 81) / 2, boxTop + 40, button.width(), button.height());
+    cmdClose->setGeometry(152 - (button.width() - 81) / 2, buttonTop, button.width(), button.height());
     // The stop button keeps to the right, lined up with the bar's end.
     const int stopWidth = qMax(81, buttonMetrics.horizontalAdvance(stopCaption) + 16);
-    cmdStop->setGeometry(369 - stopWidth, boxTop + 40, stopWidth, button.height());
-    setFixedSize(379, boxTop + 40 + button.height() + 17);
+    cmdStop->setGeometry(369 - stopWidth, buttonTop, stopWidth, button.height());
+    setFixedSize(379, buttonTop + button.height() + 17);
     showMessage();
 }
 
@@ -124,6 +140,7 @@ void frmProgress::startJob(clsArchive &archive, const QStringList &archives, con
                            bool closeAtEnd)
 {
     m_closeAtEnd = closeAtEnd;
+    m_destination = options.destination;
     m_job = std::make_unique<ExtractJob>(archive, archives, options);
     connect(m_job.get(), &ExtractJob::archiveStarted, this, &frmProgress::archiveStarted);
     // Answered from the event loop, never from inside the job's own calls.
@@ -150,7 +167,12 @@ void frmProgress::timerExtract_Timer()
     const JobProgress progress = m_job->progress();
     if (progress.stepsTotal > 0)
         picProgress->setBarWidth(barWidth(picProgress->width(), progress.steps, progress.stepsTotal));
-    if (m_job->isStopping() || m_job->isFinished() || m_counterText.isEmpty())
+    if (m_job->isStopping() || m_job->isFinished()) {
+        lblTimeLeft->clear();
+        return;
+    }
+    lblTimeLeft->setText(timeLeftText(timeLeft(progress)));
+    if (m_counterText.isEmpty())
         return;
     // Without a library that reports its reading the counter stays as set.
     const int share = progress.runningTotal > 0 ? int(progress.runningDone * 100 / progress.runningTotal) : -1;
@@ -271,18 +293,24 @@ void frmProgress::jobFinished()
     setMessage(m_job->isStopping() ? stoppedText : finishedText);
     cmdStop->setEnabled(false);
     cmdClose->setEnabled(true);
-    bool anyFailed = false;
-    bool anyShortened = false;
-    for (const ArchiveResult &result : m_job->results()) {
-        anyFailed = anyFailed || result.failed();
-        anyShortened = anyShortened || !result.shortened.isEmpty();
-    }
-    if (anyFailed || anyShortened) {
+    if (frmResults::worthShowing(m_job->results())) {
         // The user must see what went wrong, so the window stays open even
-        // when it was asked to close by itself.
-        userDialogs().exclamation(this, summaryText(m_job->results()));
+        // when it was asked to close by itself, until the results are read.
+        m_results = new frmResults(m_job->results(), m_destination, this);
+        m_results->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_results, &QDialog::finished, this, &frmProgress::resultsClosed);
+        m_results->open();
         return;
     }
     if (m_closeAtEnd)
+        close();
+}
+
+void frmProgress::resultsClosed()
+{
+    m_retry = m_results->archivesToRetry();
+    m_results = nullptr;
+    // Asking for another try is done with this run as well.
+    if (m_closeAtEnd || !m_retry.isEmpty())
         close();
 }

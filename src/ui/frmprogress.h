@@ -9,6 +9,7 @@
 
 class ProgressBox;
 class QLabel;
+class frmResults;
 class QPushButton;
 class QTimer;
 
@@ -20,7 +21,10 @@ class QTimer;
 // closes by itself when the job ends. The window grows from its design size
 // as the desktop's font needs, so the four lines of status text always show
 // whole; a line too wide (a long archive path) is shortened in the middle
-// and shown whole in the tooltip.
+// and shown whole in the tooltip. Under the bar, once the job has run a
+// second, the time left for the whole job and its speed. At the end of a
+// job with anything the user must see (frmResults::worthShowing), the
+// results window opens over it; it never touches the archive list itself.
 class frmProgress : public QDialog
 {
     Q_OBJECT
@@ -45,8 +49,14 @@ public:
 
     // The job shown; null before startJob.
     const ExtractJob *job() const { return m_job.get(); }
+    // The results window of the job that just ended, while it is open.
+    frmResults *resultsWindow() const { return m_results; }
+    // The archives the user asked, in the results window, to put back in
+    // the list for another try; the window then closed.
+    QStringList archivesToRetry() const { return m_retry; }
 
     QLabel *lblMessage = nullptr;
+    QLabel *lblTimeLeft = nullptr;
     ProgressBox *picProgress = nullptr;
     QPushButton *cmdClose = nullptr;
     QPushButton *cmdStop = nullptr;
@@ -67,8 +77,12 @@ private:
     void answer(JobQuestion *question);
     void closeOpenBox();
     void jobFinished();
+    void resultsClosed();
 
     std::unique_ptr<ExtractJob> m_job;
+    QString m_destination;
+    frmResults *m_results = nullptr;
+    QStringList m_retry;
     QString m_message;
     QString m_counterText;
     int m_lastShare = -1;

@@ -1,11 +1,13 @@
 // Draws the README's picture of the main window: Tenvo started on the real
 // archiver libraries with a filled list, grabbed into a PNG file; beside it,
-// the open-file dialog, the folder picker and a message box as the user's
-// locale shows them (screenshot-addfile.png, -folder.png, -message.png), and
-// the extraction options dialog (-options.png).
+// the open-file dialog, the folder picker, a message box, the extraction
+// options dialog and the results window as the user's locale shows them
+// (screenshot-addfile.png, -folder.png, -message.png, -options.png,
+// -results.png).
 #include "clslistctrl.h"
 #include "frmextract.h"
 #include "frmmain.h"
+#include "frmresults.h"
 #include "frmversion.h"
 #include "globals.h"
 #include "qtuserdialogs.h"
@@ -107,6 +109,32 @@ int main(int argc, char *argv[])
     frmExtract options(window);
     options.setFolderPath(files.filePath(QStringLiteral("ダウンロード/")));
     saved = grabDialog(&options, QStringLiteral("-options.png")) && saved;
+
+    // A run's results with one of each kind of row.
+    const QString destination = QStringLiteral("/home/user/展開先/");
+    const auto result = [&](const char *path, const char *folder, int code, int landed) {
+        ArchiveResult row;
+        row.path = QStringLiteral("/home/user/") + QString::fromUtf8(path);
+        row.destination = destination + QString::fromUtf8(folder);
+        row.code = code;
+        row.landed = landed;
+        return row;
+    };
+    QList<ArchiveResult> results{
+        result("ダウンロード/写真_2023夏.zip", "写真_2023夏/", 0, 120),
+        result("ダウンロード/議事録まとめ.lzh", "議事録まとめ/", 3, 0),
+        result("ダウンロード/フォント集.cab", "フォント集/", 0, 14),
+        result("ダウンロード/音楽アルバム/disc1.rar", "disc1/", 0, 0),
+        result("ダウンロード/setup_tools.zip", "setup_tools/", 0, 31),
+        result("デスクトップ/古いメール.lzh", "古いメール/", 0, 8),
+    };
+    results[2].kept = 2;
+    results[3].skippedByUser = true;
+    results[4].shortened = QStringList{QStringLiteral("long\tshort")};
+    results[5].nestedLeft = QStringList{QStringLiteral("添付.zip\t書庫ファイルが壊れています")};
+    frmResults resultsWindow(results, destination, window);
+    resultsWindow.resize(resultsWindow.width(), 240);
+    saved = grabDialog(&resultsWindow, QStringLiteral("-results.png")) && saved;
 
     window->close();
     return saved ? 0 : 1;

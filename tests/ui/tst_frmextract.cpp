@@ -2,10 +2,12 @@
 #include "clsfolderblowserdialog.h"
 #include "frmextract.h"
 #include "frmprogress.h"
+#include "frmresults.h"
 #include "runenvironment.h"
 #include "scripteddialogs.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -76,7 +78,8 @@ QByteArray optionSection(bool make, bool restore, bool remove, bool close)
 
 // Watches for the progress window while cmdExtract's modal run goes on;
 // once the run has finished and the window is still there, notes what it
-// shows and presses its close button.
+// shows and presses its close button, or the retry button of the results
+// window when that opened.
 class ProgressCloser : public QObject
 {
 public:
@@ -89,6 +92,7 @@ public:
 
     bool sawRun = false;
     bool pressedClose = false;
+    bool pressedRetry = false;
     QString finalText;
 
 private:
@@ -98,6 +102,12 @@ private:
         if (!window || !window->isVisible())
             return;
         sawRun = true;
+        if (frmResults *results = window->resultsWindow()) {
+            pressedRetry = true;
+            m_timer.stop();
+            results->cmdRetry->click();
+            return;
+        }
         if (!window->cmdClose->isEnabled())
             return;
         finalText = window->lblMessage->text();
@@ -307,18 +317,29 @@ private slots:
         QTest::addColumn<bool>("deleteFromList");
         QTest::addColumn<bool>("closeDialog");
         QTest::addColumn<QStringList>("files");
+        // b.zip damaged; the results window's retry button is pressed.
+        QTest::addColumn<bool>("damaged");
+        QTest::addColumn<QStringList>("listed");
 
         const QStringList flat{"a.txt", "b.txt", "c.txt"};
+        const QStringList all{"a.zip", "b.zip", "c.zip"};
         QTest::newRow("all options off: files side by side, list kept, window left open")
-            << false << false << false << false << flat;
+            << false << false << false << false << flat << false << all;
         QTest::newRow("name folders: each archive in a folder of its name")
-            << true << false << false << false << QStringList{"a/a.txt", "b/b.txt", "c/c.txt"};
+            << true << false << false << false << QStringList{"a/a.txt", "b/b.txt", "c/c.txt"} << false << all;
         QTest::newRow("restore: the stored folders come back")
-            << false << true << false << false << QStringList{"b.txt", "docs/a.txt", "docs/deep/c.txt"};
+            << false << true << false << false << QStringList{"b.txt", "docs/a.txt", "docs/deep/c.txt"} << false
+            << all;
         QTest::newRow("name folders and restore together")
-            << true << true << false << false << QStringList{"a/docs/a.txt", "b/b.txt", "c/docs/deep/c.txt"};
-        QTest::newRow("the list is cleared afterwards") << false << false << true << false << flat;
-        QTest::newRow("the window closes by itself") << false << false << false << true << flat;
+            << true << true << false << false << QStringList{"a/docs/a.txt", "b/b.txt", "c/docs/deep/c.txt"} << false
+            << all;
+        QTest::newRow("the list is cleared afterwards") << false << false << true << false << flat << false
+                                                        << QStringList();
+        QTest::newRow("the window closes by itself") << false << false << false << true << flat << false << all;
+        QTest::newRow("the failed archive comes back to the cleared list for another try")
+            << false << false << true << true << QStringList{"a.txt", "c.txt"} << true << QStringList{"b.zip"};
+        QTest::newRow("the failed archive put back into the kept list is listed once")
+            << false << false << false << false << QStringList{"a.txt", "c.txt"} << true << all;
     }
 
     void extractRunsWithTheOptions()
@@ -328,11 +349,13 @@ private slots:
         QFETCH(bool, deleteFromList);
         QFETCH(bool, closeDialog);
         QFETCH(QStringList, files);
+        QFETCH(bool, damaged);
+        QFETCH(QStringList, listed);
 
         RunEnvironment env;
         QVERIFY(env.isValid());
         QVERIFY(!env.addZip(QStringLiteral("a.zip"), {{"docs/a.txt", "alpha"}}).isEmpty());
-        QVERIFY(!env.addZip(QStringLiteral("b.zip"), {{"b.txt", "bravo"}}).isEmpty());
+        QVERIFY(!env.addZip(QStringLiteral("b.zip"), {{"b.txt", "bravo"}}, damaged).isEmpty());
         QVERIFY(!env.addZip(QStringLiteral("c.zip"), {{"docs/deep/c.txt", "charlie"}}).isEmpty());
         ScriptedDialogs dialogs;
         frmExtract dialog;
@@ -347,14 +370,18 @@ private slots:
         dialog.cmdExtract->click();
 
         QVERIFY(closer.sawRun);
-        QCOMPARE(closer.pressedClose, !closeDialog);
-        if (!closeDialog)
+        QCOMPARE(closer.pressedRetry, damaged);
+        QCOMPARE(closer.pressedClose, !closeDialog && !damaged);
+        if (!closeDialog && !damaged)
             QCOMPARE(closer.finalText, QStringLiteral("解凍が終了しました"));
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QVERIFY(!dialog.findChild<frmProgress *>());
         QCOMPARE(env.filesOut(), files);
-        QCOMPARE(env.list.getCount(), deleteFromList ? 0 : 3);
+        QStringList names;
+        for (int row = 0; row < env.list.getCount(); ++row)
+            names.append(QFileInfo(env.list.getItem(row)).fileName());
+        QCOMPARE(names, listed);
         QCOMPARE(env.archive.restoreFolder(), restoreFolder);
         QCOMPARE(env.iniText(), optionSection(makeNameFolder, restoreFolder, deleteFromList, closeDialog));
         QCOMPARE(dialogs.exclamations, QStringList());
