@@ -482,7 +482,7 @@ QTreeWidgetItem *frmMain::selectedItem() const
 
 void frmMain::list_ContextMenu(const QPoint &pos)
 {
-    const QTreeWidgetItem *item = selectedItem();
+    QTreeWidgetItem *item = selectedItem();
     if (!item || !gListCtrl)
         return;
     const QString current = gListCtrl->encoding(list->indexOfTopLevelItem(item));
@@ -495,7 +495,7 @@ void frmMain::setSelectedEncoding(const QString &encoding)
 {
     if (!gListCtrl)
         return;
-    for (const QTreeWidgetItem *item : list->selectedItems())
+    for (QTreeWidgetItem *item : list->selectedItems())
         gListCtrl->setEncoding(list->indexOfTopLevelItem(item), encoding);
 }
 
