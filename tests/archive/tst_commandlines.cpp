@@ -1,6 +1,7 @@
 // The command line each archiver library receives, recorded by stand-ins.
 #include "clsarchive.h"
 #include "module1.h"
+#include "nameencoding.h"
 #include "shortenednames.h"
 #include "nativepath.h"
 
@@ -142,6 +143,42 @@ private slots:
         const QStringList calls = readLog(m_log);
         QCOMPARE(calls.size(), 1);
         QCOMPARE(calls[0], expectedCall + QStringLiteral("\twindow=(nil) output=(nil) size=0"));
+    }
+
+    void nameEncodingTypedByAUser_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<QString>("canonical");
+
+        QTest::newRow("the name itself") << "EUC-JP" << true << "EUC-JP";
+        QTest::newRow("Windows' name for Shift_JIS") << "cp932" << true << "Shift_JIS";
+        QTest::newRow("the short name") << "sjis" << true << "Shift_JIS";
+        QTest::newRow("a hyphen for the underscore, upper case") << "SHIFT-JIS" << true << "Shift_JIS";
+        QTest::newRow("UTF-8 without its hyphen") << "utf8" << true << "UTF-8";
+        QTest::newRow("EUC-JP in lower case without its hyphen") << "eucjp" << true << "EUC-JP";
+        QTest::newRow("GB2312 is read as GBK") << "gb2312" << true << "GBK";
+        QTest::newRow("Windows' name for Big5") << "CP950" << true << "Big5";
+        QTest::newRow("Windows' name for EUC-KR") << "cp949" << true << "EUC-KR";
+        QTest::newRow("the DOS code page") << "ibm437" << true << "CP437";
+        QTest::newRow("automatic") << "auto" << true << "";
+        QTest::newRow("automatic, as the menu says it") << "自動" << true << "";
+        QTest::newRow("an encoding not offered") << "koi8-r" << false << "";
+        QTest::newRow("a word that is no encoding") << "japanese" << false << "";
+    }
+
+    void nameEncodingTypedByAUser()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, known);
+        QFETCH(QString, canonical);
+
+        const std::optional<QString> found = canonicalNameEncoding(typed);
+        QCOMPARE(found.has_value(), known);
+        if (known) {
+            QCOMPARE(*found, canonical);
+            QVERIFY(canonical.isEmpty() || nameEncodingChoices().contains(canonical));
+        }
     }
 
     void unsupportedFileCallsNoLibrary_data()
