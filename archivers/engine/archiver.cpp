@@ -176,12 +176,12 @@ TenvoResult extractCommand(const LibraryProfile &profile, const Command &command
 {
     return extractArchive(profile, command.archivePath, command.destination,
                           command.flatten ? Layout::Flatten : Layout::Restore, message,
-                          command.hasPassword ? &command.password : nullptr);
+                          command.hasPassword ? &command.password : nullptr, command.encoding);
 }
 
 TenvoResult extractArchive(const LibraryProfile &profile, const std::string &archivePath,
                            const std::string &destination, Layout layout, std::string &message,
-                           const std::string *password)
+                           const std::string *password, const NameEncoding *encoding)
 {
     ArchiveFormat format = ArchiveFormat::Unknown;
     if (const TenvoResult opened = sniffFile(archivePath, format, message); opened != TENVO_OK)
@@ -202,7 +202,7 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
             return opens;
     }
 
-    SafeWriter writer(layout);
+    SafeWriter writer(layout, encoding);
     writer.setDecryptsEntries(encrypted);
     if (const TenvoResult opened = writer.open(destination, message); opened != TENVO_OK)
         return opened;

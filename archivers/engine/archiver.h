@@ -61,13 +61,15 @@ int checkArchive(const LibraryProfile &profile, const char *path, int mode) noex
 // SafeWriter. Returns the first cause, with a message. A ZIP archive with
 // encrypted entries is decrypted with password; without one, or when it
 // does not open the first encrypted entry, the result is
-// TENVO_ERR_ENCRYPTED and nothing is written.
+// TENVO_ERR_ENCRYPTED and nothing is written. encoding, when given, is the
+// one every name not stored as Unicode is read in (namecodec.h).
 TenvoResult extractArchive(const LibraryProfile &profile, const std::string &archivePath,
                            const std::string &destination, Layout layout, std::string &message,
-                           const std::string *password = nullptr);
+                           const std::string *password = nullptr,
+                           const NameEncoding *encoding = nullptr);
 
 // What a decoder child does for one parsed command: extractArchive with the
-// command's archive, destination and layout.
+// command's archive, destination, layout, password and name encoding.
 TenvoResult extractCommand(const LibraryProfile &profile, const Command &command,
                            std::string &message);
 

@@ -139,6 +139,17 @@ TenvoResult parseCommandLine(std::string_view line, const std::vector<SwitchForm
     }
 
     std::size_t first = chosen->words.size();
+    static constexpr std::string_view kNamesWord = "--names=";
+    if (words.size() > first && !words[first].quoted
+        && sameSwitchWord(std::string_view(words[first].text).substr(0, kNamesWord.size()), kNamesWord)) {
+        const std::string_view name = std::string_view(words[first].text).substr(kNamesWord.size());
+        command.encoding = findNameEncoding(name);
+        if (!command.encoding) {
+            message = "unknown name encoding " + quoteForMessage(name);
+            return TENVO_ERR_COMMAND;
+        }
+        ++first;
+    }
     const bool passwordWord = words.size() == first + 3 && words[first].text.size() >= 2
         && words[first].text[0] == '-' && (words[first].text[1] == 'p' || words[first].text[1] == 'P');
     if (passwordWord && !acceptsPassword) {

@@ -9,6 +9,8 @@
 
 namespace tenvo::engine {
 
+struct NameEncoding;
+
 // One switch a library accepts: its words in order (say {"-x", "-j"}) and
 // whether it extracts every file straight into the destination.
 struct SwitchForm {
@@ -30,6 +32,9 @@ struct Command {
     std::string password;
     std::string archivePath;
     std::string destination;
+    // Given by a "--names=<encoding>" word: the encoding every name of the
+    // archive is read in (namecodec.h); null reads each name automatically.
+    const NameEncoding *encoding = nullptr;
 };
 
 // Splits a line into words separated by blanks (spaces, tabs, line ends). A
@@ -41,10 +46,12 @@ bool splitCommandWords(std::string_view line, std::vector<CommandWord> &words,
                        std::string &message);
 
 // Reads `switch "archive" "destination"` with one of the library's switch
-// forms (matched case-insensitively, longest form first). With
-// acceptsPassword, one word "-p<password>" (quoted or not, the password
-// following "-p" at once) may stand before the archive. Returns TENVO_OK and
-// fills command, or TENVO_ERR_COMMAND with a message for an unknown switch, a
+// forms (matched case-insensitively, longest form first). One unquoted word
+// "--names=<encoding>" may follow the switch (an encoding of
+// nameEncodings(), in any case). With acceptsPassword, one word
+// "-p<password>" (quoted or not, the password following "-p" at once) may
+// stand before the archive. Returns TENVO_OK and fills command, or
+// TENVO_ERR_COMMAND with a message for an unknown switch or encoding, a
 // missing or extra argument, or a malformed quote. A password never appears
 // in a message. Touches no file.
 TenvoResult parseCommandLine(std::string_view line, const std::vector<SwitchForm> &forms,

@@ -59,6 +59,7 @@ public:
     // to the process given the fewest bytes so far, in archive order: the
     // names are then handed out as without groups.
     bool shareGroups(const std::vector<GroupedEntry> &entries) override;
+    const NameEncoding *nameEncoding() const override { return m_writer.nameEncoding(); }
 
     // For process 0, before the writer sets its folders' times: waits until
     // every other process has walked every entry, so no file lands in a

@@ -11,6 +11,8 @@
 
 namespace tenvo::engine {
 
+struct NameEncoding;
+
 enum class EntryKind { File, Directory, Symlink, Hardlink, Other };
 
 // One entry as the decoder found it. Names are raw bytes as stored; the sink
@@ -18,6 +20,10 @@ enum class EntryKind { File, Directory, Symlink, Hardlink, Other };
 struct EntryInfo {
     std::string rawName;     // stored name; "/" or "\" may separate folders
     bool nameIsUtf8 = false; // the archive marks this name as UTF-8
+    // The name, and a link's target, were stored as Unicode (UTF-16, RAR's
+    // Unicode names, 7z, RAR 5), so an encoding chosen for the archive's
+    // names does not apply to them.
+    bool nameIsUnicode = false;
     EntryKind kind = EntryKind::File;
     std::string linkTarget;  // raw bytes, for Symlink and Hardlink
     bool linkTargetIsUtf8 = false;
@@ -63,6 +69,10 @@ public:
         std::size_t group = 0;
     };
     virtual bool shareGroups(const std::vector<GroupedEntry> &) { return false; }
+
+    // The encoding chosen for the archive's names, or null for the automatic
+    // reading. A decoder that reads names itself reads them in it.
+    virtual const NameEncoding *nameEncoding() const { return nullptr; }
 };
 
 // A decoder: reads one archive file and feeds every entry to the sink.

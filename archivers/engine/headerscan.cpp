@@ -261,7 +261,8 @@ int64_t findLzhStart(const std::string &archivePath)
     return -1;
 }
 
-std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t start)
+std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t start,
+                                     const NameEncoding *encoding)
 {
     std::vector<StoredName> entries;
     FileReader file;
@@ -324,12 +325,13 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t sta
         if (names.hasUnicode) {
             // A part stored only as bytes joins the Unicode one decoded.
             if (!decoder)
-                decoder = std::make_unique<NameDecoder>();
+                decoder = std::make_unique<NameDecoder>(encoding);
             entry.rawName = (names.unicodeDirectory.empty() ? decoder->decode(directory, entry.nameIsUtf8)
                                                             : names.unicodeDirectory)
                 + (names.unicodeFileName.empty() ? decoder->decode(fileName, entry.nameIsUtf8)
                                                  : names.unicodeFileName);
             entry.nameIsUtf8 = true;
+            entry.nameIsUnicode = true;
         } else {
             entry.rawName = directory + fileName;
         }

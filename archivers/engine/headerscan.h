@@ -10,6 +10,8 @@
 
 namespace tenvo::engine {
 
+struct NameEncoding;
+
 // One entry's name as its header stores it.
 struct StoredName {
     // Folder and file name as stored. In LZH headers 0xFF between folders of
@@ -17,6 +19,7 @@ struct StoredName {
     // stays.
     std::string rawName;
     bool nameIsUtf8 = false; // LZH code-page extension 65001, CAB name flag
+    bool nameIsUnicode = false; // taken from the Unicode name extensions
     // The Unix mode, file-type bits included, from the LZH Unix extension
     // (level 0) or permission extension 0x50; 0 when there is none.
     uint16_t unixMode = 0;
@@ -41,8 +44,10 @@ int64_t findLzhStart(const std::string &archivePath);
 // The entries of an LZH archive in order (levels 0 to 3), from its first
 // header at start. Stops at the end marker, at the end of the file or at the
 // first header it cannot read; the caller matches entries by position and
-// checks the count.
-std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t start = 0);
+// checks the count. A name stored in part as bytes and in part in the
+// Unicode extensions has the bytes read in encoding (null: automatically).
+std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t start = 0,
+                                     const NameEncoding *encoding = nullptr);
 
 // One RAR 5 file header (service headers are left out, as libarchive does).
 struct Rar5FileHeader {

@@ -246,7 +246,8 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
 
 // A name as libarchive holds it: its multibyte form (the stored bytes, or
 // UTF-8 under our locale), else its wide form encoded as UTF-8.
-bool entryText(const char *bytes, const wchar_t *wide, std::string &out, bool &isUtf8)
+bool entryText(const char *bytes, const wchar_t *wide, std::string &out, bool &isUtf8,
+               bool &isUnicode)
 {
     if (bytes) {
         out = bytes;
@@ -257,6 +258,7 @@ bool entryText(const char *bytes, const wchar_t *wide, std::string &out, bool &i
         for (; *wide; ++wide)
             appendUtf8(out, static_cast<char32_t>(*wide));
         isUtf8 = true;
+        isUnicode = true;
         return true;
     }
     return false;
@@ -266,8 +268,9 @@ EntryInfo describeEntry(archive_entry *entry, bool unicodeNames)
 {
     EntryInfo info;
     info.nameIsUtf8 = unicodeNames;
+    info.nameIsUnicode = unicodeNames;
     if (!entryText(archive_entry_pathname(entry), archive_entry_pathname_w(entry), info.rawName,
-                   info.nameIsUtf8))
+                   info.nameIsUtf8, info.nameIsUnicode))
         info.rawName.clear();
 
     if (const char *hard = archive_entry_hardlink(entry)) {
@@ -283,12 +286,14 @@ EntryInfo describeEntry(archive_entry *entry, bool unicodeNames)
         case AE_IFDIR:
             info.kind = EntryKind::Directory;
             break;
-        case AE_IFLNK:
+        case AE_IFLNK: {
             info.kind = EntryKind::Symlink;
             info.linkTargetIsUtf8 = unicodeNames;
+            bool targetIsUnicode = false;
             entryText(archive_entry_symlink(entry), archive_entry_symlink_w(entry),
-                      info.linkTarget, info.linkTargetIsUtf8);
+                      info.linkTarget, info.linkTargetIsUtf8, targetIsUnicode);
             break;
+        }
         default:
             info.kind = EntryKind::Other;
             break;
@@ -402,6 +407,7 @@ public:
         if (index < m_names.size() && (m_names[index].size < 0 || m_names[index].size == info.size)) {
             info.rawName = m_names[index].rawName;
             info.nameIsUtf8 = m_names[index].nameIsUtf8;
+            info.nameIsUnicode = m_names[index].nameIsUnicode;
             if (m_names[index].permissions >= 0)
                 info.mode = static_cast<uint32_t>(m_names[index].permissions);
             if (info.kind == EntryKind::File && isSpecialFile(m_names[index].unixMode))
@@ -420,6 +426,7 @@ public:
         bool utf8 = false;
         info.rawName = latin1Bytes(info.rawName, utf8);
         info.nameIsUtf8 = utf8;
+        info.nameIsUnicode = utf8;
         utf8 = false;
         info.linkTarget = latin1Bytes(info.linkTarget, utf8);
         info.linkTargetIsUtf8 = utf8;
@@ -437,7 +444,8 @@ private:
 // whole archive alike (ZipNameRule).
 class ZipTypes {
 public:
-    explicit ZipTypes(const std::string &path)
+    ZipTypes(const std::string &path, const NameEncoding *encoding)
+        : m_names(encoding)
     {
         ZipCentralDirectory directory;
         std::string message;
@@ -477,9 +485,9 @@ private:
         uint32_t mode;
         uint16_t flags;
     };
+    NameDecoder m_names;
     std::vector<Entry> m_entries;
     ZipNameRule m_rule;
-    NameDecoder m_names;
 };
 
 // The RAR 5 file header of an entry, when our scan found the same name at
@@ -568,7 +576,7 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
 {
     std::unique_ptr<ZipTypes> zipTypes;
     if (format == LibarchiveFormat::Zip)
-        zipTypes = std::make_unique<ZipTypes>(archivePath);
+        zipTypes = std::make_unique<ZipTypes>(archivePath, sink.nameEncoding());
 
     TenvoResult cause = TENVO_OK;
     ArchiveReader reader = openReader(format, archivePath, cause, message, start, password,
@@ -682,7 +690,7 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
 {
     if (format == LibarchiveFormat::Lha) {
         const int64_t start = std::max<int64_t>(findLzhStart(archivePath), 0);
-        const StoredNames names(scanLzhNames(archivePath, start));
+        const StoredNames names(scanLzhNames(archivePath, start, sink.nameEncoding()));
         return decodeEntries(format, archivePath, &names, sink, message, start);
     }
     return decodeEntries(format, archivePath, nullptr, sink, message, 0, password);

@@ -1,6 +1,7 @@
 // Turns stored entry names into safe relative paths and texts for messages.
 #include "namecodec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -114,15 +115,6 @@ bool isValidUtf8(std::string_view text)
     return true;
 }
 
-void NameDecoder::preload()
-{
-    // Opening a converter reads glibc's module configuration and maps the
-    // CP932 module, which costs milliseconds; the handle stays open for the
-    // life of the process so that both stay loaded.
-    static const iconv_t loaded = iconv_open("UTF-8", "CP932");
-    (void)loaded;
-}
-
 void appendUtf8(std::string &out, char32_t cp)
 {
     if (cp < 0x80) {
@@ -142,36 +134,52 @@ void appendUtf8(std::string &out, char32_t cp)
     }
 }
 
-NameDecoder::NameDecoder()
-    : m_cp932(iconv_open("UTF-8", "CP932"))
+const std::vector<NameEncoding> &nameEncodings()
 {
+    static const std::vector<NameEncoding> encodings{
+        {"Shift_JIS", "CP932"}, {"UTF-8", "UTF-8"}, {"EUC-JP", "EUC-JP"}, {"GBK", "CP936"},
+        {"Big5", "CP950"},      {"EUC-KR", "CP949"}, {"CP437", "CP437"},
+    };
+    return encodings;
 }
 
-NameDecoder::~NameDecoder()
+const NameEncoding *findNameEncoding(std::string_view name)
 {
-    if (static_cast<iconv_t>(m_cp932) != kNoIconv)
-        iconv_close(static_cast<iconv_t>(m_cp932));
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    for (const NameEncoding &encoding : nameEncodings()) {
+        const std::string_view known = encoding.name;
+        if (known.size() == name.size()
+            && std::equal(known.begin(), known.end(), name.begin(),
+                          [&](char a, char b) { return lower(a) == lower(b); }))
+            return &encoding;
+    }
+    return nullptr;
 }
 
-std::string NameDecoder::decode(std::string_view raw, bool markedUtf8)
+void NameDecoder::preload()
 {
-    if (isValidUtf8(raw))
-        return std::string(raw);
-    if (markedUtf8 || static_cast<iconv_t>(m_cp932) == kNoIconv)
-        return keepUtf8EscapeRest(raw);
-    return decodeCp932(raw);
+    // Opening a converter reads glibc's module configuration and maps the
+    // module, which costs milliseconds; the handles stay open for the life
+    // of the process so that all of it stays loaded.
+    static const bool loaded = [] {
+        (void)iconv_open("UTF-8", "CP932");
+        for (const NameEncoding &encoding : nameEncodings())
+            (void)iconv_open("UTF-8", encoding.converter);
+        return true;
+    }();
+    (void)loaded;
 }
 
-std::string NameDecoder::decodeAsCp932(std::string_view raw)
+namespace {
+
+bool isUtf8Encoding(const NameEncoding *encoding)
 {
-    if (static_cast<iconv_t>(m_cp932) == kNoIconv)
-        return keepUtf8EscapeRest(raw);
-    return decodeCp932(raw);
+    return encoding && std::string_view(encoding->converter) == "UTF-8";
 }
 
-std::string NameDecoder::decodeCp932(std::string_view raw)
+// raw through the converter cd; a byte that starts no character becomes "%XX".
+std::string convertName(iconv_t cd, std::string_view raw)
 {
-    const auto cd = static_cast<iconv_t>(m_cp932);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
 
     std::string decoded;
@@ -185,7 +193,7 @@ std::string NameDecoder::decodeCp932(std::string_view raw)
         const std::size_t done = iconv(cd, &in, &inLeft, &out, &outLeft);
         decoded.append(buffer, static_cast<std::size_t>(out - buffer));
         if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            // EILSEQ or EINVAL: the byte at `in` starts no CP932 character.
+            // EILSEQ or EINVAL: the byte at `in` starts no character.
             appendHexByte(decoded, "%", static_cast<unsigned char>(*in));
             ++in;
             --inLeft;
@@ -193,7 +201,7 @@ std::string NameDecoder::decodeCp932(std::string_view raw)
         }
     }
 
-    // CP932 maps byte 0 to NUL, which no file name can hold.
+    // Every code page maps byte 0 to NUL, which no file name can hold.
     std::string result;
     result.reserve(decoded.size());
     for (char c : decoded) {
@@ -203,6 +211,46 @@ std::string NameDecoder::decodeCp932(std::string_view raw)
             result += c;
     }
     return result;
+}
+
+} // namespace
+
+NameDecoder::NameDecoder(const NameEncoding *chosen)
+    : m_chosen(chosen)
+    , m_cp932(iconv_open("UTF-8", "CP932"))
+    , m_converter(chosen && !isUtf8Encoding(chosen) ? iconv_open("UTF-8", chosen->converter)
+                                                    : kNoIconv)
+{
+}
+
+NameDecoder::~NameDecoder()
+{
+    for (void *handle : {m_cp932, m_converter}) {
+        if (static_cast<iconv_t>(handle) != kNoIconv)
+            iconv_close(static_cast<iconv_t>(handle));
+    }
+}
+
+std::string NameDecoder::decode(std::string_view raw, bool markedUtf8, bool unicode)
+{
+    if (m_chosen && !unicode) {
+        // A converter glibc lacks leaves the name as for UTF-8: escaped, not lost.
+        if (static_cast<iconv_t>(m_converter) == kNoIconv)
+            return keepUtf8EscapeRest(raw);
+        return convertName(static_cast<iconv_t>(m_converter), raw);
+    }
+    if (isValidUtf8(raw))
+        return std::string(raw);
+    if (markedUtf8 || unicode || static_cast<iconv_t>(m_cp932) == kNoIconv)
+        return keepUtf8EscapeRest(raw);
+    return convertName(static_cast<iconv_t>(m_cp932), raw);
+}
+
+std::string NameDecoder::decodeAsCp932(std::string_view raw)
+{
+    if (static_cast<iconv_t>(m_cp932) == kNoIconv)
+        return keepUtf8EscapeRest(raw);
+    return convertName(static_cast<iconv_t>(m_cp932), raw);
 }
 
 TenvoResult splitEntryPath(std::string_view decoded, std::vector<std::string> &components,

@@ -20,31 +20,55 @@ bool isValidUtf8(std::string_view text);
 // Appends the UTF-8 form of one code point (at most U+10FFFF).
 void appendUtf8(std::string &out, char32_t codePoint);
 
+// An encoding the user may choose for the names of one archive, in place of
+// the automatic reading: its name on the command line and the converter
+// that reads it (the Windows superset of the national standard, as Windows
+// writes names).
+struct NameEncoding {
+    const char *name;
+    const char *converter;
+};
+
+// The encodings that can be chosen: Shift_JIS, UTF-8, EUC-JP, GBK, Big5,
+// EUC-KR, CP437.
+const std::vector<NameEncoding> &nameEncodings();
+
+// The encoding named name (ASCII letters in any case), or null.
+const NameEncoding *findNameEncoding(std::string_view name);
+
 // Decodes stored names into UTF-8. Valid UTF-8 stays as it is; otherwise the
 // name is read as CP932 (Shift_JIS as Windows writes it), unless the archive
-// marked it as UTF-8. Bytes that decode in neither become "%XX". Never fails.
-// Holds one iconv handle, so one decoder serves a whole archive.
+// marked it as UTF-8. With an encoding chosen, every name not stored as
+// Unicode is read in that encoding instead, whatever it looks like or is
+// marked as. Bytes that do not decode become "%XX". Never fails. Holds its
+// iconv handles, so one decoder serves a whole archive.
 class NameDecoder {
 public:
-    // Loads glibc's CP932 converter into this process once, so that the
-    // decoder processes forked from it start with it in place.
+    // Loads glibc's converters for CP932 and every choosable encoding into
+    // this process once, so that the decoder processes forked from it (which
+    // may no longer reach glibc's files) start with them in place.
     static void preload();
 
-
-    NameDecoder();
+    explicit NameDecoder(const NameEncoding *chosen = nullptr);
     ~NameDecoder();
     NameDecoder(const NameDecoder &) = delete;
     NameDecoder &operator=(const NameDecoder &) = delete;
 
-    std::string decode(std::string_view raw, bool markedUtf8);
+    // The chosen encoding, or null for the automatic reading.
+    const NameEncoding *chosen() const { return m_chosen; }
+
+    // unicode: the name was stored as Unicode (UTF-16, RAR's Unicode names,
+    // 7z), so no chosen encoding applies to it.
+    std::string decode(std::string_view raw, bool markedUtf8, bool unicode = false);
 
     // raw read as CP932 even when it is valid UTF-8 too: a name of an
     // archive known to be written in CP932 (ZipNameRule).
     std::string decodeAsCp932(std::string_view raw);
 
 private:
-    std::string decodeCp932(std::string_view raw);
-    void *m_cp932; // iconv_t, (void*)-1 when glibc lacks CP932
+    const NameEncoding *m_chosen;
+    void *m_cp932;     // iconv_t, (void*)-1 when glibc lacks CP932
+    void *m_converter; // iconv_t for m_chosen, (void*)-1 for none or UTF-8
 };
 
 // Splits a decoded entry name on "/" and "\" into components, dropping empty

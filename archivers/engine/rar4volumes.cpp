@@ -174,6 +174,7 @@ EntryInfo brokenInfo(const Rar4FileHeader &header)
     const Rar4Name name = rar4EntryName(header);
     info.rawName = name.bytes;
     info.nameIsUtf8 = name.isUtf8;
+    info.nameIsUnicode = name.isUtf8;
     info.kind = EntryKind::File;
     info.size = 0;
     return info;

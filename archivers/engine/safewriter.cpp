@@ -74,8 +74,9 @@ std::string defaultText(TenvoResult cause)
 
 } // namespace
 
-SafeWriter::SafeWriter(Layout layout)
+SafeWriter::SafeWriter(Layout layout, const NameEncoding *encoding)
     : m_layout(layout)
+    , m_names(encoding)
 {
 }
 
@@ -135,7 +136,7 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
         endEntry(TENVO_ERR_DAMAGED, "entry ended without its end");
 
     m_entryShortened.clear();
-    const std::string name = m_names.decode(entry.rawName, entry.nameIsUtf8);
+    const std::string name = m_names.decode(entry.rawName, entry.nameIsUtf8, entry.nameIsUnicode);
     m_shownName = escapeForMessage(name);
     m_mode = entry.mode;
     m_mtime = entry.mtime;
@@ -191,7 +192,7 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
         m_state = State::Directory;
         return false;
     case EntryKind::Symlink: {
-        const std::string target = m_names.decode(entry.linkTarget, entry.linkTargetIsUtf8);
+        const std::string target = m_names.decode(entry.linkTarget, entry.linkTargetIsUtf8, entry.nameIsUnicode);
         if (checkLinkTarget(target, m_components.size() - 1, m_linkTarget, reason) != TENVO_OK) {
             refuse(TENVO_ERR_UNSAFE, reason + " \"" + escapeForMessage(target) + "\"");
             return false;
@@ -200,7 +201,7 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
         return false;
     }
     case EntryKind::Hardlink: {
-        const std::string target = m_names.decode(entry.linkTarget, entry.linkTargetIsUtf8);
+        const std::string target = m_names.decode(entry.linkTarget, entry.linkTargetIsUtf8, entry.nameIsUnicode);
         if (splitEntryPath(target, m_linkSource, reason, true) != TENVO_OK || m_linkSource.empty()) {
             refuse(TENVO_ERR_UNSAFE, "hard link to \"" + escapeForMessage(target) + "\"");
             return false;

@@ -47,7 +47,8 @@ enum class Layout { Restore, Flatten };
 // message() says it with the entry's name escaped.
 class SafeWriter final : public EntrySink {
 public:
-    explicit SafeWriter(Layout layout);
+    // encoding: the one chosen for the archive's names, or null (namecodec.h).
+    explicit SafeWriter(Layout layout, const NameEncoding *encoding = nullptr);
     ~SafeWriter() override;
     SafeWriter(const SafeWriter &) = delete;
     SafeWriter &operator=(const SafeWriter &) = delete;
@@ -64,6 +65,7 @@ public:
     bool entryData(const void *data, std::size_t size) override;
     void endEntry(TenvoResult outcome, const std::string &message) override;
     int scratchFolder() const override { return m_root; }
+    const NameEncoding *nameEncoding() const override { return m_names.chosen(); }
 
     // Ends the archive: drops an entry left unfinished (as damaged), gives
     // folders their stored times and closes every handle. When an entry was

@@ -138,6 +138,7 @@ EntryInfo rar4EntryInfo(const Rar4FileHeader &header)
     const Rar4Name name = rar4EntryName(header);
     info.rawName = name.bytes;
     info.nameIsUtf8 = name.isUtf8;
+    info.nameIsUnicode = name.isUtf8;
     const bool unixHost = header.hostOs == kRar4HostUnix;
     info.mode = unixHost ? (header.attributes & 07777) : 0;
     info.mtime = localTimeFromDos(uint16_t(header.dosTime >> 16), uint16_t(header.dosTime & 0xFFFF));
@@ -323,7 +324,7 @@ TenvoResult decodeZipWithUnarr(const std::string &archivePath, EntrySink &sink,
         return TENVO_ERR_DAMAGED;
     }
     const ZipNameRule rule = zipNameRule(archivePath);
-    NameDecoder names;
+    NameDecoder names(sink.nameEncoding());
     ZipCentralEntry entry;
     while (directory.next(entry))
         decodeZipEntry(unarr.archive.get(), entry, names, rule, sink);

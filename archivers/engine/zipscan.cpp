@@ -292,6 +292,11 @@ void ZipNameRule::add(const ZipCentralEntry &entry)
 void ZipNameRule::name(const std::string &raw, uint16_t flags, NameDecoder &names, std::string &name,
                        bool &isUtf8) const
 {
+    if (names.chosen()) {
+        name = raw;
+        isUtf8 = false;
+        return;
+    }
     const bool flagged = !flagLies && (flags & kZipFlagUtf8);
     const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return (c & 0x80) == 0; });
     if (cp932 && !flagged && !ascii && isValidUtf8(raw)) {

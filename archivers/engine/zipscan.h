@@ -97,7 +97,8 @@ struct ZipNameRule {
     // Gives an entry its name under this rule: the stored bytes, marked as
     // UTF-8 when the flag is believed; only a name that is UTF-8 by chance
     // (not ASCII, unflagged, in a CP932 archive) comes already read as CP932
-    // and marked as UTF-8.
+    // and marked as UTF-8. With an encoding chosen in names, every name is
+    // its stored bytes, for the chosen encoding to read.
     void name(const std::string &raw, uint16_t flags, NameDecoder &names, std::string &name,
               bool &isUtf8) const;
 };

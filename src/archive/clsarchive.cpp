@@ -57,6 +57,11 @@ void clsArchive::setLibraryFolder(const QString &folder)
 
 int clsArchive::extract(const QString &path, QString &folder)
 {
+    return extractWithEncoding(path, folder, QString());
+}
+
+int clsArchive::extractWithEncoding(const QString &path, QString &folder, const QString &encoding)
+{
     const int index = isSupportFile(path);
     if (index < 0)
         return index;
@@ -67,15 +72,16 @@ int clsArchive::extract(const QString &path, QString &folder)
     if (operation == m_extractOperations.constEnd())
         return -2;
     appendBackslash(folder);
-    return (this->*operation.value())(path, folder);
+    return (this->*operation.value())(path, folder, encoding);
 }
 
-int clsArchive::extract(const QString &path, QString &folder, const QString &password)
+int clsArchive::extract(const QString &path, QString &folder, const QString &password,
+                        const QString &encoding)
 {
     if (password.isNull() || !takesPassword(path))
-        return extract(path, folder);
+        return extractWithEncoding(path, folder, encoding);
     appendBackslash(folder);
-    return extractZIPWithPassword(path, folder, password);
+    return extractZIPWithPassword(path, folder, password, encoding);
 }
 
 bool clsArchive::takesPassword(const QString &path) const
@@ -85,54 +91,59 @@ bool clsArchive::takesPassword(const QString &path) const
 }
 
 int clsArchive::extractZIPWithPassword(const QString &path, const QString &folder,
-                                       const QString &password)
+                                       const QString &password, const QString &encoding)
 {
     QByteArray line;
     int result;
     if (m_useSevenZipForZip) {
         line = commandLine(m_restoreFolder ? QStringLiteral("x ") : QStringLiteral("e "), path,
-                           folder, password);
+                           folder, password, encoding);
         result = m_sevenZip.command(line);
     } else {
         line = commandLine(m_restoreFolder ? QStringLiteral("-x ") : QStringLiteral("-x -j "), path,
-                           folder, password);
+                           folder, password, encoding);
         result = m_unzip.command(line);
     }
     wipeSecret(line);
     return result;
 }
 
-int clsArchive::extractLHA(const QString &path, const QString &folder)
+int clsArchive::extractLHA(const QString &path, const QString &folder,
+                           const QString &encoding)
 {
     const QString switchText = m_restoreFolder ? QStringLiteral("x ") : QStringLiteral("e ");
-    return m_unlha.command(commandLine(switchText, path, folder));
+    return m_unlha.command(commandLine(switchText, path, folder, QString(), encoding));
 }
 
-int clsArchive::extractZIP(const QString &path, const QString &folder)
+int clsArchive::extractZIP(const QString &path, const QString &folder,
+                           const QString &encoding)
 {
     if (m_useSevenZipForZip)
-        return extractSevenZIP(path, folder);
+        return extractSevenZIP(path, folder, encoding);
     const QString switchText = m_restoreFolder ? QStringLiteral("-x ") : QStringLiteral("-x -j ");
-    return m_unzip.command(commandLine(switchText, path, folder));
+    return m_unzip.command(commandLine(switchText, path, folder, QString(), encoding));
 }
 
-int clsArchive::extractSevenZIP(const QString &path, const QString &folder)
+int clsArchive::extractSevenZIP(const QString &path, const QString &folder,
+                                const QString &encoding)
 {
     const QString switchText = m_restoreFolder ? QStringLiteral("x ") : QStringLiteral("e ");
-    return m_sevenZip.command(commandLine(switchText, path, folder));
+    return m_sevenZip.command(commandLine(switchText, path, folder, QString(), encoding));
 }
 
-int clsArchive::extractCAB(const QString &path, const QString &folder)
+int clsArchive::extractCAB(const QString &path, const QString &folder,
+                           const QString &encoding)
 {
     const QString switchText = m_restoreFolder ? QStringLiteral("-x ") : QStringLiteral("-x -j ");
-    return m_cab.command(commandLine(switchText, path, folder));
+    return m_cab.command(commandLine(switchText, path, folder, QString(), encoding));
 }
 
-int clsArchive::extractRAR(const QString &path, const QString &folder)
+int clsArchive::extractRAR(const QString &path, const QString &folder,
+                           const QString &encoding)
 {
     // RAR archives always keep their folders; the library expects the
     // destination with one more separator.
-    return m_unrar.command(commandLine(QStringLiteral("-x "), path, folder + u'/'));
+    return m_unrar.command(commandLine(QStringLiteral("-x "), path, folder + u'/', QString(), encoding));
 }
 
 bool clsArchive::checkArchive(const QString &path)
@@ -272,8 +283,14 @@ void clsArchive::appendBackslash(QString &path)
 }
 
 QByteArray clsArchive::commandLine(const QString &switchText, const QString &path,
-                                   const QString &destination, const QString &password)
+                                   const QString &destination, const QString &password,
+                                   const QString &encoding)
 {
+    if (!encoding.isEmpty()) {
+        // Unquoted, as a switch: the name has neither blanks nor quotes.
+        return commandLine(switchText + QStringLiteral("--names=") + encoding + u' ', path,
+                           destination, password);
+    }
     // The paths go as their real bytes, so a name that is not UTF-8 reaches
     // the file it names.
     auto quoted = [](const QString &text) {

@@ -35,16 +35,21 @@ public:
     // The same, handing the ZIP library the password as "-p<password>"
     // before the archive's name (a null password hands none). Files of
     // other types are extracted as above, without it. The command line that
-    // held the password is wiped once the library has returned.
-    int extract(const QString &path, QString &folder, const QString &password);
+    // held the password is wiped once the library has returned. A non-empty
+    // encoding (a choice of nameEncodingChoices()) goes to every library as
+    // "--names=<encoding>" after the switch: the archive's names are read in
+    // it instead of automatically.
+    int extract(const QString &path, QString &folder, const QString &password,
+                const QString &encoding = QString());
     // True for a file of the ZIP type, whose library takes a password.
     bool takesPassword(const QString &path) const;
-    int extractLHA(const QString &path, const QString &folder);
-    int extractZIP(const QString &path, const QString &folder);
+    int extractLHA(const QString &path, const QString &folder, const QString &encoding = QString());
+    int extractZIP(const QString &path, const QString &folder, const QString &encoding = QString());
     // Serves the "7Z" type, and ZIP when the 7-Zip library serves ZIP.
-    int extractSevenZIP(const QString &path, const QString &folder);
-    int extractCAB(const QString &path, const QString &folder);
-    int extractRAR(const QString &path, const QString &folder);
+    int extractSevenZIP(const QString &path, const QString &folder,
+                        const QString &encoding = QString());
+    int extractCAB(const QString &path, const QString &folder, const QString &encoding = QString());
+    int extractRAR(const QString &path, const QString &folder, const QString &encoding = QString());
 
     // Asks the type's library whether it accepts the file (mode 0). False for
     // a file of no registered type, without calling any library.
@@ -88,10 +93,13 @@ private:
     int indexByName(const QString &path) const;
     // switch "archive" "destination", each path quoted with inner quotes doubled.
     static QByteArray commandLine(const QString &switchText, const QString &path,
-                                  const QString &destination, const QString &password = QString());
-    int extractZIPWithPassword(const QString &path, const QString &folder, const QString &password);
+                                  const QString &destination, const QString &password = QString(),
+                                  const QString &encoding = QString());
+    int extractWithEncoding(const QString &path, QString &folder, const QString &encoding);
+    int extractZIPWithPassword(const QString &path, const QString &folder, const QString &password,
+                               const QString &encoding);
 
-    using ExtractOperation = int (clsArchive::*)(const QString &, const QString &);
+    using ExtractOperation = int (clsArchive::*)(const QString &, const QString &, const QString &);
     using CheckOperation = bool (clsArchive::*)(const QString &);
 
     QList<SupportType> m_supportTypes;

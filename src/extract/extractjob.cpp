@@ -300,18 +300,19 @@ void ExtractJob::runLibrary(int index)
     slot.control = control;
     const QString path = slot.result.path;
     const QString stage = slot.stage;
+    const QString encoding = m_options.encodings.value(path, m_options.encoding);
     // The worker's copy of the password, wiped there once the call is made.
     auto password = std::make_shared<QString>(slot.password);
     if (!password->isNull())
         password->detach();
     wipeSecret(slot.password);
     clsArchive *archive = &m_archive;
-    m_pool.start([this, archive, index, control, path, stage, password] {
+    m_pool.start([this, archive, index, control, path, stage, password, encoding] {
         int code = TENVO_ERR_STOPPED;
         if (!control->stop->load()) {
             const CommandControl::Scope scope(control.get());
             QString folder = stage;
-            code = archive->extract(path, folder, *password);
+            code = archive->extract(path, folder, *password, encoding);
         }
         wipeSecret(*password);
         const QString message = control->message();

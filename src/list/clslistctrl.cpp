@@ -165,6 +165,35 @@ int clsListCtrl::getCount() const
     return m_list ? m_list->topLevelItemCount() : 0;
 }
 
+namespace {
+
+int encodingColumn(const QTreeWidget *list)
+{
+    for (int i = 0; i < list->columnCount(); ++i) {
+        if (columnKey(list, i) == keyEncoding)
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+QString clsListCtrl::encoding(int index) const
+{
+    if (!m_list || index < 0 || index >= m_list->topLevelItemCount())
+        return QString();
+    const int column = encodingColumn(m_list);
+    return column < 0 ? QString() : m_list->topLevelItem(index)->text(column);
+}
+
+void clsListCtrl::setEncoding(int index, const QString &encoding)
+{
+    if (!m_list || index < 0 || index >= m_list->topLevelItemCount())
+        return;
+    if (const int column = encodingColumn(m_list); column >= 0)
+        m_list->topLevelItem(index)->setText(column, encoding);
+}
+
 void clsListCtrl::setIndex()
 {
     m_index = 1;

@@ -59,6 +59,14 @@ public:
 
     int getCount() const;
 
+    // The encoding chosen for the file names of the archive in the row at the
+    // zero-based index ("" for the automatic reading, for a row that does not
+    // exist, and in a list without the encoding column).
+    QString encoding(int index) const;
+    // Chooses it ("" for automatic); it shows in the encoding column. Does
+    // nothing for a row that does not exist or a list without that column.
+    void setEncoding(int index, const QString &encoding);
+
     // Puts the read cursor back on row 1.
     void setIndex();
 

@@ -29,6 +29,7 @@ QList<ColumnDefinition> columnsOf(ArchiveListLayout layout)
             {keyFolderName, u"フォルダ位置", alignLeft, 3750},
             {keyType, u"圧縮形式", alignCentre, 1050},
             {keySize, u"サイズ", alignRight, 1200},
+            {keyEncoding, u"文字コード", alignCentre, 1050},
         };
     }
     return {

@@ -12,6 +12,8 @@ inline const QString keyFileName = QStringLiteral("keyFileName");
 inline const QString keyFolderName = QStringLiteral("keyFolderName");
 inline const QString keyType = QStringLiteral("keyType");
 inline const QString keySize = QStringLiteral("keySize");
+// The encoding chosen for the archive's file names; empty when automatic.
+inline const QString keyEncoding = QStringLiteral("keyEncoding");
 
 // The header-item role that holds a column's key.
 inline constexpr int columnKeyRole = Qt::UserRole;
@@ -22,7 +24,7 @@ inline constexpr int columnKeyRole = Qt::UserRole;
 inline constexpr int nativeTextRole = Qt::UserRole + 1;
 
 enum class ArchiveListLayout {
-    MainWindow,      // file name, folder, type, size
+    MainWindow,      // file name, folder, type, size, name encoding
     AddFolderDialog, // file name, type, size (no folder column)
 };
 

@@ -302,6 +302,13 @@ void frmExtract::cmdExtract_Click()
         for (int row = 0; row < gListCtrl->getCount(); ++row)
             archives.append(gListCtrl->getItem(row));
     }
+    // The name encodings chosen in the list, archive by archive.
+    if (gListCtrl) {
+        for (int row = 0; row < gListCtrl->getCount(); ++row) {
+            if (const QString encoding = gListCtrl->encoding(row); !encoding.isEmpty())
+                options.encodings.insert(archives.value(row), encoding);
+        }
+    }
     bool stopped = false;
     QStringList retry;
     if (gArchive) {

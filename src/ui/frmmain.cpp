@@ -11,12 +11,14 @@
 #include "globals.h"
 #include "lastfolder.h"
 #include "listcolumns.h"
+#include "nameencoding.h"
 #include "nativepath.h"
 #include "pathtext.h"
 #include "startup.h"
 #include "userdialogs.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -51,6 +53,8 @@ const QString versionCaption = QStringLiteral(" バージョン情報(&V) ");
 const QString debugMenuCaption = QStringLiteral("デバッグ(&D)");
 const QString listupTypeCaption = QStringLiteral("対応形式表示");
 const QString debugsCaption = QStringLiteral("汎用デバッグ");
+const QString encodingMenuCaption = QStringLiteral("ファイル名の文字コード");
+const QString automaticEncodingCaption = QStringLiteral("自動");
 
 const QString newButtonCaption = QStringLiteral("新規リスト");
 const QString addFileButtonCaption = QStringLiteral("追加");
@@ -240,6 +244,20 @@ frmMain::frmMain(QWidget *parent)
     list->header()->setSortIndicatorShown(false);
     list->header()->setFocusPolicy(Qt::NoFocus);
     connect(list->header(), &QHeaderView::sectionClicked, this, &frmMain::list_ColumnClick);
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, &frmMain::list_ContextMenu);
+    mListMenu = new QMenu(this);
+    mListMenu->setObjectName(QStringLiteral("mListMenu"));
+    mEncoding = mListMenu->addMenu(encodingMenuCaption);
+    mEncoding->setObjectName(QStringLiteral("mEncoding"));
+    auto *encodings = new QActionGroup(mEncoding);
+    for (const QString &encoding : QStringList{QString()} + nameEncodingChoices()) {
+        QAction *action = mEncoding->addAction(encoding.isEmpty() ? automaticEncodingCaption : encoding);
+        action->setData(encoding);
+        action->setCheckable(true);
+        encodings->addAction(action);
+        connect(action, &QAction::triggered, this, [this, encoding] { setSelectedEncoding(encoding); });
+    }
     list->installEventFilter(this);
     connect(list->model(), &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &parent) {
@@ -460,6 +478,25 @@ QTreeWidgetItem *frmMain::selectedItem() const
 {
     const QList<QTreeWidgetItem *> selected = list->selectedItems();
     return selected.isEmpty() ? nullptr : selected.first();
+}
+
+void frmMain::list_ContextMenu(const QPoint &pos)
+{
+    QTreeWidgetItem *item = selectedItem();
+    if (!item || !gListCtrl)
+        return;
+    const QString current = gListCtrl->encoding(list->indexOfTopLevelItem(item));
+    for (QAction *action : mEncoding->actions())
+        action->setChecked(action->data().toString() == current);
+    mListMenu->popup(list->viewport()->mapToGlobal(pos));
+}
+
+void frmMain::setSelectedEncoding(const QString &encoding)
+{
+    if (!gListCtrl)
+        return;
+    for (QTreeWidgetItem *item : list->selectedItems())
+        gListCtrl->setEncoding(list->indexOfTopLevelItem(item), encoding);
 }
 
 void frmMain::updateButtons()

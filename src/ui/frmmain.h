@@ -79,6 +79,12 @@ public:
     // refreshed.
     void addPaths(const QStringList &paths);
 
+    // The list's context menu at pos (in the list's viewport), shown
+    // without waiting for it, when a row is selected: "ファイル名の文字コード"
+    // with 自動 and every name encoding, the selected row's choice checked.
+    // A choice applies to every selected row.
+    void list_ContextMenu(const QPoint &pos);
+
     // Enables Delete and Extract (toolbar buttons and menu items) when the
     // list has a selected row with a file name, disables them otherwise.
     void updateButtons();
@@ -116,6 +122,9 @@ public:
     QMenu *mDebug = nullptr;
     QAction *mListupType = nullptr;
     QAction *mDebugs = nullptr;
+    // The list's context menu and its submenu of name encodings.
+    QMenu *mListMenu = nullptr;
+    QMenu *mEncoding = nullptr;
 
     // The toolbar's buttons, named by their keys.
     QAction *keyNew = nullptr;
@@ -143,6 +152,7 @@ private:
     void deleteSelected();
     void selectFirstRowIfNone();
     void keepSorted();
+    void setSelectedEncoding(const QString &encoding);
 
     QList<QIcon> m_imageList;
     int m_sortKey = 0;

@@ -1,6 +1,7 @@
 // The command line each archiver library receives, recorded by stand-ins.
 #include "clsarchive.h"
 #include "module1.h"
+#include "nameencoding.h"
 #include "shortenednames.h"
 #include "nativepath.h"
 
@@ -58,46 +59,65 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("expectedCall");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("encoding");
 
         QTest::newRow("LHA, restored, destination without trailing slash")
-            << false << true << "/data/a.lzh" << "/out" << "Unlha\tx \"/data/a.lzh\" \"/out/\"";
+            << false << true << "/data/a.lzh" << "/out" << "Unlha\tx \"/data/a.lzh\" \"/out/\"" << QString() << QString();
         QTest::newRow("LHA, flattened, destination with trailing slash")
-            << false << false << "/data/a.lzh" << "/out/" << "Unlha\te \"/data/a.lzh\" \"/out/\"";
+            << false << false << "/data/a.lzh" << "/out/" << "Unlha\te \"/data/a.lzh\" \"/out/\"" << QString() << QString();
         QTest::newRow("ZIP through unzip32, restored")
-            << false << true << "/data/B.Zip" << "/out" << "UnZip\t-x \"/data/B.Zip\" \"/out/\"";
+            << false << true << "/data/B.Zip" << "/out" << "UnZip\t-x \"/data/B.Zip\" \"/out/\"" << QString() << QString();
         QTest::newRow("ZIP through unzip32, flattened")
-            << false << false << "/data/b.zip" << "/out/" << "UnZip\t-x -j \"/data/b.zip\" \"/out/\"";
+            << false << false << "/data/b.zip" << "/out/" << "UnZip\t-x -j \"/data/b.zip\" \"/out/\"" << QString() << QString();
         QTest::newRow("ZIP through 7-zip32, restored")
-            << true << true << "/data/b.zip" << "/out" << "SevenZip\tx \"/data/b.zip\" \"/out/\"";
+            << true << true << "/data/b.zip" << "/out" << "SevenZip\tx \"/data/b.zip\" \"/out/\"" << QString() << QString();
         QTest::newRow("ZIP through 7-zip32, flattened")
-            << true << false << "/data/b.zip" << "/out/" << "SevenZip\te \"/data/b.zip\" \"/out/\"";
+            << true << false << "/data/b.zip" << "/out/" << "SevenZip\te \"/data/b.zip\" \"/out/\"" << QString() << QString();
         QTest::newRow("7z, restored")
-            << false << true << "/data/e.7z" << "/out" << "SevenZip\tx \"/data/e.7z\" \"/out/\"";
+            << false << true << "/data/e.7z" << "/out" << "SevenZip\tx \"/data/e.7z\" \"/out/\"" << QString() << QString();
         QTest::newRow("7z, flattened")
-            << false << false << "/data/E.7Z" << "/out/" << "SevenZip\te \"/data/E.7Z\" \"/out/\"";
+            << false << false << "/data/E.7Z" << "/out/" << "SevenZip\te \"/data/E.7Z\" \"/out/\"" << QString() << QString();
         QTest::newRow("CAB, restored")
-            << false << true << "/data/d.cab" << "/out" << "Cab\t-x \"/data/d.cab\" \"/out/\"";
+            << false << true << "/data/d.cab" << "/out" << "Cab\t-x \"/data/d.cab\" \"/out/\"" << QString() << QString();
         QTest::newRow("CAB, flattened")
-            << false << false << "/data/d.cab" << "/out" << "Cab\t-x -j \"/data/d.cab\" \"/out/\"";
+            << false << false << "/data/d.cab" << "/out" << "Cab\t-x -j \"/data/d.cab\" \"/out/\"" << QString() << QString();
         QTest::newRow("RAR, restored, gets the double separator")
-            << false << true << "/data/c.rar" << "/out" << "Unrar\t-x \"/data/c.rar\" \"/out//\"";
+            << false << true << "/data/c.rar" << "/out" << "Unrar\t-x \"/data/c.rar\" \"/out//\"" << QString() << QString();
         QTest::newRow("RAR, flattened, still restores")
-            << false << false << "/data/c.rar" << "/out/" << "Unrar\t-x \"/data/c.rar\" \"/out//\"";
+            << false << false << "/data/c.rar" << "/out/" << "Unrar\t-x \"/data/c.rar\" \"/out//\"" << QString() << QString();
         QTest::newRow("the last dot decides: a.tar.lzh is LHA")
-            << false << true << "/data/a.tar.lzh" << "/out" << "Unlha\tx \"/data/a.tar.lzh\" \"/out/\"";
+            << false << true << "/data/a.tar.lzh" << "/out" << "Unlha\tx \"/data/a.tar.lzh\" \"/out/\"" << QString() << QString();
         QTest::newRow("paths with spaces and Japanese text")
-            << false << true << "/my data/書庫 1.lzh" << "/解凍 先" << "Unlha\tx \"/my data/書庫 1.lzh\" \"/解凍 先/\"";
+            << false << true << "/my data/書庫 1.lzh" << "/解凍 先" << "Unlha\tx \"/my data/書庫 1.lzh\" \"/解凍 先/\"" << QString() << QString();
         QTest::newRow("a double quote in a path is written twice")
             << false << true << "/data/say \"hi\".lzh" << "/o\"ut"
-            << "Unlha\tx \"/data/say \"\"hi\"\".lzh\" \"/o\"\"ut/\"";
+            << "Unlha\tx \"/data/say \"\"hi\"\".lzh\" \"/o\"\"ut/\"" << QString() << QString();
         QTest::newRow("a backslash in a path passes unchanged")
-            << false << false << "/data/a\\b.cab" << "/out\\" << "Cab\t-x -j \"/data/a\\b.cab\" \"/out\\/\"";
+            << false << false << "/data/a\\b.cab" << "/out\\" << "Cab\t-x -j \"/data/a\\b.cab\" \"/out\\/\"" << QString() << QString();
         const QString cp932 = pathFromNative("/data/\x83\\.lzh");
         const QString latin1 = pathFromNative("/caf\xe9");
         QTest::newRow("a name and a destination not in UTF-8 go as their own bytes")
-            << false << true << cp932 << latin1 << "Unlha\tx \"" + cp932 + "\" \"" + latin1 + "/\"";
+            << false << true << cp932 << latin1 << "Unlha\tx \"" + cp932 + "\" \"" + latin1 + "/\"" << QString() << QString();
         QTest::newRow("the root as destination")
-            << false << true << "/data/a.lzh" << "/" << "Unlha\tx \"/data/a.lzh\" \"/\"";
+            << false << true << "/data/a.lzh" << "/" << "Unlha\tx \"/data/a.lzh\" \"/\"" << QString() << QString();
+
+        // A chosen name encoding follows the switch, before any password.
+        QTest::newRow("LHA, names read as EUC-JP")
+            << false << true << "/data/a.lzh" << "/out" << "Unlha\tx --names=EUC-JP \"/data/a.lzh\" \"/out/\""
+            << QString() << "EUC-JP";
+        QTest::newRow("ZIP through unzip32 with a password, names read as Shift_JIS")
+            << false << false << "/data/b.zip" << "/out"
+            << "UnZip\t-x -j --names=Shift_JIS \"-ps\"\"e\" \"/data/b.zip\" \"/out/\"" << "s\"e" << "Shift_JIS";
+        QTest::newRow("ZIP through 7-zip32, names read as GBK")
+            << true << true << "/data/b.zip" << "/out/" << "SevenZip\tx --names=GBK \"/data/b.zip\" \"/out/\""
+            << QString() << "GBK";
+        QTest::newRow("RAR, names read as Big5")
+            << false << true << "/data/c.rar" << "/out" << "Unrar\t-x --names=Big5 \"/data/c.rar\" \"/out//\""
+            << QString() << "Big5";
+        QTest::newRow("CAB, names read as CP437")
+            << false << false << "/data/d.cab" << "/out" << "Cab\t-x -j --names=CP437 \"/data/d.cab\" \"/out/\""
+            << QString() << "CP437";
     }
 
     void extract()
@@ -107,17 +127,58 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QString, folder);
         QFETCH(QString, expectedCall);
+        QFETCH(QString, password);
+        QFETCH(QString, encoding);
 
         auto archive = makeArchive(sevenZip);
         archive->setRestoreFolder(restore);
         qputenv("TENVO_FAKE_RESULT", "6");
         QString destination = folder;
-        QCOMPARE(archive->extract(path, destination), 6);
+        if (password.isNull() && encoding.isNull())
+            QCOMPARE(archive->extract(path, destination), 6);
+        else
+            QCOMPARE(archive->extract(path, destination, password, encoding), 6);
         qunsetenv("TENVO_FAKE_RESULT");
         QCOMPARE(destination, folder.endsWith(u'/') ? folder : folder + u'/');
         const QStringList calls = readLog(m_log);
         QCOMPARE(calls.size(), 1);
         QCOMPARE(calls[0], expectedCall + QStringLiteral("\twindow=(nil) output=(nil) size=0"));
+    }
+
+    void nameEncodingTypedByAUser_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<QString>("canonical");
+
+        QTest::newRow("the name itself") << "EUC-JP" << true << "EUC-JP";
+        QTest::newRow("Windows' name for Shift_JIS") << "cp932" << true << "Shift_JIS";
+        QTest::newRow("the short name") << "sjis" << true << "Shift_JIS";
+        QTest::newRow("a hyphen for the underscore, upper case") << "SHIFT-JIS" << true << "Shift_JIS";
+        QTest::newRow("UTF-8 without its hyphen") << "utf8" << true << "UTF-8";
+        QTest::newRow("EUC-JP in lower case without its hyphen") << "eucjp" << true << "EUC-JP";
+        QTest::newRow("GB2312 is read as GBK") << "gb2312" << true << "GBK";
+        QTest::newRow("Windows' name for Big5") << "CP950" << true << "Big5";
+        QTest::newRow("Windows' name for EUC-KR") << "cp949" << true << "EUC-KR";
+        QTest::newRow("the DOS code page") << "ibm437" << true << "CP437";
+        QTest::newRow("automatic") << "auto" << true << "";
+        QTest::newRow("automatic, as the menu says it") << "自動" << true << "";
+        QTest::newRow("an encoding not offered") << "koi8-r" << false << "";
+        QTest::newRow("a word that is no encoding") << "japanese" << false << "";
+    }
+
+    void nameEncodingTypedByAUser()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, known);
+        QFETCH(QString, canonical);
+
+        const std::optional<QString> found = canonicalNameEncoding(typed);
+        QCOMPARE(found.has_value(), known);
+        if (known) {
+            QCOMPARE(*found, canonical);
+            QVERIFY(canonical.isEmpty() || nameEncodingChoices().contains(canonical));
+        }
     }
 
     void unsupportedFileCallsNoLibrary_data()

@@ -47,6 +47,30 @@ std::string pseudoRandomBytes(std::size_t size, unsigned seed)
     return bytes;
 }
 
+// For a format ending in the name of an encoding ("-eucjp", "-gbk",
+// "-big5", "-euckr", "-cp437", or "-mixed" for a UTF-8 name beside a CP932
+// one): entries named in it, the suffix taken off format. False for others.
+bool takeForeignNames(QByteArray &format, FixtureEntries &entries)
+{
+    const QList<std::pair<QByteArray, FixtureEntries>> foreignNames{
+        {"-eucjp", {FixtureEntry::directory("\xa5\xc6\xa5\xb9\xa5\xc8/"),
+                    FixtureEntry::file("\xa5\xc6\xa5\xb9\xa5\xc8/\xa5\xc7\xa1\xbc\xa5\xbf.txt", "data")}},
+        {"-gbk", {FixtureEntry::file("\xd6\xd0\xce\xc4.txt", "zh")}},
+        {"-big5", {FixtureEntry::file("\xa4\xa4\xa4\xe5.txt", "tw")}},
+        {"-euckr", {FixtureEntry::file("\xc7\xd1\xb1\xb9\xbe\xee.txt", "ko")}},
+        {"-cp437", {FixtureEntry::file("\x9a" "ber \xab.txt", "dos")}},
+        {"-mixed", {FixtureEntry::file("\xc3\xb1.txt", "n"), FixtureEntry::file("\x83\x74.txt", "fu")}},
+    };
+    for (const auto &[suffix, names] : foreignNames) {
+        if (format.endsWith(suffix)) {
+            format.chop(suffix.size());
+            entries = names;
+            return true;
+        }
+    }
+    return false;
+}
+
 // The fixture bytes for a format name used in the tables below.
 std::string makeFixture(const QByteArray &format, const FixtureEntries &entries, std::string &error)
 {
@@ -88,11 +112,26 @@ std::string makeFixture(const QByteArray &format, const FixtureEntries &entries,
             options.password = "secret";
         if (format.endsWith("-crc"))
             options.corruptFirstData = true;
-        return makeZip(entries, options, &error);
+        if (format.endsWith("-raw") || format.endsWith("-flagged"))
+            options.names = ZipOptions::Names::Raw;
+        std::string bytes = makeZip(entries, options, &error);
+        if (format.endsWith("-flagged")) {
+            // The UTF-8 flag (bit 11) set in every local and central header.
+            for (const auto &[signature, flagsAt] : {std::pair{std::string("PK\x03\x04"), 7},
+                                                     std::pair{std::string("PK\x01\x02"), 9}}) {
+                for (auto at = bytes.find(signature); at != std::string::npos; at = bytes.find(signature, at + 4))
+                    bytes[at + flagsAt] = char(bytes[at + flagsAt] | 0x08);
+            }
+        }
+        return bytes;
     }
     if (format.startsWith("rar4")) {
         Rar4Options options;
         options.solid = format.endsWith("-solid");
+        if (format.endsWith("-utf16")) {
+            for (std::size_t i = 0; i < entries.size(); ++i)
+                options.unicodeNameEntries.push_back(i);
+        }
         return makeRar4(entries, options, &error);
     }
     if (format == "cab")
@@ -500,6 +539,53 @@ void TestArchiverLibraries::extract_data()
     QTest::newRow("cab32, CAB, flatten")
         << QByteArray("cab32") << QByteArray("-x -j ") << QByteArray("cab") << QByteArray("/")
         << flattened;
+
+    // Names in an encoding chosen for the archive (the suffix names the
+    // encoding the fixture's names are written in).
+    const QStringList eucJp{QStringLiteral("テスト/"), QStringLiteral("テスト/データ.txt = ") + md5Hex("data")};
+    QTest::newRow("unzip32, EUC-JP names read automatically come out as CP932 reads them")
+        << QByteArray("unzip32") << QByteArray("-x ") << QByteArray("zip-raw-eucjp") << QByteArray("/")
+        << QStringList{QStringLiteral("･ﾆ･ｹ･ﾈ/"), QStringLiteral("･ﾆ･ｹ･ﾈ/･ﾇ｡ｼ･ｿ.txt = ") + md5Hex("data")};
+    QTest::newRow("unzip32, EUC-JP names read as EUC-JP")
+        << QByteArray("unzip32") << QByteArray("-x --names=EUC-JP ") << QByteArray("zip-raw-eucjp")
+        << QByteArray("/") << eucJp;
+    QTest::newRow("7-zip32, EUC-JP names flagged as UTF-8 read as EUC-JP all the same")
+        << QByteArray("7-zip32") << QByteArray("x --names=euc-jp ") << QByteArray("zip-flagged-eucjp")
+        << QByteArray("/") << eucJp;
+    QTest::newRow("unzip32, GBK names read as GBK")
+        << QByteArray("unzip32") << QByteArray("-x --names=GBK ") << QByteArray("zip-raw-gbk")
+        << QByteArray("/") << QStringList{QStringLiteral("中文.txt = ") + md5Hex("zh")};
+    QTest::newRow("unzip32, Big5 names read as Big5")
+        << QByteArray("unzip32") << QByteArray("-x --names=Big5 ") << QByteArray("zip-raw-big5")
+        << QByteArray("/") << QStringList{QStringLiteral("中文.txt = ") + md5Hex("tw")};
+    QTest::newRow("unzip32, EUC-KR names read as EUC-KR")
+        << QByteArray("unzip32") << QByteArray("-x --names=EUC-KR ") << QByteArray("zip-raw-euckr")
+        << QByteArray("/") << QStringList{QStringLiteral("한국어.txt = ") + md5Hex("ko")};
+    QTest::newRow("unzip32, CP437 names read as CP437")
+        << QByteArray("unzip32") << QByteArray("-x --names=CP437 ") << QByteArray("zip-raw-cp437")
+        << QByteArray("/") << QStringList{QStringLiteral("Über ½.txt = ") + md5Hex("dos")};
+    QTest::newRow("unzip32, names read as UTF-8: what is not UTF-8 lands escaped")
+        << QByteArray("unzip32") << QByteArray("-x --names=UTF-8 ") << QByteArray("zip-raw-mixed")
+        << QByteArray("/") << QStringList{QStringLiteral("%83t.txt = ") + md5Hex("fu"),
+                                          QStringLiteral("ñ.txt = ") + md5Hex("n")};
+    QTest::newRow("unlha32, EUC-JP names read automatically come out as CP932 reads them")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh2-eucjp") << QByteArray("/")
+        << QStringList{QStringLiteral("･ﾆ･ｹ･ﾈ/"), QStringLiteral("･ﾆ･ｹ･ﾈ/･ﾇ｡ｼ･ｿ.txt = ") + md5Hex("data")};
+    QTest::newRow("unlha32, EUC-JP names read as EUC-JP")
+        << QByteArray("unlha32") << QByteArray("x --names=EUC-JP ") << QByteArray("lzh1-eucjp")
+        << QByteArray("/") << eucJp;
+    QTest::newRow("unrar32, RAR 4 names stored as bytes read as EUC-JP")
+        << QByteArray("unrar32") << QByteArray("-x --names=EUC-JP ") << QByteArray("rar4-eucjp")
+        << QByteArray("//") << eucJp;
+    QTest::newRow("unlha32, names in the UTF-16 extensions stay as stored whatever is chosen")
+        << QByteArray("unlha32") << QByteArray("x --names=EUC-JP ") << QByteArray("lzh2-utf16")
+        << QByteArray("/") << unicode;
+    QTest::newRow("unrar32, RAR 4 Unicode names stay as stored whatever is chosen")
+        << QByteArray("unrar32") << QByteArray("-x --names=GBK ") << QByteArray("rar4-utf16")
+        << QByteArray("//") << unicode;
+    QTest::newRow("unrar32, RAR 5 names stay as stored whatever is chosen")
+        << QByteArray("unrar32") << QByteArray("-x --names=CP437 ") << QByteArray("rar5-utf16")
+        << QByteArray("//") << unicode;
 }
 
 void TestArchiverLibraries::extract()
@@ -526,7 +612,7 @@ void TestArchiverLibraries::extract()
         entries = {FixtureEntry::directory("\x95\x5c\x83\x5c\x94\x5c/"),
                    FixtureEntry::file("\x95\x5c\x83\x5c\x94\x5c/\x83\x5c.txt", "so"),
                    FixtureEntry::file("\x94\x5c.txt", "no")};
-    } else {
+    } else if (!takeForeignNames(format, entries)) {
         entries = {FixtureEntry::directory("docs/"), FixtureEntry::file("docs/a.txt", "alpha"),
                    FixtureEntry::file("docs/sub/b.bin", "beta"),
                    FixtureEntry::file("top.txt", "top")};

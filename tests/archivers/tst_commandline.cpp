@@ -1,5 +1,6 @@
 // Reading the command lines the program hands each archiver library.
 #include "commandline.h"
+#include "namecodec.h"
 #include "profiles.h"
 
 #include <QtTest>
@@ -14,6 +15,8 @@ private slots:
     void parse();
     void passwordWord_data();
     void passwordWord();
+    void namesWord_data();
+    void namesWord();
     void words_data();
     void words();
 };
@@ -204,6 +207,54 @@ void TestCommandLine::passwordWord()
     if (result == TENVO_OK)
         QVERIFY(command.archivePath == "/a.zip" && command.destination == "/out/");
     QVERIFY2(message.find("secret") == std::string::npos, message.c_str());
+}
+
+void TestCommandLine::namesWord_data()
+{
+    QTest::addColumn<QByteArray>("library");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QByteArray>("encoding");
+
+    const int ok = TENVO_OK;
+    const int bad = TENVO_ERR_COMMAND;
+    QTest::newRow("after the switch") << QByteArray("unlha32")
+        << QByteArray(R"(x --names=EUC-JP "/a.zip" "/out/")") << ok << QByteArray("EUC-JP");
+    QTest::newRow("in any case, before a password") << QByteArray("unzip32")
+        << QByteArray(R"(-x -j --NAMES=shift_jis -psecret "/a.zip" "/out/")") << ok
+        << QByteArray("Shift_JIS");
+    QTest::newRow("every library reads it") << QByteArray("unrar32")
+        << QByteArray(R"(-x --names=big5 "/a.zip" "/out/")") << ok << QByteArray("Big5");
+    QTest::newRow("none: names read automatically") << QByteArray("cab32")
+        << QByteArray(R"(-x "/a.zip" "/out/")") << ok << QByteArray();
+    QTest::newRow("an unknown encoding is refused") << QByteArray("7-zip32")
+        << QByteArray(R"(x --names=KOI8-R "/a.zip" "/out/")") << bad << QByteArray();
+    QTest::newRow("an empty encoding is refused") << QByteArray("7-zip32")
+        << QByteArray(R"(x --names= "/a.zip" "/out/")") << bad << QByteArray();
+    QTest::newRow("quoted, it is a path") << QByteArray("unlha32")
+        << QByteArray(R"(x "--names=EUC-JP" "/a.zip" "/out/")") << bad << QByteArray();
+    QTest::newRow("after the paths it is refused") << QByteArray("unlha32")
+        << QByteArray(R"(x "/a.zip" "/out/" --names=EUC-JP)") << bad << QByteArray();
+}
+
+void TestCommandLine::namesWord()
+{
+    QFETCH(QByteArray, library);
+    QFETCH(QByteArray, line);
+    QFETCH(int, result);
+    QFETCH(QByteArray, encoding);
+
+    const LibraryProfile &profile = profileNamed(library);
+    Command command;
+    std::string message;
+    QCOMPARE(int(parseCommandLine(line.toStdString(), profile.switches, command, message,
+                                  profile.takesPassword)),
+             result);
+    QCOMPARE(QByteArray(command.encoding ? command.encoding->name : ""), encoding);
+    if (result == TENVO_OK)
+        QVERIFY(command.archivePath == "/a.zip" && command.destination == "/out/");
+    else
+        QVERIFY2(!message.empty(), "a refused line says why");
 }
 
 void TestCommandLine::words_data()

@@ -247,6 +247,8 @@ void TestLibarchiveFormats::extract_data()
                                           << QByteArray("7z") << true;
     QTest::newRow("7-zip32, stored 7z, restore") << QByteArray("7-zip32") << QByteArray("x ")
                                                  << QByteArray("7z-store") << false;
+    QTest::newRow("7-zip32, 7z, names stay as stored whatever encoding is chosen")
+        << QByteArray("7-zip32") << QByteArray("x --names=GBK ") << QByteArray("7z") << false;
 }
 
 void TestLibarchiveFormats::extract()

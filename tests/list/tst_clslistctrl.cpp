@@ -94,27 +94,27 @@ private slots:
         const QStringList three = {"file %T/d/a.lzh", "file %T/d/b.lzh", "file %T/d/c.lzh", "add %T/d/a.lzh = 0",
                                    "add %T/d/b.lzh = 0", "add %T/d/c.lzh = 0"};
 
-        QTest::newRow("a file added to the empty main list fills its four cells")
+        QTest::newRow("a file added to the empty main list fills its cells, the encoding one empty")
             << main << QStringList{"file %T/d/a.lzh 1234567", "add %T/d/a.lzh = 0", "count = 1",
-                                   "row 1 = a.lzh|%T/d/|LZH|1235KB"};
+                                   "row 1 = a.lzh|%T/d/|LZH|1235KB|"};
         QTest::newRow("the same path added again is refused and the list keeps one row")
             << main << QStringList{"file %T/d/a.lzh", "add %T/d/a.lzh = 0", "add %T/d/a.lzh = 1", "count = 1"};
         QTest::newRow("the same name in other letter case is a second row")
             << main << QStringList{"file %T/d/a.lzh", "file %T/d/A.LZH 2500", "add %T/d/a.lzh = 0",
-                                   "add %T/d/A.LZH = 0", "row 2 = A.LZH|%T/d/|LZH|2KB"};
+                                   "add %T/d/A.LZH = 0", "row 2 = A.LZH|%T/d/|LZH|2KB|"};
         QTest::newRow("the same name in a folder of other letter case is a second row")
             << main << QStringList{"file %T/d/a.lzh", "file %T/D/a.lzh", "add %T/d/a.lzh = 0", "add %T/D/a.lzh = 0"};
         QTest::newRow("a mixed-case extension gives an upper-case type")
-            << main << QStringList{"file %T/x/b.Zip", "add %T/x/b.Zip = 0", "row 1 = b.Zip|%T/x/|ZIP|0KB"};
+            << main << QStringList{"file %T/x/b.Zip", "add %T/x/b.Zip = 0", "row 1 = b.Zip|%T/x/|ZIP|0KB|"};
         QTest::newRow("a double extension gives the text after the last dot")
-            << main << QStringList{"file %T/x/p.tar.lzh", "add %T/x/p.tar.lzh = 0", "row 1 = p.tar.lzh|%T/x/|LZH|0KB"};
+            << main << QStringList{"file %T/x/p.tar.lzh", "add %T/x/p.tar.lzh = 0", "row 1 = p.tar.lzh|%T/x/|LZH|0KB|"};
         QTest::newRow("a name without a dot takes its type from the folder's last dot")
-            << main << QStringList{"file %T/ver1.2/arc", "add %T/ver1.2/arc = 0", "row 1 = arc|%T/ver1.2/|2/ARC|0KB"};
+            << main << QStringList{"file %T/ver1.2/arc", "add %T/ver1.2/arc = 0", "row 1 = arc|%T/ver1.2/|2/ARC|0KB|"};
         QTest::newRow("a path without any dot takes the whole path upper-cased as its type")
-            << main << QStringList{"file %T/p/arc", "add %T/p/arc = 0", "row 1 = arc|%T/p/|%U/P/ARC|0KB"};
+            << main << QStringList{"file %T/p/arc", "add %T/p/arc = 0", "row 1 = arc|%T/p/|%U/P/ARC|0KB|"};
         QTest::newRow("a ZIP saved without extension, or named .rar, shows the type its bytes name")
-            << main << QStringList{"zip %T/p/arc", "add %T/p/arc = 0", "row 1 = arc|%T/p/|ZIP|0KB",
-                                   "zip %T/p/b.rar", "add %T/p/b.rar = 0", "row 2 = b.rar|%T/p/|ZIP|0KB"};
+            << main << QStringList{"zip %T/p/arc", "add %T/p/arc = 0", "row 1 = arc|%T/p/|ZIP|0KB|",
+                                   "zip %T/p/b.rar", "add %T/p/b.rar = 0", "row 2 = b.rar|%T/p/|ZIP|0KB|"};
         QTest::newRow("the dialog list holds name, type and size and never refuses a file")
             << ArchiveListLayout::AddFolderDialog
             << QStringList{"file %T/d/a.lzh 1500", "add %T/d/a.lzh = 0", "add %T/d/a.lzh = 0",
@@ -159,11 +159,19 @@ private slots:
             << main << QStringList{"file %T/d/a.lzh", "add %T/d/a.lzh = 0", "rm %T/d/a.lzh", "add %T/d/a.lzh = 1"};
         QTest::newRow("a link to a file is listed under its own name with the file's size")
             << main << QStringList{"file %T/s/real.bin 1500", "link %T/d/a.lzh %T/s/real.bin", "add %T/d/a.lzh = 0",
-                                   "row 1 = a.lzh|%T/d/|LZH|2KB"};
+                                   "row 1 = a.lzh|%T/d/|LZH|2KB|"};
+        QTest::newRow("a name encoding chosen for a row shows in its column; automatic empties it")
+            << main << QStringList{"file %T/d/a.lzh", "add %T/d/a.lzh = 0", "setEncoding 0 EUC-JP",
+                                   "row 1 = a.lzh|%T/d/|LZH|0KB|EUC-JP", "encoding 0 = EUC-JP",
+                                   "encoding 1 =", "setEncoding 0", "encoding 0 =", "row 1 = a.lzh|%T/d/|LZH|0KB|"};
+        QTest::newRow("the add-folder list has no encoding to choose")
+            << ArchiveListLayout::AddFolderDialog
+            << QStringList{"file %T/d/a.lzh", "add %T/d/a.lzh = 0", "setEncoding 0 GBK", "encoding 0 =",
+                           "row 1 = a.lzh|LZH|0KB"};
         QTest::newRow("names not in UTF-8 show decoded as CP932 or escaped, and read back as their bytes")
             << main << QStringList{"file %T/<e9>/<83>\\.lzh 1500", "file %T/d/caf<e9>.zip", "add %T/<e9>/<83>\\.lzh = 0",
-                                   "add %T/d/caf<e9>.zip = 0", "row 1 = ソ.lzh|%T/\\xe9/|LZH|2KB",
-                                   "row 2 = caf\\xe9.zip|%T/d/|ZIP|0KB", "add %T/<e9>/<83>\\.lzh = 1",
+                                   "add %T/d/caf<e9>.zip = 0", "row 1 = ソ.lzh|%T/\\xe9/|LZH|2KB|",
+                                   "row 2 = caf\\xe9.zip|%T/d/|ZIP|0KB|", "add %T/<e9>/<83>\\.lzh = 1",
                                    "get 0 = %T/<e9>/<83>\\.lzh", "get 1 = %T/d/caf<e9>.zip"};
     }
 
@@ -201,6 +209,10 @@ private slots:
                 QVERIFY2(QString::number(f.model.addFile(words[1])) == expected, qPrintable(step));
             else if (command == u"get")
                 QCOMPARE(f.model.getItem(words[1].toInt()), expected);
+            else if (command == u"encoding")
+                QCOMPARE(f.model.encoding(words[1].toInt()), expected);
+            else if (command == u"setEncoding")
+                f.model.setEncoding(words[1].toInt(), words.value(2));
             else if (command == u"count")
                 QCOMPARE(f.model.getCount(), expected.toInt());
             else if (command == u"setIndex")

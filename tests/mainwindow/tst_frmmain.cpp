@@ -128,7 +128,8 @@ private slots:
         for (int i = 0; i < window->list->columnCount(); ++i)
             captions << window->list->headerItem()->text(i);
         QCOMPARE(captions, (QStringList{QStringLiteral("ファイル名"), QStringLiteral("フォルダ位置"),
-                                        QStringLiteral("圧縮形式"), QStringLiteral("サイズ")}));
+                                        QStringLiteral("圧縮形式"), QStringLiteral("サイズ"),
+                                        QStringLiteral("文字コード")}));
         // Only the list takes the keyboard focus.
         for (QAction *action : window->toolMenu->actions()) {
             if (QWidget *widget = window->toolMenu->widgetForAction(action))
@@ -656,6 +657,75 @@ private slots:
         QCOMPARE(program.dialogs.folderRequests[0].description, QStringLiteral("解凍先のフォルダを指定してください"));
         QCOMPARE(answer.handled(), !chosen.isEmpty());
         QCOMPARE(seen, chosen);
+    }
+
+    void nameEncodingChosenFromTheListsContextMenu()
+    {
+        Program program;
+        frmMain *window = program.window;
+        const QString log = program.files.filePath(QStringLiteral("calls.log"));
+        qputenv("TENVO_FAKE_LOG", QFile::encodeName(log));
+        const auto unsetLog = qScopeGuard([] { qunsetenv("TENVO_FAKE_LOG"); });
+        QCOMPARE(gListCtrl->addFile(program.file("a.lzh")), clsListCtrl::added);
+        QCOMPARE(gListCtrl->addFile(program.file("b.lzh")), clsListCtrl::added);
+        const int column = window->list->columnCount() - 1;
+        QCOMPARE(window->list->headerItem()->text(column), QStringLiteral("文字コード"));
+
+        // Every choice, the row's own checked, on the row under the pointer.
+        const auto openMenuOn = [window](int row) {
+            QTreeWidgetItem *item = window->list->topLevelItem(row);
+            window->list->setCurrentItem(item);
+            window->list_ContextMenu(window->list->visualItemRect(item).center());
+            QStringList captions;
+            QString checked;
+            for (QAction *action : window->mEncoding->actions()) {
+                captions << action->text();
+                if (action->isChecked())
+                    checked = action->text();
+            }
+            return std::pair{captions, checked};
+        };
+        const auto [captions, checked] = openMenuOn(0);
+        QVERIFY(window->mListMenu->isVisible());
+        QCOMPARE(window->mEncoding->title(), QStringLiteral("ファイル名の文字コード"));
+        QCOMPARE(captions, (QStringList{QStringLiteral("自動"), "Shift_JIS", "UTF-8", "EUC-JP", "GBK", "Big5",
+                                        "EUC-KR", "CP437"}));
+        QCOMPARE(checked, QStringLiteral("自動"));
+        window->mEncoding->actions().at(3)->trigger();
+        window->mListMenu->close();
+        QCOMPARE(window->list->topLevelItem(0)->text(column), QStringLiteral("EUC-JP"));
+        QCOMPARE(window->list->topLevelItem(1)->text(column), QString());
+        QCOMPARE(openMenuOn(0).second, QStringLiteral("EUC-JP"));
+        window->mListMenu->close();
+        QCOMPARE(openMenuOn(1).second, QStringLiteral("自動"));
+        window->mListMenu->close();
+
+        // Extracting hands the choice to that archive's library call only.
+        program.clickButton(window->keyHelp);
+        program.dialogs.folderAnswers << program.files.path();
+        ModalAnswer answer([](QDialog *dialog) {
+            auto *extract = qobject_cast<frmExtract *>(dialog);
+            if (!extract)
+                return dialog->reject();
+            for (int i = 0; i < extract->list->topLevelItemCount(); ++i) {
+                QTreeWidgetItem *item = extract->list->topLevelItem(i);
+                if (item->data(0, Qt::UserRole).toString() == QStringLiteral("closeDialog"))
+                    item->setCheckState(0, Qt::Checked);
+            }
+            extract->cmdExtract->click();
+        });
+        window->mExtract->trigger();
+        QVERIFY(answer.handled());
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList calls;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (line.startsWith("Unlha\t"))
+                calls << QString::fromUtf8(line).section(u'\t', 1, 1).section(u'"', 0, 1);
+        }
+        calls.sort();
+        QCOMPARE(calls, (QStringList{QStringLiteral("e \"") + program.files.filePath("b.lzh"),
+                                     QStringLiteral("e --names=EUC-JP \"") + program.files.filePath("a.lzh")}));
     }
 
     void aboutWindowShowsTitleAndVersionEveryTime()
