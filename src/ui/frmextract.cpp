@@ -7,6 +7,7 @@
 #include "folderbox.h"
 #include "frmprogress.h"
 #include "globals.h"
+#include "passwordstore.h"
 #include "windowcentre.h"
 
 #include <QFrame>
@@ -178,13 +179,19 @@ void frmExtract::cmdExtract_Click()
         for (int row = 0; row < gListCtrl->getCount(); ++row)
             archives.append(gListCtrl->getItem(row));
     }
+    // The remembered passwords are tried before anyone is asked.
+    PasswordStore passwordStore;
+    if (passwordStore.available())
+        options.passwords = passwordStore.passwords();
     bool stopped = false;
     if (gArchive) {
         frmProgress progress(this);
+        progress.setPasswordStore(&passwordStore);
         progress.startJob(*gArchive, archives, options, gCloseDialog);
         progress.exec();
         stopped = progress.job()->isStopping();
     }
+    wipeSecrets(options.passwords);
     // After a stop the list keeps what is left to do.
     if (gDeleteFromList && !stopped && gListCtrl)
         gListCtrl->clear();
