@@ -4,10 +4,14 @@
 #include "passwordstore.h"
 #include "scripteddialogs.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QtTest>
+
+#include <signal.h>
 
 namespace {
 
@@ -120,6 +124,26 @@ private slots:
         QVERIFY(!dialog.cmdRemove->isEnabled());
         QCOMPARE(dialog.lblStatus->text(), QStringLiteral("記憶しているパスワードはありません"));
         QCOMPARE(dialogs.exclamations, QStringList());
+    }
+
+    // A keyring that holds its bus name but answers nothing (stopped) is
+    // given up on after the store's bound: the program goes on without it.
+    void frozenKeyringCountsAsAbsent()
+    {
+        if (!emptyKeyring())
+            QSKIP(qPrintable(skipText));
+        QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+        QVERIFY(bus);
+        const QDBusReply<uint> pid = bus->servicePid(QStringLiteral("org.freedesktop.secrets"));
+        QVERIFY(pid.isValid() && pid.value() > 0);
+        QCOMPARE(::kill(pid_t(pid.value()), SIGSTOP), 0);
+        PasswordStore store(500);
+        const bool available = store.available();
+        const bool remembered = store.remember(QStringLiteral("secret"));
+        QCOMPARE(::kill(pid_t(pid.value()), SIGCONT), 0);
+        QVERIFY(!available);
+        QVERIFY(!remembered);
+        QCOMPARE(PasswordStore().passwords(), QStringList());
     }
 
     // With no keyring on the bus nothing is stored, nothing is listed, and
