@@ -60,12 +60,16 @@ public:
 
     // The password box with a way to stop everything as well: Answered
     // with answer set, Skipped (the box's Cancel: go on without this
-    // archive) or StopRun. This default asks through password(), whose
-    // Cancel skips.
+    // archive) or StopRun. remember not null: the box offers a tick to
+    // remember the password, and *remember tells whether it was ticked
+    // (false unless Answered). This default asks through password(), whose
+    // Cancel skips, and offers no tick.
     enum class PasswordReply { Answered, Skipped, StopRun };
     virtual PasswordReply passwordOrStop(QWidget *owner, const QString &prompt, const QString &title,
-                                         QString &answer)
+                                         QString &answer, bool *remember = nullptr)
     {
+        if (remember)
+            *remember = false;
         answer = password(owner, prompt, title);
         return answer.isNull() ? PasswordReply::Skipped : PasswordReply::Answered;
     }

@@ -343,8 +343,11 @@ void ExtractJob::libraryReturned(int index, int code, const QString &message)
         else
             slot.state = Slot::WaitingForPassword;
     } else {
-        if (code != TENVO_ERR_ENCRYPTED && code != TENVO_ERR_STOPPED && !triedLast.isNull())
+        if (code != TENVO_ERR_ENCRYPTED && code != TENVO_ERR_STOPPED && !triedLast.isNull()) {
             m_passwords.remember(triedLast);
+            if (!slot.toRemember.isNull() && triedLast == slot.toRemember)
+                emit passwordWorked(triedLast);
+        }
         slot.result.code = code;
         slot.result.stopped = code == TENVO_ERR_STOPPED;
         end(index);
@@ -417,6 +420,11 @@ void ExtractJob::questionReplied(JobQuestion *question)
     } else if (question->kind() == JobQuestion::Password) {
         slot.password = question->answerText();
         slot.password.detach();
+        wipeSecret(slot.toRemember);
+        if (question->rememberAnswer()) {
+            slot.toRemember = slot.password;
+            slot.toRemember.detach();
+        }
         runLibrary(index);
     } else {
         QString problem;
@@ -438,6 +446,7 @@ void ExtractJob::end(int index)
 {
     Slot &slot = m_slots[index];
     wipeSecret(slot.password);
+    wipeSecret(slot.toRemember);
     wipeSecrets(slot.tried);
     slot.state = Slot::Ended;
     // A stopped archive shows on the bar as far as it had come.

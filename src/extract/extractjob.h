@@ -134,6 +134,10 @@ signals:
     // One archive ended; sent in list order.
     void archiveFinished(int index, const ArchiveResult &result);
     void question(JobQuestion *question);
+    // A password the user answered with the wish to remember it opened an
+    // archive (the library no longer called it encrypted). The job keeps
+    // it nowhere beyond its run; storing it is the front end's part.
+    void passwordWorked(const QString &password);
     // Every archive has ended; results() holds them all.
     void finished();
 
@@ -150,6 +154,7 @@ private:
         std::shared_ptr<Control> control;
         QString password;      // for its next call (null: none)
         QStringList tried;     // the passwords tried on it
+        QString toRemember;    // the answer to hand on should it open it
         int asked = 0;         // password questions asked for it
         qint64 stepsAtEnd = 0; // its share of the bar once ended
         QElapsedTimer clock;

@@ -20,12 +20,13 @@ JobQuestion::~JobQuestion()
     wipeAnswer();
 }
 
-void JobQuestion::answer(const QString &text)
+void JobQuestion::answer(const QString &text, bool remember)
 {
     if (!isOpen())
         return;
     m_answer = text;
     m_answer.detach();
+    m_remember = remember;
     close(Answered);
 }
 

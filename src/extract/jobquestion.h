@@ -46,8 +46,11 @@ public:
     bool isOpen() const { return m_reply == Open; }
     // The answer; a password is wiped once the job has taken it.
     QString answerText() const { return m_answer; }
+    // A password answer the user asked to remember, should it open the
+    // archive.
+    bool rememberAnswer() const { return m_remember; }
 
-    void answer(const QString &text);
+    void answer(const QString &text, bool remember = false);
     // Skips this archive; the rest of the run goes on.
     void skip();
     // Stops the whole run.
@@ -73,5 +76,6 @@ private:
     QString m_title;
     QString m_preset;
     QString m_answer;
+    bool m_remember = false;
     Reply m_reply = Open;
 };

@@ -8,6 +8,7 @@
 #include "frmprogress.h"
 #include "globals.h"
 #include "nativepath.h"
+#include "passwordstore.h"
 #include "windowcentre.h"
 
 #include <QComboBox>
@@ -309,10 +310,15 @@ void frmExtract::cmdExtract_Click()
                 options.encodings.insert(archives.value(row), encoding);
         }
     }
+    // The remembered passwords are tried before anyone is asked.
+    PasswordStore passwordStore;
+    if (passwordStore.available())
+        options.passwords = passwordStore.passwords();
     bool stopped = false;
     QStringList retry;
     if (gArchive) {
         frmProgress progress(this);
+        progress.setPasswordStore(&passwordStore);
         progress.startJob(*gArchive, archives, options, gCloseDialog);
         if (gOpenFolder) {
             const QString folder = options.destination;
@@ -325,6 +331,7 @@ void frmExtract::cmdExtract_Click()
         stopped = progress.job()->isStopping();
         retry = progress.archivesToRetry();
     }
+    wipeSecrets(options.passwords);
     // After a stop the list keeps what is left to do.
     if (gDeleteFromList && !stopped && gListCtrl)
         gListCtrl->clear();

@@ -5,6 +5,7 @@
 #include "fittedtext.h"
 #include "frmresults.h"
 #include "namefolder.h"
+#include "passwordstore.h"
 #include "pathtext.h"
 #include "progressbox.h"
 #include "timeleft.h"
@@ -146,6 +147,8 @@ void frmProgress::startJob(clsArchive &archive, const QStringList &archives, con
     // Answered from the event loop, never from inside the job's own calls.
     connect(m_job.get(), &ExtractJob::question, this, &frmProgress::answer, Qt::QueuedConnection);
     connect(m_job.get(), &ExtractJob::finished, this, &frmProgress::jobFinished, Qt::QueuedConnection);
+    // Stored from the event loop: the keyring is waited on in a loop of its own.
+    connect(m_job.get(), &ExtractJob::passwordWorked, this, &frmProgress::storePassword, Qt::QueuedConnection);
     setMessage(preparingText + QStringLiteral("\n\n0") + counterSeparator + QString::number(archives.size()));
     m_job->start();
     timerExtract->start();
@@ -199,9 +202,12 @@ void frmProgress::answer(JobQuestion *question)
         break;
     case JobQuestion::Password: {
         QString password;
-        const auto reply = dialogs.passwordOrStop(this, question->text(), question->title(), password);
+        bool remember = false;
+        const bool offerTick = m_store && m_store->available();
+        const auto reply = dialogs.passwordOrStop(this, question->text(), question->title(), password,
+                                                  offerTick ? &remember : nullptr);
         if (asked && reply == UserDialogs::PasswordReply::Answered)
-            asked->answer(password);
+            asked->answer(password, remember);
         else if (asked && reply == UserDialogs::PasswordReply::StopRun)
             asked->stopRun();
         else if (asked)
@@ -228,6 +234,12 @@ void frmProgress::answer(JobQuestion *question)
         break;
     }
     disconnect(closing);
+}
+
+void frmProgress::storePassword(const QString &password)
+{
+    if (m_store)
+        m_store->remember(password);
 }
 
 void frmProgress::closeOpenBox()

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class PasswordStore;
 class ProgressBox;
 class QLabel;
 class frmResults;
@@ -38,6 +39,10 @@ public:
     // window by itself when every archive was extracted.
     void startJob(clsArchive &archive, const QStringList &archives, const ExtractOptions &options,
                   bool closeAtEnd);
+    // Where the passwords the user asks to remember go (not owned; null:
+    // nowhere). Set before startJob; the password box offers its tick only
+    // when store is available.
+    void setPasswordStore(PasswordStore *store) { m_store = store; }
     // Redraws the bar and the counter from the job's progress; the timer
     // calls it.
     void timerExtract_Timer();
@@ -79,10 +84,13 @@ private:
     void jobFinished();
     void resultsClosed();
 
+    void storePassword(const QString &password);
+
     std::unique_ptr<ExtractJob> m_job;
     QString m_destination;
     frmResults *m_results = nullptr;
     QStringList m_retry;
+    PasswordStore *m_store = nullptr;
     QString m_message;
     QString m_counterText;
     int m_lastShare = -1;

@@ -3,6 +3,8 @@
 
 #include "fittedtext.h"
 
+#include <QBoxLayout>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -36,6 +38,7 @@ constexpr int screenMarginHeight = 96;
 // What the user reads on the password box's other ways out.
 const QString skipArchiveCaption = QStringLiteral("この書庫を飛ばす");
 const QString stopRunCaption = QStringLiteral("中止");
+const QString rememberCaption = QStringLiteral("このパスワードを記憶する");
 
 } // namespace
 
@@ -175,25 +178,41 @@ int QtUserDialogs::choice(QWidget *owner, const QString &text, const QStringList
     return box->exec() - 1;
 }
 
-UserDialogs::PasswordReply QtUserDialogs::passwordOrStop(QWidget *owner, const QString &prompt,
-                                                        const QString &title, QString &answer)
+std::unique_ptr<QInputDialog> QtUserDialogs::passwordBox(QWidget *owner, const QString &prompt,
+                                                        const QString &title, bool offerTick)
 {
-    QInputDialog box(owner);
-    box.setWindowTitle(title);
-    box.setLabelText(prompt);
-    box.setInputMode(QInputDialog::TextInput);
-    box.setTextEchoMode(QLineEdit::Password);
-    box.setCancelButtonText(skipArchiveCaption);
-    // Qt's box has no third button of its own; it is added to its row.
-    constexpr int stopCode = 2;
-    if (auto *buttons = box.findChild<QDialogButtonBox *>()) {
+    auto box = std::make_unique<QInputDialog>(owner);
+    box->setWindowTitle(title);
+    box->setLabelText(prompt);
+    box->setInputMode(QInputDialog::TextInput);
+    box->setTextEchoMode(QLineEdit::Password);
+    box->setCancelButtonText(skipArchiveCaption);
+    // Qt's box has no third button nor a tick of its own; they are added to
+    // its row and above it.
+    if (auto *buttons = box->findChild<QDialogButtonBox *>()) {
         QPushButton *stop = buttons->addButton(stopRunCaption, QDialogButtonBox::DestructiveRole);
-        QObject::connect(stop, &QPushButton::clicked, &box, [&box] { box.done(stopCode); });
+        QInputDialog *dialog = box.get();
+        QObject::connect(stop, &QPushButton::clicked, dialog, [dialog] { dialog->done(passwordStopCode); });
+        auto *layout = qobject_cast<QBoxLayout *>(box->layout());
+        if (offerTick && layout) {
+            auto *tick = new QCheckBox(rememberCaption, dialog);
+            tick->setObjectName(QStringLiteral("chkRemember"));
+            layout->insertWidget(layout->indexOf(buttons), tick);
+        }
     }
-    const int reply = box.exec();
-    answer = box.textValue();
-    box.setTextValue(QString());
-    if (reply == stopCode) {
+    return box;
+}
+
+UserDialogs::PasswordReply QtUserDialogs::passwordOrStop(QWidget *owner, const QString &prompt,
+                                                        const QString &title, QString &answer, bool *remember)
+{
+    const std::unique_ptr<QInputDialog> box = passwordBox(owner, prompt, title, remember != nullptr);
+    if (remember)
+        *remember = false;
+    const int reply = box->exec();
+    answer = box->textValue();
+    box->setTextValue(QString());
+    if (reply == passwordStopCode) {
         answer.clear();
         return PasswordReply::StopRun;
     }
@@ -201,6 +220,8 @@ UserDialogs::PasswordReply QtUserDialogs::passwordOrStop(QWidget *owner, const Q
         answer = QString();
         return PasswordReply::Skipped;
     }
+    if (auto *tick = box->findChild<QCheckBox *>(QStringLiteral("chkRemember")); tick && remember)
+        *remember = tick->isChecked();
     // Not null even when empty: an empty password is an answer.
     if (answer.isNull())
         answer = QStringLiteral("");

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QDialog;
+class QInputDialog;
 
 // The program installs one of these with setUserDialogs at start-up. While
 // one exists, Qt's own dialog texts are in the user's language (Qt's
@@ -27,7 +28,7 @@ public:
     QString password(QWidget *owner, const QString &prompt, const QString &title) override;
     int choice(QWidget *owner, const QString &text, const QStringList &buttons) override;
     PasswordReply passwordOrStop(QWidget *owner, const QString &prompt, const QString &title,
-                                 QString &answer) override;
+                                 QString &answer, bool *remember = nullptr) override;
     QString chooseFolder(QWidget *owner, const QString &description, bool showNewFolderButton,
                          const QString &start) override;
     QString openFile(QWidget *owner, const QString &filter, const QString &start) override;
@@ -39,6 +40,14 @@ public:
     // Puts description in a label (folderDescription) above the chooser's
     // folder view; the dialog is then Qt's own, not the desktop's.
     static void showDescription(QFileDialog &dialog, const QString &description);
+    // The box passwordOrStop shows: the field hides what is typed, Cancel
+    // skips the archive, a third button (DestructiveRole) stops the run,
+    // and with offerTick a tick (chkRemember) to remember the password.
+    // It ends with QDialog::Accepted, Rejected or passwordStopCode. Not yet
+    // shown.
+    static constexpr int passwordStopCode = 2;
+    static std::unique_ptr<QInputDialog> passwordBox(QWidget *owner, const QString &prompt,
+                                                     const QString &title, bool offerTick);
     // The folder chooser and the open-file dialog as chooseFolder and
     // openFile show them; not yet shown.
     static std::unique_ptr<QFileDialog> folderDialog(QWidget *owner, const QString &description,

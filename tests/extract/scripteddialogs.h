@@ -80,16 +80,26 @@ public:
     }
 
     // Answers from passwordAnswers as password() does; an answer equal to
-    // stopRun stops the run.
+    // stopRun stops the run. Notes whether the tick was offered; an
+    // offered tick is set from passwordTicks in order (unticked once they
+    // run out).
     PasswordReply passwordOrStop(QWidget *owner, const QString &prompt, const QString &title,
-                                 QString &answer) override
+                                 QString &answer, bool *remember = nullptr) override
     {
+        ticksOffered.append(remember != nullptr);
+        const bool ticked = remember && !passwordTicks.isEmpty() && passwordTicks.takeFirst();
+        if (remember)
+            *remember = false;
         answer = password(owner, prompt, title);
         if (answer == stopRun) {
             answer.clear();
             return PasswordReply::StopRun;
         }
-        return answer.isNull() ? PasswordReply::Skipped : PasswordReply::Answered;
+        if (answer.isNull())
+            return PasswordReply::Skipped;
+        if (remember)
+            *remember = ticked;
+        return PasswordReply::Answered;
     }
     static inline const QString stopRun = QStringLiteral("<stop the run>");
 
@@ -124,6 +134,8 @@ public:
     QStringList passwordAnswers;
     QStringList passwordPrompts;
     QStringList passwordTitles;
+    QList<bool> passwordTicks;
+    QList<bool> ticksOffered;
     QStringList folderAnswers;
     std::function<void()> onExclamation;
     std::function<void()> onInput;

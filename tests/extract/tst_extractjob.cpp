@@ -62,7 +62,8 @@ bool setModified(const QString &path, qint64 seconds)
 }
 
 // How a test answers the job's questions, in order; each row's first word
-// is the reply: "answer <text>", "skip", "stop".
+// is the reply: "answer <text>", "tick <text>" (a password to remember),
+// "skip", "stop".
 struct Answers
 {
     QStringList replies;
@@ -154,6 +155,8 @@ class TestExtractJob : public QObject
             const QString reply = answers->replies.isEmpty() ? QStringLiteral("skip") : answers->replies.takeFirst();
             if (reply.startsWith(QStringLiteral("answer ")))
                 question->answer(reply.mid(7));
+            else if (reply.startsWith(QStringLiteral("tick ")))
+                question->answer(reply.mid(5), true);
             else if (reply == u"stop")
                 question->stopRun();
             else
@@ -345,20 +348,33 @@ private slots:
         QTest::addColumn<QStringList>("replies");
         QTest::addColumn<int>("questions");
         QTest::addColumn<QStringList>("causes");
+        QTest::addColumn<QStringList>("toRemember");
         const QString encrypted = QStringLiteral("パスワード付きの書庫です");
         const QString stopped = QStringLiteral("中止したため解凍していません");
         QTest::newRow("two passwords in turn: each is asked once")
-            << QStringList() << QStringList{"answer right", "answer other"} << 2 << QStringList{"", "", "", ""};
+            << QStringList() << QStringList{"answer right", "answer other"} << 2 << QStringList{"", "", "", ""}
+            << QStringList();
         QTest::newRow("given passwords: nobody is asked")
-            << QStringList{"nothing", "other", "right"} << QStringList() << 0 << QStringList{"", "", "", ""};
+            << QStringList{"nothing", "other", "right"} << QStringList() << 0 << QStringList{"", "", "", ""}
+            << QStringList();
         QTest::newRow("a wrong answer is asked again, three times at most")
             << QStringList() << QStringList{"answer no", "answer no", "answer no", "answer other"} << 5
-            << QStringList{encrypted, "", encrypted, ""};
+            << QStringList{encrypted, "", encrypted, ""} << QStringList();
         QTest::newRow("skip: the archive stays encrypted, the next one is asked")
             << QStringList() << QStringList{"skip", "answer other"} << 3
-            << QStringList{encrypted, "", encrypted, ""};
+            << QStringList{encrypted, "", encrypted, ""} << QStringList();
         QTest::newRow("stop the run")
-            << QStringList() << QStringList{"stop"} << 1 << QStringList{stopped, stopped, stopped, stopped};
+            << QStringList() << QStringList{"stop"} << 1 << QStringList{stopped, stopped, stopped, stopped}
+            << QStringList();
+        QTest::newRow("ticked answers that open archives are handed on, each once")
+            << QStringList() << QStringList{"tick right", "tick other"} << 2 << QStringList{"", "", "", ""}
+            << QStringList{"right", "other"};
+        QTest::newRow("a ticked wrong answer and an unticked right one are not handed on")
+            << QStringList() << QStringList{"tick no", "answer right", "tick other"} << 3
+            << QStringList{"", "", "", ""} << QStringList{"other"};
+        QTest::newRow("a ticked answer to a skipped archive is not handed on")
+            << QStringList() << QStringList{"tick no", "skip", "answer other"} << 4
+            << QStringList{encrypted, "", encrypted, ""} << QStringList();
     }
 
     // Archives alternate between two passwords; every password that opened
@@ -369,13 +385,17 @@ private slots:
         QFETCH(QStringList, replies);
         QFETCH(int, questions);
         QFETCH(QStringList, causes);
+        QFETCH(QStringList, toRemember);
         const QStringList paths{archive(QStringLiteral("a-locked.zip")), archive(QStringLiteral("b-otherlock.zip")),
                                 archive(QStringLiteral("c-locked.zip")), archive(QStringLiteral("d-otherlock.zip"))};
         ExtractOptions chosen = options(1);
         chosen.passwords = given;
         ExtractJob job(*m_archive, paths, chosen);
+        QStringList handedOn;
+        connect(&job, &ExtractJob::passwordWorked, this, [&](const QString &password) { handedOn.append(password); });
         Answers answers{replies, {}};
         runToEnd(job, &answers);
+        QCOMPARE(handedOn, toRemember);
 
         QCOMPARE(answers.asked.size(), questions);
         if (questions > 0)

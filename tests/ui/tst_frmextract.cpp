@@ -3,6 +3,7 @@
 #include "frmextract.h"
 #include "frmprogress.h"
 #include "frmresults.h"
+#include "passwordstore.h"
 #include "runenvironment.h"
 #include "scripteddialogs.h"
 
@@ -385,6 +386,69 @@ private slots:
         QCOMPARE(env.archive.restoreFolder(), restoreFolder);
         QCOMPARE(env.iniText(), optionSection(makeNameFolder, restoreFolder, deleteFromList, closeDialog));
         QCOMPARE(dialogs.exclamations, QStringList());
+    }
+
+    void rememberedPasswords_data()
+    {
+        QTest::addColumn<bool>("keyring");
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("ticked: the keyring keeps it and the next run asks nothing")
+            << true << true << QStringList{"s3cret"};
+        QTest::newRow("left unticked: nothing kept, the next run asks again") << true << false << QStringList();
+        QTest::newRow("no keyring running: no tick, nothing kept") << false << true << QStringList();
+    }
+
+    // Two runs of an encrypted archive from the options dialog: the first
+    // asks for its password, the second tries what the keyring holds first.
+    void rememberedPasswords()
+    {
+        QFETCH(bool, keyring);
+        QFETCH(bool, tick);
+        QFETCH(QStringList, kept);
+        PasswordStore store;
+        const bool haveKeyring = store.available();
+        if (keyring && !haveKeyring)
+            QSKIP("No keyring daemon could be started (the test runs it through tests/support/withkeyring.sh, "
+                  "which needs dbus-run-session and gnome-keyring-daemon)");
+        while (haveKeyring && !store.passwords().isEmpty())
+            QVERIFY(store.remove(0));
+
+        RunEnvironment env;
+        QVERIFY(env.isValid());
+        tenvo::fixture::ZipOptions locked;
+        locked.password = "s3cret";
+        const QString path = env.in + QStringLiteral("locked.zip");
+        QVERIFY(tenvo::fixture::writeZip(path, {tenvo::fixture::FixtureEntry::file("a.txt", "alpha")}, locked));
+        QCOMPARE(env.list.addFile(path), clsListCtrl::added);
+        const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        auto run = [&] {
+            if (!keyring)
+                qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tenvo-no-bus");
+            frmExtract dialog;
+            dialog.setFolderPath(env.out);
+            dialog.show();
+            ProgressCloser closer(&dialog);
+            dialog.cmdExtract->click();
+            qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+            QVERIFY(closer.sawRun);
+        };
+
+        ScriptedDialogs first;
+        first.passwordAnswers = {QStringLiteral("s3cret")};
+        first.passwordTicks = {tick};
+        run();
+        QCOMPARE(first.ticksOffered, QList<bool>{keyring});
+        QCOMPARE(env.filesOut(), QStringList{"a.txt"});
+        if (haveKeyring)
+            QCOMPARE(store.passwords(), kept);
+
+        QVERIFY(QFile::remove(env.out + QStringLiteral("a.txt")));
+        ScriptedDialogs second;
+        run();
+        QCOMPARE(second.passwordPrompts.size(), kept.isEmpty() ? 1 : 0);
+        QCOMPARE(env.filesOut(), kept.isEmpty() ? QStringList() : QStringList{"a.txt"});
+        QCOMPARE(env.iniText().contains("s3cret"), false);
     }
 };
 

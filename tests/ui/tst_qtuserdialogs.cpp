@@ -1,13 +1,16 @@
 // The Qt side of the dialog seam: the open-file filter, message boxes that
-// keep sentences whole and fit the screen, and Qt's own dialogs in the user's
-// language.
+// keep sentences whole and fit the screen, the password box and its tick,
+// and Qt's own dialogs in the user's language.
 #include "archiveresult.h"
 #include "module1.h"
 #include "qtuserdialogs.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -16,6 +19,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 
@@ -177,6 +181,67 @@ private slots:
         label->setSelection(0, 5);
         QTest::keySequence(box.get(), QKeySequence::Copy);
         QCOMPARE(QGuiApplication::clipboard()->text(), text.left(5));
+    }
+
+    void passwordBoxTick_data()
+    {
+        QTest::addColumn<bool>("offered");
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("reply");
+        QTest::addColumn<bool>("remembered");
+        const int answered = int(UserDialogs::PasswordReply::Answered);
+        QTest::newRow("ticked and answered: remembered") << true << true << "ok" << answered << true;
+        QTest::newRow("left unticked: not remembered") << true << false << "ok" << answered << false;
+        QTest::newRow("ticked, then the archive skipped: not remembered")
+            << true << true << "skip" << int(UserDialogs::PasswordReply::Skipped) << false;
+        QTest::newRow("ticked, then the run stopped: not remembered")
+            << true << true << "stop" << int(UserDialogs::PasswordReply::StopRun) << false;
+        QTest::newRow("no keyring: no tick shown") << false << false << "ok" << answered << false;
+    }
+
+    // The tick shows only when the caller can keep the password, and
+    // counts only with an answer.
+    void passwordBoxTick()
+    {
+        QFETCH(bool, offered);
+        QFETCH(bool, tick);
+        QFETCH(QString, button);
+        QFETCH(int, reply);
+        QFETCH(bool, remembered);
+        QtUserDialogs dialogs;
+        bool shown = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            auto *check = box->findChild<QCheckBox *>(QStringLiteral("chkRemember"));
+            shown = check && check->isVisible();
+            if (check) {
+                QCOMPARE(check->text(), QStringLiteral("このパスワードを記憶する"));
+                QVERIFY(!check->isChecked());
+                check->setChecked(tick);
+            }
+            box->setTextValue(QStringLiteral("secret"));
+            auto *buttons = box->findChild<QDialogButtonBox *>();
+            QVERIFY(buttons);
+            for (QAbstractButton *candidate : buttons->buttons()) {
+                const QDialogButtonBox::ButtonRole role = buttons->buttonRole(candidate);
+                if ((button == u"ok" && role == QDialogButtonBox::AcceptRole)
+                    || (button == u"skip" && role == QDialogButtonBox::RejectRole)
+                    || (button == u"stop" && role == QDialogButtonBox::DestructiveRole))
+                    candidate->click();
+            }
+        });
+        QString answer;
+        bool remember = true;
+        const auto got = dialogs.passwordOrStop(nullptr, QStringLiteral("書庫ファイル「a.zip」はパスワード付きです。"),
+                                                QStringLiteral("パスワードの入力"), answer,
+                                                offered ? &remember : nullptr);
+        QCOMPARE(shown, offered);
+        QCOMPARE(int(got), reply);
+        QCOMPARE(answer, reply == int(UserDialogs::PasswordReply::Answered) ? QStringLiteral("secret") : QString());
+        if (offered)
+            QCOMPARE(remember, remembered);
     }
 
     void standardDialogsSpeakTheUsersLanguage()
