@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev libgl-dev libxkbcommon-dev qt6-translations-l10n locales
-    libarchive-dev libunarr-dev libmspack-dev
+    libarchive-dev libunarr-dev libmspack-dev liblhasa-dev
     gcab zip 7zip
     dpkg-dev desktop-file-utils appstream lintian librsvg2-bin
     "$@"
