@@ -114,11 +114,13 @@ EntryInfo describe(const LHAFileHeader &header)
 {
     EntryInfo info;
     info.rawName = std::string(header.path ? header.path : "") + (header.filename ? header.filename : "");
-    if (std::strcmp(header.compress_method, "-lhd-") == 0 || std::strcmp(header.compress_method, "-pmd-") == 0) {
-        info.kind = EntryKind::Directory;
-    } else if (header.symlink_target) {
+    // A symbolic link is stored as a folder whose name holds "|target".
+    if (header.symlink_target) {
         info.kind = EntryKind::Symlink;
         info.linkTarget = header.symlink_target;
+    } else if (std::strcmp(header.compress_method, "-lhd-") == 0
+               || std::strcmp(header.compress_method, "-pmd-") == 0) {
+        info.kind = EntryKind::Directory;
     }
     if (LHA_FILE_HAVE_EXTRA(&header, LHA_FILE_UNIX_PERMS))
         info.mode = header.unix_perms & 07777;

@@ -59,6 +59,8 @@ std::string makeFixture(const QByteArray &format, const FixtureEntries &entries,
             options.badDataCrcEntry = 1;
         if (format.endsWith("-cut"))
             options.truncateInLastData = true;
+        if (format.endsWith("-header"))
+            options.badHeaderCheckEntry = 0;
         options.unicodeNames = format.endsWith("-utf16");
         if (format.endsWith("-ff"))
             options.nameSeparator = '\xff';
@@ -587,6 +589,10 @@ void TestArchiverLibraries::damaged_data()
         << QByteArray("unlha32") << QByteArray("lzh2-lh2-folders") << int(TENVO_ERR_METHOD);
     QTest::newRow("LZH level 0, -lzs- data CRC wrong") << QByteArray("unlha32") << QByteArray("lzh0-lzs-crc")
                                                        << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("LZH level 1, -lh1- header checksum wrong")
+        << QByteArray("unlha32") << QByteArray("lzh1-lh1-header") << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("LZH level 2, -lh1- header CRC wrong")
+        << QByteArray("unlha32") << QByteArray("lzh2-lh1-header") << int(TENVO_ERR_DAMAGED);
     QTest::newRow("LZH level 1, -lh4- cut in the data") << QByteArray("unlha32") << QByteArray("lzh1-lh4-cut")
                                                         << int(TENVO_ERR_DAMAGED);
     QTest::newRow("LZH level 2, cut in the data") << QByteArray("unlha32") << QByteArray("lzh2-cut")
