@@ -487,6 +487,10 @@ void TestArchiverLibraries::extract_data()
             << QByteArray("unlha32") << QByteArray("x ") << QByteArray(fixture) << QByteArray("/")
             << packed;
     }
+    // Names through the other decoder keep their code page, UTF-16 and separators.
+    QTest::newRow("unlha32, -lzs-, CP932 names ending in 0x5C")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh0-lzs-cp932") << QByteArray("/")
+        << cp932;
     // The sound members land beside the damaged one (the call fails).
     QTest::newRow("unlha32, -lzs- member with its CRC wrong beside sound ones")
         << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh0-lzs-crc1") << QByteArray("/")
@@ -512,6 +516,13 @@ void TestArchiverLibraries::extract_data()
     QTest::newRow("unlha32, LZH level 2, names in the UTF-16 extensions")
         << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh2-utf16") << QByteArray("/")
         << unicode;
+    QTest::newRow("unlha32, LZH level 2, -lh1-, names in the UTF-16 extensions")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh2-lh1-utf16") << QByteArray("/")
+        << unicode;
+    QTest::newRow("unlha32, LZH level 0, -lz5-, 0xFF between folders")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh0-lz5-ff") << QByteArray("/")
+        << QStringList{QStringLiteral("データ/"), QStringLiteral("データ/十/"),
+                       QStringLiteral("データ/十/予定表.bin = ") + md5Hex("plan")};
     QTest::newRow("unrar32, RAR 5, destination with the extra separator")
         << QByteArray("unrar32") << QByteArray("-x ") << QByteArray("rar5") << QByteArray("//")
         << restored;
