@@ -126,7 +126,7 @@ void archiveSeeds()
     const FixtureEntries links = linkEntries();
     const FixtureEntries names = nameEntries();
 
-    for (int level = 0; level <= 2; ++level) {
+    for (int level = 0; level <= 3; ++level) {
         const std::string l = std::to_string(level);
         archive("lzh" + l, makeLzh(plain, {.level = level}, &error), error);
         archive("lzh" + l + "-hostile", makeLzh(hostile, {.level = level}, &error), error);
@@ -138,6 +138,13 @@ void archiveSeeds()
     }
     archive("lzh1-pathinname", makeLzh(plain, {.level = 1, .nameSeparator = '\xFF', .pathInName = true}, &error), error);
     archive("lzh2-truncated", makeLzh(plain, {.truncateInLastData = true}, &error), error);
+    // Older tools' methods, which go to the other decoder.
+    for (const char *method : {"-lh1-", "-lh4-", "-lzs-", "-lz5-", "-pm0-"}) {
+        const std::string id = std::string(method).substr(1, 3);
+        archive("lzh0-" + id, makeLzh(plain, {.level = 0, .method = method}, &error), error);
+        archive("lzh0-" + id + "-badcrc",
+                makeLzh(plain, {.level = 0, .badDataCrcEntry = 1, .method = method}, &error), error);
+    }
 
     archive("zip-stored", makeZip(plain, {}, &error), error);
     archive("zip-deflate", makeZip(plain, {.deflate = true}, &error), error);

@@ -67,7 +67,7 @@ TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sin
     case ArchiveFormat::Rar5:
         return decodeWithLibarchive(LibarchiveFormat::Rar5, path, sink, message);
     case ArchiveFormat::Lzh:
-        return decodeWithLibarchive(LibarchiveFormat::Lha, path, sink, message);
+        return decodeLzh(path, sink, message);
     default:
         message = "unknown format";
         return TENVO_ERR_FORMAT;
@@ -103,7 +103,7 @@ bool checkFormat(ArchiveFormat format, const std::string &path)
     case ArchiveFormat::Rar5:
         return checkWithLibarchive(LibarchiveFormat::Rar5, path);
     case ArchiveFormat::Lzh:
-        return checkWithLibarchive(LibarchiveFormat::Lha, path);
+        return checkLzh(path);
     default:
         return false;
     }

@@ -1,4 +1,4 @@
-# The unarr and libmspack decoders of the extraction engine.
+# The unarr, libmspack and liblhasa decoders of the extraction engine.
 target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/decoderutil.h
     ${CMAKE_CURRENT_LIST_DIR}/decoderutil.cpp
@@ -10,6 +10,7 @@ target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/zipscan.h
     ${CMAKE_CURRENT_LIST_DIR}/zipscan.cpp
     ${CMAKE_CURRENT_LIST_DIR}/unarrdecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/mspackdecoder.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/mspackdecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/lhasadecoder.cpp)
 target_include_directories(tenvo_engine PRIVATE ${UNARR_INCLUDE_DIR})
-target_link_libraries(tenvo_engine PRIVATE ${UNARR_LIBRARY} PkgConfig::LIBMSPACK)
+target_link_libraries(tenvo_engine PRIVATE ${UNARR_LIBRARY} PkgConfig::LIBMSPACK PkgConfig::LIBLHASA)

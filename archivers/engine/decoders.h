@@ -34,6 +34,13 @@ bool checkRar4(const std::string &archivePath);
 TenvoResult decodeZipWithUnarr(const std::string &archivePath, EntrySink &sink,
                                std::string &message);
 
+// LZH archives: through libarchive, or whole through liblhasa when a member
+// is packed with a method libarchive does not decode (-lh1-, -lh4-, LArc's
+// -lzs- and -lz5-, PMarc's -pm0- to -pm2-, ...). A method neither reads
+// gives that member TENVO_ERR_METHOD while the others land.
+TenvoResult decodeLzh(const std::string &archivePath, EntrySink &sink, std::string &message);
+bool checkLzh(const std::string &archivePath);
+
 // Microsoft cabinet files, through libmspack.
 TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::string &message);
 bool checkCab(const std::string &archivePath);

@@ -32,9 +32,10 @@ ArchiveFormat sniffFormat(const unsigned char *head, std::size_t size)
         return ArchiveFormat::Rar4;
     if (startsWith(head, size, "Rar!\x1A\x07\x01\x00", 8))
         return ArchiveFormat::Rar5;
-    // LHA: header size, checksum, then the method id such as "-lh5-".
-    if (size >= 7 && head[2] == '-' && head[3] == 'l' && (head[4] == 'h' || head[4] == 'z')
-        && head[6] == '-')
+    // LHA: header size, checksum, then the method id such as "-lh5-" (PMarc
+    // writes "-pm0-" and the like in the same headers).
+    if (size >= 7 && head[2] == '-' && head[6] == '-'
+        && ((head[3] == 'l' && (head[4] == 'h' || head[4] == 'z')) || (head[3] == 'p' && head[4] == 'm')))
         return ArchiveFormat::Lzh;
     return ArchiveFormat::Unknown;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace tenvo::engine {
 
@@ -178,14 +179,29 @@ bool parseRar5File(const std::string &h, std::size_t pos, std::size_t extraStart
     return true;
 }
 
+// A method id that LZH archivers write: "-lh0-" to "-lh7-", "-lhd-" (a
+// folder), "-lhs-", LArc's "-lz4-", "-lz5-", "-lzs-", and PMarc's "-pm0-" to
+// "-pm2-" with "-pmd-".
+bool knownLzhMethod(const unsigned char *id)
+{
+    const std::string_view method(reinterpret_cast<const char *>(id), 5);
+    if (method[0] != '-' || method[4] != '-')
+        return false;
+    const std::string_view kind = method.substr(1, 2);
+    const char variant = method[3];
+    if (kind == "lh")
+        return std::string_view("01234567ds").find(variant) != std::string_view::npos;
+    if (kind == "lz")
+        return std::string_view("45s").find(variant) != std::string_view::npos;
+    return kind == "pm" && std::string_view("012d").find(variant) != std::string_view::npos;
+}
+
 // True when a whole LZH header that checks out starts at offset.
 bool lzhHeaderAt(const unsigned char *b, std::size_t available)
 {
-    if (available < 26 || b[2] != '-' || b[3] != 'l' || b[6] != '-')
+    if (available < 26 || b[2] != '-' || b[6] != '-')
         return false;
-    const char method = static_cast<char>(b[5]);
-    if (b[4] == 'h' ? std::string_view("01234567ds").find(method) == std::string_view::npos
-                    : (b[4] != 'z' || std::string_view("45s").find(method) == std::string_view::npos))
+    if (!knownLzhMethod(b + 2))
         return false;
     const int level = b[20];
     if (level == 0 || level == 1) {
@@ -233,7 +249,8 @@ int64_t findLzhStart(const std::string &archivePath)
     // An archive that starts like one starts there, whatever its first
     // header holds.
     unsigned char head[7];
-    if (file.readAt(0, head, sizeof head) && head[2] == '-' && head[3] == 'l' && head[6] == '-')
+    if (file.readAt(0, head, sizeof head) && head[2] == '-' && head[6] == '-'
+        && (head[3] == 'l' || (head[3] == 'p' && head[4] == 'm')))
         return 0;
     std::vector<unsigned char> buffer;
     uint64_t bufferStart = 0;
@@ -262,24 +279,33 @@ int64_t findLzhStart(const std::string &archivePath)
 }
 
 std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t start,
-                                     const NameEncoding *encoding)
+                                     const NameEncoding *encoding, bool *wholeWalk)
 {
     std::vector<StoredName> entries;
+    bool whole = false;
     FileReader file;
+    if (wholeWalk)
+        *wholeWalk = false;
     if (!file.open(archivePath))
         return entries;
 
     int64_t offset = start;
     std::unique_ptr<NameDecoder> decoder;
     std::string head;
-    while (offset < sizeOf(file)) {
-        if (!readString(file, offset, 1, head) || head[0] == '\0')
+    for (;;) {
+        // The data of the member before runs past the end of the file.
+        if (offset > sizeOf(file))
             break;
+        if (offset == sizeOf(file) || (readString(file, offset, 1, head) && head[0] == '\0')) {
+            whole = true;
+            break;
+        }
         if (!readString(file, offset, 22, head) || head[2] != '-' || head[6] != '-')
             break;
         const int level = static_cast<unsigned char>(head[20]);
         const uint32_t packedSize = le32(head, 7);
         StoredName entry;
+        entry.method = head.substr(2, 5);
         LzhNameFields names;
         std::string &directory = names.directory;
         std::string &fileName = names.fileName;
@@ -339,7 +365,35 @@ std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t sta
         // Level 1 counts its extensions in the packed size.
         offset += headerSize + static_cast<int64_t>(packedSize);
     }
+    if (wholeWalk)
+        *wholeWalk = whole;
     return entries;
+}
+
+bool applyStoredName(const std::vector<StoredName> &names, std::size_t index, EntryInfo &info)
+{
+    if (index >= names.size() || (names[index].size >= 0 && names[index].size != info.size))
+        return false;
+    const StoredName &stored = names[index];
+    info.rawName = stored.rawName;
+    info.nameIsUtf8 = stored.nameIsUtf8;
+    info.nameIsUnicode = stored.nameIsUnicode;
+    if (stored.permissions >= 0)
+        info.mode = static_cast<uint32_t>(stored.permissions);
+    const uint32_t type = stored.unixMode & S_IFMT;
+    if (info.kind == EntryKind::File
+        && (type == S_IFIFO || type == S_IFCHR || type == S_IFBLK || type == S_IFSOCK))
+        info.kind = EntryKind::Other;
+    if (info.kind == EntryKind::Symlink) {
+        // LHA for UNIX stores a link as "name|target".
+        const std::size_t bar = info.rawName.find('|');
+        if (bar != std::string::npos) {
+            info.linkTarget = info.rawName.substr(bar + 1);
+            info.linkTargetIsUtf8 = info.nameIsUtf8;
+            info.rawName.resize(bar);
+        }
+    }
+    return true;
 }
 
 Rar5Scan scanRar5(const std::string &archivePath)

@@ -3,6 +3,8 @@
 // data CRCs.
 #pragma once
 
+#include "entrysink.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,7 +30,14 @@ struct StoredName {
     // Permission bits to give the entry instead of libarchive's; -1 keeps
     // libarchive's.
     int32_t permissions = -1;
+    // The LZH method id ("-lh5-", "-pm0-", ...).
+    std::string method;
 };
+
+// Gives the entry at index its name as stored (and the kind, permissions and
+// link target the stored header tells) when names holds an entry there of
+// the same size; false when it does not, and info is left as it was.
+bool applyStoredName(const std::vector<StoredName> &names, std::size_t index, EntryInfo &info);
 
 // How far into a file the first LZH header may lie: a self-extracting
 // archive's program, or other bytes put in front, take at most this much.
@@ -46,8 +55,11 @@ int64_t findLzhStart(const std::string &archivePath);
 // first header it cannot read; the caller matches entries by position and
 // checks the count. A name stored in part as bytes and in part in the
 // Unicode extensions has the bytes read in encoding (null: automatically).
+// wholeWalk, when given, tells whether the walk ended at the end marker or
+// the end of the file, rather than at a header it cannot read or with the
+// last member's data running past the end.
 std::vector<StoredName> scanLzhNames(const std::string &archivePath, int64_t start = 0,
-                                     const NameEncoding *encoding = nullptr);
+                                     const NameEncoding *encoding = nullptr, bool *wholeWalk = nullptr);
 
 // One RAR 5 file header (service headers are left out, as libarchive does).
 struct Rar5FileHeader {

@@ -404,25 +404,8 @@ public:
 
     void apply(std::size_t index, EntryInfo &info) const
     {
-        if (index < m_names.size() && (m_names[index].size < 0 || m_names[index].size == info.size)) {
-            info.rawName = m_names[index].rawName;
-            info.nameIsUtf8 = m_names[index].nameIsUtf8;
-            info.nameIsUnicode = m_names[index].nameIsUnicode;
-            if (m_names[index].permissions >= 0)
-                info.mode = static_cast<uint32_t>(m_names[index].permissions);
-            if (info.kind == EntryKind::File && isSpecialFile(m_names[index].unixMode))
-                info.kind = EntryKind::Other;
-            if (info.kind == EntryKind::Symlink) {
-                // LHA for UNIX stores a link as "name|target".
-                const std::size_t bar = info.rawName.find('|');
-                if (bar != std::string::npos) {
-                    info.linkTarget = info.rawName.substr(bar + 1);
-                    info.linkTargetIsUtf8 = info.nameIsUtf8;
-                    info.rawName.resize(bar);
-                }
-            }
+        if (applyStoredName(m_names, index, info))
             return;
-        }
         bool utf8 = false;
         info.rawName = latin1Bytes(info.rawName, utf8);
         info.nameIsUtf8 = utf8;

@@ -79,13 +79,20 @@ std::string makeFixture(const QByteArray &format, const FixtureEntries &entries,
         options.level = format.at(3) - '0';
         if (format.endsWith("-crc"))
             options.badDataCrcEntry = 0;
+        if (format.endsWith("-crc1"))
+            options.badDataCrcEntry = 1;
         if (format.endsWith("-cut"))
             options.truncateInLastData = true;
+        if (format.endsWith("-header"))
+            options.badHeaderCheckEntry = 0;
         options.unicodeNames = format.endsWith("-utf16");
         if (format.endsWith("-ff"))
             options.nameSeparator = '\xff';
-        if (format.contains("-l"))
-            options.method = format.mid(format.indexOf("-l")).toStdString() + "-";
+        // A method id such as "lh1" or "pm0" among the parts.
+        for (const QByteArray &part : format.split('-')) {
+            if (part.size() == 3 && (part.startsWith("l") || part.startsWith("pm")))
+                options.method = "-" + part.toStdString() + "-";
+        }
         return makeLzh(entries, options, &error);
     }
     if (format.startsWith("7z")) {
@@ -496,7 +503,7 @@ void TestArchiverLibraries::extract_data()
     const QStringList cp932{QStringLiteral("表ソ能/"), QStringLiteral("表ソ能/ソ.txt = ") + md5Hex("so"),
                             QStringLiteral("能.txt = ") + md5Hex("no")};
 
-    for (const char *level : {"lzh0", "lzh1", "lzh2"}) {
+    for (const char *level : {"lzh0", "lzh1", "lzh2", "lzh3"}) {
         QTest::addRow("unlha32, %s, restore", level)
             << QByteArray("unlha32") << QByteArray("x ") << QByteArray(level) << QByteArray("/")
             << restored;
@@ -507,6 +514,28 @@ void TestArchiverLibraries::extract_data()
             << QByteArray("unlha32") << QByteArray("x ") << QByteArray(level) + "-cp932"
             << QByteArray("/") << cp932;
     }
+    // Older tools' methods, with a file long enough for several blocks and
+    // for the adaptive coder to rebuild its tree.
+    QStringList packed = restored;
+    packed << "docs/sub/long.bin = " + md5Hex(QByteArray::fromStdString(pseudoRandomBytes(70000, 7)));
+    packed.sort();
+    // LArc's methods come with level 0 headers, PMarc's with level 1 or 2.
+    for (const char *fixture : {"lzh2-lh1", "lzh1-lh4", "lzh2-lh5", "lzh2-lh6", "lzh2-lh7",
+                                "lzh0-lzs", "lzh0-lz5", "lzh0-lz4", "lzh2-pm0", "lzh3-lh1"}) {
+        QTest::addRow("unlha32, %s, packed by an older tool", fixture)
+            << QByteArray("unlha32") << QByteArray("x ") << QByteArray(fixture) << QByteArray("/")
+            << packed;
+    }
+    // Names through the other decoder keep their code page, UTF-16 and separators.
+    QTest::newRow("unlha32, -lzs-, CP932 names ending in 0x5C")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh0-lzs-cp932") << QByteArray("/")
+        << cp932;
+    // The sound members land beside the damaged one (the call fails).
+    QTest::newRow("unlha32, -lzs- member with its CRC wrong beside sound ones")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh0-lzs-crc1") << QByteArray("/")
+        << QStringList{"docs/", "docs/sub/", "docs/sub/b.bin = " + md5Hex("beta"),
+                       "docs/sub/long.bin = " + md5Hex(QByteArray::fromStdString(pseudoRandomBytes(70000, 7))),
+                       "top.txt = " + md5Hex("top")};
     const QStringList twins{"readme (2).txt = " + md5Hex("beta"), "readme.txt = " + md5Hex("alpha")};
     QTest::newRow("unlha32, one name in two folders, flatten keeps both")
         << QByteArray("unlha32") << QByteArray("e ") << QByteArray("lzh2-twins") << QByteArray("/")
@@ -526,6 +555,13 @@ void TestArchiverLibraries::extract_data()
     QTest::newRow("unlha32, LZH level 2, names in the UTF-16 extensions")
         << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh2-utf16") << QByteArray("/")
         << unicode;
+    QTest::newRow("unlha32, LZH level 2, -lh1-, names in the UTF-16 extensions")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh2-lh1-utf16") << QByteArray("/")
+        << unicode;
+    QTest::newRow("unlha32, LZH level 0, -lz5-, 0xFF between folders")
+        << QByteArray("unlha32") << QByteArray("x ") << QByteArray("lzh0-lz5-ff") << QByteArray("/")
+        << QStringList{QStringLiteral("データ/"), QStringLiteral("データ/十/"),
+                       QStringLiteral("データ/十/予定表.bin = ") + md5Hex("plan")};
     QTest::newRow("unrar32, RAR 5, destination with the extra separator")
         << QByteArray("unrar32") << QByteArray("-x ") << QByteArray("rar5") << QByteArray("//")
         << restored;
@@ -618,13 +654,16 @@ void TestArchiverLibraries::extract()
                    FixtureEntry::file("top.txt", "top")};
         if (format == "cab")
             entries.erase(entries.begin()); // CAB stores no folders
+        if (format.startsWith("lzh") && format.size() > 4)
+            entries.push_back(FixtureEntry::file("docs/sub/long.bin", pseudoRandomBytes(70000, 7)));
     }
     const QString archive = write(format, entries);
     QVERIFY(!archive.isEmpty());
 
     QTemporaryDir destination;
     QByteArray message;
-    QCOMPARE(run(library, switchText, archive, destination.path() + destinationTail, &message), 0);
+    const int wanted = format.endsWith("-crc1") ? TENVO_ERR_DAMAGED : TENVO_OK;
+    QCOMPARE(run(library, switchText, archive, destination.path() + destinationTail, &message), wanted);
     expected.sort();
     QCOMPARE(folderTree(destination.path()), expected);
 }
@@ -643,8 +682,16 @@ void TestArchiverLibraries::damaged_data()
                                                  << int(TENVO_ERR_DAMAGED);
     QTest::newRow("LZH level 2, data CRC wrong in new folders")
         << QByteArray("unlha32") << QByteArray("lzh2-crc-folders") << int(TENVO_ERR_DAMAGED);
-    QTest::newRow("LZH, -lh1- in new folders")
-        << QByteArray("unlha32") << QByteArray("lzh2-lh1-folders") << int(TENVO_ERR_METHOD);
+    QTest::newRow("LZH, -lh2- in new folders")
+        << QByteArray("unlha32") << QByteArray("lzh2-lh2-folders") << int(TENVO_ERR_METHOD);
+    QTest::newRow("LZH level 0, -lzs- data CRC wrong") << QByteArray("unlha32") << QByteArray("lzh0-lzs-crc")
+                                                       << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("LZH level 1, -lh1- header checksum wrong")
+        << QByteArray("unlha32") << QByteArray("lzh1-lh1-header") << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("LZH level 2, -lh1- header CRC wrong")
+        << QByteArray("unlha32") << QByteArray("lzh2-lh1-header") << int(TENVO_ERR_DAMAGED);
+    QTest::newRow("LZH level 1, -lh4- cut in the data") << QByteArray("unlha32") << QByteArray("lzh1-lh4-cut")
+                                                        << int(TENVO_ERR_DAMAGED);
     QTest::newRow("LZH level 2, cut in the data") << QByteArray("unlha32") << QByteArray("lzh2-cut")
                                                   << int(TENVO_ERR_DAMAGED);
     QTest::newRow("LZH level 0, cut in the data") << QByteArray("unlha32") << QByteArray("lzh0-cut")
@@ -663,9 +710,9 @@ void TestArchiverLibraries::damaged_data()
     QTest::newRow("RAR 5, encrypted entry") << QByteArray("unrar32")
                                             << QByteArray("rar5-encrypted")
                                             << int(TENVO_ERR_ENCRYPTED);
-    // LArc's -lzs- and -lz5- come with level 0 headers only.
-    for (const char *fixture : {"lzh2-lh1", "lzh1-lh4", "lzh0-lzs", "lzh0-lz5"}) {
-        QTest::addRow("LZH, sound data packed with %s, which no decoder here reads", fixture + 5)
+    // -lh2- and -lh3- (LHarc 2 test versions) are not in Debian's liblhasa.
+    for (const char *fixture : {"lzh2-lh2", "lzh1-lh3", "lzh3-lh2"}) {
+        QTest::addRow("LZH, %s, sound data packed with a method no decoder here reads", fixture)
             << QByteArray("unlha32") << QByteArray(fixture) << int(TENVO_ERR_METHOD);
     }
     QTest::newRow("7z, sound data behind the ARM64 filter, which no decoder here reads")
@@ -737,6 +784,13 @@ void TestArchiverLibraries::check_data()
 
     QTest::newRow("unlha32 accepts LZH level 0") << QByteArray("unlha32") << QByteArray("lzh0") << true;
     QTest::newRow("unlha32 accepts LZH level 2") << QByteArray("unlha32") << QByteArray("lzh2") << true;
+    QTest::newRow("unlha32 accepts LZH level 3") << QByteArray("unlha32") << QByteArray("lzh3") << true;
+    QTest::newRow("unlha32 accepts LZH packed with -lzs-") << QByteArray("unlha32")
+                                                          << QByteArray("lzh0-lzs") << true;
+    QTest::newRow("unlha32 accepts PMarc's -pm0-") << QByteArray("unlha32") << QByteArray("lzh1-pm0")
+                                                   << true;
+    QTest::newRow("unlha32 refuses a cut LZH packed with -lh1-") << QByteArray("unlha32")
+                                                                 << QByteArray("lzh2-lh1-cut") << false;
     QTest::newRow("unlha32 accepts LZH with CP932 names") << QByteArray("unlha32")
                                                           << QByteArray("lzh0-cp932") << true;
     QTest::newRow("unlha32 refuses a cut LZH") << QByteArray("unlha32") << QByteArray("lzh2-cut")
@@ -784,7 +838,7 @@ void TestArchiverLibraries::behindStub_data()
         << QByteArray("unzip32") << QByteArray("zip") << QByteArray("padding") << ok;
     QTest::newRow("ZIP whose extra fields are padded with bytes that read as no field")
         << QByteArray("unzip32") << QByteArray("zip") << QByteArray("padding ff") << ok;
-    for (const char *level : {"lzh0", "lzh1", "lzh2"}) {
+    for (const char *level : {"lzh0", "lzh1", "lzh2", "lzh3", "lzh1-pm0"}) {
         QTest::addRow("%s behind a 1 KiB program", level)
             << QByteArray("unlha32") << QByteArray(level) << QByteArray("stub 1024") << ok;
         QTest::addRow("%s behind 60 KiB of bytes", level)

@@ -107,6 +107,14 @@ LzhOptions unixLzh(int level = 2)
     return options;
 }
 
+// An archive as an older tool packed it, which goes to the other LZH decoder.
+LzhOptions olderLzh(const char *method, int level = 2)
+{
+    LzhOptions options = unixLzh(level);
+    options.method = method;
+    return options;
+}
+
 Step lzhStep(const FixtureEntries &entries, int expected, const LzhOptions &options = unixLzh())
 {
     std::string error;
@@ -475,6 +483,8 @@ void TestHostile::extract_data()
         << fixed(lzhStep({climb, ok}, TENVO_ERR_UNSAFE)) << justOk << QByteArray();
     QTest::newRow("LZH level 0 entry with ..\\ in its name is refused")
         << fixed(lzhStep({climb, ok}, TENVO_ERR_UNSAFE, unixLzh(0))) << justOk << QByteArray();
+    QTest::newRow("LZH -lzs- entry with ..\\ in its name is refused, its sibling lands")
+        << fixed(lzhStep({climb, ok}, TENVO_ERR_UNSAFE, olderLzh("-lzs-", 0))) << justOk << QByteArray();
     QTest::newRow("RAR 5 entry with ../ in its path is refused, its sibling lands")
         << fixed(rar5Step({climb, ok}, TENVO_ERR_UNSAFE)) << justOk << QByteArray();
     QTest::newRow("RAR 4 entry with ..\\ in its path is refused, its sibling lands")
@@ -521,6 +531,8 @@ void TestHostile::extract_data()
         << fixed(lzhStep(throughLink, TENVO_ERR_UNSAFE)) << linkAsFolder << QByteArray();
     QTest::newRow("LZH level 1 symlink leading outside, then a file written through it")
         << fixed(lzhStep(throughLink, TENVO_ERR_UNSAFE, unixLzh(1))) << linkAsFolder << QByteArray();
+    QTest::newRow("LZH -lh1- symlink leading outside, then a file written through it")
+        << fixed(lzhStep(throughLink, TENVO_ERR_UNSAFE, olderLzh("-lh1-"))) << linkAsFolder << QByteArray();
     QTest::newRow("RAR 5 symlink leading outside, then a file written through it")
         << fixed(rar5Step(throughLink, TENVO_ERR_UNSAFE)) << linkAsFolder << QByteArray();
     QTest::newRow("RAR 4 symlink leading outside, then a file written through it")
@@ -637,6 +649,9 @@ void TestHostile::extract_data()
     // Devices, FIFOs and set-user-ID files.
     QTest::newRow("LZH FIFO is refused, nothing is created")
         << fixed(lzhStep({special("fifo", S_IFIFO), ok}, TENVO_ERR_UNSAFE)) << justOk << QByteArray("FIFO");
+    QTest::newRow("LZH -lh4- FIFO is refused, nothing is created")
+        << fixed(lzhStep({special("fifo", S_IFIFO), ok}, TENVO_ERR_UNSAFE, olderLzh("-lh4-", 1))) << justOk
+        << QByteArray("FIFO");
     QTest::newRow("LZH character device is refused, nothing is created")
         << fixed(lzhStep({special("tty", S_IFCHR), ok}, TENVO_ERR_UNSAFE)) << justOk << QByteArray();
     QTest::newRow("LZH level 0 block device is refused, nothing is created")
@@ -658,6 +673,8 @@ void TestHostile::extract_data()
                                   QStringLiteral("sticky/in = i"), QStringLiteral("suid = s")};
     QTest::newRow("LZH set-user-ID and set-group-ID files land without those bits")
         << fixed(lzhStep(setId, TENVO_OK)) << setIdLanded << QByteArray();
+    QTest::newRow("LZH -pm0- set-user-ID and set-group-ID files land without those bits")
+        << fixed(lzhStep(setId, TENVO_OK, olderLzh("-pm0-"))) << setIdLanded << QByteArray();
     QTest::newRow("RAR 5 set-user-ID and set-group-ID files land without those bits")
         << fixed(rar5Step(setId, TENVO_OK)) << setIdLanded << QByteArray();
     QTest::newRow("ZIP set-user-ID and set-group-ID files land without those bits")

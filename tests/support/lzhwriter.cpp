@@ -1,4 +1,4 @@
-// Writes stored (-lh0-) LZH archives with header level 0, 1 or 2, for test fixtures.
+// Writes LZH archives (header levels 0 to 3, data stored or packed literal-only) for test fixtures.
 #include "lzhwriter.h"
 
 #include <QString>
@@ -87,9 +87,13 @@ uint8_t dosAttributes(const FixtureEntry &entry)
     return attributes;
 }
 
-void putExtension(std::string &out, uint8_t type, const std::string &data)
+// Level 3 gives every extension a 4-byte size, the others a 2-byte one.
+void putExtension(std::string &out, uint8_t type, const std::string &data, int level = 2)
 {
-    putU16(out, uint32_t(3 + data.size()));
+    if (level == 3)
+        putU32(out, uint32_t(5 + data.size()));
+    else
+        putU16(out, uint32_t(3 + data.size()));
     out.push_back(char(type));
     out += data;
 }
@@ -149,22 +153,22 @@ std::string extensions(const FixtureEntry &entry, const LzhOptions &options,
 {
     std::string out;
     if (!directoryField.empty())
-        putExtension(out, 0x02, directoryField);
+        putExtension(out, 0x02, directoryField, options.level);
     if (options.unicodeNames) {
         if (!unicode.base.empty())
-            putExtension(out, 0x44, utf16Field(unicode.base));
+            putExtension(out, 0x44, utf16Field(unicode.base), options.level);
         if (!unicode.folders.empty())
-            putExtension(out, 0x45, utf16Field(unicode.folders));
+            putExtension(out, 0x45, utf16Field(unicode.folders), options.level);
     }
     if (options.codePage != 0)
-        putExtension(out, 0x46, u32Bytes(options.codePage));
+        putExtension(out, 0x46, u32Bytes(options.codePage), options.level);
     if (options.os == 'U') {
-        putExtension(out, 0x50, u16Bytes(unixMode(entry)));
-        putExtension(out, 0x51, u16Bytes(0) + u16Bytes(0)); // gid, uid
+        putExtension(out, 0x50, u16Bytes(unixMode(entry)), options.level);
+        putExtension(out, 0x51, u16Bytes(0) + u16Bytes(0), options.level); // gid, uid
         if (options.level == 1)
-            putExtension(out, 0x54, u32Bytes(uint32_t(entry.mtime)));
+            putExtension(out, 0x54, u32Bytes(uint32_t(entry.mtime)), options.level);
     } else {
-        putExtension(out, 0x40, u16Bytes(dosAttributes(entry)));
+        putExtension(out, 0x40, u16Bytes(dosAttributes(entry)), options.level);
     }
     return out;
 }
@@ -172,6 +176,191 @@ std::string extensions(const FixtureEntry &entry, const LzhOptions &options,
 std::string method(const FixtureEntry &entry, const LzhOptions &options)
 {
     return entry.kind == FixtureEntry::File ? options.method : "-lhd-";
+}
+
+// Bits written from the most significant one down, as LZH decoders read them.
+class BitWriter
+{
+public:
+    void put(uint32_t value, int bits)
+    {
+        for (int i = bits - 1; i >= 0; --i) {
+            m_byte = uint8_t((m_byte << 1) | ((value >> i) & 1));
+            if (++m_count == 8) {
+                m_out.push_back(char(m_byte));
+                m_byte = 0;
+                m_count = 0;
+            }
+        }
+    }
+    std::string finish()
+    {
+        if (m_count != 0)
+            m_out.push_back(char(m_byte << (8 - m_count)));
+        m_count = 0;
+        return m_out;
+    }
+
+private:
+    std::string m_out;
+    uint8_t m_byte = 0;
+    int m_count = 0;
+};
+
+// LHarc's adaptive Huffman coder of -lh1- (314 symbols: 256 bytes and the
+// match lengths), used here for bytes only.
+class AdaptiveHuffman
+{
+public:
+    AdaptiveHuffman()
+    {
+        for (int i = 0; i < kSymbols; ++i) {
+            m_freq[i] = 1;
+            m_son[i] = i + kTable;
+            m_parent[i + kTable] = i;
+        }
+        for (int i = 0, j = kSymbols; j <= kRoot; i += 2, ++j) {
+            m_freq[j] = m_freq[i] + m_freq[i + 1];
+            m_son[j] = i;
+            m_parent[i] = m_parent[i + 1] = j;
+        }
+        m_freq[kTable] = 0xFFFF;
+        m_parent[kRoot] = 0;
+    }
+
+    void encode(BitWriter &bits, int symbol)
+    {
+        // An odd position is the second child: its bit is 1. The path is
+        // found from the leaf up and written from the root down.
+        std::string path;
+        for (int k = m_parent[symbol + kTable]; k != kRoot; k = m_parent[k])
+            path.push_back(char(k & 1));
+        for (auto it = path.rbegin(); it != path.rend(); ++it)
+            bits.put(uint32_t(*it), 1);
+        update(symbol);
+    }
+
+private:
+    static constexpr int kSymbols = 314;
+    static constexpr int kTable = kSymbols * 2 - 1;
+    static constexpr int kRoot = kTable - 1;
+    static constexpr uint32_t kMaxFrequency = 0x8000;
+
+    void rebuild()
+    {
+        int j = 0;
+        for (int i = 0; i < kTable; ++i) {
+            if (m_son[i] >= kTable) {
+                m_freq[j] = (m_freq[i] + 1) / 2;
+                m_son[j] = m_son[i];
+                ++j;
+            }
+        }
+        for (int i = 0, k = kSymbols; k < kTable; i += 2, ++k) {
+            const uint32_t f = m_freq[i] + m_freq[i + 1];
+            m_freq[k] = f;
+            int l = k - 1;
+            while (f < m_freq[l])
+                --l;
+            ++l;
+            for (int m = k; m > l; --m) {
+                m_freq[m] = m_freq[m - 1];
+                m_son[m] = m_son[m - 1];
+            }
+            m_freq[l] = f;
+            m_son[l] = i;
+        }
+        for (int i = 0; i < kTable; ++i) {
+            const int k = m_son[i];
+            m_parent[k] = i;
+            if (k < kTable)
+                m_parent[k + 1] = i;
+        }
+    }
+
+    void update(int symbol)
+    {
+        if (m_freq[kRoot] == kMaxFrequency)
+            rebuild();
+        int c = m_parent[symbol + kTable];
+        do {
+            const uint32_t k = ++m_freq[c];
+            int l = c + 1;
+            if (k > m_freq[l]) {
+                while (k > m_freq[++l]) {
+                }
+                --l;
+                m_freq[c] = m_freq[l];
+                m_freq[l] = k;
+                const int i = m_son[c];
+                m_parent[i] = l;
+                if (i < kTable)
+                    m_parent[i + 1] = l;
+                const int j = m_son[l];
+                m_son[l] = i;
+                m_parent[j] = c;
+                if (j < kTable)
+                    m_parent[j + 1] = c;
+                m_son[c] = j;
+                c = l;
+            }
+        } while ((c = m_parent[c]) != 0);
+    }
+
+    std::array<uint32_t, kTable + 1> m_freq{};
+    std::array<int, kTable + kSymbols> m_parent{};
+    std::array<int, kTable> m_son{};
+};
+
+// The data as the method packs it, every byte a literal; nullopt for a
+// method this writer does not pack (the data then goes in as it is).
+std::optional<std::string> packed(const std::string &data, const std::string &method)
+{
+    if (method == "-lh0-" || method == "-lz4-" || method == "-pm0-")
+        return data;
+    BitWriter bits;
+    if (method == "-lzs-") {
+        // A set flag bit, then the byte.
+        for (unsigned char c : data) {
+            bits.put(1, 1);
+            bits.put(c, 8);
+        }
+        return bits.finish();
+    }
+    if (method == "-lz5-") {
+        // A flag byte for each eight items, a set bit (lowest first) for a byte.
+        std::string out;
+        for (std::size_t i = 0; i < data.size(); i += 8) {
+            out.push_back('\xFF');
+            out += data.substr(i, 8);
+        }
+        return out;
+    }
+    if (method == "-lh1-") {
+        AdaptiveHuffman coder;
+        for (unsigned char c : data)
+            coder.encode(bits, c);
+        return bits.finish();
+    }
+    if (method == "-lh4-" || method == "-lh5-" || method == "-lh6-" || method == "-lh7-") {
+        // Blocks in which every byte value has an 8-bit code, so byte b is
+        // written as b: the length table comes through a one-symbol tree
+        // (length 8, symbol 10), and the unused offset tree has one symbol.
+        const int offsetBits = method == "-lh4-" || method == "-lh5-" ? 4 : 5;
+        for (std::size_t at = 0; at < data.size(); at += 0x8000) {
+            const std::string block = data.substr(at, 0x8000);
+            bits.put(uint32_t(block.size()), 16);
+            bits.put(0, 5);
+            bits.put(10, 5);
+            bits.put(256, 9);
+            bits.put(0, offsetBits);
+            bits.put(0, offsetBits);
+            for (unsigned char c : block)
+                bits.put(c, 8);
+        }
+        return bits.finish();
+    }
+    return std::nullopt;
 }
 
 // Header byte sum of levels 0 and 1: the bytes after the two leading ones.
@@ -189,8 +378,8 @@ struct Header
     std::string error;
 };
 
-Header header0(const FixtureEntry &entry, const LzhOptions &options, uint16_t dataCrc,
-               bool badCheck)
+Header header0(const FixtureEntry &entry, const LzhOptions &options, std::size_t packedSize,
+               uint16_t dataCrc, bool badCheck)
 {
     const SplitPath path = splitPath(entry);
     const std::string name = replaceAll(path.folders + path.base, '/', options.nameSeparator);
@@ -200,7 +389,7 @@ Header header0(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
 
     std::string h(2, '\0');
     h += method(entry, options);
-    putU32(h, uint32_t(entry.data.size()));
+    putU32(h, uint32_t(packedSize));
     putU32(h, uint32_t(entry.data.size()));
     putU32(h, dosDateTime(entry.mtime));
     h.push_back(char(dosAttributes(entry)));
@@ -222,8 +411,8 @@ Header header0(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
     return {h, {}};
 }
 
-Header header1(const FixtureEntry &entry, const LzhOptions &options, uint16_t dataCrc,
-               bool badCheck)
+Header header1(const FixtureEntry &entry, const LzhOptions &options, std::size_t packedSize,
+               uint16_t dataCrc, bool badCheck)
 {
     SplitPath unicode;
     const SplitPath path = storedPath(entry, options, unicode);
@@ -243,7 +432,7 @@ Header header1(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
     std::string h(2, '\0');
     h += method(entry, options);
     // The skip size covers the extensions after the base header as well.
-    putU32(h, uint32_t(entry.data.size() + ext.size()));
+    putU32(h, uint32_t(packedSize + ext.size()));
     putU32(h, uint32_t(entry.data.size()));
     putU32(h, dosDateTime(entry.mtime));
     // Levels 1 and 2 keep 0x20 here, which readers check; the attributes
@@ -263,33 +452,47 @@ Header header1(const FixtureEntry &entry, const LzhOptions &options, uint16_t da
     return {h, {}};
 }
 
-Header header2(const FixtureEntry &entry, const LzhOptions &options, uint16_t dataCrc,
-               bool badCheck)
+Header header2(const FixtureEntry &entry, const LzhOptions &options, std::size_t packedSize,
+               uint16_t dataCrc, bool badCheck)
 {
     SplitPath unicode;
     const SplitPath path = storedPath(entry, options, unicode);
+    // Level 3 starts with the size of its size fields (4) where level 2
+    // has the header size, which follows the fixed fields instead.
+    const bool wide = options.level == 3;
     std::string h(2, '\0');
+    if (wide)
+        setU16(h, 0, 4);
     h += method(entry, options);
-    putU32(h, uint32_t(entry.data.size()));
+    putU32(h, uint32_t(packedSize));
     putU32(h, uint32_t(entry.data.size()));
     putU32(h, uint32_t(entry.mtime));
     h.push_back(0x20);
-    h.push_back(2); // level
+    h.push_back(char(options.level));
     putU16(h, dataCrc);
     h.push_back(options.os);
+    const std::size_t sizeAt = h.size();
+    if (wide)
+        putU32(h, 0);
 
-    const std::size_t headerCrcAt = h.size() + 3;
-    putExtension(h, 0x00, std::string(2, '\0'));
+    const std::size_t headerCrcAt = h.size() + (wide ? 5 : 3);
+    putExtension(h, 0x00, std::string(2, '\0'), options.level);
     if (entry.kind != FixtureEntry::Directory)
-        putExtension(h, 0x01, path.base);
+        putExtension(h, 0x01, path.base, options.level);
     h += extensions(entry, options, replaceAll(path.folders, '/', '\xFF'), unicode);
-    putU16(h, 0);
-    // A header whose size has a zero low byte would read as the end marker.
-    if ((h.size() & 0xFF) == 0)
-        h.push_back(0);
-    if (h.size() > 0xFFFF)
-        return {{}, "header too long for level 2: " + entry.name};
-    setU16(h, 0, uint32_t(h.size()));
+    if (wide) {
+        putU32(h, 0);
+        setU16(h, sizeAt, uint32_t(h.size()) & 0xFFFF);
+        setU16(h, sizeAt + 2, uint32_t(h.size()) >> 16);
+    } else {
+        putU16(h, 0);
+        // A header whose size has a zero low byte would read as the end marker.
+        if ((h.size() & 0xFF) == 0)
+            h.push_back(0);
+        if (h.size() > 0xFFFF)
+            return {{}, "header too long for level 2: " + entry.name};
+        setU16(h, 0, uint32_t(h.size()));
+    }
     setU16(h, headerCrcAt, lzhCrc16(h) ^ (badCheck ? 0x0001 : 0));
     return {h, {}};
 }
@@ -320,8 +523,8 @@ std::string makeLzh(const FixtureEntries &entries, const LzhOptions &options, st
             *error = why;
         return std::string();
     };
-    if (options.level < 0 || options.level > 2)
-        return fail("LZH header level must be 0, 1 or 2");
+    if (options.level < 0 || options.level > 3)
+        return fail("LZH header level must be 0 to 3");
     if (options.os != 'M' && options.os != 'U')
         return fail("LZH OS id must be 'M' or 'U'");
 
@@ -334,6 +537,7 @@ std::string makeLzh(const FixtureEntries &entries, const LzhOptions &options, st
             return fail("only OS id 'U' stores symbolic links: " + entry.name);
         if (entry.kind != FixtureEntry::File)
             entry.data.clear();
+        const std::string data = packed(entry.data, method(entry, options)).value_or(entry.data);
         uint16_t crc = lzhCrc16(entry.data);
         if (options.badDataCrcEntry == i)
             crc ^= 0x5555;
@@ -341,23 +545,23 @@ std::string makeLzh(const FixtureEntries &entries, const LzhOptions &options, st
         Header header;
         switch (options.level) {
         case 0:
-            header = header0(entry, options, crc, badCheck);
+            header = header0(entry, options, data.size(), crc, badCheck);
             break;
         case 1:
-            header = header1(entry, options, crc, badCheck);
+            header = header1(entry, options, data.size(), crc, badCheck);
             break;
         default:
-            header = header2(entry, options, crc, badCheck);
+            header = header2(entry, options, data.size(), crc, badCheck);
             break;
         }
         if (!header.error.empty())
             return fail(header.error);
         archive += header.bytes;
-        if (!entry.data.empty()) {
+        if (!data.empty()) {
             lastDataStart = archive.size();
-            lastDataSize = entry.data.size();
+            lastDataSize = data.size();
         }
-        archive += entry.data;
+        archive += data;
     }
     if (!options.omitEndMarker)
         archive.push_back(0);

@@ -1,4 +1,4 @@
-// Writes stored (-lh0-) LZH archives with header level 0, 1 or 2, for test fixtures.
+// Writes LZH archives (header levels 0 to 3, data stored or packed literal-only) for test fixtures.
 #pragma once
 
 #include "archivemaker.h"
@@ -7,7 +7,7 @@ namespace tenvo::fixture {
 
 struct LzhOptions
 {
-    // Header level: 0, 1 or 2.
+    // Header level: 0 to 3 (3 is level 2 with 4-byte size fields).
     int level = 2;
     // The OS id: 'M' (MS-DOS, Windows) or 'U' (Unix). 'U' adds the Unix
     // permission extension (level 0: the 12-byte Unix extension instead), and
@@ -36,14 +36,16 @@ struct LzhOptions
     std::optional<std::size_t> truncateTo;
     // Leaves out the 0 byte that ends the archive.
     bool omitEndMarker = false;
-    // The method id in each file's header ("-lh1-", "-lzs-", ...); the data
-    // stays stored, headers and CRCs stay sound.
+    // The method id in each file's header. The data is stored for "-lh0-",
+    // "-lz4-" and "-pm0-", and packed as the method says, every byte a
+    // literal, for "-lh1-", "-lh4-" to "-lh7-", "-lzs-" and "-lz5-"; under any
+    // other id it goes in as it is. Headers and CRCs stay sound.
     std::string method = "-lh0-";
 };
 
 // The archive's bytes. Names are stored as raw bytes (a CP932 name whose
 // second byte is 0x5C stays intact at every level). Empty on failure (a name
-// too long for its header level, a level other than 0 to 2, a symbolic link
+// too long for its header level, a level other than 0 to 3, a symbolic link
 // without os 'U', a cut with no data to cut), with the reason in *error when given.
 std::string makeLzh(const FixtureEntries &entries, const LzhOptions &options = {},
                     std::string *error = nullptr);

@@ -292,7 +292,7 @@ void TestWriters::lzhRoundTrip_data()
     Names unixReadNames = plainNames;
     unixReadNames.insert(unixReadNames.end(), {"run.sh", "dir/link", "flat"});
 
-    for (int level : {0, 1, 2}) {
+    for (int level : {0, 1, 2, 3}) {
         const QByteArray l = "Level " + QByteArray::number(level);
         QTest::newRow(l + ", MS-DOS, files and folders") << level << 'M' << 0u << plain << plainNames;
         QTest::newRow(l + ", MS-DOS, CP932 names whose second byte is 0x5C")

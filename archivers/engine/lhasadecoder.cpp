@@ -1,0 +1,236 @@
+// LZH archives holding members that libarchive cannot decode (older tools'
+// methods), read whole through liblhasa; the others stay with libarchive.
+#include "decoders.h"
+
+#include "decoderutil.h"
+#include "headerscan.h"
+#include "libarchivedecoder.h"
+
+#include <lhasa.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
+namespace tenvo::engine {
+
+namespace {
+
+constexpr std::size_t kReadBlock = 64 * 1024;
+
+// The methods libarchive 3.6 decodes. It refuses PMarc headers outright and
+// fails the whole archive on them, so one member it cannot read sends the
+// whole archive to liblhasa.
+bool libarchiveDecodes(const std::string &method)
+{
+    return method == "-lh0-" || method == "-lh5-" || method == "-lh6-" || method == "-lh7-"
+        || method == "-lhd-";
+}
+
+bool needsLhasa(const std::vector<StoredName> &names)
+{
+    return std::any_of(names.begin(), names.end(),
+                       [](const StoredName &name) { return !libarchiveDecodes(name.method); });
+}
+
+// The CRC-16 that LZH headers hold for the data (polynomial 0xA001, reflected).
+uint16_t crc16Update(uint16_t crc, const unsigned char *data, std::size_t size)
+{
+    static const std::array<uint16_t, 256> table = [] {
+        std::array<uint16_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+            t[i] = uint16_t(c);
+        }
+        return t;
+    }();
+    for (std::size_t i = 0; i < size; ++i)
+        crc = uint16_t(table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
+    return crc;
+}
+
+// The archive file from its first header on, as liblhasa reads it.
+class LzhInput {
+public:
+    bool open(const std::string &path, int64_t start)
+    {
+        m_position = uint64_t(start);
+        return m_file.open(path) && m_position <= m_file.size();
+    }
+    int openError() const { return m_file.openError(); }
+
+    static int read(void *handle, void *buffer, size_t length)
+    {
+        auto *input = static_cast<LzhInput *>(handle);
+        const std::size_t n = std::size_t(std::min<uint64_t>(length, input->m_file.size() - input->m_position));
+        if (n > 0 && !input->m_file.readAt(input->m_position, buffer, n))
+            return -1;
+        input->m_position += n;
+        return int(n);
+    }
+    static int skip(void *handle, size_t length)
+    {
+        auto *input = static_cast<LzhInput *>(handle);
+        if (length > input->m_file.size() - input->m_position)
+            return 0;
+        input->m_position += length;
+        return 1;
+    }
+    static void close(void *) {}
+
+private:
+    FileReader m_file;
+    uint64_t m_position = 0;
+};
+
+const LHAInputStreamType kInputType = {LzhInput::read, LzhInput::skip, LzhInput::close};
+
+struct LhasaReader {
+    LHAInputStream *stream = nullptr;
+    LHAReader *reader = nullptr;
+    ~LhasaReader()
+    {
+        if (reader)
+            lha_reader_free(reader);
+        if (stream)
+            lha_input_stream_free(stream);
+    }
+    bool open(LzhInput &input)
+    {
+        stream = lha_input_stream_new(&kInputType, &input);
+        reader = stream ? lha_reader_new(stream) : nullptr;
+        if (!reader)
+            return false;
+        // Each folder header as it comes, like every other entry.
+        lha_reader_set_dir_policy(reader, LHA_READER_DIR_PLAIN);
+        return true;
+    }
+};
+
+EntryInfo describe(const LHAFileHeader &header)
+{
+    EntryInfo info;
+    info.rawName = std::string(header.path ? header.path : "") + (header.filename ? header.filename : "");
+    // A symbolic link is stored as a folder whose name holds "|target".
+    if (header.symlink_target) {
+        info.kind = EntryKind::Symlink;
+        info.linkTarget = header.symlink_target;
+    } else if (std::strcmp(header.compress_method, "-lhd-") == 0
+               || std::strcmp(header.compress_method, "-pmd-") == 0) {
+        info.kind = EntryKind::Directory;
+    }
+    if (LHA_FILE_HAVE_EXTRA(&header, LHA_FILE_UNIX_PERMS))
+        info.mode = header.unix_perms & 07777;
+    info.size = info.kind == EntryKind::File ? int64_t(header.length) : 0;
+    if (header.timestamp != 0)
+        info.mtime = header.timestamp;
+    return info;
+}
+
+// Decodes the current member into the sink and checks its length and CRC.
+TenvoResult streamMember(LHAReader *reader, const LHAFileHeader &header, EntrySink &sink,
+                         std::string &message)
+{
+    char method[sizeof header.compress_method + 1] = {};
+    std::memcpy(method, header.compress_method, sizeof header.compress_method);
+    if (!lha_decoder_for_name(method)) {
+        message = std::string("the entry is packed with ") + method + ", which no decoder here reads";
+        return TENVO_ERR_METHOD;
+    }
+    auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kReadBlock);
+    uint16_t crc = 0;
+    uint64_t total = 0;
+    for (;;) {
+        const std::size_t n = lha_reader_read(reader, buffer.get(), kReadBlock);
+        if (n == 0)
+            break;
+        total += n;
+        if (total > header.length)
+            break;
+        crc = crc16Update(crc, buffer.get(), n);
+        if (!sink.entryData(buffer.get(), n)) {
+            message = "the data could not be stored";
+            return TENVO_ERR_WRITE;
+        }
+    }
+    if (total != header.length) {
+        message = "the entry's data is cut short or does not decode";
+        return TENVO_ERR_DAMAGED;
+    }
+    if (crc != header.crc) {
+        message = "CRC error in the entry's data";
+        return TENVO_ERR_DAMAGED;
+    }
+    return TENVO_OK;
+}
+
+TenvoResult decodeWithLhasa(const std::string &archivePath, int64_t start,
+                            const std::vector<StoredName> &names, bool wholeWalk, EntrySink &sink,
+                            std::string &message)
+{
+    LzhInput input;
+    if (!input.open(archivePath, start)) {
+        message = "cannot open the archive";
+        return input.openError() ? TENVO_ERR_OPEN : TENVO_ERR_DAMAGED;
+    }
+    LhasaReader lhasa;
+    if (!lhasa.open(input)) {
+        message = "out of memory";
+        return TENVO_ERR_WRITE;
+    }
+    std::size_t index = 0;
+    while (const LHAFileHeader *header = lha_reader_next_file(lhasa.reader)) {
+        EntryInfo info = describe(*header);
+        applyStoredName(names, index++, info);
+        std::string entryMessage;
+        TenvoResult outcome = TENVO_OK;
+        if (sink.beginEntry(info) && info.kind == EntryKind::File)
+            outcome = streamMember(lhasa.reader, *header, sink, entryMessage);
+        sink.endEntry(outcome, entryMessage);
+    }
+    // liblhasa ends at a header it cannot read as it ends at the last one.
+    if (!wholeWalk || index < names.size()) {
+        message = "damaged archive headers";
+        return TENVO_ERR_DAMAGED;
+    }
+    return TENVO_OK;
+}
+
+int64_t lzhStart(const std::string &archivePath)
+{
+    return std::max<int64_t>(findLzhStart(archivePath), 0);
+}
+
+} // namespace
+
+TenvoResult decodeLzh(const std::string &archivePath, EntrySink &sink, std::string &message)
+{
+    const int64_t start = lzhStart(archivePath);
+    bool wholeWalk = false;
+    std::vector<StoredName> names = scanLzhNames(archivePath, start, sink.nameEncoding(), &wholeWalk);
+    if (!needsLhasa(names))
+        return decodeWithLibarchive(LibarchiveFormat::Lha, archivePath, sink, message);
+    return decodeWithLhasa(archivePath, start, names, wholeWalk, sink, message);
+}
+
+bool checkLzh(const std::string &archivePath)
+{
+    const int64_t start = lzhStart(archivePath);
+    bool wholeWalk = false;
+    const std::vector<StoredName> names = scanLzhNames(archivePath, start, nullptr, &wholeWalk);
+    if (!needsLhasa(names))
+        return checkWithLibarchive(LibarchiveFormat::Lha, archivePath);
+    LzhInput input;
+    LhasaReader lhasa;
+    if (!wholeWalk || !input.open(archivePath, start) || !lhasa.open(input))
+        return false;
+    std::size_t count = 0;
+    while (lha_reader_next_file(lhasa.reader))
+        ++count;
+    return count == names.size();
+}
+
+} // namespace tenvo::engine
