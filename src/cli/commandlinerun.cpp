@@ -192,7 +192,7 @@ int CommandLineRun::run(const CommandLineOptions &options)
     bool anyToReport = false;
     for (const ArchiveResult &result : job.results()) {
         anyFailed = anyFailed || result.failed();
-        anyToReport = anyToReport || result.failed() || !result.shortened.isEmpty();
+        anyToReport = anyToReport || result.failed() || !result.shortened.isEmpty() || !result.nestedLeft.isEmpty();
     }
     if (anyToReport && m_output != CommandLineOptions::Output::Json)
         print(m_err, summaryText(job.results()));
@@ -337,6 +337,8 @@ void CommandLineRun::archiveFinished(const ArchiveResult &result)
         for (const QString &pair : result.shortened)
             print(m_out, shortenedLine.arg(displayPath(pair.section(u'\t', 0, 0)),
                                            displayPath(pair.section(u'\t', 1))));
+        for (const QString &line : nestedLines(result, m_output != Output::Quiet))
+            print(m_out, line);
     }
     if (m_output == Output::Verbose) {
         for (const QString &name : result.landedNames)

@@ -48,9 +48,13 @@ struct ArchiveResult
 
 // Why an archive failed, in the user's words.
 QString causeText(const ArchiveResult &result);
-// The message listing every failed archive with its cause, and the archives
-// whose names were shortened.
+// The message listing every failed archive with its cause, the archives
+// whose names were shortened, and the archives held in others that were
+// left as they were, with their causes.
 QString summaryText(const QList<ArchiveResult> &results);
+// The command line's lines under an archive's own: how many archives it
+// held were extracted (withCount), and each one left with its cause.
+QStringList nestedLines(const ArchiveResult &result, bool withCount = true);
 // The bar's width in a box of boxWidth pixels once done of total steps are
 // done: in proportion, to the nearest pixel. total > 0.
 int barWidth(int boxWidth, qint64 done, qint64 total);

@@ -275,7 +275,7 @@ void frmProgress::jobFinished()
     bool anyShortened = false;
     for (const ArchiveResult &result : m_job->results()) {
         anyFailed = anyFailed || result.failed();
-        anyShortened = anyShortened || !result.shortened.isEmpty();
+        anyShortened = anyShortened || !result.shortened.isEmpty() || !result.nestedLeft.isEmpty();
     }
     if (anyFailed || anyShortened) {
         // The user must see what went wrong, so the window stays open even
