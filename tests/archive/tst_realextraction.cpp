@@ -392,6 +392,12 @@ private slots:
             << "c.zip"
             << Maker([=] { return zip({FixtureEntry::file("real.zip", inZip), FixtureEntry::symlink("link.zip", "real.zip")}); })
             << true << QStringList() << Files{{"c/real/inner.txt", leafText}} << 1 << QStringList();
+        QTest::newRow("a document that is a ZIP inside, and a text named .zip, stay as they are")
+            << "c.zip"
+            << Maker([=] { return zip({FixtureEntry::file("report.docx", inZip), FixtureEntry::file("notes.zip", "just text")}); })
+            << true << QStringList()
+            << Files{{"c/report.docx", QByteArray::fromStdString(inZip)}, {"c/notes.zip", "just text"}} << 0
+            << QStringList();
         QTest::newRow("LZH in ZIP in 7z: two levels")
             << "e.7z" << Maker([=] { return make7z({FixtureEntry::file("mid.zip", zip({FixtureEntry::file("deep.lzh", lzh(leaf))}))}); })
             << true << QStringList() << Files{{"e/mid/deep/inner.txt", leafText}} << 2 << QStringList();
@@ -467,6 +473,62 @@ private slots:
         }
         if (left.isEmpty())
             QVERIFY2(summary.isEmpty(), qPrintable(summary));
+    }
+
+    // The job's stop ends an inner archive's call and starts no other; the
+    // outer archive, extracted before, lands with its inner archives as
+    // they were. The inner ZIP library is a stand-in that waits until
+    // stopped.
+    void nestedArchivesStopWithTheJob()
+    {
+        QTemporaryDir dir;
+        const QString program = dir.filePath(QStringLiteral("program"));
+        const QString in = dir.filePath(QStringLiteral("in/"));
+        const QString out = dir.filePath(QStringLiteral("out/"));
+        QVERIFY(QDir().mkpath(program) && QDir().mkpath(in) && QDir().mkpath(out));
+        layOutLibraries(program, {QStringLiteral("unlha32.so")});
+        QVERIFY(QFile::copy(QStringLiteral(TENVO_FAKES_DIR "/progress/unzip32.so"), program + QStringLiteral("/unzip32.so")));
+        const QString log = dir.filePath(QStringLiteral("calls.log"));
+        qputenv("TENVO_FAKE_LOG", QFile::encodeName(log));
+        qputenv("TENVO_FAKE_GO", QFile::encodeName(dir.filePath(QStringLiteral("go"))));
+        const std::string inner = makeZip({FixtureEntry::file("inner.txt", "inner text")});
+        QVERIFY(writeFixtureFile(in + QStringLiteral("a.lzh"),
+                                 makeLzh({FixtureEntry::file("in-wait.zip", inner), FixtureEntry::file("second.zip", inner)})));
+
+        clsArchive archive;
+        archive.setLibraryFolder(program);
+        for (const SupportType &row : registrationRows())
+            archive.addSupportType(row);
+        ExtractOptions options;
+        options.destination = out;
+        options.nameFolders = true;
+        options.nested = true;
+        ExtractJob job(archive, {in + QStringLiteral("a.lzh")}, options);
+        job.start();
+        const auto innerCalls = [&log] {
+            QFile file(log);
+            if (!file.open(QIODevice::ReadOnly))
+                return 0;
+            int calls = 0;
+            for (const QByteArray &line : file.readAll().split('\n'))
+                calls += line.startsWith("UnZip\t") ? 1 : 0;
+            return calls;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(innerCalls(), 1, 60000);
+        job.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(job.isFinished(), 60000);
+        qunsetenv("TENVO_FAKE_LOG");
+        qunsetenv("TENVO_FAKE_GO");
+
+        QCOMPARE(innerCalls(), 1);
+        QCOMPARE(job.results().size(), 1);
+        const ArchiveResult &result = job.results()[0];
+        QCOMPARE(result.code, int(TENVO_OK));
+        QCOMPARE(result.nestedExtracted, 0);
+        const QString stopped = QStringLiteral("\t中止したため解凍していません");
+        QCOMPARE(result.nestedLeft, (QStringList{"in-wait.zip" + stopped, "second.zip" + stopped}));
+        const QByteArray innerBytes = QByteArray::fromStdString(inner);
+        QCOMPARE(filesOnDisk(out), (std::map<QString, QByteArray>{{"a/in-wait.zip", innerBytes}, {"a/second.zip", innerBytes}}));
     }
 
     void damagedArchiveLeavesNoPartialFileAndKeepsExistingOnes_data()
