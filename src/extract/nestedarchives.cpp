@@ -8,6 +8,8 @@
 #include "nativepath.h"
 #include "result.h"
 
+#include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <dirent.h>
@@ -66,13 +68,43 @@ bool isInnerArchive(const clsArchive &archive, const QString &path, const QSet<Q
     return !clsArchive::typeNameByContent(path).isEmpty() && archive.isSupportFile(path) >= 0;
 }
 
-// The inner archives under root (which ends in "/"), in name order per
-// folder. Folders are walked one after another, not recursively, so a deep
-// tree holds no descriptors open and no stack; links are never entered.
-QStringList innerArchivesUnder(const clsArchive &archive, const QString &root, const QSet<QString> &extensions,
-                               const std::atomic<bool> &stop)
+// One inner archive, with the later volumes of its set ("x.part2.rar", ...)
+// that go with it.
+struct InnerArchive
 {
-    QStringList found;
+    QString path;
+    QStringList laterVolumes;
+};
+
+// The name of the first volume when name is a later volume of a set
+// ("x.part2.rar" gives "x.part1.rar", the number as wide), else "".
+QString firstVolumeOf(const QString &name)
+{
+    static const QRegularExpression volume(QStringLiteral("^(.*\\.part)(\\d+)(\\.rar)$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    // A regular expression refuses a text holding lone surrogates (a name
+    // that is not UTF-8): it reads a stand-in of the same length.
+    QString probe = name;
+    for (QChar &c : probe) {
+        if (c.isSurrogate())
+            c = QChar::ReplacementCharacter;
+    }
+    const QRegularExpressionMatch match = volume.match(probe);
+    if (!match.hasMatch() || match.captured(2).toULongLong() == 1)
+        return QString();
+    return name.left(match.capturedEnd(1)) + QStringLiteral("1").rightJustified(match.capturedLength(2), u'0')
+        + match.captured(3);
+}
+
+// The inner archives under root (which ends in "/"), in name order per
+// folder; a volume set is extracted from its first volume, so its later
+// volumes go with it. Folders are walked one after another, not
+// recursively, so a deep tree holds no descriptors open and no stack; links
+// are never entered.
+QList<InnerArchive> innerArchivesUnder(const clsArchive &archive, const QString &root,
+                                       const QSet<QString> &extensions, const std::atomic<bool> &stop)
+{
+    QList<InnerArchive> found;
     QStringList folders{root};
     for (qsizetype next = 0; next < folders.size() && !stop.load(); ++next) {
         const QString folder = folders[next];
@@ -105,9 +137,22 @@ QStringList innerArchivesUnder(const clsArchive &archive, const QString &root, c
         ::closedir(dir);
         files.sort();
         subfolders.sort();
+        const QSet<QString> names(files.cbegin(), files.cend());
+        QHash<QString, qsizetype> firstVolumes; // path -> index in found
+        QList<QString> laterVolumes;
         for (const QString &file : std::as_const(files)) {
-            if (isInnerArchive(archive, file, extensions))
-                found.append(file);
+            const QString first = firstVolumeOf(file.mid(folder.size()));
+            if (!first.isEmpty() && names.contains(folder + first)) {
+                laterVolumes.append(file);
+            } else if (isInnerArchive(archive, file, extensions)) {
+                firstVolumes.insert(file, found.size());
+                found.append({file, {}});
+            }
+        }
+        for (const QString &file : std::as_const(laterVolumes)) {
+            const auto at = firstVolumes.constFind(folder + firstVolumeOf(file.mid(folder.size())));
+            if (at != firstVolumes.constEnd())
+                found[at.value()].laterVolumes.append(file);
         }
         folders += subfolders;
     }
@@ -116,9 +161,10 @@ QStringList innerArchivesUnder(const clsArchive &archive, const QString &root, c
 
 // Extracts one inner archive beside itself; folder gets the folder it went
 // into. Returns the library's result.
-int extractBeside(clsArchive &archive, const QString &path, const QString &password,
+int extractBeside(clsArchive &archive, const InnerArchive &inner, const QString &password,
                   const std::atomic<bool> &stop, QString &folder)
 {
+    const QString &path = inner.path;
     if (stop.load())
         return TENVO_ERR_STOPPED;
     const QString parent = path.left(path.lastIndexOf(u'/') + 1);
@@ -127,10 +173,13 @@ int extractBeside(clsArchive &archive, const QString &path, const QString &passw
         return TENVO_ERR_WRITE;
     QString into = folder;
     const int code = archive.extract(path, into, password);
-    if (code == TENVO_OK)
+    if (code == TENVO_OK) {
         ::unlink(nativePath(path).constData());
-    else
+        for (const QString &volume : inner.laterVolumes)
+            ::unlink(nativePath(volume).constData());
+    } else {
         ::rmdir(nativePath(folder).constData()); // only when empty
+    }
     return code;
 }
 
@@ -156,18 +205,18 @@ NestedArchives extractNestedArchives(clsArchive &archive, const QString &folder,
     // archive that holds itself ends at the last level.
     QStringList roots{root};
     for (int depth = 1; depth <= nestedDepth && !roots.isEmpty(); ++depth) {
-        QStringList archives;
+        QList<InnerArchive> archives;
         for (const QString &at : std::as_const(roots))
             archives += innerArchivesUnder(archive, at, extensions, stop);
         roots.clear();
-        for (const QString &path : std::as_const(archives)) {
+        for (const InnerArchive &inner : std::as_const(archives)) {
             QString made;
-            const int code = extractBeside(archive, path, password, stop, made);
+            const int code = extractBeside(archive, inner, password, stop, made);
             if (code == TENVO_OK) {
                 ++outcome.extracted;
                 roots.append(made);
             } else {
-                outcome.left.append(leftText(path.mid(root.size()), code));
+                outcome.left.append(leftText(inner.path.mid(root.size()), code));
             }
         }
     }

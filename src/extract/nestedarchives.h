@@ -22,8 +22,10 @@ constexpr int nestedDepth = 3;
 // whose name is of a registered type and whose first bytes say an archive,
 // and extracts each into a folder named after it beside it (the next free
 // name), with archive's library calls; then does the same inside those
-// folders, down to nestedDepth levels. An archive extracted whole is
-// removed; one that was not stays, its folder removed when empty, and is
+// folders, down to nestedDepth levels. A volume set ("x.part1.rar", ...) is
+// extracted once, from its first volume. An archive extracted whole is
+// removed (every volume of a set); one that was not stays, its folder
+// removed when empty, and is
 // listed in left with its cause. password (null: none) is handed to inner
 // archives that take one. The calls end early once stop is set; processes
 // caps the decoder processes of each call. Runs on the calling thread.

@@ -417,6 +417,13 @@ private slots:
             << true << QStringList()
             << Files{{"c/docs/bad.zip", QByteArray::fromStdString(badZip)}, {"c/good/inner.txt", leafText}} << 1
             << QStringList{"docs/bad.zip\t書庫ファイルが壊れています"};
+        const std::string big = binaryData(9000, 4);
+        const std::vector<std::string> volumes = makeRar5Volumes({FixtureEntry::file("big.bin", big)}, 4096);
+        QTest::newRow("a volume set inside: extracted once from its first volume, every volume removed")
+            << "c.zip"
+            << Maker([=] { return zip({FixtureEntry::file("set.part1.rar", volumes.at(0)), FixtureEntry::file("set.part2.rar", volumes.at(1)),
+                                       FixtureEntry::file("set.part3.rar", volumes.at(2))}); })
+            << true << QStringList() << Files{{"c/set.part1/big.bin", QByteArray::fromStdString(big)}} << 1 << QStringList();
         const std::string lockedZip = zip(leaf, "pass 1");
         QTest::newRow("an encrypted inner archive opens with the outer archive's password")
             << "c.zip" << Maker([=] { return zip({FixtureEntry::file("locked.zip", lockedZip)}, "pass 1"); })
