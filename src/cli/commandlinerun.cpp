@@ -47,7 +47,6 @@ const QString passwordPrompt = QStringLiteral("%1 (空行で飛ばす、Ctrl+C �
 const QString stoppedBySignal = QStringLiteral("中止しました");
 const QString cannotOpenDestination = QStringLiteral("解凍先のフォルダを開けません: %1");
 const QString trashedLine = QStringLiteral("　書庫ファイルをごみ箱に移しました");
-const QString nestedLine = QStringLiteral("　中の書庫を %1 個解凍しました");
 
 // Shows folder in the desktop's file manager, through xdg-open as every
 // desktop provides it; no window of ours is needed.
@@ -346,8 +345,6 @@ void CommandLineRun::archiveFinished(const ArchiveResult &result)
         print(m_out, extractedLine.arg(displayPath(result.path), displayPath(result.destination)));
     }
     if (m_output != Output::Json) {
-        if (result.nestedExtracted > 0 && m_output != Output::Quiet)
-            print(m_out, nestedLine.arg(result.nestedExtracted));
         if (result.trashed && m_output != Output::Quiet)
             print(m_out, trashedLine);
         if (const QString existing = existingFilesText(result); !existing.isEmpty())
@@ -355,6 +352,8 @@ void CommandLineRun::archiveFinished(const ArchiveResult &result)
         for (const QString &pair : result.shortened)
             print(m_out, shortenedLine.arg(displayPath(pair.section(u'\t', 0, 0)),
                                            displayPath(pair.section(u'\t', 1))));
+        for (const QString &line : nestedLines(result, m_output != Output::Quiet))
+            print(m_out, line);
     }
     if (m_output == Output::Verbose) {
         for (const QString &name : result.landedNames)

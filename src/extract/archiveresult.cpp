@@ -33,10 +33,20 @@ const QString causeSkipped = QStringLiteral("解凍を飛ばしました");
 const QString causeStopped = QStringLiteral("中止したため解凍していません");
 const QString causeStoppedPartly = QStringLiteral("中止したため一部のファイルだけを解凍しました");
 const QString causeOther = QStringLiteral("解凍に失敗しました (%1)");
+const QString nestedHeading = QStringLiteral("次の書庫ファイルの中の書庫ファイルは解凍できませんでした");
+const QString nestedRow = QStringLiteral("　%1: %2");
+const QString nestedExtractedLine = QStringLiteral("　中の書庫ファイル %1 個を解凍しました");
+const QString nestedLeftLine = QStringLiteral("　中の書庫ファイルを解凍できませんでした: %1: %2");
 
 // A message box grows with its text; past this many archives the rest are
-// only counted.
+// only counted, and past nestedLimit the inner archives of one archive.
 constexpr int summaryLimit = 20;
+constexpr int nestedLimit = 5;
+
+QString nestedRowText(const QString &pair, const QString &format)
+{
+    return format.arg(displayPath(pair.section(u'\t', 0, 0)), pair.section(u'\t', 1));
+}
 
 // numerator / denominator to the nearest integer, an exact half going to the
 // even neighbour.
@@ -104,6 +114,7 @@ QString summaryText(const QList<ArchiveResult> &results)
     QList<const ArchiveResult *> shortened;
     QList<const ArchiveResult *> existing;
     QList<const ArchiveResult *> untrashed;
+    QList<const ArchiveResult *> nested;
     for (const ArchiveResult &result : results) {
         if (result.failed())
             failures.append(&result);
@@ -113,6 +124,8 @@ QString summaryText(const QList<ArchiveResult> &results)
             existing.append(&result);
         if (result.trashFailed)
             untrashed.append(&result);
+        if (!result.nestedLeft.isEmpty())
+            nested.append(&result);
     }
     QString text;
     const auto list = [&text](const QString &heading, const QList<const ArchiveResult *> &rows,
@@ -135,7 +148,26 @@ QString summaryText(const QList<ArchiveResult> &results)
     list(existingHeading, existing,
          [](const ArchiveResult &result) { return QStringLiteral("　") + existingFilesText(result); });
     list(trashHeading, untrashed, [](const ArchiveResult &) { return trashDetail; });
+    list(nestedHeading, nested, [](const ArchiveResult &result) {
+        const qsizetype shown = qMin<qsizetype>(result.nestedLeft.size(), nestedLimit);
+        QStringList rows;
+        for (qsizetype i = 0; i < shown; ++i)
+            rows.append(nestedRowText(result.nestedLeft[i], nestedRow));
+        if (result.nestedLeft.size() > shown)
+            rows.append(QStringLiteral("　") + summaryMore.arg(result.nestedLeft.size() - shown));
+        return rows.join(u'\n');
+    });
     return text;
+}
+
+QStringList nestedLines(const ArchiveResult &result, bool withCount)
+{
+    QStringList lines;
+    if (withCount && result.nestedExtracted > 0)
+        lines.append(nestedExtractedLine.arg(result.nestedExtracted));
+    for (const QString &pair : result.nestedLeft)
+        lines.append(nestedRowText(pair, nestedLeftLine));
+    return lines;
 }
 
 int barWidth(int boxWidth, qint64 done, qint64 total)

@@ -55,9 +55,13 @@ QString causeText(const ArchiveResult &result);
 // archive's files landed under a new name, in one line; "" when none.
 QString existingFilesText(const ArchiveResult &result);
 // The message listing every failed archive with its cause, the archives
-// whose names were shortened, those that met files already there, and those
-// that could not be moved to the trash; "" when there is nothing to tell.
+// whose names were shortened, those that met files already there, those
+// that could not be moved to the trash, and the archives held in others that
+// were left as they were, with their causes; "" when there is nothing to tell.
 QString summaryText(const QList<ArchiveResult> &results);
+// The command line's lines under an archive's own: how many archives it
+// held were extracted (withCount), and each one left with its cause.
+QStringList nestedLines(const ArchiveResult &result, bool withCount = true);
 // The bar's width in a box of boxWidth pixels once done of total steps are
 // done: in proportion, to the nearest pixel. total > 0.
 int barWidth(int boxWidth, qint64 done, qint64 total);

@@ -4,6 +4,7 @@
 #include "clsarchive.h"
 #include "commandcontrol.h"
 #include "namefolder.h"
+#include "nestedarchives.h"
 #include "nativepath.h"
 #include "result.h"
 #include "shortenednames.h"
@@ -307,17 +308,29 @@ void ExtractJob::runLibrary(int index)
         password->detach();
     wipeSecret(slot.password);
     clsArchive *archive = &m_archive;
-    m_pool.start([this, archive, index, control, path, stage, password, encoding] {
+    const bool nested = m_options.nested;
+    m_pool.start([this, archive, index, control, path, stage, password, encoding, nested] {
         int code = TENVO_ERR_STOPPED;
+        NestedArchives inner;
         if (!control->stop->load()) {
             const CommandControl::Scope scope(control.get());
             QString folder = stage;
             code = archive->extract(path, folder, *password, encoding);
+            // Still in the stage folder, so they land in list order with
+            // the rest; an archive that will be tried with another password
+            // is looked into once it opened.
+            if (nested && code != TENVO_ERR_ENCRYPTED && code != TENVO_ERR_STOPPED)
+                inner = extractNestedArchives(*archive, stage, *password, *control->stop, control->processCount);
         }
         wipeSecret(*password);
         const QString message = control->message();
         QMetaObject::invokeMethod(
-            this, [this, index, code, message] { libraryReturned(index, code, message); },
+            this,
+            [this, index, code, message, inner] {
+                m_slots[index].result.nestedExtracted = inner.extracted;
+                m_slots[index].result.nestedLeft = inner.left;
+                libraryReturned(index, code, message);
+            },
             Qt::QueuedConnection);
     });
 }

@@ -165,7 +165,7 @@ bool frmResults::worthShowing(const QList<ArchiveResult> &results)
 {
     for (const ArchiveResult &result : results) {
         if (result.failed() || result.kept > 0 || result.renamed > 0 || !result.shortened.isEmpty()
-            || !result.nestedLeft.isEmpty())
+            || !result.nestedLeft.isEmpty() || result.trashFailed)
             return true;
     }
     return false;

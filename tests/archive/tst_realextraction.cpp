@@ -12,6 +12,7 @@
 #include "rar5writer.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QDirIterator>
 #include <QFile>
@@ -106,7 +107,8 @@ void layOutLibraries(const QString &folder, const QStringList &names)
 // are answered from answers in order (a null QString skips the archive);
 // their texts go to prompts and titles.
 QList<ArchiveResult> runBatch(const QStringList &archives, const QString &work, QStringList answers = {},
-                              QStringList *prompts = nullptr, QStringList *titles = nullptr)
+                              QStringList *prompts = nullptr, QStringList *titles = nullptr,
+                              bool nested = false)
 {
     clsArchive archive;
     archive.setLibraryFolder(QStringLiteral(TENVO_BIN_DIR));
@@ -116,6 +118,7 @@ QList<ArchiveResult> runBatch(const QStringList &archives, const QString &work, 
     options.destination = work + QStringLiteral("/out/");
     options.nameFolders = true;
     options.parallel = 1;
+    options.nested = nested;
     ExtractJob job(archive, archives, options);
     QObject::connect(&job, &ExtractJob::question, [&](JobQuestion *question) {
         if (question->kind() != JobQuestion::Password) {
@@ -141,6 +144,8 @@ QList<ArchiveResult> runBatch(const QStringList &archives, const QString &work, 
 } // namespace
 
 Q_DECLARE_METATYPE(Maker)
+using FileContents = std::map<QString, QByteArray>;
+Q_DECLARE_METATYPE(FileContents)
 
 class TestRealExtraction : public QObject
 {
@@ -343,6 +348,194 @@ private slots:
         QCOMPARE(filesOnDisk(dir.filePath(QStringLiteral("out/set.part1"))),
                  (std::map<QString, QByteArray>{{QStringLiteral("big.bin"), QByteArray::fromStdString(data)}}));
         QCOMPARE(filesOnDisk(dir.filePath(QStringLiteral("out/set.part2"))), (std::map<QString, QByteArray>{}));
+    }
+
+    // Archives inside an archive, each extracted beside itself down to three
+    // levels; what could not be extracted stays and is told with its cause.
+    void nestedArchives_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<Maker>("maker");
+        QTest::addColumn<bool>("nested");
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<FileContents>("files");
+        QTest::addColumn<int>("extracted");
+        QTest::addColumn<QStringList>("left");
+
+        const std::string text = "inner text";
+        const FixtureEntries leaf{FixtureEntry::file("inner.txt", text)};
+        const auto zip = [](const FixtureEntries &entries, const std::string &password = {}) {
+            ZipOptions o;
+            o.deflate = true;
+            o.password = password;
+            return makeZip(entries, o);
+        };
+        const auto lzh = [](const FixtureEntries &entries) { return makeLzh(entries, {}); };
+        const std::string inZip = zip(leaf);
+        const FixtureEntries zipInZip{FixtureEntry::directory("docs"), FixtureEntry::file("docs/in.zip", inZip),
+                                      FixtureEntry::file("top.txt", "top")};
+        const QByteArray leafText = QByteArray::fromStdString(text);
+        using Files = FileContents;
+
+        QTest::newRow("ZIP in ZIP, the option off: the inner archive stays as it is")
+            << "c.zip" << Maker([=] { return zip(zipInZip); }) << false << QStringList()
+            << Files{{"c/docs/in.zip", QByteArray::fromStdString(inZip)}, {"c/top.txt", "top"}} << 0 << QStringList();
+        QTest::newRow("ZIP in ZIP: extracted beside itself and removed")
+            << "c.zip" << Maker([=] { return zip(zipInZip); }) << true << QStringList()
+            << Files{{"c/docs/in/inner.txt", leafText}, {"c/top.txt", "top"}} << 1 << QStringList();
+        QTest::newRow("ZIP in ZIP whose name is taken by a folder: the next free name")
+            << "c.zip"
+            << Maker([=] { return zip({FixtureEntry::file("in.zip", inZip), FixtureEntry::file("in/old.txt", "old")}); })
+            << true << QStringList() << Files{{"c/in/old.txt", "old"}, {"c/in (2)/inner.txt", leafText}} << 1
+            << QStringList();
+        QTest::newRow("a link named .zip is never followed")
+            << "c.zip"
+            << Maker([=] { return zip({FixtureEntry::file("real.zip", inZip), FixtureEntry::symlink("link.zip", "real.zip")}); })
+            << true << QStringList() << Files{{"c/real/inner.txt", leafText}} << 1 << QStringList();
+        QTest::newRow("a document that is a ZIP inside, and a text named .zip, stay as they are")
+            << "c.zip"
+            << Maker([=] { return zip({FixtureEntry::file("report.docx", inZip), FixtureEntry::file("notes.zip", "just text")}); })
+            << true << QStringList()
+            << Files{{"c/report.docx", QByteArray::fromStdString(inZip)}, {"c/notes.zip", "just text"}} << 0
+            << QStringList();
+        QTest::newRow("LZH in ZIP in 7z: two levels")
+            << "e.7z" << Maker([=] { return make7z({FixtureEntry::file("mid.zip", zip({FixtureEntry::file("deep.lzh", lzh(leaf))}))}); })
+            << true << QStringList() << Files{{"e/mid/deep/inner.txt", leafText}} << 2 << QStringList();
+        QTest::newRow("ZIP in LZH in ZIP in 7z: three levels")
+            << "e.7z" << Maker([=] { return make7z({FixtureEntry::file("a.zip", zip({FixtureEntry::file("b.lzh", lzh({FixtureEntry::file("c.zip", inZip)}))}))}); })
+            << true << QStringList() << Files{{"e/a/b/c/inner.txt", leafText}} << 3 << QStringList();
+        // An archive that holds itself, again and again, ends here too.
+        QTest::newRow("a fourth level stays an archive")
+            << "e.7z" << Maker([=] { return make7z({FixtureEntry::file("a.zip", zip({FixtureEntry::file("b.lzh", lzh({FixtureEntry::file("c.zip", zip({FixtureEntry::file("d.lzh", lzh(leaf))}))}))}))}); })
+            << true << QStringList() << Files{{"e/a/b/c/d.lzh", QByteArray::fromStdString(lzh(leaf))}} << 3 << QStringList();
+        ZipOptions damaged;
+        damaged.corruptFirstData = true;
+        const std::string badZip = makeZip(leaf, damaged);
+        QTest::newRow("a damaged inner archive stays, told with its cause; the outer one is extracted")
+            << "c.zip"
+            << Maker([=] { return zip({FixtureEntry::file("docs/bad.zip", badZip), FixtureEntry::file("good.zip", inZip)}); })
+            << true << QStringList()
+            << Files{{"c/docs/bad.zip", QByteArray::fromStdString(badZip)}, {"c/good/inner.txt", leafText}} << 1
+            << QStringList{"docs/bad.zip\t書庫ファイルが壊れています"};
+        const std::string big = binaryData(9000, 4);
+        const std::vector<std::string> volumes = makeRar5Volumes({FixtureEntry::file("big.bin", big)}, 4096);
+        QTest::newRow("a volume set inside: extracted once from its first volume, every volume removed")
+            << "c.zip"
+            << Maker([=] { return zip({FixtureEntry::file("set.part1.rar", volumes.at(0)), FixtureEntry::file("set.part2.rar", volumes.at(1)),
+                                       FixtureEntry::file("set.part3.rar", volumes.at(2))}); })
+            << true << QStringList() << Files{{"c/set.part1/big.bin", QByteArray::fromStdString(big)}} << 1 << QStringList();
+        const std::string lockedZip = zip(leaf, "pass 1");
+        QTest::newRow("an encrypted inner archive opens with the outer archive's password")
+            << "c.zip" << Maker([=] { return zip({FixtureEntry::file("locked.zip", lockedZip)}, "pass 1"); })
+            << true << QStringList{"pass 1"} << Files{{"c/locked/inner.txt", leafText}} << 1 << QStringList();
+        QTest::newRow("an encrypted inner archive in a plain one stays, and no question is asked")
+            << "c.zip" << Maker([=] { return zip({FixtureEntry::file("locked.zip", lockedZip)}); })
+            << true << QStringList()
+            << Files{{"c/locked.zip", QByteArray::fromStdString(lockedZip)}} << 0
+            << QStringList{"locked.zip\tパスワード付きの書庫です"};
+    }
+
+    void nestedArchives()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(Maker, maker);
+        QFETCH(bool, nested);
+        QFETCH(QStringList, answers);
+        QFETCH(FileContents, files);
+        QFETCH(int, extracted);
+        QFETCH(QStringList, left);
+
+        QTemporaryDir dir;
+        const QString in = dir.filePath(QStringLiteral("in/"));
+        const QString out = dir.filePath(QStringLiteral("out/"));
+        QVERIFY(QDir().mkpath(in) && QDir().mkpath(out));
+        const std::string bytes = maker();
+        QVERIFY(!bytes.empty());
+        QVERIFY(writeFixtureFile(in + fileName, bytes));
+
+        QStringList prompts;
+        const QList<ArchiveResult> results =
+            runBatch({in + fileName}, dir.path(), answers, &prompts, nullptr, nested);
+        QCOMPARE(results.size(), 1);
+        const ArchiveResult &result = results[0];
+        QCOMPARE(result.code, int(TENVO_OK));
+        QCOMPARE(prompts.size(), answers.size());
+        QCOMPARE(filesOnDisk(out), files);
+        QCOMPARE(result.nestedExtracted, extracted);
+        QCOMPARE(result.nestedLeft, left);
+        // A folder made for an inner archive that landed nothing is gone.
+        for (const QString &pair : left)
+            QVERIFY(!QFileInfo::exists(out + fileName.section(u'.', 0, 0) + u'/' + pair.section(u'.', 0, 0)));
+        const QString summary = summaryText(results);
+        const QStringList lines = nestedLines(result);
+        QCOMPARE(lines.size(), (extracted > 0 ? 1 : 0) + left.size());
+        if (extracted > 0)
+            QCOMPARE(lines.first(), QStringLiteral("　中の書庫ファイル %1 個を解凍しました").arg(extracted));
+        for (const QString &pair : left) {
+            const QString row = pair.section(u'\t', 0, 0) + QStringLiteral(": ") + pair.section(u'\t', 1);
+            QVERIFY2(summary.contains(QStringLiteral("中の書庫ファイルは解凍できませんでした\n\n") + in + fileName
+                                      + QStringLiteral("\n　") + row),
+                     qPrintable(summary));
+            QVERIFY(lines.contains(QStringLiteral("　中の書庫ファイルを解凍できませんでした: ") + row));
+        }
+        if (left.isEmpty())
+            QVERIFY2(summary.isEmpty(), qPrintable(summary));
+    }
+
+    // The job's stop ends an inner archive's call and starts no other; the
+    // outer archive, extracted before, lands with its inner archives as
+    // they were. The inner ZIP library is a stand-in that waits until
+    // stopped.
+    void nestedArchivesStopWithTheJob()
+    {
+        QTemporaryDir dir;
+        const QString program = dir.filePath(QStringLiteral("program"));
+        const QString in = dir.filePath(QStringLiteral("in/"));
+        const QString out = dir.filePath(QStringLiteral("out/"));
+        QVERIFY(QDir().mkpath(program) && QDir().mkpath(in) && QDir().mkpath(out));
+        layOutLibraries(program, {QStringLiteral("unlha32.so")});
+        QVERIFY(QFile::copy(QStringLiteral(TENVO_FAKES_DIR "/progress/unzip32.so"), program + QStringLiteral("/unzip32.so")));
+        const QString log = dir.filePath(QStringLiteral("calls.log"));
+        qputenv("TENVO_FAKE_LOG", QFile::encodeName(log));
+        qputenv("TENVO_FAKE_GO", QFile::encodeName(dir.filePath(QStringLiteral("go"))));
+        const std::string inner = makeZip({FixtureEntry::file("inner.txt", "inner text")});
+        QVERIFY(writeFixtureFile(in + QStringLiteral("a.lzh"),
+                                 makeLzh({FixtureEntry::file("in-wait.zip", inner), FixtureEntry::file("second.zip", inner)})));
+
+        clsArchive archive;
+        archive.setLibraryFolder(program);
+        for (const SupportType &row : registrationRows())
+            archive.addSupportType(row);
+        ExtractOptions options;
+        options.destination = out;
+        options.nameFolders = true;
+        options.nested = true;
+        ExtractJob job(archive, {in + QStringLiteral("a.lzh")}, options);
+        job.start();
+        const auto innerCalls = [&log] {
+            QFile file(log);
+            if (!file.open(QIODevice::ReadOnly))
+                return 0;
+            int calls = 0;
+            for (const QByteArray &line : file.readAll().split('\n'))
+                calls += line.startsWith("UnZip\t") ? 1 : 0;
+            return calls;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(innerCalls(), 1, 60000);
+        job.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(job.isFinished(), 60000);
+        qunsetenv("TENVO_FAKE_LOG");
+        qunsetenv("TENVO_FAKE_GO");
+
+        QCOMPARE(innerCalls(), 1);
+        QCOMPARE(job.results().size(), 1);
+        const ArchiveResult &result = job.results()[0];
+        QCOMPARE(result.code, int(TENVO_OK));
+        QCOMPARE(result.nestedExtracted, 0);
+        const QString stopped = QStringLiteral("\t中止したため解凍していません");
+        QCOMPARE(result.nestedLeft, (QStringList{"in-wait.zip" + stopped, "second.zip" + stopped}));
+        const QByteArray innerBytes = QByteArray::fromStdString(inner);
+        QCOMPARE(filesOnDisk(out), (std::map<QString, QByteArray>{{"a/in-wait.zip", innerBytes}, {"a/second.zip", innerBytes}}));
     }
 
     void damagedArchiveLeavesNoPartialFileAndKeepsExistingOnes_data()

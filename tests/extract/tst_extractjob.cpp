@@ -537,6 +537,21 @@ private slots:
         QVERIFY(text.endsWith(QStringLiteral("長すぎる名前を短くして解凍しました\n\n/in/long.lzh\n　2 個の名前")));
     }
 
+    // Inner archives left are told under their archive, five of them and
+    // the rest counted; their archive is not listed as failed.
+    void nestedSummaryText()
+    {
+        ArchiveResult result;
+        result.path = QStringLiteral("/in/outer.zip");
+        for (int i = 1; i <= 7; ++i)
+            result.nestedLeft.append(QStringLiteral("sub/in%1.zip\t書庫ファイルが壊れています").arg(i));
+        QCOMPARE(::summaryText({result}),
+                 QStringLiteral("次の書庫ファイルの中の書庫ファイルは解凍できませんでした\n\n/in/outer.zip\n"
+                                "　sub/in1.zip: 書庫ファイルが壊れています\n　sub/in2.zip: 書庫ファイルが壊れています\n"
+                                "　sub/in3.zip: 書庫ファイルが壊れています\n　sub/in4.zip: 書庫ファイルが壊れています\n"
+                                "　sub/in5.zip: 書庫ファイルが壊れています\n　ほか 2 件"));
+    }
+
     void barWidths_data()
     {
         QTest::addColumn<int>("width");
