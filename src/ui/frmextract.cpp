@@ -297,18 +297,13 @@ void frmExtract::cmdOpenDlg_Click()
 void frmExtract::cmdExtract_Click()
 {
     writeOption();
-    const ExtractOptions options = extractOptions();
+    ExtractOptions options = extractOptions();
     QStringList archives;
-    if (gListCtrl) {
-        for (int row = 0; row < gListCtrl->getCount(); ++row)
-            archives.append(gListCtrl->getItem(row));
-    }
-    // The name encodings chosen in the list, archive by archive.
-    if (gListCtrl) {
-        for (int row = 0; row < gListCtrl->getCount(); ++row) {
-            if (const QString encoding = gListCtrl->encoding(row); !encoding.isEmpty())
-                options.encodings.insert(archives.value(row), encoding);
-        }
+    for (int row = 0; gListCtrl && row < gListCtrl->getCount(); ++row) {
+        archives.append(gListCtrl->getItem(row));
+        // The name encoding chosen in the list for this archive.
+        if (const QString encoding = gListCtrl->encoding(row); !encoding.isEmpty())
+            options.encodings.insert(archives.constLast(), encoding);
     }
     // The remembered passwords are tried before anyone is asked.
     PasswordStore passwordStore;

@@ -26,11 +26,6 @@ namespace {
 
 const QString finished = QStringLiteral("解凍が終了しました");
 
-QString extracting(const QString &path, int k, int n)
-{
-    return QStringLiteral("現在解凍中です...\n") + path + QStringLiteral("\n\n%1 / %2").arg(k).arg(n);
-}
-
 QString readText(const QString &path)
 {
     QFile file(path);
