@@ -5,6 +5,7 @@
 #include "clsinictrl.h"
 #include "commandlinerun.h"
 #include "module1.h"
+#include "nameencoding.h"
 #include "nativepath.h"
 
 #include <QCommandLineParser>
@@ -38,6 +39,9 @@ const QString keepJunkText = QStringLiteral("__MACOSX、.DS_Store、Thumbs.db、
 const QString nestedText = QStringLiteral("書庫の中の書庫も、その隣の同じ名前のフォルダに解凍する（3階層まで）");
 const QString trashArchivesText = QStringLiteral("すべて解凍できた書庫ファイルをごみ箱に移す（分割書庫はすべての部分）");
 const QString openDestinationText = QStringLiteral("解凍が終わったら解凍先のフォルダをファイルマネージャで開く");
+const QString encodingText = QStringLiteral("すべての書庫のファイル名をこの文字コードで読む: %1（既定: 書庫ごとに自動）");
+const QString keyringText = QStringLiteral("ウィンドウで記憶したパスワード（デスクトップのキーリング）も順に試す");
+const QString badEncoding = QStringLiteral("--encoding には次のどれかを指定してください: %1");
 const QString badExisting = QStringLiteral("--existing には overwrite、skip、rename、newer のどれかを指定してください");
 const QString smartNeedsNameFolders = QStringLiteral("--smart-folders は --name-folders と共に指定してください");
 const QString quietText = QStringLiteral("解凍できなかった書庫ファイルだけを表示する");
@@ -192,11 +196,15 @@ int commandLineMain(const QStringList &arguments)
     const QCommandLineOption nested(QStringLiteral("nested"), nestedText);
     const QCommandLineOption trashArchives(QStringLiteral("trash-archives"), trashArchivesText);
     const QCommandLineOption openDestination(QStringLiteral("open-destination"), openDestinationText);
+    const QCommandLineOption encoding(QStringLiteral("encoding"),
+                                      encodingText.arg(nameEncodingChoices().join(QStringLiteral("、"))),
+                                      QStringLiteral("NAME"));
+    const QCommandLineOption keyring(QStringLiteral("keyring"), keyringText);
     const QCommandLineOption quiet(QStringLiteral("quiet"), quietText);
     const QCommandLineOption verbose(QStringLiteral("verbose"), verboseText);
     const QCommandLineOption json(QStringLiteral("json"), jsonText);
-    parser.addOptions({extractTo, nameFolders, smartFolders, flatten, existing, keepJunk, nested, parallel,
-                       passwordFile, trashArchives, openDestination, quiet, verbose, json});
+    parser.addOptions({extractTo, nameFolders, smartFolders, flatten, existing, keepJunk, nested, encoding, parallel,
+                       passwordFile, keyring, trashArchives, openDestination, quiet, verbose, json});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), inputsText, QStringLiteral("[FILE|FOLDER...]"));
@@ -240,6 +248,13 @@ int commandLineMain(const QStringList &arguments)
     options.nested = parser.isSet(nested);
     options.trashArchives = parser.isSet(trashArchives);
     options.openDestination = parser.isSet(openDestination);
+    options.keyring = parser.isSet(keyring);
+    if (parser.isSet(encoding)) {
+        const std::optional<QString> chosen = canonicalNameEncoding(parser.value(encoding));
+        if (!chosen)
+            return usageError(badEncoding.arg(nameEncodingChoices().join(QStringLiteral("、"))));
+        options.encoding = *chosen;
+    }
     if (int(parser.isSet(quiet)) + int(parser.isSet(verbose)) + int(parser.isSet(json)) > 1)
         return usageError(conflictingOutput);
     options.output = parser.isSet(quiet)     ? CommandLineOptions::Output::Quiet

@@ -6,6 +6,7 @@
 #include "clsarchive.h"
 #include "commandline.h"
 #include "nativepath.h"
+#include "passwordstore.h"
 #include "pathtext.h"
 #include "result.h"
 #include "timeleft.h"
@@ -45,6 +46,7 @@ const QString cannotMakeDestination = QStringLiteral("解凍先のフォルダ�
 const QString cannotReadPasswords = QStringLiteral("パスワードのファイルを読み込めません: %1");
 const QString passwordPrompt = QStringLiteral("%1 (空行で飛ばす、Ctrl+C で中止): ");
 const QString stoppedBySignal = QStringLiteral("中止しました");
+const QString noKeyring = QStringLiteral("デスクトップのキーリングが動いていないため、記憶したパスワードを使えません");
 const QString cannotOpenDestination = QStringLiteral("解凍先のフォルダを開けません: %1");
 const QString trashedLine = QStringLiteral("　書庫ファイルをごみ箱に移しました");
 
@@ -156,6 +158,15 @@ int CommandLineRun::run(const CommandLineOptions &options)
     jobOptions.nested = options.nested;
     jobOptions.trashArchives = options.trashArchives;
     jobOptions.wantLandedNames = m_output == CommandLineOptions::Output::Verbose;
+    jobOptions.encoding = options.encoding;
+    if (options.keyring) {
+        // The window's remembered passwords go first, as they do there.
+        PasswordStore store;
+        if (store.available())
+            jobOptions.passwords = store.passwords();
+        else
+            print(m_err, noKeyring);
+    }
     if (!options.passwordFile.isEmpty() && !readPasswordFile(options.passwordFile, jobOptions.passwords)) {
         print(m_err, cannotReadPasswords.arg(displayPath(options.passwordFile)));
         return exitSomeFailed;

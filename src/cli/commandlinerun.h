@@ -26,6 +26,8 @@ struct CommandLineOptions
     bool nested = false;
     bool trashArchives = false;
     bool openDestination = false; // in the file manager, once the run is over
+    QString encoding;     // of every archive's names ("": decided per archive)
+    bool keyring = false; // try the passwords remembered in the desktop's keyring
     enum class Output { Normal, Quiet, Verbose, Json };
     Output output = Output::Normal;
     QStringList inputs; // archives and folders, as given

@@ -193,6 +193,16 @@ private slots:
             << QStringList{done + "%BAD/mac.zip → %OUT/", "　書庫ファイルをごみ箱に移しました",
                            failed + "%BAD/broken.zip: 書庫ファイルが壊れています", "　*x.txt*"}
             << "" << false;
+        QTest::newRow("--encoding reads every archive's names in the encoding given")
+            << QStringList{"--extract-to", "%OUT", "--encoding=euc-jp", "%BAD/euc.zip"} << false << none << 0
+            << QStringList{"日本.txt=euc"} << QStringList{done + "%BAD/euc.zip → %OUT/"} << "" << true;
+        QTest::newRow("--encoding with an unknown name is a usage error, listing the choices")
+            << QStringList{"--extract-to", "%OUT", "--encoding=klingon", "%BAD/euc.zip"} << false << none << 2 << none
+            << none << "Shift_JIS、UTF-8、EUC-JP" << false;
+        QTest::newRow("--keyring with no keyring running says so and goes on")
+            << QStringList{"--extract-to", "%OUT", "--keyring", "%IN/docs.zip"} << false << none << 0
+            << QStringList{"guide/read.txt=read me", "top.txt=top"} << QStringList{done + "%IN/docs.zip → %OUT/"}
+            << "デスクトップのキーリングが動いていないため、記憶したパスワードを使えません\n" << true;
         QTest::newRow("--existing with an unknown mode is a usage error")
             << QStringList{"--extract-to", "%OUT", "--existing=all", "%IN/docs.zip"} << false << none << 2 << none
             << none << "--existing には overwrite" << false;
@@ -290,6 +300,9 @@ private slots:
                            FixtureEntry::file(".DS_Store", "finder"), FixtureEntry::file("Thumbs.db", "thumbs")},
                           {}, &error),
                  error.c_str());
+        ZipOptions rawNames;
+        rawNames.names = ZipOptions::Names::Raw;
+        QVERIFY(writeZip(bad + "/euc.zip", {FixtureEntry::file("\xC6\xFC\xCB\xDC.txt", "euc")}, rawNames));
         const QString odd = work.filePath("odd");
         QVERIFY(QDir().mkpath(odd));
         const QList<QByteArray> oddNames = {QFile::encodeName(odd) + "/\x83\\.lzh",

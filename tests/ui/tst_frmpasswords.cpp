@@ -1,5 +1,6 @@
 // Remembered passwords: the store against a real keyring daemon, and the
 // dialog that lists them masked and removes them.
+#include "archivemaker.h"
 #include "frmpasswords.h"
 #include "passwordstore.h"
 #include "scripteddialogs.h"
@@ -8,6 +9,7 @@
 #include <QDBusConnectionInterface>
 #include <QLabel>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
 
@@ -148,6 +150,33 @@ private slots:
 
     // With no keyring on the bus nothing is stored, nothing is listed, and
     // the dialog says why.
+    // --keyring hands the window's remembered passwords to a run from the
+    // command line; without it, they stay out of the run.
+    void commandLineTriesTheRememberedPasswords()
+    {
+        if (!emptyKeyring())
+            QSKIP(qPrintable(skipText));
+        QTemporaryDir work;
+        tenvo::fixture::ZipOptions locked;
+        locked.password = "remembered one";
+        QVERIFY(tenvo::fixture::writeZip(work.filePath("secret.zip"),
+                                         {tenvo::fixture::FixtureEntry::file("inside.txt", "secret")}, locked));
+        PasswordStore store;
+        QVERIFY(store.remember(QStringLiteral("some other")) && store.remember(QStringLiteral("remembered one")));
+
+        for (const bool keyring : {false, true}) {
+            const QString out = work.filePath(keyring ? "with" : "without");
+            QStringList arguments{QStringLiteral("--extract-to"), out, work.filePath("secret.zip")};
+            if (keyring)
+                arguments.prepend(QStringLiteral("--keyring"));
+            QProcess process;
+            process.start(QStringLiteral(TENVO_PROGRAM), arguments);
+            QVERIFY(process.waitForFinished(-1));
+            QCOMPARE(process.exitCode(), keyring ? 0 : 1);
+            QCOMPARE(QFile::exists(out + QStringLiteral("/inside.txt")), keyring);
+        }
+    }
+
     void withoutKeyring()
     {
         const NoSessionBus noBus;
