@@ -5,6 +5,7 @@
 #include "clsinictrl.h"
 #include "clslistctrl.h"
 #include "folderbox.h"
+#include "frmpasswords.h"
 #include "frmprogress.h"
 #include "globals.h"
 #include "nativepath.h"
@@ -32,6 +33,7 @@ const QString caption = QStringLiteral(" 解凍");
 const QString extractCaption = QStringLiteral("解凍(&E)");
 const QString cancelCaption = QStringLiteral("キャンセル(&C)");
 const QString folderLabel = QStringLiteral("解凍先フォルダ名");
+const QString passwordsCaption = QStringLiteral("記憶したパスワード(&P)...");
 const QString pickerDescription = QStringLiteral("解凍先のフォルダを指定してください");
 
 const QString optionSection = QStringLiteral("Option");
@@ -154,10 +156,15 @@ frmExtract::frmExtract(QWidget *parent)
         cboExisting->addItem(choice.text, choice.value);
     lblExisting->setBuddy(cboExisting);
 
+    cmdPasswords = new QPushButton(passwordsCaption, this);
+    cmdPasswords->setObjectName(QStringLiteral("cmdPasswords"));
+    connect(cmdPasswords, &QPushButton::clicked, this, &frmExtract::cmdPasswords_Click);
+
     setTabOrder(cmdOpenDlg, cmdExtract);
     setTabOrder(cmdExtract, cmdCancel);
     setTabOrder(cmdCancel, list);
     setTabOrder(list, cboExisting);
+    setTabOrder(cboExisting, cmdPasswords);
 
     loadOption();
     QTreeWidgetItem *previous = nullptr;
@@ -268,6 +275,7 @@ void frmExtract::layOut()
     const int buttonHeight = qMax(25, cmdExtract->sizeHint().height());
     cmdCancel->setGeometry(width - 8 - 97 - 7, top, 97, buttonHeight);
     cmdExtract->setGeometry(width - 8 - 97 - 7 - 15 - 97, top, 97, buttonHeight);
+    cmdPasswords->setGeometry(8, top, qMax(150, cmdPasswords->sizeHint().width()), buttonHeight);
     setFixedSize(width, top + buttonHeight + 11);
 }
 
@@ -336,6 +344,12 @@ void frmExtract::cmdExtract_Click()
             gListCtrl->addFile(path);
     }
     accept();
+}
+
+void frmExtract::cmdPasswords_Click()
+{
+    PasswordStore store;
+    frmPasswords::showFor(this, store);
 }
 
 void frmExtract::cmdCancel_Click()

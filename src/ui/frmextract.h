@@ -48,6 +48,8 @@ public:
     // Stores the options, passes them on, runs the extraction in the modal
     // progress window and then closes this dialog.
     void cmdExtract_Click();
+    // Lists the passwords remembered in the desktop's keyring, to remove.
+    void cmdPasswords_Click();
     // Closes the dialog; nothing is written.
     void cmdCancel_Click();
 
@@ -61,6 +63,7 @@ public:
     QLabel *Label1;
     QLabel *lblExisting;
     QComboBox *cboExisting;
+    QPushButton *cmdPasswords;
 
 private:
     void showDependentItems();

@@ -157,8 +157,8 @@ private slots:
 
         // Every control whole inside the window, none over another, and
         // every option's text whole in its row.
-        const QList<QWidget *> controls{dialog.Picture1, dialog.cmdOpenDlg, dialog.list, dialog.cboExisting,
-                                        dialog.cmdExtract, dialog.cmdCancel};
+        const QList<QWidget *> controls{dialog.Picture1,   dialog.cmdOpenDlg, dialog.list,     dialog.cboExisting,
+                                        dialog.cmdPasswords, dialog.cmdExtract, dialog.cmdCancel};
         for (QWidget *control : controls) {
             QVERIFY2(dialog.rect().contains(control->geometry()), qPrintable(control->objectName()));
             for (QWidget *other : controls)
@@ -189,6 +189,24 @@ private slots:
         QCOMPARE(nextTabStop(dialog.cmdExtract), dialog.cmdCancel);
         QCOMPARE(nextTabStop(dialog.cmdCancel), dialog.list);
         QCOMPARE(nextTabStop(dialog.list), dialog.cboExisting);
+        QCOMPARE(nextTabStop(dialog.cboExisting), dialog.cmdPasswords);
+
+        // The remembered passwords are listed in a window of their own.
+        QCOMPARE(dialog.cmdPasswords->text(), QStringLiteral("記憶したパスワード(&P)..."));
+        QString opened;
+        QTimer closer;
+        // The keyring is asked first, in an event loop of its own.
+        connect(&closer, &QTimer::timeout, &dialog, [&opened, &dialog, &closer] {
+            QWidget *box = QApplication::activeModalWidget();
+            if (box && box != &dialog) {
+                opened = QString::fromLatin1(box->metaObject()->className());
+                closer.stop();
+                box->close();
+            }
+        });
+        closer.start(10);
+        dialog.cmdPasswords->click();
+        QCOMPARE(opened, QStringLiteral("frmPasswords"));
     }
 
     void optionsComeFromTheSettingsFile_data()
