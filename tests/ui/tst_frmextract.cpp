@@ -8,6 +8,7 @@
 #include "scripteddialogs.h"
 
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -122,6 +123,22 @@ private:
 };
 
 } // namespace
+
+// Stands in for the desktop's file manager: notes each folder it is asked to
+// show.
+class FileManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    FileManager() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "show"); }
+    ~FileManager() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+
+    QStringList shown;
+
+public slots:
+    void show(const QUrl &url) { shown.append(url.toLocalFile()); }
+};
 
 class TestExtractDialog : public QObject
 {
@@ -467,6 +484,60 @@ private slots:
         QCOMPARE(second.passwordPrompts.size(), kept.isEmpty() ? 1 : 0);
         QCOMPARE(env.filesOut(), kept.isEmpty() ? QStringList() : QStringList{"a.txt"});
         QCOMPARE(env.iniText().contains("s3cret"), false);
+    }
+
+    // Every choice added to the four, set in the dialog, in one run through
+    // the real libraries.
+    void everyNewChoiceInOneRun()
+    {
+        RunEnvironment env;
+        QVERIFY(env.isValid());
+        using tenvo::fixture::FixtureEntry;
+        const std::string inner = tenvo::fixture::makeZip({FixtureEntry::file("deep.txt", "deep")});
+        QVERIFY(!inner.empty());
+        QVERIFY(!env.addZip(QStringLiteral("photos.zip"), {{"album/x.txt", "x"}}).isEmpty());
+        QVERIFY(!env.addZip(QStringLiteral("mixed.zip"), {{"b.txt", "b"}, {"__MACOSX/._b.txt", "fork"},
+                                                          {".DS_Store", "finder"}, {"inner.zip", inner}})
+                     .isEmpty());
+        QVERIFY(!env.addZip(QStringLiteral("note.zip"), {{"note.txt", "new"}}).isEmpty());
+        QVERIFY(tenvo::fixture::writeFixtureFile(env.out + QStringLiteral("note.txt"), "old"));
+        tenvo::fixture::ZipOptions rawNames;
+        rawNames.names = tenvo::fixture::ZipOptions::Names::Raw;
+        QVERIFY(tenvo::fixture::writeZip(env.in + QStringLiteral("euc.zip"),
+                                         {FixtureEntry::file("\xC6\xFC\xCB\xDC.txt", "euc")}, rawNames));
+        QCOMPARE(env.list.addFile(env.in + QStringLiteral("euc.zip")), clsListCtrl::added);
+        env.list.setEncoding(3, QStringLiteral("EUC-JP"));
+        // The trash of the test's own.
+        const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(env.dir.filePath(QStringLiteral("data"))));
+        const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", savedData); });
+        FileManager files;
+        ScriptedDialogs dialogs;
+        frmExtract dialog;
+        dialog.setFolderPath(env.out);
+        dialog.show();
+        for (QTreeWidgetItem *item : items(dialog))
+            item->setCheckState(0, Qt::Checked);
+        items(dialog)[0]->setCheckState(0, Qt::Unchecked); // keep the list
+        items(dialog)[4]->setCheckState(0, Qt::Unchecked); // keep the window
+        dialog.cboExisting->setCurrentIndex(2);
+
+        ProgressCloser closer(&dialog);
+        dialog.cmdExtract->click();
+
+        QVERIFY(closer.pressedClose);
+        // One folder for an archive of one folder, a name folder for one of
+        // many, the inner archive beside itself and gone, no junk, a taken
+        // name kept, the names read as chosen.
+        QCOMPARE(env.filesOut(), (QStringList{"album/x.txt", "mixed/b.txt", "mixed/inner/deep.txt",
+                                              "note (2).txt", "note.txt", QStringLiteral("日本.txt")}));
+        QCOMPARE(files.shown, QStringList{env.out});
+        QCOMPARE(QDir(env.in).entryList(QDir::Files), QStringList());
+        QCOMPARE(QDir(env.dir.filePath(QStringLiteral("data/Trash/files"))).entryList(QDir::Files, QDir::Name),
+                 (QStringList{"euc.zip", "mixed.zip", "note.zip", "photos.zip"}));
+        QVERIFY(env.iniText().contains("SmartFolders=1\nSkipJunk=1\nNested=1\nOpenFolder=1\nTrashArchives=1\n"
+                                       "Existing=rename\n"));
+        QCOMPARE(dialogs.exclamations, QStringList());
     }
 };
 
