@@ -437,6 +437,9 @@ void TestLibarchiveFormats::damagedArchive_data()
     QTest::newRow("stored ZIP with a flipped data byte") << QByteArray("zip-store")
                                                          << QByteArray("flip");
     QTest::newRow("7z with a flipped data byte") << QByteArray("7z-store") << QByteArray("flip");
+    QTest::newRow("tar.gz cut in half") << QByteArray("tar.gz") << QByteArray("truncate");
+    QTest::newRow("tar cut in half") << QByteArray("tar") << QByteArray("truncate");
+    QTest::newRow("gz of one file cut in half") << QByteArray("gz") << QByteArray("truncate");
 }
 
 void TestLibarchiveFormats::damagedArchive()
@@ -461,6 +464,12 @@ void TestLibarchiveFormats::damagedArchive()
     file.write(bytes);
     file.close();
 
+    // A single compressed file lands under the archive's name without ".gz".
+    QString archivePath = archive;
+    if (format == "gz") {
+        archivePath = archive.left(archive.lastIndexOf('/') + 1) + "big.bin.gz";
+        QVERIFY(QFile::rename(archive, archivePath));
+    }
     QTemporaryDir destination;
     QFile old(destination.filePath("big.bin"));
     QVERIFY(old.open(QIODevice::WriteOnly));
@@ -468,9 +477,10 @@ void TestLibarchiveFormats::damagedArchive()
     old.close();
 
     QByteArray message;
-    const int result = run(format.startsWith("7z") ? "7-zip32" : "unzip32",
-                           format.startsWith("7z") ? "x " : "-x ", archive, destination.path(),
-                           &message);
+    const bool tar = format.startsWith("tar") || format == "gz";
+    const int result = run(tar ? "tar32" : format.startsWith("7z") ? "7-zip32" : "unzip32",
+                           tar || format.startsWith("7z") ? "x " : "-x ", archivePath,
+                           destination.path(), &message);
     QVERIFY2(result == TENVO_ERR_DAMAGED, message.constData());
     QVERIFY(!message.isEmpty());
     // No partial file, and the file that was there is untouched.
