@@ -550,3 +550,27 @@ bool writeCab(const QString &path, const FixtureEntries &entries, const CabOptio
 }
 
 } // namespace tenvo::fixture
+
+namespace tenvo::fixture {
+
+std::string makeTar(const FixtureEntries &entries, const std::string &compressor, bool single,
+                    std::string *error)
+{
+    return writeWithLibarchive(
+        entries, "C.UTF-8",
+        [&](archive *a) {
+            int r = single ? archive_write_set_format_raw(a) : archive_write_set_format_pax_restricted(a);
+            if (r == ARCHIVE_OK && !compressor.empty())
+                r = archive_write_add_filter_by_name(a, compressor.c_str());
+            return r;
+        },
+        error);
+}
+
+bool writeTar(const QString &path, const FixtureEntries &entries, const std::string &compressor,
+              bool single, std::string *error)
+{
+    return writeArchiveBytes(path, makeTar(entries, compressor, single, error), error);
+}
+
+} // namespace tenvo::fixture

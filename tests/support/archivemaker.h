@@ -1,4 +1,4 @@
-// Test fixtures: the entry description every archive writer takes, and ZIP, 7z and CAB makers.
+// Test fixtures: the entry description every archive writer takes, and ZIP, 7z, tar and CAB makers.
 #pragma once
 
 #include <QString>
@@ -118,6 +118,15 @@ std::string make7z(const FixtureEntries &entries, const SevenZipOptions &options
                    std::string *error = nullptr);
 bool write7z(const QString &path, const FixtureEntries &entries, const SevenZipOptions &options = {},
              std::string *error = nullptr);
+
+// A tar archive (pax restricted) written by libarchive, compressed by
+// compressor ("" none, "gzip", "bzip2", "xz", "zstd"); with single set, the
+// one file of entries compressed alone, as gzip x makes x.gz. Empty on
+// failure, with the reason in *error when given.
+std::string makeTar(const FixtureEntries &entries, const std::string &compressor = {},
+                    bool single = false, std::string *error = nullptr);
+bool writeTar(const QString &path, const FixtureEntries &entries, const std::string &compressor = {},
+              bool single = false, std::string *error = nullptr);
 
 struct CabOptions
 {
