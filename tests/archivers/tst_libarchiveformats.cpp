@@ -20,7 +20,7 @@ using namespace tenvo::test;
 namespace {
 
 // One entry to write: kind 'f' file, 'd' folder, 'l' symbolic link, 'h'
-// hard link (tar), 'c' character device (tar).
+// hard link (tar).
 struct Item {
     Item() = default;
     Item(QByteArray name, QByteArray data = {}, char kind = 'f', QByteArray link = {},
@@ -108,11 +108,6 @@ bool writeArchive(const QString &path, const QByteArray &format, const QList<Ite
             archive_entry_set_filetype(e, AE_IFREG);
             archive_entry_set_perm(e, 0644);
             archive_entry_set_hardlink(e, item.link.constData());
-        } else if (item.kind == 'c') {
-            archive_entry_set_filetype(e, AE_IFCHR);
-            archive_entry_set_perm(e, 0666);
-            archive_entry_set_rdevmajor(e, 1);
-            archive_entry_set_rdevminor(e, 3);
         } else {
             archive_entry_set_filetype(e, AE_IFREG);
             archive_entry_set_perm(e, item.mode);
@@ -508,29 +503,11 @@ void TestLibarchiveFormats::hostileZip_data()
     QTest::newRow("set-user-ID stripped")
         << QByteArray("zip") << QList<Item>{{"tool", "t", 'f', {}, 04755}} << int(TENVO_OK)
         << QStringList{"tool = " + md5Hex("t")};
-    // The same guarantees for tar archives, whose headers hold any of these.
-    QTest::newRow("tar: parent component refused, the rest lands")
-        << QByteArray("tar.gz") << QList<Item>{{"a/../../evil.txt", "e"}, {"ok.txt", "o"}}
-        << int(TENVO_ERR_UNSAFE) << QStringList{"ok.txt = " + md5Hex("o")};
-    QTest::newRow("tar: absolute path refused")
-        << QByteArray("tar") << QList<Item>{{"/tmp/evil.txt", "e"}} << int(TENVO_ERR_UNSAFE)
-        << QStringList{};
-    QTest::newRow("tar: symbolic link out refused, then file through it lands inside")
-        << QByteArray("tar.xz") << QList<Item>{{"out", {}, 'l', "../../.."}, {"out/p.txt", "p"}}
-        << int(TENVO_ERR_UNSAFE) << QStringList{"out/", "out/p.txt = " + md5Hex("p")};
-    QTest::newRow("tar: character device refused, nothing created")
-        << QByteArray("tar") << QList<Item>{{"null", {}, 'c'}, {"ok.txt", "o"}}
-        << int(TENVO_ERR_UNSAFE) << QStringList{"ok.txt = " + md5Hex("o")};
-    QTest::newRow("tar: set-user-ID and set-group-ID stripped")
-        << QByteArray("tar.bz2")
-        << QList<Item>{{"tool", "t", 'f', {}, 04755}, {"group", "g", 'f', {}, 02755}}
-        << int(TENVO_OK) << QStringList{"group = " + md5Hex("g"), "tool = " + md5Hex("t")};
+    // The other hostile tar headers are rows of the hostile test; a hard link
+    // that lands whole is checked here.
     QTest::newRow("tar: hard link to a file of the archive lands")
         << QByteArray("tar.zst") << QList<Item>{{"a.txt", "a"}, {"b.txt", {}, 'h', "a.txt"}}
         << int(TENVO_OK) << QStringList{"a.txt = " + md5Hex("a"), "b.txt = " + md5Hex("a")};
-    QTest::newRow("tar: hard link to a file outside refused")
-        << QByteArray("tar") << QList<Item>{{"pw", {}, 'h', "/etc/passwd"}, {"up", {}, 'h', "../x"}, {"ok.txt", "o"}}
-        << int(TENVO_ERR_UNSAFE) << QStringList{"ok.txt = " + md5Hex("o")};
 }
 
 void TestLibarchiveFormats::hostileZip()

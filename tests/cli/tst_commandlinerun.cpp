@@ -281,10 +281,13 @@ private slots:
         QVERIFY(writeFixtureFile(bad + "/notes.txt", "not an archive"));
         const QString tar = work.filePath("tar");
         QVERIFY(QDir().mkpath(tar));
+        TarOptions gzip;
+        gzip.compressor = "gzip";
         QVERIFY2(writeTar(tar + "/data.tar.gz", {FixtureEntry::file("sub/a.txt", "tar"), FixtureEntry::file("top.txt", "top")},
-                          "gzip", false, &error),
+                          gzip, &error),
                  error.c_str());
-        QVERIFY2(writeTar(tar + "/notes.txt.gz", {FixtureEntry::file("x", "single")}, "gzip", true, &error), error.c_str());
+        gzip.single = true;
+        QVERIFY2(writeTar(tar + "/notes.txt.gz", {FixtureEntry::file("x", "single")}, gzip, &error), error.c_str());
         ZipOptions damaged;
         damaged.corruptFirstData = true;
         QVERIFY2(writeZip(bad + "/broken.zip", {FixtureEntry::file("x.txt", "damaged")}, damaged, &error),
