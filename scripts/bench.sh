@@ -17,7 +17,7 @@ build="$root/build-bench"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTENVO_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target tenvo_bench tenvo_bench_makerar tenvo_installed \
-    unlha32 cab32 unzip32 sevenzip32 unrar32
+    unlha32 cab32 unzip32 sevenzip32 unrar32 tar32
 
 work=/dev/shm/tenvo-bench
 [ -w /dev/shm ] || work="${TMPDIR:-/tmp}/tenvo-bench"

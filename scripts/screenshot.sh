@@ -10,7 +10,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 
 build="${TENVO_BUILD_DIR:-$root/build}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j2 --target tenvo_screenshot unlha32 cab32 unzip32 sevenzip32 unrar32
+cmake --build "$build" -j2 --target tenvo_screenshot unlha32 cab32 unzip32 sevenzip32 unrar32 tar32
 mkdir -p "$root/docs"
 # The window is drawn without a display; the picture is the window's own
 # content (menu bar, toolbar, list, status bar).

@@ -36,7 +36,8 @@ std::string acceptedNames(const LibraryProfile &profile)
 {
     std::string names;
     for (ArchiveFormat format : {ArchiveFormat::Lzh, ArchiveFormat::Cab, ArchiveFormat::Zip,
-                                 ArchiveFormat::SevenZip, ArchiveFormat::Rar4, ArchiveFormat::Rar5}) {
+                                 ArchiveFormat::SevenZip, ArchiveFormat::Rar4, ArchiveFormat::Rar5,
+                                 ArchiveFormat::Tar}) {
         if (accepts(profile, format)) {
             if (!names.empty())
                 names += ", ";
@@ -68,6 +69,8 @@ TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sin
         return decodeWithLibarchive(LibarchiveFormat::Rar5, path, sink, message);
     case ArchiveFormat::Lzh:
         return decodeLzh(path, sink, message);
+    case ArchiveFormat::Tar:
+        return decodeWithLibarchive(LibarchiveFormat::Tar, path, sink, message);
     default:
         message = "unknown format";
         return TENVO_ERR_FORMAT;
@@ -104,6 +107,8 @@ bool checkFormat(ArchiveFormat format, const std::string &path)
         return checkWithLibarchive(LibarchiveFormat::Rar5, path);
     case ArchiveFormat::Lzh:
         return checkLzh(path);
+    case ArchiveFormat::Tar:
+        return checkWithLibarchive(LibarchiveFormat::Tar, path);
     default:
         return false;
     }

@@ -18,6 +18,29 @@ bool startsWith(const unsigned char *head, std::size_t size, const char *mark, s
     return size >= length && std::memcmp(head, mark, length) == 0;
 }
 
+// A tar header block: its checksum field matches the sum of its bytes (the
+// field itself counted as blanks), as every tar writer since V7 leaves it.
+bool isTarHeader(const unsigned char *head, std::size_t size)
+{
+    if (size < 512 || head[0] == 0)
+        return false;
+    unsigned stored = 0;
+    std::size_t at = 148;
+    while (at < 156 && head[at] == ' ')
+        ++at;
+    bool digits = false;
+    for (; at < 156 && head[at] >= '0' && head[at] <= '7'; ++at) {
+        stored = stored * 8 + unsigned(head[at] - '0');
+        digits = true;
+    }
+    if (!digits)
+        return false;
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < 512; ++i)
+        sum += (i >= 148 && i < 156) ? unsigned(' ') : head[i];
+    return sum == stored;
+}
+
 } // namespace
 
 ArchiveFormat sniffFormat(const unsigned char *head, std::size_t size)
@@ -37,6 +60,13 @@ ArchiveFormat sniffFormat(const unsigned char *head, std::size_t size)
     if (size >= 7 && head[2] == '-' && head[6] == '-'
         && ((head[3] == 'l' && (head[4] == 'h' || head[4] == 'z')) || (head[3] == 'p' && head[4] == 'm')))
         return ArchiveFormat::Lzh;
+    // gzip, bzip2 (with its block size digit), xz and zstd streams, and tar.
+    if (startsWith(head, size, "\x1F\x8B\x08", 3)
+        || (startsWith(head, size, "BZh", 3) && size >= 4 && head[3] >= '1' && head[3] <= '9')
+        || startsWith(head, size, "\xFD" "7zXZ\x00", 6) || startsWith(head, size, "\x28\xB5\x2F\xFD", 4))
+        return ArchiveFormat::Tar;
+    if ((size >= 262 && std::memcmp(head + 257, "ustar", 5) == 0) || isTarHeader(head, size))
+        return ArchiveFormat::Tar;
     return ArchiveFormat::Unknown;
 }
 
@@ -137,6 +167,8 @@ const char *formatName(ArchiveFormat format)
         return "RAR 4";
     case ArchiveFormat::Rar5:
         return "RAR 5";
+    case ArchiveFormat::Tar:
+        return "tar";
     default:
         return "unknown";
     }

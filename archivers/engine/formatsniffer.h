@@ -16,14 +16,18 @@ enum class ArchiveFormat : unsigned {
     SevenZip = 1u << 3,
     Rar4 = 1u << 4,
     Rar5 = 1u << 5,
+    // A tar archive, bare or compressed, or a single compressed file.
+    Tar = 1u << 6,
 };
 
-// How many leading bytes sniffFormat() needs at most.
-inline constexpr std::size_t kSniffBytes = 32;
+// How many leading bytes sniffFormat() needs at most (a tar header's
+// "ustar" mark lies at 257).
+inline constexpr std::size_t kSniffBytes = 512;
 
 // The format whose signature starts head: CAB "MSCF", ZIP "PK\3\4" (or the
 // "PK\5\6" of an empty one), 7z, RAR 4 and 5 marks, LZH method id "-lh?-",
-// "-lz?-" at offset 2.
+// "-lz?-" at offset 2; a tar header ("ustar" at 257, or a V7 header whose
+// checksum adds up) or the gzip, bzip2, xz and zstd marks as Tar.
 ArchiveFormat sniffFormat(const unsigned char *head, std::size_t size);
 
 // The format of an archive that something stands in front of (a

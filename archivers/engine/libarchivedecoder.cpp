@@ -12,6 +12,7 @@
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -217,6 +218,16 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
         // As for LZH: every byte converts, and the caller has the names.
         archive_read_support_format_cab(reader.get());
         archive_read_set_format_option(reader.get(), "cab", "hdrcharset", "ISO-8859-1");
+        break;
+    case LibarchiveFormat::Tar:
+        // Compressed data that is no tar archive is one file: the raw reader
+        // bids lowest, so a tar archive inside always wins.
+        archive_read_support_filter_gzip(reader.get());
+        archive_read_support_filter_bzip2(reader.get());
+        archive_read_support_filter_xz(reader.get());
+        archive_read_support_filter_zstd(reader.get());
+        archive_read_support_format_tar(reader.get());
+        archive_read_support_format_raw(reader.get());
         break;
     }
     // libarchive refuses an empty passphrase; it opens nothing anyway.
@@ -584,6 +595,14 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
         retries = 0;
 
         EntryInfo info = describeEntry(entry, unicodeNames);
+        if (format == LibarchiveFormat::Tar && archive_format(reader.get()) == ARCHIVE_FORMAT_RAW) {
+            // A single compressed file stores no name of its own.
+            info.rawName = singleFileName(archivePath);
+            info.kind = EntryKind::File;
+            info.mode = 0644;
+            if (!archive_entry_mtime_is_set(entry))
+                info.mtime = INT64_MIN;
+        }
         const std::size_t entryIndex = index++;
         if (storedNames)
             storedNames->apply(entryIndex, info);
@@ -667,6 +686,20 @@ TenvoResult decodeEntries(LibarchiveFormat format, const std::string &archivePat
 }
 
 } // namespace
+
+std::string singleFileName(const std::string &archivePath)
+{
+    const std::string name = archivePath.substr(archivePath.rfind('/') + 1);
+    const std::size_t dot = name.rfind('.');
+    std::string suffix = dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot + 1);
+    for (char &c : suffix)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (suffix == "gz" || suffix == "bz2" || suffix == "xz" || suffix == "zst")
+        return name.substr(0, dot);
+    if (suffix == "tgz" || suffix == "tbz2" || suffix == "txz" || suffix == "tzst")
+        return name.substr(0, dot) + ".tar";
+    return name + ".out";
+}
 
 TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &archivePath,
                                  EntrySink &sink, std::string &message, const std::string *password)

@@ -1,5 +1,6 @@
-// The formats the engine reads through libarchive: ZIP, 7z, RAR 5, LZH and
-// single cabinets compressed with MSZIP or stored.
+// The formats the engine reads through libarchive: ZIP, 7z, RAR 5, LZH,
+// single cabinets compressed with MSZIP or stored, and tar archives (bare or
+// compressed with gzip, bzip2, xz or zstd) and single compressed files.
 #pragma once
 
 #include "entrysink.h"
@@ -14,7 +15,12 @@ struct archive;
 namespace tenvo::engine {
 
 // Only the one reader named here is enabled for an archive.
-enum class LibarchiveFormat { Zip, SevenZip, Rar5, Lha, Cab };
+enum class LibarchiveFormat { Zip, SevenZip, Rar5, Lha, Cab, Tar };
+
+// The name a single compressed file lands under: its own file name without
+// the compressor's suffix ("x.gz" gives "x", "x.tgz" gives "x.tar"), or with
+// ".out" added when it has none of them.
+std::string singleFileName(const std::string &archivePath);
 
 // Walks every entry of the archive and streams its data into the sink (see
 // DecodeFunction). Names are the stored bytes where the format stores bytes

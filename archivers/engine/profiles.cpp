@@ -1,4 +1,4 @@
-// What each of the five archiver libraries accepts: formats and switches.
+// What each of the six archiver libraries accepts: formats and switches.
 #include "profiles.h"
 
 namespace tenvo::engine {
@@ -40,10 +40,17 @@ const LibraryProfile &unrarProfile()
     return profile;
 }
 
+const LibraryProfile &tarProfile()
+{
+    static const LibraryProfile profile{
+        "tar32", static_cast<unsigned>(ArchiveFormat::Tar), {{{"x"}, false}, {{"e"}, true}}};
+    return profile;
+}
+
 const LibraryProfile *profileByName(const std::string &name)
 {
     for (const LibraryProfile *profile : {&unlhaProfile(), &cabProfile(), &unzipProfile(),
-                                          &sevenZipProfile(), &unrarProfile()}) {
+                                          &sevenZipProfile(), &unrarProfile(), &tarProfile()}) {
         if (name == profile->name)
             return profile;
     }

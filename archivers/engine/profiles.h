@@ -1,4 +1,4 @@
-// What each of the five archiver libraries accepts: formats and switches.
+// What each of the six archiver libraries accepts: formats and switches.
 #pragma once
 
 #include "archiver.h"
@@ -15,6 +15,10 @@ const LibraryProfile &unzipProfile();
 const LibraryProfile &sevenZipProfile();
 // unrar32: RAR 4 and RAR 5; "-x" only, which always restores folders.
 const LibraryProfile &unrarProfile();
+
+// tar32: tar archives, bare or compressed, and single compressed files; "x"
+// restores folders, "e" flattens.
+const LibraryProfile &tarProfile();
 
 // The profile of the library of that name ("unlha32", ...), or null.
 const LibraryProfile *profileByName(const std::string &name);

@@ -48,6 +48,7 @@ QList<SupportType> registrationRows()
         {QStringLiteral("ZIP"), QStringLiteral("ZIP"), QStringLiteral("unzip32.dll")},
         {QStringLiteral("RAR"), QStringLiteral("RAR"), QStringLiteral("unrar32.dll")},
         {QStringLiteral("7Z"), QStringLiteral("7Z"), QStringLiteral("7-zip32.dll")},
+        {QStringLiteral("TAR"), QStringLiteral("TAR"), QStringLiteral("tar32.dll")},
     };
 }
 

@@ -37,6 +37,7 @@ clsArchive::clsArchive()
         {QStringLiteral("extractCAB"), &clsArchive::extractCAB},
         {QStringLiteral("extractRAR"), &clsArchive::extractRAR},
         {QStringLiteral("extract7Z"), &clsArchive::extractSevenZIP},
+        {QStringLiteral("extractTAR"), &clsArchive::extractTAR},
     };
     m_checkOperations = {
         {QStringLiteral("checkArchiveLHA"), &clsArchive::checkArchiveLHA},
@@ -44,6 +45,7 @@ clsArchive::clsArchive()
         {QStringLiteral("checkArchiveCAB"), &clsArchive::checkArchiveCAB},
         {QStringLiteral("checkArchiveRAR"), &clsArchive::checkArchiveRAR},
         {QStringLiteral("checkArchive7Z"), &clsArchive::checkArchiveSevenZIP},
+        {QStringLiteral("checkArchiveTAR"), &clsArchive::checkArchiveTAR},
     };
 }
 
@@ -51,7 +53,7 @@ clsArchive::~clsArchive() = default;
 
 void clsArchive::setLibraryFolder(const QString &folder)
 {
-    for (ArchiverLibrary *library : {&m_unlha, &m_unzip, &m_sevenZip, &m_cab, &m_unrar})
+    for (ArchiverLibrary *library : {&m_unlha, &m_unzip, &m_sevenZip, &m_cab, &m_unrar, &m_tar})
         library->setFolder(folder);
 }
 
@@ -146,6 +148,12 @@ int clsArchive::extractRAR(const QString &path, const QString &folder,
     return m_unrar.command(commandLine(QStringLiteral("-x "), path, folder + u'/', QString(), encoding));
 }
 
+int clsArchive::extractTAR(const QString &path, const QString &folder, const QString &encoding)
+{
+    const QString switchText = m_restoreFolder ? QStringLiteral("x ") : QStringLiteral("e ");
+    return m_tar.command(commandLine(switchText, path, folder, QString(), encoding));
+}
+
 bool clsArchive::checkArchive(const QString &path)
 {
     const int index = isSupportFile(path);
@@ -171,6 +179,8 @@ bool clsArchive::checkArchiveRAR(const QString &path) { return m_unrar.checkArch
 
 bool clsArchive::checkArchiveSevenZIP(const QString &path) { return m_sevenZip.checkArchive(path, 0); }
 
+bool clsArchive::checkArchiveTAR(const QString &path) { return m_tar.checkArchive(path, 0); }
+
 int clsArchive::getLibVersion(const QString &typeName)
 {
     if (typeName == u"LHA")
@@ -192,6 +202,8 @@ int clsArchive::getLibVersion(const QString &typeName)
         return m_unrar.getVersion();
     if (typeName == u"7Z")
         return m_sevenZip.getVersion();
+    if (typeName == u"TAR")
+        return m_tar.getVersion();
     return 0;
 }
 
@@ -239,7 +251,7 @@ QString clsArchive::typeNameByContent(const QString &path)
     QFile file(path);
     if (path.isEmpty() || !QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray head = file.read(8);
+    const QByteArray head = file.read(512);
     if (head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06") || head.startsWith("PK\x07\x08PK"))
         return QStringLiteral("ZIP");
     if (head.startsWith(QByteArray("7z\xBC\xAF\x27\x1C", 6)))
@@ -252,6 +264,23 @@ QString clsArchive::typeNameByContent(const QString &path)
     if (head.size() >= 7 && head[2] == '-' && head[6] == '-'
         && (head.mid(3, 2) == "lh" || head.mid(3, 2) == "lz" || head.mid(3, 2) == "pm"))
         return QStringLiteral("LHA");
+    // The compressors' marks (gzip, bzip2 with its block size digit, xz,
+    // zstd), then a tar header: "ustar" at 257, or a checksum that adds up.
+    if (head.startsWith("\x1F\x8B\x08") || head.startsWith(QByteArray("\xFD" "7zXZ\0", 6))
+        || head.startsWith("\x28\xB5\x2F\xFD")
+        || (head.startsWith("BZh") && head.size() >= 4 && head[3] >= '1' && head[3] <= '9'))
+        return QStringLiteral("TAR");
+    if (head.size() == 512 && head[0] != '\0') {
+        if (head.mid(257, 5) == "ustar")
+            return QStringLiteral("TAR");
+        bool ok = false;
+        const uint stored = head.mid(148, 8).trimmed().split('\0').value(0).trimmed().toUInt(&ok, 8);
+        uint sum = 0;
+        for (qsizetype i = 0; i < 512; ++i)
+            sum += (i >= 148 && i < 156) ? uint(' ') : uint(static_cast<unsigned char>(head[i]));
+        if (ok && stored == sum)
+            return QStringLiteral("TAR");
+    }
     return {};
 }
 

@@ -50,6 +50,8 @@ public:
                         const QString &encoding = QString());
     int extractCAB(const QString &path, const QString &folder, const QString &encoding = QString());
     int extractRAR(const QString &path, const QString &folder, const QString &encoding = QString());
+    // Tar archives, bare or compressed, and single compressed files.
+    int extractTAR(const QString &path, const QString &folder, const QString &encoding = QString());
 
     // Asks the type's library whether it accepts the file (mode 0). False for
     // a file of no registered type, without calling any library.
@@ -58,6 +60,7 @@ public:
     bool checkArchiveZIP(const QString &path);
     bool checkArchiveCAB(const QString &path);
     bool checkArchiveRAR(const QString &path);
+    bool checkArchiveTAR(const QString &path);
     // 7z archives, through the 7-Zip library (the "7Z" type).
     bool checkArchiveSevenZIP(const QString &path);
 
@@ -72,7 +75,8 @@ public:
     // "." does, LHA standing for LZH.
     int isSupportFile(const QString &path) const;
     // The type whose signature opens the file ("LHA", "CAB", "ZIP", "RAR",
-    // "7Z"), or "" when none does or the file cannot be read.
+    // "7Z", "TAR" for a tar header or a gzip, bzip2, xz or zstd stream), or
+    // "" when none does or the file cannot be read.
     static QString typeNameByContent(const QString &path);
     void setRestoreFolder(bool value);
     // Lists the table on the debug log only.
@@ -114,4 +118,5 @@ private:
     ArchiverLibrary m_sevenZip{QStringLiteral("7-zip32.so"), QStringLiteral("SevenZip")};
     ArchiverLibrary m_cab{QStringLiteral("cab32.so"), QStringLiteral("Cab")};
     ArchiverLibrary m_unrar{QStringLiteral("unrar32.so"), QStringLiteral("Unrar")};
+    ArchiverLibrary m_tar{QStringLiteral("tar32.so"), QStringLiteral("Tar")};
 };

@@ -57,6 +57,13 @@ QString nameFolderPath(const QString &extractFolder, const QString &archivePath)
     const QString fileName = readablePath(archivePath.mid(archivePath.lastIndexOf(u'/') + 1));
     const qsizetype dot = fileName.lastIndexOf(u'.');
     QString name = fileName.left(dot);
+    // A compressed tar archive is named by what comes before ".tar":
+    // "data.tar.gz" gives "data", as "data.tgz" does.
+    static const QStringList compressors{QStringLiteral("gz"), QStringLiteral("bz2"),
+                                         QStringLiteral("xz"), QStringLiteral("zst")};
+    if (dot > 0 && compressors.contains(fileName.mid(dot + 1), Qt::CaseInsensitive)
+        && name.endsWith(QStringLiteral(".tar"), Qt::CaseInsensitive) && name.size() > 4)
+        name.chop(4);
     // A file name such as ".zip", or one without a dot, leaves no name before
     // the dot; the archive's whole file name serves instead.
     if (dot < 0 || name.isEmpty())

@@ -34,6 +34,22 @@ QStringList readLog(const QString &path)
     return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
+// A tar header as V7 wrote it, without the "ustar" mark: only its checksum
+// tells it is one; off is added to the stored sum.
+QByteArray v7Header(int off = 0)
+{
+    QByteArray block(512, '\0');
+    block.replace(0, 5, "a.txt");
+    block.replace(100, 7, "0000644");
+    block.replace(124, 11, "00000000003");
+    block.replace(148, 8, "        ");
+    int sum = 0;
+    for (const char c : std::as_const(block))
+        sum += static_cast<unsigned char>(c);
+    block.replace(148, 8, QByteArray::number(sum + off, 8).rightJustified(6, '0') + '\0' + ' ');
+    return block;
+}
+
 QStringList typeNames(const QList<SupportType> &types)
 {
     QStringList names;
@@ -83,6 +99,22 @@ private slots:
             << QStringLiteral(" 対応する形式(*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR,*.7Z)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;*.7Z;| "
                               "LHA (*.LZH,*.LHA) | *.LZH;*.LHA| CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| "
                               "RAR (*.RAR) | *.RAR| 7Z (*.7Z) | *.7Z| ")
+            << false;
+        QTest::newRow("all six libraries: TAR comes after 7Z, with the tar family's extensions")
+            << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so", "7-zip32.so", "tar32.so"}
+            << "" << QStringList{"LHA", "CAB", "ZIP", "RAR", "7Z", "TAR"} << true
+            << QStringLiteral(" 対応する形式(*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR,*.7Z,*.TAR,*.TGZ,*.TBZ2,*.TXZ,*.TZST,"
+                              "*.GZ,*.BZ2,*.XZ,*.ZST)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;*.7Z;*.TAR;*.TGZ;*.TBZ2;*.TXZ;"
+                              "*.TZST;*.GZ;*.BZ2;*.XZ;*.ZST;| "
+                              "LHA (*.LZH,*.LHA) | *.LZH;*.LHA| CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| "
+                              "RAR (*.RAR) | *.RAR| 7Z (*.7Z) | *.7Z| TAR (*.TAR,*.TGZ,*.TBZ2,*.TXZ,*.TZST,"
+                              "*.GZ,*.BZ2,*.XZ,*.ZST) | *.TAR;*.TGZ;*.TBZ2;*.TXZ;*.TZST;*.GZ;*.BZ2;*.XZ;*.ZST| ")
+            << false;
+        QTest::newRow("only tar32") << QStringList{"tar32.so"} << "" << QStringList{"TAR"} << false
+            << QStringLiteral(" 対応する形式(*.TAR,*.TGZ,*.TBZ2,*.TXZ,*.TZST,*.GZ,*.BZ2,*.XZ,*.ZST)| "
+                              "*.TAR;*.TGZ;*.TBZ2;*.TXZ;*.TZST;*.GZ;*.BZ2;*.XZ;*.ZST;| TAR (*.TAR,*.TGZ,*.TBZ2,"
+                              "*.TXZ,*.TZST,*.GZ,*.BZ2,*.XZ,*.ZST) | *.TAR;*.TGZ;*.TBZ2;*.TXZ;*.TZST;*.GZ;*.BZ2;"
+                              "*.XZ;*.ZST| ")
             << false;
         QTest::newRow("only cab32 and unrar32")
             << QStringList{"cab32.so", "unrar32.so"} << "" << QStringList{"CAB", "RAR"} << false
@@ -170,7 +202,8 @@ private slots:
         QCOMPARE(archive.getLibVersion(QStringLiteral("ZIP")), -1);
         QCOMPARE(archive.useSevenZipForZip(), false);
         const qsizetype callsBefore = readLog(log).size();
-        QCOMPARE(archive.getLibVersion(QStringLiteral("TAR")), 0);
+        QCOMPARE(archive.getLibVersion(QStringLiteral("TAR")), -1);
+        QCOMPARE(archive.getLibVersion(QStringLiteral("TGZ")), 0);
         QCOMPARE(archive.getLibVersion(QStringLiteral("lha")), 0);
         QCOMPARE(readLog(log).size(), callsBefore);
         qunsetenv("TENVO_FAKE_VERSION_Unlha");
@@ -191,7 +224,10 @@ private slots:
         QTest::newRow("RAR followed by one blank") << true << "/x/c.rar " << none << 3;
         QTest::newRow("CAB without a folder") << true << "d.cab" << none << 1;
         QTest::newRow("the last dot counts") << true << "a.tar.lzh" << none << 0;
-        QTest::newRow("tar.gz is not registered") << true << "e.tar.gz" << none << -2;
+        QTest::newRow("tar.gz is TAR by its last suffix") << true << "e.tar.gz" << none << 5;
+        QTest::newRow("tgz, tbz2 and txz name TAR") << true << "/x/a.TGZ" << none << 5;
+        QTest::newRow("a single compressed file .zst is TAR") << true << "/x/log.zst" << none << 5;
+        QTest::newRow("tar.gz without its library") << false << "e.tar.gz" << none << -2;
         QTest::newRow("txt is not registered") << true << "f.txt" << none << -2;
         QTest::newRow("no dot at all") << true << "g" << none << -2;
         QTest::newRow("a dot in a folder name") << true << "/dir.old/readme" << none << -2;
@@ -214,6 +250,18 @@ private slots:
             << true << "f.zip" << QByteArray("7z\xBC\xAF\x27\x1C\0\x04", 8) << 2;
         QTest::newRow("text named .zip goes by its name") << true << "g.zip" << QByteArray("notes\n") << 2;
         QTest::newRow("text without extension is no archive") << true << "notes" << QByteArray("PK notes\n") << -2;
+        QTest::newRow("a gzip stream named .dat is TAR by its content") << true << "g.dat"
+                                                                        << QByteArray("\x1F\x8B\x08\0\0\0\0\0") << 5;
+        QTest::newRow("an xz stream named .zip is TAR by its content") << true << "x.zip"
+                                                                       << QByteArray("\xFD" "7zXZ\0\0\x04", 8) << 5;
+        QTest::newRow("a bzip2 stream without extension") << true << "bz" << QByteArray("BZh91AY&SY") << 5;
+        QTest::newRow("a zstd frame named .rar") << true << "z.rar" << QByteArray("\x28\xB5\x2F\xFD\x04\0") << 5;
+        QTest::newRow("a ustar header without extension") << true << "t"
+                                                          << QByteArray("a.txt").leftJustified(257, '\0') + QByteArray("ustar\0", 6) + QByteArray(249, '\0') << 5;
+        QTest::newRow("a V7 tar header whose checksum adds up") << true << "v7" << v7Header() << 5;
+        QTest::newRow("the same header with a wrong checksum goes by its name") << true << "v7.zip"
+                                                                                << v7Header(1) << 2;
+        QTest::newRow("text named .gz goes by its name") << true << "h.gz" << QByteArray("notes\n") << 5;
         QTest::newRow("a ZIP with no library for it goes by its name") << false << "h.lzh" << zip << -2;
     }
 
@@ -226,7 +274,7 @@ private slots:
 
         QTemporaryDir dir;
         if (allLibraries)
-            layOut(dir.path(), {"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so", "7-zip32.so"});
+            layOut(dir.path(), {"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so", "7-zip32.so", "tar32.so"});
         if (!content.isEmpty()) {
             path = dir.filePath(path);
             QFile file(path);

@@ -14,11 +14,11 @@ target_link_libraries(tst_libarchiveformats PRIVATE tenvo_testsupport PkgConfig:
                       ${CMAKE_DL_LIBS})
 target_include_directories(tst_libarchiveformats PRIVATE ${PROJECT_SOURCE_DIR}/archivers/engine)
 target_compile_definitions(tst_libarchiveformats PRIVATE TENVO_BIN_DIR="${TENVO_BIN_DIR}")
-add_dependencies(tst_libarchiveformats unlha32 cab32 unzip32 sevenzip32 unrar32)
+add_dependencies(tst_libarchiveformats unlha32 cab32 unzip32 sevenzip32 unrar32 tar32)
 add_test(NAME tst_libarchiveformats COMMAND tst_libarchiveformats)
 
 # Each library exports exactly its four calls.
-foreach(library unlha32 cab32 unzip32 sevenzip32 unrar32)
+foreach(library unlha32 cab32 unzip32 sevenzip32 unrar32 tar32)
   add_test(NAME tst_exports_${library}
            COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DLIBRARY=$<TARGET_FILE:${library}>
                    -P ${CMAKE_CURRENT_LIST_DIR}/checkexports.cmake)
@@ -32,6 +32,6 @@ if(TARGET tenvo_testsupport)
   target_compile_definitions(tst_archiverlibraries PRIVATE TENVO_BIN_DIR="${TENVO_BIN_DIR}")
   # Its umask() stands in for the C library's, for the libraries too.
   set_target_properties(tst_archiverlibraries PROPERTIES ENABLE_EXPORTS ON)
-  add_dependencies(tst_archiverlibraries unlha32 cab32 unzip32 sevenzip32 unrar32)
+  add_dependencies(tst_archiverlibraries unlha32 cab32 unzip32 sevenzip32 unrar32 tar32)
   add_test(NAME tst_archiverlibraries COMMAND tst_archiverlibraries)
 endif()

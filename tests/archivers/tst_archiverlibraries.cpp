@@ -838,6 +838,10 @@ void TestArchiverLibraries::behindStub_data()
         << QByteArray("unzip32") << QByteArray("zip") << QByteArray("padding") << ok;
     QTest::newRow("ZIP whose extra fields are padded with bytes that read as no field")
         << QByteArray("unzip32") << QByteArray("zip") << QByteArray("padding ff") << ok;
+    QTest::newRow("ZIP whose local and central extra fields end in empty type-0 fields and 3 zero bytes")
+        << QByteArray("unzip32") << QByteArray("zip") << QByteArray("padding blocks") << ok;
+    QTest::newRow("the same through 7-zip32")
+        << QByteArray("7-zip32") << QByteArray("zip") << QByteArray("padding blocks") << ok;
     for (const char *level : {"lzh0", "lzh1", "lzh2", "lzh3", "lzh1-pm0"}) {
         QTest::addRow("%s behind a 1 KiB program", level)
             << QByteArray("unlha32") << QByteArray(level) << QByteArray("stub 1024") << ok;
@@ -888,8 +892,14 @@ void TestArchiverLibraries::behindStub()
         padding.between = 37;
         padding.after = 100;
         padding.extraPadding = 6;
-        if (words.size() > 1)
+        if (words.value(1) == "ff") {
             padding.extraByte = '\xff';
+        } else if (words.value(1) == "blocks") {
+            padding.between = padding.after = padding.extraPadding = 0;
+            // Type 0 of no bytes, type 0 of four zero bytes, then a tail too
+            // short to be a field.
+            padding.extraBlocks = std::string("\0\0\0\0" "\0\0\4\0\0\0\0\0" "\0\0\0", 15);
+        }
         bytes = padZip(bytes, padding);
         QVERIFY(!bytes.empty());
     }

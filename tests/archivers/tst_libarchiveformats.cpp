@@ -19,7 +19,8 @@ using namespace tenvo::test;
 
 namespace {
 
-// One entry to write: kind 'f' file, 'd' folder, 'l' symbolic link.
+// One entry to write: kind 'f' file, 'd' folder, 'l' symbolic link, 'h'
+// hard link (tar).
 struct Item {
     Item() = default;
     Item(QByteArray name, QByteArray data = {}, char kind = 'f', QByteArray link = {},
@@ -58,15 +59,31 @@ private:
     locale_t m_previous = nullptr;
 };
 
-// Writes a ZIP ("zip", "zip-store") or 7z ("7z", "7z-store") archive with
-// libarchive. In the C locale libarchive's ZIP writer stores names as the raw
+// Writes a ZIP ("zip", "zip-store"), 7z ("7z", "7z-store") or tar archive
+// ("tar", "tar.gz", "tar.bz2", "tar.xz", "tar.zst"; "gz", "bz2", "xz", "zst"
+// compress the one file of items alone) with libarchive. In the C locale libarchive's ZIP writer stores names as the raw
 // bytes given, without the UTF-8 flag: that is how CP932 names get written.
 bool writeArchive(const QString &path, const QByteArray &format, const QList<Item> &items,
                   const char *localeName = "C.UTF-8")
 {
     ThreadLocale locale(localeName);
     archive *a = archive_write_new();
-    if (format.startsWith("zip")) {
+    const QByteArray compressor = format.mid(format.lastIndexOf('.') + 1);
+    if (format.startsWith("tar") || format == "gz" || format == "bz2" || format == "xz"
+        || format == "zst") {
+        if (format.startsWith("tar"))
+            archive_write_set_format_pax_restricted(a);
+        else
+            archive_write_set_format_raw(a);
+        if (compressor == "gz")
+            archive_write_add_filter_gzip(a);
+        else if (compressor == "bz2")
+            archive_write_add_filter_bzip2(a);
+        else if (compressor == "xz")
+            archive_write_add_filter_xz(a);
+        else if (compressor == "zst")
+            archive_write_add_filter_zstd(a);
+    } else if (format.startsWith("zip")) {
         archive_write_set_format_zip(a);
         if (format == "zip-store")
             archive_write_set_options(a, "zip:compression=store");
@@ -87,6 +104,10 @@ bool writeArchive(const QString &path, const QByteArray &format, const QList<Ite
             archive_entry_set_filetype(e, AE_IFLNK);
             archive_entry_set_perm(e, 0777);
             archive_entry_set_symlink(e, item.link.constData());
+        } else if (item.kind == 'h') {
+            archive_entry_set_filetype(e, AE_IFREG);
+            archive_entry_set_perm(e, 0644);
+            archive_entry_set_hardlink(e, item.link.constData());
         } else {
             archive_entry_set_filetype(e, AE_IFREG);
             archive_entry_set_perm(e, item.mode);
@@ -161,6 +182,8 @@ private slots:
     void versions();
     void extract_data();
     void extract();
+    void singleCompressedFile_data();
+    void singleCompressedFile();
     void cp932NamesInZip_data();
     void cp932NamesInZip();
     void unicodeNamesAnyLocale_data();
@@ -249,6 +272,12 @@ void TestLibarchiveFormats::extract_data()
                                                  << QByteArray("7z-store") << false;
     QTest::newRow("7-zip32, 7z, names stay as stored whatever encoding is chosen")
         << QByteArray("7-zip32") << QByteArray("x --names=GBK ") << QByteArray("7z") << false;
+    for (const char *format : {"tar", "tar.gz", "tar.bz2", "tar.xz", "tar.zst"}) {
+        QTest::addRow("tar32, %s, restore", format)
+            << QByteArray("tar32") << QByteArray("x ") << QByteArray(format) << false;
+    }
+    QTest::newRow("tar32, tar.gz, flatten") << QByteArray("tar32") << QByteArray("e ")
+                                            << QByteArray("tar.gz") << true;
 }
 
 void TestLibarchiveFormats::extract()
@@ -270,6 +299,41 @@ void TestLibarchiveFormats::extract()
     QCOMPARE(stat(QFile::encodeName(destination.filePath("top.txt")).constData(), &st), 0);
     QCOMPARE(int(st.st_mode & 0777), 0755);
     QCOMPARE(qint64(st.st_mtime), Q_INT64_C(1600000000));
+}
+
+void TestLibarchiveFormats::singleCompressedFile_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QString>("archiveName");
+    QTest::addColumn<QString>("landed");
+
+    QTest::newRow("x.gz lands as x") << QByteArray("gz") << "x.gz" << "x";
+    QTest::newRow("notes.txt.bz2 lands as notes.txt") << QByteArray("bz2") << "notes.txt.bz2"
+                                                      << "notes.txt";
+    QTest::newRow("data.XZ lands as data") << QByteArray("xz") << "data.XZ" << "data";
+    QTest::newRow("log.zst lands as log") << QByteArray("zst") << "log.zst" << "log";
+    QTest::newRow("a gzip stream named .tgz holding no tar lands as .tar")
+        << QByteArray("gz") << "y.tgz" << "y.tar";
+    QTest::newRow("a gzip stream named otherwise gets .out") << QByteArray("gz") << "blob"
+                                                             << "blob.out";
+}
+
+// A file compressed on its own carries no name: it lands as the archive's.
+void TestLibarchiveFormats::singleCompressedFile()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(QString, archiveName);
+    QFETCH(QString, landed);
+
+    const QByteArray data = pseudoRandom(150 * 1024, 11) + "tail";
+    QTemporaryDir folder;
+    const QString archive = folder.filePath(archiveName);
+    QVERIFY(writeArchive(archive, format, {{"ignored", data}}));
+    QTemporaryDir destination;
+    QByteArray message;
+    QCOMPARE(run("tar32", "x ", archive, destination.path() + "/", &message), 0);
+    QCOMPARE(folderTree(destination.path()), QStringList{landed + " = " + md5Hex(data)});
+    QVERIFY(m_libraries.value("tar32").check(QFile::encodeName(archive).constData(), 0) != 0);
 }
 
 void TestLibarchiveFormats::cp932NamesInZip_data()
@@ -368,6 +432,9 @@ void TestLibarchiveFormats::damagedArchive_data()
     QTest::newRow("stored ZIP with a flipped data byte") << QByteArray("zip-store")
                                                          << QByteArray("flip");
     QTest::newRow("7z with a flipped data byte") << QByteArray("7z-store") << QByteArray("flip");
+    QTest::newRow("tar.gz cut in half") << QByteArray("tar.gz") << QByteArray("truncate");
+    QTest::newRow("tar cut in half") << QByteArray("tar") << QByteArray("truncate");
+    QTest::newRow("gz of one file cut in half") << QByteArray("gz") << QByteArray("truncate");
 }
 
 void TestLibarchiveFormats::damagedArchive()
@@ -392,6 +459,12 @@ void TestLibarchiveFormats::damagedArchive()
     file.write(bytes);
     file.close();
 
+    // A single compressed file lands under the archive's name without ".gz".
+    QString archivePath = archive;
+    if (format == "gz") {
+        archivePath = archive.left(archive.lastIndexOf('/') + 1) + "big.bin.gz";
+        QVERIFY(QFile::rename(archive, archivePath));
+    }
     QTemporaryDir destination;
     QFile old(destination.filePath("big.bin"));
     QVERIFY(old.open(QIODevice::WriteOnly));
@@ -399,9 +472,10 @@ void TestLibarchiveFormats::damagedArchive()
     old.close();
 
     QByteArray message;
-    const int result = run(format.startsWith("7z") ? "7-zip32" : "unzip32",
-                           format.startsWith("7z") ? "x " : "-x ", archive, destination.path(),
-                           &message);
+    const bool tar = format.startsWith("tar") || format == "gz";
+    const int result = run(tar ? "tar32" : format.startsWith("7z") ? "7-zip32" : "unzip32",
+                           tar || format.startsWith("7z") ? "x " : "-x ", archivePath,
+                           destination.path(), &message);
     QVERIFY2(result == TENVO_ERR_DAMAGED, message.constData());
     QVERIFY(!message.isEmpty());
     // No partial file, and the file that was there is untouched.
@@ -410,39 +484,49 @@ void TestLibarchiveFormats::damagedArchive()
 
 void TestLibarchiveFormats::hostileZip_data()
 {
+    QTest::addColumn<QByteArray>("format");
     QTest::addColumn<QList<Item>>("items");
     QTest::addColumn<int>("result");
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("parent component refused, the rest lands")
-        << QList<Item>{{"../evil.txt", "e"}, {"ok.txt", "o"}} << int(TENVO_ERR_UNSAFE)
+        << QByteArray("zip") << QList<Item>{{"../evil.txt", "e"}, {"ok.txt", "o"}} << int(TENVO_ERR_UNSAFE)
         << QStringList{"ok.txt = " + md5Hex("o")};
     QTest::newRow("absolute path refused")
-        << QList<Item>{{"/tmp/evil.txt", "e"}} << int(TENVO_ERR_UNSAFE) << QStringList{};
+        << QByteArray("zip") << QList<Item>{{"/tmp/evil.txt", "e"}} << int(TENVO_ERR_UNSAFE) << QStringList{};
     QTest::newRow("symbolic link inside kept")
-        << QList<Item>{{"target.txt", "t"}, {"link", {}, 'l', "target.txt"}} << int(TENVO_OK)
+        << QByteArray("zip") << QList<Item>{{"target.txt", "t"}, {"link", {}, 'l', "target.txt"}} << int(TENVO_OK)
         << QStringList{"link -> target.txt", "target.txt = " + md5Hex("t")};
     QTest::newRow("symbolic link out refused, then file through it lands inside")
-        << QList<Item>{{"out", {}, 'l', "../../.."}, {"out/p.txt", "p"}} << int(TENVO_ERR_UNSAFE)
+        << QByteArray("zip") << QList<Item>{{"out", {}, 'l', "../../.."}, {"out/p.txt", "p"}} << int(TENVO_ERR_UNSAFE)
         << QStringList{"out/", "out/p.txt = " + md5Hex("p")};
     QTest::newRow("set-user-ID stripped")
-        << QList<Item>{{"tool", "t", 'f', {}, 04755}} << int(TENVO_OK)
+        << QByteArray("zip") << QList<Item>{{"tool", "t", 'f', {}, 04755}} << int(TENVO_OK)
         << QStringList{"tool = " + md5Hex("t")};
+    // The other hostile tar headers are rows of the hostile test; a hard link
+    // that lands whole is checked here.
+    QTest::newRow("tar: hard link to a file of the archive lands")
+        << QByteArray("tar.zst") << QList<Item>{{"a.txt", "a"}, {"b.txt", {}, 'h', "a.txt"}}
+        << int(TENVO_OK) << QStringList{"a.txt = " + md5Hex("a"), "b.txt = " + md5Hex("a")};
 }
 
 void TestLibarchiveFormats::hostileZip()
 {
+    QFETCH(QByteArray, format);
     QFETCH(QList<Item>, items);
     QFETCH(int, result);
     QFETCH(QStringList, expected);
 
-    const QString archive = makeArchive("zip", items);
+    const QString archive = makeArchive(format, items);
     QVERIFY(!archive.isEmpty());
     QTemporaryDir root;
     const QString destination = root.filePath("dest");
     QVERIFY(QDir().mkpath(destination));
     QByteArray message;
-    QCOMPARE(run("unzip32", "-x ", archive, destination, &message), result);
+    if (format == "zip")
+        QCOMPARE(run("unzip32", "-x ", archive, destination, &message), result);
+    else
+        QCOMPARE(run("tar32", "x ", archive, destination, &message), result);
     QCOMPARE(folderTree(destination), expected);
     QCOMPARE(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList{"dest"});
@@ -474,6 +558,13 @@ void TestLibarchiveFormats::check_data()
     QTest::newRow("7-zip32 refuses a cut 7z") << QByteArray("7-zip32") << QByteArray("cut7z")
                                               << false;
     QTest::newRow("unzip32 refuses text") << QByteArray("unzip32") << QByteArray("text") << false;
+    QTest::newRow("tar32 accepts tar.gz") << QByteArray("tar32") << QByteArray("tar.gz") << true;
+    QTest::newRow("tar32 accepts tar") << QByteArray("tar32") << QByteArray("tar") << true;
+    QTest::newRow("tar32 refuses ZIP") << QByteArray("tar32") << QByteArray("zip") << false;
+    QTest::newRow("7-zip32 refuses tar.xz") << QByteArray("7-zip32") << QByteArray("tar.xz") << false;
+    QTest::newRow("tar32 refuses a cut tar.gz") << QByteArray("tar32") << QByteArray("cuttar.gz")
+                                                << false;
+    QTest::newRow("tar32 refuses text") << QByteArray("tar32") << QByteArray("text") << false;
     QTest::newRow("unzip32 refuses a missing file") << QByteArray("unzip32")
                                                     << QByteArray("missing") << false;
     QTest::newRow("unzip32 refuses a folder") << QByteArray("unzip32") << QByteArray("folder")
@@ -488,9 +579,9 @@ void TestLibarchiveFormats::check()
 
     QString path = m_work.filePath("check-" + QString::fromLatin1(content));
     const QList<Item> items{{"a.txt", pseudoRandom(300000, 3)}, {"b.txt", "b"}};
-    if (content == "zip" || content == "7z") {
+    if (content == "zip" || content == "7z" || content.startsWith("tar")) {
         path = makeArchive(content, items);
-    } else if (content == "cutzip" || content == "cut7z") {
+    } else if (content.startsWith("cut")) {
         path = makeArchive(content.mid(3), items);
         QVERIFY(QFile::resize(path, QFileInfo(path).size() / 2));
     } else if (content == "emptyzip") {

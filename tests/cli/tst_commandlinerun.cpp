@@ -120,6 +120,11 @@ private slots:
             << QStringList{"--extract-to", "%OUT", "--name-folders", "%IN/docs.zip", "%IN/docs.zip"} << false
             << QStringList{"docs"} << 0 << QStringList{"docs (2)/guide/read.txt=read me", "docs (2)/top.txt=top"}
             << QStringList{done + "%IN/docs.zip → %OUT/docs (2)/"} << "" << true;
+        QTest::newRow("a .tar.gz goes into a name folder without .tar.gz, a .gz lands as the file without .gz")
+            << QStringList{"--extract-to", "%OUT", "--name-folders", "%TAR"} << false << none << 0
+            << QStringList{"data/sub/a.txt=tar", "data/top.txt=top", "notes.txt/notes.txt=single"}
+            << QStringList{done + "%TAR/data.tar.gz → %OUT/data/", done + "%TAR/notes.txt.gz → %OUT/notes.txt/"}
+            << "" << true;
         QTest::newRow("failures are listed as the window lists them, and the run goes on")
             << QStringList{"--extract-to", "%OUT", "%BAD/notes.txt", "%BAD/broken.zip", "%IN/pack.lzh"} << false
             << none << 1 << QStringList{"sub/one.txt=one"}
@@ -284,6 +289,15 @@ private slots:
         std::string error;
         QVERIFY2(writeEveryType(in, &error), error.c_str());
         QVERIFY(writeFixtureFile(bad + "/notes.txt", "not an archive"));
+        const QString tar = work.filePath("tar");
+        QVERIFY(QDir().mkpath(tar));
+        TarOptions gzip;
+        gzip.compressor = "gzip";
+        QVERIFY2(writeTar(tar + "/data.tar.gz", {FixtureEntry::file("sub/a.txt", "tar"), FixtureEntry::file("top.txt", "top")},
+                          gzip, &error),
+                 error.c_str());
+        gzip.single = true;
+        QVERIFY2(writeTar(tar + "/notes.txt.gz", {FixtureEntry::file("x", "single")}, gzip, &error), error.c_str());
         ZipOptions damaged;
         damaged.corruptFirstData = true;
         QVERIFY2(writeZip(bad + "/broken.zip", {FixtureEntry::file("x.txt", "damaged")}, damaged, &error),
@@ -323,7 +337,7 @@ private slots:
 
         const auto expand = [&](QString text) {
             return withNativeBytes(text.replace("%IN", in).replace("%BAD", bad).replace("%ODD", odd).replace("%OUT", out)
-                                       .replace("%SECRET", secret).replace("%EMPTY", empty));
+                                       .replace("%SECRET", secret).replace("%EMPTY", empty).replace("%TAR", tar));
         };
         for (QString &argument : arguments)
             argument = expand(argument);

@@ -35,6 +35,14 @@ private slots:
             << "/in/data.lzh" << "/out/data/";
         QTest::newRow("only the last extension goes")
             << "/in/a.tar.lzh" << "/out/a.tar/";
+        QTest::newRow("a compressed tar archive loses .tar too")
+            << "/in/data.tar.gz" << "/out/data/";
+        QTest::newRow("the same in capitals, with zstd")
+            << "/in/Data.TAR.ZST" << "/out/Data/";
+        QTest::newRow("a single compressed file loses its suffix only")
+            << "/in/notes.txt.xz" << "/out/notes.txt/";
+        QTest::newRow("a file named .tar.gz alone keeps .tar")
+            << "/in/.tar.gz" << "/out/.tar/";
         QTest::newRow("a dot in a folder name is no extension")
             << "/in/v1.2/archive" << "/out/archive/";
         QTest::newRow("a file name without a dot is kept whole")

@@ -68,7 +68,7 @@ namespace {
 
 QByteArray switchFor(const QByteArray &library, bool flatten)
 {
-    const bool bare = library == "unlha32" || library == "7-zip32";
+    const bool bare = library == "unlha32" || library == "7-zip32" || library == "tar32";
     if (flatten)
         return bare ? "e " : "-x -j ";
     return bare ? "x " : "-x ";
@@ -148,6 +148,21 @@ Step sevenZipStep(const FixtureEntries &entries, int expected)
     std::string error;
     std::string bytes = make7z(entries, {}, &error);
     return step("7-zip32", std::move(bytes), expected, error);
+}
+
+Step tarStep(const FixtureEntries &entries, int expected, const TarOptions &options = {})
+{
+    std::string error;
+    std::string bytes = makeTar(entries, options, &error);
+    return step("tar32", std::move(bytes), expected, error);
+}
+
+TarOptions compressedTar(const char *compressor, std::vector<std::size_t> hardLinks = {})
+{
+    TarOptions options;
+    options.compressor = compressor;
+    options.hardLinkEntries = std::move(hardLinks);
+    return options;
 }
 
 Step cabStep(const FixtureEntries &entries, int expected)
@@ -681,6 +696,41 @@ void TestHostile::extract_data()
         << fixed(zipStep(setId, TENVO_OK)) << setIdLanded << QByteArray();
     QTest::newRow("RAR 4 set-user-ID and set-group-ID files land without those bits")
         << fixed(rar4Step(setId, TENVO_OK)) << setIdLanded << QByteArray();
+
+    // The tar family: its headers can say all of the above.
+    QTest::newRow("tar.gz entry with ../ in its path is refused, its sibling lands")
+        << fixed(tarStep({file("a/../../outside/victim.txt", "evil"), ok}, TENVO_ERR_UNSAFE, compressedTar("gzip")))
+        << justOk << QByteArray();
+    QTest::newRow("tar entry with an absolute path into a sibling folder is refused")
+        << Maker([=](const Places &p) {
+               return Steps{tarStep({file(p.elsewhere + "/planted.txt", "evil"), ok}, TENVO_ERR_UNSAFE)};
+           })
+        << justOk << QByteArray();
+    QTest::newRow("tar.xz symlink leading outside, then a file written through it")
+        << fixed(tarStep({FixtureEntry::symlink("out", "../outside"), file("out/victim.txt", "evil")},
+                         TENVO_ERR_UNSAFE, compressedTar("xz")))
+        << QStringList{QStringLiteral("out/"), QStringLiteral("out/victim.txt = evil")} << QByteArray();
+    QTest::newRow("tar character device and FIFO are refused, nothing is created")
+        << fixed(tarStep({special("tty", S_IFCHR), special("fifo", S_IFIFO), ok}, TENVO_ERR_UNSAFE)) << justOk
+        << QByteArray();
+    QTest::newRow("tar.zst set-user-ID and set-group-ID files land without those bits")
+        << fixed(tarStep(setId, TENVO_OK, compressedTar("zstd"))) << setIdLanded << QByteArray();
+    QTest::newRow("tar hard links to a file outside are refused")
+        << Maker([=](const Places &p) {
+               return Steps{tarStep({FixtureEntry::symlink("relative", "../outside/victim.txt"),
+                                     FixtureEntry::symlink("absolute", p.outside + "/victim.txt"), ok},
+                                    TENVO_ERR_UNSAFE, compressedTar("", {0, 1}))};
+           })
+        << justOk << QByteArray();
+    QTest::newRow("tar.bz2 hard link inside, then a file of its name: the linked file keeps its data")
+        << fixed(tarStep({file("a.txt", "original"), FixtureEntry::symlink("b.txt", "a.txt"), file("b.txt", "new")},
+                         TENVO_OK, compressedTar("bzip2", {1})))
+        << QStringList{QStringLiteral("a.txt = original"), QStringLiteral("b.txt = new")} << QByteArray();
+    QTest::newRow("tar.gz cut inside its data: no partial file")
+        << fixed(cut(tarStep({ok, file("big.bin", std::string(300000, 'b'))}, TENVO_ERR_DAMAGED,
+                             compressedTar("gzip")),
+                     400))
+        << justOk << QByteArray();
 
     // Names.
     const std::string longName(300, 'n');

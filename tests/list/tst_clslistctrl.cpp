@@ -115,6 +115,10 @@ private slots:
         QTest::newRow("a ZIP saved without extension, or named .rar, shows the type its bytes name")
             << main << QStringList{"zip %T/p/arc", "add %T/p/arc = 0", "row 1 = arc|%T/p/|ZIP|0KB|",
                                    "zip %T/p/b.rar", "add %T/p/b.rar = 0", "row 2 = b.rar|%T/p/|ZIP|0KB|"};
+        QTest::newRow("a tar.gz and a single .gz show the type TAR")
+            << main << QStringList{"gzip %T/p/data.tar.gz", "add %T/p/data.tar.gz = 0",
+                                   "row 1 = data.tar.gz|%T/p/|TAR|0KB|", "gzip %T/p/x.gz", "add %T/p/x.gz = 0",
+                                   "row 2 = x.gz|%T/p/|TAR|0KB|"};
         QTest::newRow("the dialog list holds name, type and size and never refuses a file")
             << ArchiveListLayout::AddFolderDialog
             << QStringList{"file %T/d/a.lzh 1500", "add %T/d/a.lzh = 0", "add %T/d/a.lzh = 0",
@@ -195,10 +199,13 @@ private slots:
             const QString &command = words[0];
             if (command == u"file")
                 QVERIFY2(makeFile(words[1], words.value(2, "0").toLongLong()), qPrintable(step));
-            else if (command == u"zip") {
+            else if (command == u"zip" || command == u"gzip") {
                 QFile zip(words[1]);
                 QVERIFY(QDir().mkpath(QFileInfo(words[1]).path()) && zip.open(QIODevice::WriteOnly));
-                zip.write(QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0')); // an empty ZIP
+                if (command == u"zip")
+                    zip.write(QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0')); // an empty ZIP
+                else
+                    zip.write(QByteArray("\x1F\x8B\x08\0\0\0\0\0\0\x03\x03\0\0\0\0\0\0\0\0\0", 20)); // gzip of nothing
             } else if (command == u"link")
                 QVERIFY(QDir().mkpath(QFileInfo(words[1]).path()) && QFile::link(words[2], words[1]));
             else if (command == u"pipe")

@@ -1,6 +1,7 @@
 // Test fixtures: the entry description every archive writer takes, and ZIP, 7z and CAB makers.
 #include "archivemaker.h"
 
+#include <algorithm>
 #include <array>
 
 #include <archive.h>
@@ -162,7 +163,8 @@ la_ssize_t appendToString(archive *, void *clientData, const void *buffer, size_
 // its format, in the given locale (libarchive takes the name encoding from it).
 std::string writeWithLibarchive(const FixtureEntries &entries, const char *localeName,
                                 const std::function<int(archive *)> &configure,
-                                std::string *error)
+                                std::string *error,
+                                const std::function<void(archive_entry *, std::size_t)> &adjust = {})
 {
     ScopedLocale locale(localeName);
     if (!locale.isValid()) {
@@ -208,6 +210,8 @@ std::string writeWithLibarchive(const FixtureEntries &entries, const char *local
         archive_entry_copy_pathname(entry.get(), name.c_str());
         archive_entry_set_perm(entry.get(), e.mode & 07777);
         archive_entry_set_mtime(entry.get(), time_t(e.mtime), 0);
+        if (adjust)
+            adjust(entry.get(), std::size_t(&e - entries.data()));
         if (archive_write_header(a.get(), entry.get()) != ARCHIVE_OK)
             return libarchiveFailed("cannot write the header of " + e.name);
         if (e.kind == FixtureEntry::File && !e.data.empty()
@@ -547,6 +551,45 @@ bool writeCab(const QString &path, const FixtureEntries &entries, const CabOptio
               std::string *error)
 {
     return writeArchiveBytes(path, makeCab(entries, options, error), error);
+}
+
+} // namespace tenvo::fixture
+
+namespace tenvo::fixture {
+
+std::string makeTar(const FixtureEntries &entries, const TarOptions &options, std::string *error)
+{
+    return writeWithLibarchive(
+        entries, "C.UTF-8",
+        [&](archive *a) {
+            int r = options.single ? archive_write_set_format_raw(a)
+                                   : archive_write_set_format_pax_restricted(a);
+            if (r == ARCHIVE_OK && !options.compressor.empty())
+                r = archive_write_add_filter_by_name(a, options.compressor.c_str());
+            return r;
+        },
+        error,
+        [&](archive_entry *entry, std::size_t index) {
+            const FixtureEntry &e = entries[index];
+            if (std::find(options.hardLinkEntries.begin(), options.hardLinkEntries.end(), index)
+                != options.hardLinkEntries.end()) {
+                archive_entry_set_filetype(entry, AE_IFREG);
+                archive_entry_set_symlink(entry, nullptr);
+                archive_entry_copy_hardlink(entry, e.linkTarget.c_str());
+                archive_entry_set_size(entry, 0);
+            } else if (e.unixType != 0) {
+                archive_entry_set_filetype(entry, e.unixType);
+                archive_entry_set_size(entry, 0);
+                archive_entry_set_rdevmajor(entry, 1);
+                archive_entry_set_rdevminor(entry, 3);
+            }
+        });
+}
+
+bool writeTar(const QString &path, const FixtureEntries &entries, const TarOptions &options,
+              std::string *error)
+{
+    return writeArchiveBytes(path, makeTar(entries, options, error), error);
 }
 
 } // namespace tenvo::fixture

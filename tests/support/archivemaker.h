@@ -1,4 +1,4 @@
-// Test fixtures: the entry description every archive writer takes, and ZIP, 7z and CAB makers.
+// Test fixtures: the entry description every archive writer takes, and ZIP, 7z, tar and CAB makers.
 #pragma once
 
 #include <QString>
@@ -118,6 +118,24 @@ std::string make7z(const FixtureEntries &entries, const SevenZipOptions &options
                    std::string *error = nullptr);
 bool write7z(const QString &path, const FixtureEntries &entries, const SevenZipOptions &options = {},
              std::string *error = nullptr);
+
+struct TarOptions
+{
+    // "" none, or "gzip", "bzip2", "xz", "zstd".
+    std::string compressor;
+    // The one file of the entries compressed alone, as gzip x makes x.gz.
+    bool single = false;
+    // Indexes of symbolic-link entries stored as hard links to their target.
+    std::vector<std::size_t> hardLinkEntries;
+};
+
+// A tar archive (pax restricted) written by libarchive; an entry's unixType
+// (a device, a FIFO) is stored as its type. Empty on failure, with the reason
+// in *error when given.
+std::string makeTar(const FixtureEntries &entries, const TarOptions &options = {},
+                    std::string *error = nullptr);
+bool writeTar(const QString &path, const FixtureEntries &entries, const TarOptions &options = {},
+              std::string *error = nullptr);
 
 struct CabOptions
 {

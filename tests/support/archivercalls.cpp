@@ -11,7 +11,7 @@ namespace tenvo::test {
 QHash<QByteArray, ArchiverCalls> loadArchivers(const QByteArray &folder, QString &error)
 {
     static const std::pair<const char *, const char *> names[] = {
-        {"unlha32", "Unlha"}, {"cab32", "Cab"}, {"unzip32", "UnZip"}, {"7-zip32", "SevenZip"}, {"unrar32", "Unrar"},
+        {"unlha32", "Unlha"}, {"cab32", "Cab"}, {"unzip32", "UnZip"}, {"7-zip32", "SevenZip"}, {"unrar32", "Unrar"}, {"tar32", "Tar"},
     };
     QHash<QByteArray, ArchiverCalls> libraries;
     error.clear();

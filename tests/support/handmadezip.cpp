@@ -359,7 +359,11 @@ std::string padZip(const std::string &zip, const ZipPadding &padding)
         const std::size_t headerSize = 30 + getU16(zip, local + 26) + getU16(zip, local + 28);
         std::string header = zip.substr(local, headerSize);
         header.append(padding.extraPadding, padding.extraByte);
-        setU16(header, 28, uint32_t(getU16(zip, local + 28) + padding.extraPadding));
+        header += padding.extraBlocks;
+        setU16(header, 28, uint32_t(getU16(zip, local + 28) + padding.extraPadding + padding.extraBlocks.size()));
+        const std::size_t centralExtra = getU16(record, 30);
+        record.insert(46 + getU16(record, 28) + centralExtra, padding.extraBlocks);
+        setU16(record, 30, uint32_t(centralExtra + padding.extraBlocks.size()));
         setU32(record, 42, uint32_t(out.size()));
         out += header;
         out += zip.substr(local + headerSize, spanEnd - local - headerSize);

@@ -36,12 +36,16 @@ std::string makeOverlappingZip(std::size_t entries, uint64_t zerosPerEntry);
 // after each entry's data, `after` zero bytes after the end record, and
 // `extraPadding` bytes of `extraByte` appended to each local header's extra
 // field (lengths and offsets adjusted, so only the padding is new). zip must
-// be a plain archive (no ZIP64, no comment). Empty when it cannot be read.
+// be a plain archive (no ZIP64, no comment). `extraBlocks` is appended to the
+// extra field of both the local header and the central record, as some
+// writers pad them with empty fields of type 0 and a few zero bytes after.
+// Empty when it cannot be read.
 struct ZipPadding {
     std::size_t between = 0;
     std::size_t after = 0;
     std::size_t extraPadding = 0;
     char extraByte = '\0';
+    std::string extraBlocks;
 };
 std::string padZip(const std::string &zip, const ZipPadding &padding);
 
