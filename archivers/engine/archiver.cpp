@@ -7,6 +7,7 @@
 #include "isolation.h"
 #include "libarchivedecoder.h"
 #include "namecodec.h"
+#include "volumeset.h"
 #include "zipscan.h"
 
 #include <sys/stat.h>
@@ -186,6 +187,11 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
     ArchiveFormat format = ArchiveFormat::Unknown;
     if (const TenvoResult opened = sniffFile(archivePath, format, message); opened != TENVO_OK)
         return opened;
+    // "x.zip.002" alone: the archive begins in the part before it.
+    if (format == ArchiveFormat::Unknown && numberedPartNumber(archivePath) > 1) {
+        message = "this is not the first volume of a multi-volume archive";
+        return TENVO_ERR_VOLUME;
+    }
     if (!accepts(profile, format)) {
         message = std::string(profile.name) + " reads only " + acceptedNames(profile)
             + " archives; \"" + escapeForMessage(archivePath) + "\" is "
@@ -223,6 +229,24 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
     }
     writer.finish(failed);
 
+    // A numbered set cut short reads as a damaged archive; the missing part
+    // is the cause to name. Equal cuts make a last part of full size the
+    // likely place of a cut at the end.
+    std::string missingPart;
+    if (numberedPartNumber(archivePath) == 1) {
+        const NumberedParts parts = numberedParts(archivePath);
+        missingPart = parts.missing;
+        struct stat first {}, last {};
+        if (missingPart.empty() && (failed || writer.result() != TENVO_OK) && !parts.paths.empty()
+            && ::stat(parts.paths.front().c_str(), &first) == 0
+            && ::stat(parts.paths.back().c_str(), &last) == 0 && first.st_size == last.st_size)
+            missingPart = numberedPartName(archivePath, parts.paths.size());
+    }
+    if (!missingPart.empty() && decoded != TENVO_ERR_STOPPED && writer.result() != TENVO_ERR_WRITE) {
+        decoded = TENVO_ERR_VOLUME;
+        decoderMessage = "a volume of the set is missing: " + missingPart;
+    }
+
     std::string shortened;
     if (writer.shortenedCount() > 0) {
         shortened = "\n" + std::string(kShortenedMark) + std::to_string(writer.shortenedCount());
@@ -230,6 +254,10 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
             shortened += "\n" + std::string(kShortenedMark) + escapeForMessage(stored) + '\t'
                 + escapeForMessage(landed);
         shortened += '\n';
+    }
+    if (writer.result() != TENVO_OK && decoded == TENVO_ERR_VOLUME && !missingPart.empty()) {
+        message = escapeForMessage(decoderMessage) + shortened;
+        return TENVO_ERR_VOLUME;
     }
     if (writer.result() != TENVO_OK) {
         message = writer.message();

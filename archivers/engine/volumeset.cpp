@@ -84,6 +84,55 @@ bool isLaterRarVolumeName(const std::string &path)
         && isDigit(path[path.size() - 1]);
 }
 
+std::size_t numberedPartNumber(const std::string &path)
+{
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.size() - dot - 1 < 3 || path.size() - dot - 1 > 9
+        || path.find('/', dot) != std::string::npos)
+        return 0;
+    std::size_t number = 0;
+    for (std::size_t i = dot + 1; i < path.size(); ++i) {
+        if (!isDigit(path[i]))
+            return 0;
+        number = number * 10 + std::size_t(path[i] - '0');
+    }
+    return number;
+}
+
+std::string numberedPartName(const std::string &path, std::size_t index)
+{
+    if (numberedPartNumber(path) == 0)
+        return {};
+    const std::size_t dot = path.rfind('.');
+    std::string number = std::to_string(index + 1);
+    if (number.size() < path.size() - dot - 1)
+        number.insert(0, path.size() - dot - 1 - number.size(), '0');
+    return path.substr(0, dot + 1) + number;
+}
+
+NumberedParts numberedParts(const std::string &firstPath)
+{
+    NumberedParts parts;
+    if (numberedPartNumber(firstPath) != 1 || !volumeExists(firstPath))
+        return parts;
+    parts.paths.push_back(firstPath);
+    for (std::size_t index = 1;; ++index) {
+        std::string next = numberedPartName(firstPath, index);
+        if (volumeExists(next)) {
+            parts.paths.push_back(std::move(next));
+            continue;
+        }
+        // A part beyond a missing one tells the row is cut, not ended.
+        for (std::size_t skip = 1; skip <= 8; ++skip) {
+            if (volumeExists(numberedPartName(firstPath, index + skip))) {
+                parts.missing = next;
+                break;
+            }
+        }
+        return parts;
+    }
+}
+
 bool volumeExists(const std::string &path)
 {
     struct stat st;
