@@ -192,6 +192,11 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
         message = "this is not the first volume of a multi-volume archive";
         return TENVO_ERR_VOLUME;
     }
+    const NumberedParts parts = joinedParts(archivePath);
+    if (format == ArchiveFormat::Unknown && !parts.missing.empty()) {
+        message = "a volume of the set is missing: " + parts.missing;
+        return TENVO_ERR_VOLUME;
+    }
     if (!accepts(profile, format)) {
         message = std::string(profile.name) + " reads only " + acceptedNames(profile)
             + " archives; \"" + escapeForMessage(archivePath) + "\" is "
@@ -232,10 +237,8 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
     // A numbered set cut short reads as a damaged archive; the missing part
     // is the cause to name. Equal cuts make a last part of full size the
     // likely place of a cut at the end.
-    std::string missingPart;
+    std::string missingPart = parts.missing;
     if (numberedPartNumber(archivePath) == 1) {
-        const NumberedParts parts = numberedParts(archivePath);
-        missingPart = parts.missing;
         struct stat first {}, last {};
         if (missingPart.empty() && (failed || writer.result() != TENVO_OK) && !parts.paths.empty()
             && ::stat(parts.paths.front().c_str(), &first) == 0

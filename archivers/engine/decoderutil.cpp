@@ -61,20 +61,29 @@ bool FileReader::open(const std::string &path)
     m_fd = openRegular(path, m_size, m_openError);
     if (m_fd < 0)
         return false;
-    m_firstSize = m_size;
-    if (numberedPartNumber(path) == 1) {
-        const NumberedParts parts = numberedParts(path);
-        for (std::size_t i = 1; i < parts.paths.size(); ++i) {
-            uint64_t size = 0;
-            int error = 0;
-            const int fd = openRegular(parts.paths[i], size, error);
-            // A part that cannot be read ends the joined stream there, as a
-            // missing one does.
-            if (fd < 0)
-                break;
-            m_pieces.push_back({fd, m_size, size});
-            m_size += size;
+    const NumberedParts parts = joinedParts(path);
+    if (!parts.paths.empty() && parts.paths.front() != path) {
+        // A split ZIP begins in its ".z01".
+        uint64_t size = 0;
+        int error = 0;
+        const int first = openRegular(parts.paths.front(), size, error);
+        if (first >= 0) {
+            ::close(m_fd);
+            m_fd = first;
+            m_size = size;
         }
+    }
+    m_firstSize = m_size;
+    for (std::size_t i = 1; i < parts.paths.size() && m_firstSize != 0; ++i) {
+        uint64_t size = 0;
+        int error = 0;
+        const int fd = openRegular(parts.paths[i], size, error);
+        // A part that cannot be read ends the joined stream there, as a
+        // missing one does.
+        if (fd < 0)
+            break;
+        m_pieces.push_back({fd, m_size, size});
+        m_size += size;
     }
     return true;
 }

@@ -107,13 +107,16 @@ bool isEmptyZip(const std::string &path)
     return empty;
 }
 
-// True for the first of a ZIP's numbered parts whose joined stream ends
-// before the central directory (a part missing): read front to back, the
-// entries held whole before the gap still land.
-bool cutNumberedZip(const std::string &path)
+// True for a ZIP whose central directory cannot be trusted, read front to
+// back: a split ZIP (its offsets count from each part's start), and
+// numbered parts whose joined stream ends before it (a part missing), so
+// the entries held whole before the gap still land.
+bool readFrontToBack(const std::string &path)
 {
-    if (numberedPartNumber(path) != 1)
-        return false;
+    if (numberedPartNumber(path) != 1) {
+        const NumberedParts split = splitZipParts(path);
+        return !split.paths.empty() || !split.missing.empty();
+    }
     ZipCentralDirectory directory;
     std::string ignored;
     return directory.open(path, ignored) != TENVO_OK;
@@ -206,7 +209,7 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
     case LibarchiveFormat::Zip:
         // The seekable reader trusts the central directory, as Windows does,
         // but does not take an archive that is nothing but an empty one.
-        if (isEmptyZip(path) || cutNumberedZip(path))
+        if (isEmptyZip(path) || readFrontToBack(path))
             archive_read_support_format_zip_streamable(reader.get());
         else
             archive_read_support_format_zip_seekable(reader.get());
@@ -245,7 +248,7 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
         names.push_back(nullptr);
     }
     // Numbered parts are read joined through our own reader (FileReader).
-    const int opened = start > 0 || numberedPartNumber(path) == 1
+    const int opened = start > 0 || numberedPartNumber(path) == 1 || !joinedParts(path).paths.empty()
         ? OffsetSource::open(reader.get(), path, start)
         : !names.empty()         ? archive_read_open_filenames(reader.get(), names.data(), kReadBlock)
                                  : archive_read_open_filename(reader.get(), path.c_str(), kReadBlock);

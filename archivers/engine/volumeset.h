@@ -36,6 +36,17 @@ struct NumberedParts {
 };
 NumberedParts numberedParts(const std::string &firstPath);
 
+// The parts of a ZIP split by zip -s, given its last part "x.zip" (whose end
+// record names it a later disk): "x.z01", "x.z02", ... present in a row,
+// then x.zip when none is missing. missing names the first one not found.
+// Both empty when x.zip is no such part.
+NumberedParts splitZipParts(const std::string &zipPath);
+
+// The files that read joined as the archive at path (see FileReader):
+// numbered parts from their first, a split ZIP from its ".zip"; empty for
+// any other file.
+NumberedParts joinedParts(const std::string &path);
+
 // True when path names a regular file (links followed).
 bool volumeExists(const std::string &path);
 
