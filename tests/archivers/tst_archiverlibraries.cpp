@@ -959,6 +959,10 @@ void TestArchiverLibraries::volumeSets_data()
     QTest::newRow("ZIP cut into x.zip.001 to .005") << QByteArray("zip-parts") << 0 << -1 << ok << all;
     QTest::newRow("LZH cut into x.lzh.001 to .005") << QByteArray("lzh2-parts") << 0 << -1 << ok << all;
     QTest::newRow("LZH cut into x.001 to .005") << QByteArray("lzh0-plain") << 0 << -1 << ok << all;
+    QTest::newRow("7z cut into x.7z.001 to .005") << QByteArray("7z-parts") << 0 << -1 << ok << all;
+    // 7z keeps its index at its end.
+    QTest::newRow("7z parts without the last part write nothing")
+        << QByteArray("7z-parts") << 0 << 4 << volume << QStringList();
     QTest::newRow("ZIP parts given the second part writes nothing")
         << QByteArray("zip-parts") << 1 << -1 << volume << QStringList();
     QTest::newRow("ZIP parts without the last part keep the files held whole")
@@ -1012,10 +1016,11 @@ void TestArchiverLibraries::volumeSets()
             QVERIFY(QFile::remove(names[missing]));
     } else if (format.endsWith("-parts") || format.endsWith("-plain")) {
         std::string error;
-        const std::string whole = makeFixture(format.left(format.indexOf('-')), entries, error);
+        const QByteArray kind = format.left(format.indexOf('-'));
+        const std::string whole = kind == "7z" ? make7z(entries, {}, &error) : makeFixture(kind, entries, error);
         QVERIFY2(!whole.empty(), error.c_str());
         const std::size_t size = (whole.size() + 4) / 5;
-        const QString stem = format.endsWith("-plain") ? QString("set.") : "set." + format.left(3) + ".";
+        const QString stem = format.endsWith("-plain") ? QString("set.") : "set." + QString(kind.left(3)) + ".";
         for (std::size_t i = 0; i < 5; ++i) {
             names << folder.filePath(stem + QString("%1").arg(i + 1, 3, 10, QChar('0')));
             if (int(i) != missing)
@@ -1041,8 +1046,11 @@ void TestArchiverLibraries::volumeSets()
 
     QTemporaryDir destination;
     QByteArray message;
-    const QByteArray library = format.startsWith("zip") ? "unzip32" : format.startsWith("lzh") ? "unlha32" : "unrar32";
-    const QByteArray switchText = format.startsWith("lzh") ? "x " : "-x ";
+    const QByteArray library = format.startsWith("zip") ? "unzip32"
+        : format.startsWith("lzh")                      ? "unlha32"
+        : format.startsWith("7z")                       ? "7-zip32"
+                                                        : "unrar32";
+    const QByteArray switchText = format.startsWith("lzh") || format.startsWith("7z") ? "x " : "-x ";
     QCOMPARE(run(library, switchText, names[given], destination.path() + "//", &message), result);
     QStringList expected;
     for (const QString &path : landed)
