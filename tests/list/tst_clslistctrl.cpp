@@ -115,6 +115,11 @@ private slots:
         QTest::newRow("a ZIP saved without extension, or named .rar, shows the type its bytes name")
             << main << QStringList{"zip %T/p/arc", "add %T/p/arc = 0", "row 1 = arc|%T/p/|ZIP|0KB|",
                                    "zip %T/p/b.rar", "add %T/p/b.rar = 0", "row 2 = b.rar|%T/p/|ZIP|0KB|"};
+        QTest::newRow("a later part of a set stands for its first, which shows the type before its number")
+            << main << QStringList{"file %T/p/a.zip.001 2000", "file %T/p/a.zip.002", "file %T/p/s.z01", "file %T/p/s.zip",
+                                   "file %T/p/lone.7z.002", "add %T/p/a.zip.002 = 0", "add %T/p/a.zip.001 = 1",
+                                   "row 1 = a.zip.001|%T/p/|ZIP|2KB|", "add %T/p/s.z01 = 0", "row 2 = s.zip|%T/p/|ZIP|0KB|",
+                                   "add %T/p/lone.7z.002 = 0", "row 3 = lone.7z.002|%T/p/|7Z|0KB|", "count = 3"};
         QTest::newRow("the dialog list holds name, type and size and never refuses a file")
             << ArchiveListLayout::AddFolderDialog
             << QStringList{"file %T/d/a.lzh 1500", "add %T/d/a.lzh = 0", "add %T/d/a.lzh = 0",
