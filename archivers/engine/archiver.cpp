@@ -166,8 +166,17 @@ int isolate(const LibraryProfile &profile, char kind, std::string_view text,
 
 unsigned long long fileSize(const std::string &path)
 {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (unsigned long long)st.st_size : 0;
+    // A set read joined is read through all its parts.
+    NumberedParts parts = joinedParts(path);
+    if (parts.paths.empty())
+        parts.paths.push_back(path);
+    unsigned long long total = 0;
+    for (const std::string &part : parts.paths) {
+        struct stat st;
+        if (::stat(part.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            total += (unsigned long long)st.st_size;
+    }
+    return total;
 }
 
 } // namespace
