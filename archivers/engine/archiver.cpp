@@ -7,6 +7,7 @@
 #include "isolation.h"
 #include "libarchivedecoder.h"
 #include "namecodec.h"
+#include "volumeset.h"
 #include "zipscan.h"
 
 #include <sys/stat.h>
@@ -170,8 +171,17 @@ int isolate(const LibraryProfile &profile, char kind, std::string_view text,
 
 unsigned long long fileSize(const std::string &path)
 {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (unsigned long long)st.st_size : 0;
+    // A set read joined is read through all its parts.
+    NumberedParts parts = joinedParts(path);
+    if (parts.paths.empty())
+        parts.paths.push_back(path);
+    unsigned long long total = 0;
+    for (const std::string &part : parts.paths) {
+        struct stat st;
+        if (::stat(part.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            total += (unsigned long long)st.st_size;
+    }
+    return total;
 }
 
 } // namespace
@@ -191,6 +201,16 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
     ArchiveFormat format = ArchiveFormat::Unknown;
     if (const TenvoResult opened = sniffFile(archivePath, format, message); opened != TENVO_OK)
         return opened;
+    // "x.zip.002" alone: the archive begins in the part before it.
+    if (format == ArchiveFormat::Unknown && numberedPartNumber(archivePath) > 1) {
+        message = "this is not the first volume of a multi-volume archive";
+        return TENVO_ERR_VOLUME;
+    }
+    const NumberedParts parts = joinedParts(archivePath);
+    if (format == ArchiveFormat::Unknown && !parts.missing.empty()) {
+        message = "a volume of the set is missing: " + parts.missing;
+        return TENVO_ERR_VOLUME;
+    }
     if (!accepts(profile, format)) {
         message = std::string(profile.name) + " reads only " + acceptedNames(profile)
             + " archives; \"" + escapeForMessage(archivePath) + "\" is "
@@ -228,6 +248,22 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
     }
     writer.finish(failed);
 
+    // A numbered set cut short reads as a damaged archive; the missing part
+    // is the cause to name. Equal cuts make a last part of full size the
+    // likely place of a cut at the end.
+    std::string missingPart = parts.missing;
+    if (numberedPartNumber(archivePath) == 1) {
+        struct stat first {}, last {};
+        if (missingPart.empty() && (failed || writer.result() != TENVO_OK) && !parts.paths.empty()
+            && ::stat(parts.paths.front().c_str(), &first) == 0
+            && ::stat(parts.paths.back().c_str(), &last) == 0 && first.st_size == last.st_size)
+            missingPart = numberedPartName(archivePath, parts.paths.size());
+    }
+    if (!missingPart.empty() && decoded != TENVO_ERR_STOPPED && writer.result() != TENVO_ERR_WRITE) {
+        decoded = TENVO_ERR_VOLUME;
+        decoderMessage = "a volume of the set is missing: " + missingPart;
+    }
+
     std::string shortened;
     if (writer.shortenedCount() > 0) {
         shortened = "\n" + std::string(kShortenedMark) + std::to_string(writer.shortenedCount());
@@ -235,6 +271,10 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
             shortened += "\n" + std::string(kShortenedMark) + escapeForMessage(stored) + '\t'
                 + escapeForMessage(landed);
         shortened += '\n';
+    }
+    if (writer.result() != TENVO_OK && decoded == TENVO_ERR_VOLUME && !missingPart.empty()) {
+        message = escapeForMessage(decoderMessage) + shortened;
+        return TENVO_ERR_VOLUME;
     }
     if (writer.result() != TENVO_OK) {
         message = writer.message();

@@ -1,6 +1,8 @@
 // Bounded file reads, CRC-32 and MS-DOS time stamps for the decoders.
 #include "decoderutil.h"
+#include "volumeset.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -16,44 +18,80 @@
 
 namespace tenvo::engine {
 
-FileReader::~FileReader()
+FileReader::~FileReader() { closeAll(); }
+
+void FileReader::closeAll()
 {
     if (m_fd >= 0)
         ::close(m_fd);
+    m_fd = -1;
+    for (const Piece &piece : m_pieces)
+        ::close(piece.fd);
+    m_pieces.clear();
 }
 
-bool FileReader::open(const std::string &path)
+namespace {
+
+// A regular file opened for reading, never blocking (a FIFO given as an
+// archive would block the open); -1 with errno, or 0 in error for another kind.
+int openRegular(const std::string &path, uint64_t &size, int &error)
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-    m_ioFailed = false;
-    m_openError = 0;
-    // O_NONBLOCK keeps a FIFO given as an archive from blocking the open.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        m_openError = errno;
-        return false;
+        error = errno;
+        return -1;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_openError = S_ISREG(st.st_mode) ? errno : 0;
+        error = S_ISREG(st.st_mode) ? errno : 0;
         ::close(fd);
-        return false;
+        return -1;
     }
-    m_fd = fd;
-    m_size = uint64_t(st.st_size);
+    size = uint64_t(st.st_size);
+    return fd;
+}
+
+} // namespace
+
+bool FileReader::open(const std::string &path)
+{
+    closeAll();
+    m_ioFailed = false;
+    m_openError = 0;
+    m_fd = openRegular(path, m_size, m_openError);
+    if (m_fd < 0)
+        return false;
+    const NumberedParts parts = joinedParts(path);
+    if (!parts.paths.empty() && parts.paths.front() != path) {
+        // A split ZIP begins in its ".z01".
+        uint64_t size = 0;
+        int error = 0;
+        const int first = openRegular(parts.paths.front(), size, error);
+        if (first >= 0) {
+            ::close(m_fd);
+            m_fd = first;
+            m_size = size;
+        }
+    }
+    m_firstSize = m_size;
+    for (std::size_t i = 1; i < parts.paths.size() && m_firstSize != 0; ++i) {
+        uint64_t size = 0;
+        int error = 0;
+        const int fd = openRegular(parts.paths[i], size, error);
+        // A part that cannot be read ends the joined stream there, as a
+        // missing one does.
+        if (fd < 0)
+            break;
+        m_pieces.push_back({fd, m_size, size});
+        m_size += size;
+    }
     return true;
 }
 
-bool FileReader::readAt(uint64_t offset, void *buffer, std::size_t size)
+bool FileReader::readPiece(int fd, uint64_t offset, unsigned char *out, std::size_t size)
 {
-    if (m_fd < 0 || offset > m_size || size > m_size - offset)
-        return false;
-    auto *out = static_cast<unsigned char *>(buffer);
     while (size > 0) {
-        ssize_t n = ::pread(m_fd, out, size, off_t(offset));
+        ssize_t n = ::pread(fd, out, size, off_t(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -66,6 +104,34 @@ bool FileReader::readAt(uint64_t offset, void *buffer, std::size_t size)
         size -= std::size_t(n);
     }
     return true;
+}
+
+bool FileReader::readAt(uint64_t offset, void *buffer, std::size_t size)
+{
+    if (m_fd < 0 || offset > m_size || size > m_size - offset)
+        return false;
+    auto *out = static_cast<unsigned char *>(buffer);
+    if (offset < m_firstSize) {
+        const auto n = std::size_t(std::min<uint64_t>(size, m_firstSize - offset));
+        if (!readPiece(m_fd, offset, out, n))
+            return false;
+        out += n;
+        offset += n;
+        size -= n;
+    }
+    for (const Piece &piece : m_pieces) {
+        if (size == 0)
+            break;
+        if (offset >= piece.start + piece.size)
+            continue;
+        const auto n = std::size_t(std::min<uint64_t>(size, piece.start + piece.size - offset));
+        if (!readPiece(piece.fd, offset - piece.start, out, n))
+            return false;
+        out += n;
+        offset += n;
+        size -= n;
+    }
+    return size == 0;
 }
 
 namespace {

@@ -4,11 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tenvo::engine {
 
 // Reads byte ranges of one regular file. Every read is checked against the
-// size seen at open, so a hostile length never reads outside the file.
+// size seen at open, so a hostile length never reads outside the file. The
+// first of an archive's numbered parts ("x.zip.001") reads as the parts
+// present in a row joined, so every decoder and scan sees the whole archive
+// without a joined copy being written.
 class FileReader {
 public:
     FileReader() = default;
@@ -34,6 +38,17 @@ private:
     uint64_t m_size = 0;
     bool m_ioFailed = false;
     int m_openError = 0;
+    // The parts after the first of a numbered set, each with where it
+    // starts in the joined stream.
+    struct Piece {
+        int fd;
+        uint64_t start;
+        uint64_t size;
+    };
+    std::vector<Piece> m_pieces;
+    uint64_t m_firstSize = 0;
+    void closeAll();
+    bool readPiece(int fd, uint64_t offset, unsigned char *out, std::size_t size);
 };
 
 // CRC-32 (the polynomial of ZIP and RAR) of data, continuing from crc.

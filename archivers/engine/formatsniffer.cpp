@@ -47,7 +47,9 @@ ArchiveFormat sniffFormat(const unsigned char *head, std::size_t size)
 {
     if (startsWith(head, size, "MSCF", 4))
         return ArchiveFormat::Cab;
-    if (startsWith(head, size, "PK\3\4", 4) || startsWith(head, size, "PK\5\6", 4))
+    // A split ZIP's first part opens with a spanning mark.
+    if (startsWith(head, size, "PK\3\4", 4) || startsWith(head, size, "PK\5\6", 4)
+        || startsWith(head, size, "PK\7\10PK\3\4", 8))
         return ArchiveFormat::Zip;
     if (startsWith(head, size, "7z\xBC\xAF\x27\x1C", 6))
         return ArchiveFormat::SevenZip;

@@ -108,6 +108,21 @@ bool isEmptyZip(const std::string &path)
     return empty;
 }
 
+// True for a ZIP whose central directory cannot be trusted, read front to
+// back: a split ZIP (its offsets count from each part's start), and
+// numbered parts whose joined stream ends before it (a part missing), so
+// the entries held whole before the gap still land.
+bool readFrontToBack(const std::string &path)
+{
+    if (numberedPartNumber(path) != 1) {
+        const NumberedParts split = splitZipParts(path);
+        return !split.paths.empty() || !split.missing.empty();
+    }
+    ZipCentralDirectory directory;
+    std::string ignored;
+    return directory.open(path, ignored) != TENVO_OK;
+}
+
 // The file from start on, as libarchive reads it when an archive does not
 // begin at the file's first byte.
 class OffsetSource {
@@ -195,7 +210,7 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
     case LibarchiveFormat::Zip:
         // The seekable reader trusts the central directory, as Windows does,
         // but does not take an archive that is nothing but an empty one.
-        if (isEmptyZip(path))
+        if (isEmptyZip(path) || readFrontToBack(path))
             archive_read_support_format_zip_streamable(reader.get());
         else
             archive_read_support_format_zip_seekable(reader.get());
@@ -243,7 +258,9 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
             names.push_back(volume.c_str());
         names.push_back(nullptr);
     }
-    const int opened = start > 0 ? OffsetSource::open(reader.get(), path, start)
+    // Numbered parts are read joined through our own reader (FileReader).
+    const int opened = start > 0 || numberedPartNumber(path) == 1 || !joinedParts(path).paths.empty()
+        ? OffsetSource::open(reader.get(), path, start)
         : !names.empty()         ? archive_read_open_filenames(reader.get(), names.data(), kReadBlock)
                                  : archive_read_open_filename(reader.get(), path.c_str(), kReadBlock);
     if (opened != ARCHIVE_OK) {

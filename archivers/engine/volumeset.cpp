@@ -1,7 +1,12 @@
 // Finding the volumes of a multi-volume RAR archive by their names.
 #include "volumeset.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
 
 namespace tenvo::engine {
 
@@ -82,6 +87,117 @@ bool isLaterRarVolumeName(const std::string &path)
         letter = char(letter - 'A' + 'a');
     return letter >= 'r' && letter <= 'z' && isDigit(path[path.size() - 2])
         && isDigit(path[path.size() - 1]);
+}
+
+std::size_t numberedPartNumber(const std::string &path)
+{
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.size() - dot - 1 < 3 || path.size() - dot - 1 > 9
+        || path.find('/', dot) != std::string::npos)
+        return 0;
+    std::size_t number = 0;
+    for (std::size_t i = dot + 1; i < path.size(); ++i) {
+        if (!isDigit(path[i]))
+            return 0;
+        number = number * 10 + std::size_t(path[i] - '0');
+    }
+    return number;
+}
+
+std::string numberedPartName(const std::string &path, std::size_t index)
+{
+    if (numberedPartNumber(path) == 0)
+        return {};
+    const std::size_t dot = path.rfind('.');
+    std::string number = std::to_string(index + 1);
+    if (number.size() < path.size() - dot - 1)
+        number.insert(0, path.size() - dot - 1 - number.size(), '0');
+    return path.substr(0, dot + 1) + number;
+}
+
+NumberedParts numberedParts(const std::string &firstPath)
+{
+    NumberedParts parts;
+    if (numberedPartNumber(firstPath) != 1 || !volumeExists(firstPath))
+        return parts;
+    parts.paths.push_back(firstPath);
+    for (std::size_t index = 1;; ++index) {
+        std::string next = numberedPartName(firstPath, index);
+        if (volumeExists(next)) {
+            parts.paths.push_back(std::move(next));
+            continue;
+        }
+        // A part beyond a missing one tells the row is cut, not ended.
+        for (std::size_t skip = 1; skip <= 8; ++skip) {
+            if (volumeExists(numberedPartName(firstPath, index + skip))) {
+                parts.missing = next;
+                break;
+            }
+        }
+        return parts;
+    }
+}
+
+namespace {
+
+// The "number of this disk" of a ZIP's end record (0 for a whole archive);
+// 0 too when no end record is found.
+unsigned zipDiskNumber(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    struct stat st {};
+    unsigned disk = 0;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 22) {
+        // The record sits within its comment's greatest length of the end.
+        const off_t tail = std::min<off_t>(st.st_size, 22 + 0xFFFF);
+        std::vector<unsigned char> bytes(std::size_t(tail), 0);
+        if (::pread(fd, bytes.data(), bytes.size(), st.st_size - tail) == ssize_t(bytes.size())) {
+            for (std::size_t at = bytes.size() - 22 + 1; at-- > 0;) {
+                if (std::memcmp(bytes.data() + at, "PK\5\6", 4) == 0) {
+                    disk = unsigned(bytes[at + 4] | (bytes[at + 5] << 8));
+                    break;
+                }
+            }
+        }
+    }
+    ::close(fd);
+    return disk;
+}
+
+} // namespace
+
+NumberedParts splitZipParts(const std::string &zipPath)
+{
+    NumberedParts parts;
+    if (zipPath.size() < 4 || !equalsIgnoringCase(zipPath, zipPath.size() - 4, ".zip"))
+        return parts;
+    const unsigned disks = zipDiskNumber(zipPath);
+    if (disks == 0)
+        return parts;
+    const std::string stem = zipPath.substr(0, zipPath.size() - 3);
+    const char letter = zipPath[zipPath.size() - 3];
+    for (unsigned disk = 1; disk <= disks; ++disk) {
+        std::string number = std::to_string(disk);
+        if (number.size() < 2)
+            number.insert(0, 1, '0');
+        std::string name = stem + letter + number;
+        if (!volumeExists(name)) {
+            parts.missing = std::move(name);
+            return parts;
+        }
+        parts.paths.push_back(std::move(name));
+    }
+    parts.paths.push_back(zipPath);
+    return parts;
+}
+
+NumberedParts joinedParts(const std::string &path)
+{
+    if (numberedPartNumber(path) == 1)
+        return numberedParts(path);
+    return splitZipParts(path);
 }
 
 bool volumeExists(const std::string &path)

@@ -6,6 +6,7 @@
 #include "nativepath.h"
 
 #include <QLoggingCategory>
+#include <QRegularExpression>
 
 #include <cstring>
 
@@ -231,6 +232,13 @@ int clsArchive::indexByName(const QString &path) const
 {
     const qsizetype dot = path.lastIndexOf(u'.');
     QString candidate = path.mid(dot + 1);
+    // A numbered part, "x.zip.002", is named by the extension before its number.
+    static const QRegularExpression number(QStringLiteral("^\\d{3,9}$"));
+    if (dot > 0 && number.match(candidate).hasMatch()) {
+        const qsizetype inner = path.lastIndexOf(u'.', dot - 1);
+        if (inner > path.lastIndexOf(u'/'))
+            candidate = path.mid(inner + 1, dot - inner - 1);
+    }
     qsizetype begin = 0;
     qsizetype end = candidate.size();
     while (begin < end && candidate[begin] == u' ')

@@ -26,7 +26,7 @@ QRegularExpression siblingsOf(const QString &file)
                                         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression zip(QStringLiteral("^(.+)\\.(zip|z\\d\\d)$"),
                                         QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression numbered(QStringLiteral("^(.+)\\.\\d{3}$"));
+    static const QRegularExpression numbered(QStringLiteral("^(.+)\\.(\\d{3,9})$"));
     QRegularExpressionMatch match;
     if ((match = part.match(file)).hasMatch())
         return pattern(match.captured(1), QStringLiteral("\\.part\\d+\\.rar"));
@@ -35,7 +35,8 @@ QRegularExpression siblingsOf(const QString &file)
     if ((match = zip.match(file)).hasMatch())
         return pattern(match.captured(1), QStringLiteral("\\.(zip|z\\d\\d)"));
     if ((match = numbered.match(file)).hasMatch())
-        return pattern(match.captured(1), QStringLiteral("\\.\\d{3}"));
+        // The parts are numbered as wide as the first.
+        return pattern(match.captured(1), QStringLiteral("\\.\\d{%1}").arg(match.capturedLength(2)));
     return QRegularExpression();
 }
 

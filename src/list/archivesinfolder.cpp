@@ -1,6 +1,7 @@
 // The archives that adding a whole folder finds in it.
 #include "archivesinfolder.h"
 
+#include "clsarchive.h"
 #include "searchfiles.h"
 
 #include <algorithm>
@@ -20,6 +21,22 @@ QStringList archivesInFolder(const QString &folder, const QList<SupportType> &ty
                     archives << path;
             }
         }
+    }
+    // Archives cut into numbered parts, by their first part: of a type by
+    // their bytes or by the extension before the number ("x.zip.001").
+    for (const QString &path : searchFiles(folder, QStringLiteral("001"))) {
+        if (path.endsWith(u'/'))
+            continue;
+        const QString byContent = clsArchive::typeNameByContent(path);
+        const QString name = path.mid(path.lastIndexOf(u'/') + 1).chopped(4);
+        const qsizetype dot = name.lastIndexOf(u'.');
+        const QString inner = dot >= 0 ? name.mid(dot + 1).toUpper() : QString();
+        const bool known = std::any_of(types.begin(), types.end(), [&](const SupportType &type) {
+            return (!byContent.isEmpty() && type.typeName == byContent)
+                || (!inner.isEmpty() && extensionsOf(type).contains(inner));
+        });
+        if (known)
+            archives << path;
     }
     // Breadth first as the scans are: by depth, then by folder, then by name.
     const auto key = [](const QString &path) {

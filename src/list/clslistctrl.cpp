@@ -5,8 +5,10 @@
 
 #include "listcolumns.h"
 #include "nativepath.h"
+#include "searchfiles.h"
 
 #include <QAbstractItemModel>
+#include <algorithm>
 #include <QObject>
 #include <QTreeWidget>
 
@@ -75,8 +77,10 @@ void clsListCtrl::clear()
     setIndex();
 }
 
-int clsListCtrl::addFile(const QString &fullPath)
+int clsListCtrl::addFile(const QString &givenPath)
 {
+    // A set is listed once, by the file it is extracted from.
+    const QString fullPath = firstVolumeOf(givenPath);
     if (!m_list)
         return notAdded;
     const qsizetype slash = fullPath.lastIndexOf(u'/');
@@ -89,6 +93,12 @@ int clsListCtrl::addFile(const QString &fullPath)
     const QString name = fullPath.mid(slash + 1);
     // Without any "." the type text is the whole path.
     QString type = fullPath.mid(fullPath.lastIndexOf(u'.') + 1).toUpper();
+    // "x.zip.001" is of the type before its number.
+    const qsizetype numberDot = name.lastIndexOf(u'.');
+    const qsizetype innerDot = numberDot > 0 ? name.lastIndexOf(u'.', numberDot - 1) : -1;
+    if (innerDot >= 0 && name.size() - numberDot - 1 >= 3
+        && std::all_of(name.begin() + numberDot + 1, name.end(), [](QChar c) { return c.isDigit(); }))
+        type = name.mid(innerDot + 1, numberDot - innerDot - 1).toUpper();
 
     if (search(name, folder))
         return alreadyListed;

@@ -39,7 +39,9 @@ public:
 
     // Adds a row for the file at fullPath: file name (after the last "/"),
     // folder (up to and including it), type text (after the last "." of the
-    // whole path, upper-cased) and size text, each in the column of its key.
+    // whole path, upper-cased; of "x.zip.001" the one before the number) and
+    // size text, each in the column of its key. A later file of a set whose
+    // first lies beside it stands for that first (firstVolumeOf).
     // A name or folder that is not UTF-8 is shown as readablePath gives it;
     // search and getItem still see the path as given.
     // Returns added, alreadyListed when search finds the name and folder

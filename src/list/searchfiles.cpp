@@ -31,13 +31,23 @@ bool folderId(const QString &path, FolderId &id)
     return true;
 }
 
-// True for "x.part2.rar" and any later volume of a set whose first volume
-// "x.part1.rar" (the number as wide) lies beside it in folder: a set is
-// extracted from its first volume, so it is listed once.
+// True for a later volume or part of a set whose first one lies beside it
+// in folder: a set is extracted from its first, so it is listed once.
 bool laterVolumeOfASet(const QString &folder, const QString &name)
 {
-    static const QRegularExpression volume(QStringLiteral("^(.*\\.part)(\\d+)(\\.rar)$"),
-                                           QRegularExpression::CaseInsensitiveOption);
+    return firstVolumeOf(folder + name) != folder + name;
+}
+
+} // namespace
+
+QString firstVolumeOf(const QString &path)
+{
+    static const QRegularExpression rarPart(QStringLiteral("^(.*\\.part)(\\d+)(\\.rar)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression numbered(QStringLiteral("^(.+\\.)(\\d{3,9})$"));
+    static const QRegularExpression lettered(QStringLiteral("^(.+\\.)([rRzZ])(\\d\\d)$"));
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString name = path.mid(slash + 1);
     // A regular expression refuses a text holding lone surrogates (a name
     // that is not UTF-8): it reads a stand-in of the same length.
     QString probe = name;
@@ -45,15 +55,26 @@ bool laterVolumeOfASet(const QString &folder, const QString &name)
         if (c.isSurrogate())
             c = QChar::ReplacementCharacter;
     }
-    const QRegularExpressionMatch match = volume.match(probe);
-    if (!match.hasMatch() || match.captured(2).toULongLong() == 1)
-        return false;
-    const QString first = name.left(match.capturedEnd(1))
-        + QStringLiteral("1").rightJustified(match.capturedLength(2), u'0') + match.captured(3);
-    return isFileAt(folder + first);
+    QString first;
+    QRegularExpressionMatch match;
+    if ((match = rarPart.match(probe)).hasMatch()) {
+        if (match.captured(2).toULongLong() != 1)
+            first = name.left(match.capturedEnd(1))
+                + QStringLiteral("1").rightJustified(match.capturedLength(2), u'0') + match.captured(3);
+    } else if ((match = numbered.match(probe)).hasMatch()) {
+        if (match.captured(2).toULongLong() != 1)
+            first = name.left(match.capturedEnd(1)) + QStringLiteral("1").rightJustified(match.capturedLength(2), u'0');
+    } else if ((match = lettered.match(probe)).hasMatch()) {
+        // "x.r00" follows "x.rar", "x.z01" (zip -s) comes before "x.zip".
+        const QChar letter = match.captured(2).at(0);
+        const bool upper = letter.isUpper();
+        const QString extension = letter.toLower() == u'r' ? QStringLiteral("rar") : QStringLiteral("zip");
+        first = name.left(match.capturedEnd(1)) + (upper ? extension.toUpper() : extension);
+    }
+    if (first.isEmpty() || !isFileAt(path.left(slash + 1) + first))
+        return path;
+    return path.left(slash + 1) + first;
 }
-
-} // namespace
 
 bool naturalLess(const QString &a, const QString &b)
 {

@@ -17,7 +17,14 @@ bool naturalLess(const QString &a, const QString &b);
 // special files are left out, a folder that cannot be read contributes
 // nothing, and a folder reached again through links is entered only once.
 // A name that is not UTF-8 comes with its odd bytes kept as nativepath.h
-// says, so the path still leads to the file. Of a multi-volume RAR set only the first volume is listed: "x.part2.rar" and
-// later ones are left out when "x.part1.rar" lies beside them.
+// says, so the path still leads to the file. Of a set of volumes or parts
+// only the first is listed: later ones are left out when their first lies
+// beside them (see firstVolumeOf).
 // Reads the file system only.
 QStringList searchFiles(const QString &folder, const QString &extension);
+
+// The file a set is extracted from, when path is another file of the set
+// and that file lies beside it: "x.part1.rar" for "x.part2.rar" (the number
+// as wide), "x.rar" for "x.r00", "x.zip.001" (or "x.001") for "x.zip.002",
+// "x.zip" for the "x.z01" of a split ZIP. Otherwise path itself.
+QString firstVolumeOf(const QString &path);

@@ -2,6 +2,7 @@
 #include "frmmain.h"
 
 #include "archivesinfolder.h"
+#include "searchfiles.h"
 #include "clsarchive.h"
 #include "clsfolderblowserdialog.h"
 #include "clslistctrl.h"
@@ -391,14 +392,18 @@ void frmMain::addPaths(const QStringList &paths)
                 gListCtrl->addFile(archive);
             continue;
         }
-        if (gArchive->isSupportFile(path) < 0) {
+        // A later part of a set stands for its first; parts dropped together
+        // list the set once, without a word.
+        const QString first = firstVolumeOf(path);
+        if (gArchive->isSupportFile(first) < 0) {
             refuse(path, notSupportedText);
             continue;
         }
-        const int added = gListCtrl->addFile(path);
-        if (added == clsListCtrl::alreadyListed)
-            refuse(path, alreadyListedText);
-        else if (added != clsListCtrl::added)
+        const int added = gListCtrl->addFile(first);
+        if (added == clsListCtrl::alreadyListed) {
+            if (first == path)
+                refuse(path, alreadyListedText);
+        } else if (added != clsListCtrl::added)
             refuse(path, unreadableText);
     }
     if (!refused.isEmpty()) {
@@ -516,7 +521,7 @@ void frmMain::addFileFromDialog()
         const QString fileName = cmdlg.ShowOpen(this);
         if (fileName.isEmpty() || !gArchive || !gListCtrl)
             return;
-        if (gArchive->isSupportFile(fileName) < 0) {
+        if (gArchive->isSupportFile(firstVolumeOf(fileName)) < 0) {
             userDialogs().exclamation(this, displayPath(fileName) + QStringLiteral("\n\n") + notSupportedText);
             return;
         }

@@ -965,10 +965,31 @@ void TestArchiverLibraries::volumeSets_data()
         << QByteArray("rar5") << 0 << 2 << volume << QStringList{"a.txt", "c.txt", "d.txt"};
     QTest::newRow("RAR 5 set without its second volume keeps the files held whole")
         << QByteArray("rar5") << 0 << 1 << volume << QStringList{"a.txt", "c.txt", "d.txt"};
+    // Numbered parts: the archive cut into five equal pieces, read joined.
+    QTest::newRow("ZIP cut into x.zip.001 to .005") << QByteArray("zip-parts") << 0 << -1 << ok << all;
+    QTest::newRow("LZH cut into x.lzh.001 to .005") << QByteArray("lzh2-parts") << 0 << -1 << ok << all;
+    QTest::newRow("LZH cut into x.001 to .005") << QByteArray("lzh0-plain") << 0 << -1 << ok << all;
+    QTest::newRow("7z cut into x.7z.001 to .005") << QByteArray("7z-parts") << 0 << -1 << ok << all;
+    // 7z keeps its index at its end.
+    QTest::newRow("7z parts without the last part write nothing")
+        << QByteArray("7z-parts") << 0 << 4 << volume << QStringList();
+    QTest::newRow("ZIP parts given the second part writes nothing")
+        << QByteArray("zip-parts") << 1 << -1 << volume << QStringList();
+    QTest::newRow("ZIP parts without the last part keep the files held whole")
+        << QByteArray("zip-parts") << 0 << 4 << volume << QStringList{"a.txt", "docs/", "docs/b.bin", "c.txt"};
+    QTest::newRow("ZIP parts without a middle part keep the files before it")
+        << QByteArray("zip-parts") << 0 << 2 << volume << QStringList{"a.txt"};
+    QTest::newRow("LZH parts without the last part keep the files held whole")
+        << QByteArray("lzh2-parts") << 0 << 4 << volume << QStringList{"a.txt", "docs/", "docs/b.bin", "c.txt"};
+    // zip -s 64k: set.z01, set.z02, set.zip.
+    QTest::newRow("ZIP split by zip -s") << QByteArray("zip-split") << 2 << -1 << ok << all;
+    QTest::newRow("ZIP split by zip -s without its first part")
+        << QByteArray("zip-split") << 2 << 0 << volume << QStringList();
 }
 
 // Multi-volume sets written by the fixture writers: 4 KiB of data per
-// volume, so b.bin spans four volumes and d.txt the last two.
+// volume, so b.bin spans four volumes and d.txt the last two. Archives cut
+// into numbered parts are cut in five pieces of equal size.
 void TestArchiverLibraries::volumeSets()
 {
     QFETCH(QByteArray, format);
@@ -977,25 +998,53 @@ void TestArchiverLibraries::volumeSets()
     QFETCH(int, result);
     QFETCH(QStringList, landed);
 
+    // zip -s cuts no part smaller than 64 KiB.
+    const bool zipSplit = format == "zip-split";
     const std::map<QString, std::string> contents{
-        {"a.txt", std::string(3000, 'a')}, {"docs/b.bin", pseudoRandomBytes(10000, 5)},
+        {"a.txt", std::string(3000, 'a')}, {"docs/b.bin", pseudoRandomBytes(zipSplit ? 150000 : 10000, 5)},
         {"c.txt", "c"}, {"d.txt", pseudoRandomBytes(5000, 6)}};
     FixtureEntries entries{FixtureEntry::file("a.txt", contents.at("a.txt")), FixtureEntry::directory("docs"),
                            FixtureEntry::file("docs/b.bin", contents.at("docs/b.bin")),
                            FixtureEntry::file("c.txt", contents.at("c.txt")),
                            FixtureEntry::file("d.txt", contents.at("d.txt"))};
     std::vector<std::string> volumes;
-    if (format.startsWith("rar5")) {
+    QStringList names;
+    QTemporaryDir folder;
+    if (zipSplit) {
+        QTemporaryDir source;
+        for (const auto &[name, data] : contents)
+            QVERIFY(QDir(source.path()).mkpath(QFileInfo(name).path())
+                    && writeFixtureFile(source.filePath(name), data));
+        QProcess zip;
+        zip.setWorkingDirectory(source.path());
+        zip.start("zip", {"-q", "-r", "-s", "64k", folder.filePath("set.zip"), "a.txt", "docs", "c.txt", "d.txt"});
+        QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
+        names << folder.filePath("set.z01") << folder.filePath("set.z02") << folder.filePath("set.zip");
+        for (const QString &name : std::as_const(names))
+            QVERIFY(QFileInfo(name).isFile());
+        if (missing >= 0)
+            QVERIFY(QFile::remove(names[missing]));
+    } else if (format.endsWith("-parts") || format.endsWith("-plain")) {
+        std::string error;
+        const QByteArray kind = format.left(format.indexOf('-'));
+        const std::string whole = kind == "7z" ? make7z(entries, {}, &error) : makeFixture(kind, entries, error);
+        QVERIFY2(!whole.empty(), error.c_str());
+        const std::size_t size = (whole.size() + 4) / 5;
+        const QString stem = format.endsWith("-plain") ? QString("set.") : "set." + QString(kind.left(3)) + ".";
+        for (std::size_t i = 0; i < 5; ++i) {
+            names << folder.filePath(stem + QString("%1").arg(i + 1, 3, 10, QChar('0')));
+            if (int(i) != missing)
+                QVERIFY(writeFixtureFile(names.last(), whole.substr(i * size, size)));
+        }
+    } else if (format.startsWith("rar5")) {
         volumes = makeRar5Volumes(entries, 4096);
     } else {
         Rar4Options options;
         options.solid = format.endsWith("-solid");
         volumes = makeRar4Volumes(entries, 4096, options, !format.endsWith("-old"));
     }
-    QCOMPARE(volumes.size(), std::size_t(5));
+    QCOMPARE(volumes.size(), std::size_t(names.isEmpty() ? 5 : 0));
 
-    QTemporaryDir folder;
-    QStringList names;
     for (std::size_t i = 0; i < volumes.size(); ++i) {
         QString name = QString("set.part%1.rar").arg(i + 1);
         if (format.endsWith("-old"))
@@ -1007,7 +1056,12 @@ void TestArchiverLibraries::volumeSets()
 
     QTemporaryDir destination;
     QByteArray message;
-    QCOMPARE(run("unrar32", "-x ", names[given], destination.path() + "//", &message), result);
+    const QByteArray library = format.startsWith("zip") ? "unzip32"
+        : format.startsWith("lzh")                      ? "unlha32"
+        : format.startsWith("7z")                       ? "7-zip32"
+                                                        : "unrar32";
+    const QByteArray switchText = format.startsWith("lzh") || format.startsWith("7z") ? "x " : "-x ";
+    QCOMPARE(run(library, switchText, names[given], destination.path() + "//", &message), result);
     QStringList expected;
     for (const QString &path : landed)
         expected << (path.endsWith('/') ? path : path + " = " + md5Hex(QByteArray::fromStdString(contents.at(path))));

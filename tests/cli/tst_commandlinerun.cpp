@@ -220,6 +220,14 @@ private slots:
             << none << 0 << QStringList{"guide/read.txt=read me", "opened-by-file-manager=1", "sub/one.txt=one",
                                         "top.txt=top"}
             << QStringList{done + "%IN/docs.zip → %OUT/", done + "%IN/pack.lzh → %OUT/"} << "" << true;
+        QTest::newRow("an archive cut into numbered parts is extracted from its first; a later part alone fails")
+            << QStringList{"--extract-to", "%OUT", "%BAD/docs.zip.001", "%BAD/cut.zip.002"} << false << none << 1
+            << QStringList{"guide/read.txt=read me", "top.txt=top"}
+            << QStringList{done + "%BAD/docs.zip.001 → %OUT/",
+                           failed + "%BAD/cut.zip.002: 分割書庫の先頭ではないか、一部が欠けています", "　*"}
+            << QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n%BAD/cut.zip.002\n"
+                              "　分割書庫の先頭ではないか、一部が欠けています\n")
+            << true;
         QTest::newRow("an unknown option is a usage error")
             << QStringList{"--bogus", "%IN/docs.zip"} << false << none << 2 << none << none << "bogus" << false;
         QTest::newRow("--extract-to without a folder is a usage error")
@@ -298,6 +306,17 @@ private slots:
                  error.c_str());
         gzip.single = true;
         QVERIFY2(writeTar(tar + "/notes.txt.gz", {FixtureEntry::file("x", "single")}, gzip, &error), error.c_str());
+        // docs.zip cut into three numbered parts, and a middle part alone.
+        {
+            QFile whole(in + "/docs.zip");
+            QVERIFY(whole.open(QIODevice::ReadOnly));
+            const QByteArray bytes = whole.readAll();
+            const qsizetype size = (bytes.size() + 2) / 3;
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(writeFixtureFile(bad + QString("/docs.zip.%1").arg(i + 1, 3, 10, QChar(u'0')),
+                                         bytes.mid(i * size, size).toStdString()));
+            QVERIFY(writeFixtureFile(bad + "/cut.zip.002", bytes.mid(size, size).toStdString()));
+        }
         ZipOptions damaged;
         damaged.corruptFirstData = true;
         QVERIFY2(writeZip(bad + "/broken.zip", {FixtureEntry::file("x.txt", "damaged")}, damaged, &error),

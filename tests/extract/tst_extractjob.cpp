@@ -814,6 +814,9 @@ private slots:
             << QStringList{"x.7z.001", "x.7z.002", "x.7z", "x.001"} << "x.7z.001" << QStringList{"x.7z.001", "x.7z.002"};
         QTest::newRow("numbered parts") << QStringList{"x.001", "x.002", "x.0003"} << "x.001"
                                         << QStringList{"x.001", "x.002"};
+        QTest::newRow("numbered parts four digits wide")
+            << QStringList{"x.zip.0001", "x.zip.0002", "x.zip.002"} << "x.zip.0001"
+            << QStringList{"x.zip.0001", "x.zip.0002"};
         QTest::newRow("no set: the file alone") << QStringList{"x.lzh", "x.001"} << "x.lzh" << QStringList{"x.lzh"};
     }
 

@@ -119,6 +119,11 @@ private slots:
             << main << QStringList{"gzip %T/p/data.tar.gz", "add %T/p/data.tar.gz = 0",
                                    "row 1 = data.tar.gz|%T/p/|TAR|0KB|", "gzip %T/p/x.gz", "add %T/p/x.gz = 0",
                                    "row 2 = x.gz|%T/p/|TAR|0KB|"};
+        QTest::newRow("a later part of a set stands for its first, which shows the type before its number")
+            << main << QStringList{"file %T/p/a.zip.001 2000", "file %T/p/a.zip.002", "file %T/p/s.z01", "file %T/p/s.zip",
+                                   "file %T/p/lone.7z.002", "add %T/p/a.zip.002 = 0", "add %T/p/a.zip.001 = 1",
+                                   "row 1 = a.zip.001|%T/p/|ZIP|2KB|", "add %T/p/s.z01 = 0", "row 2 = s.zip|%T/p/|ZIP|0KB|",
+                                   "add %T/p/lone.7z.002 = 0", "row 3 = lone.7z.002|%T/p/|7Z|0KB|", "count = 3"};
         QTest::newRow("the dialog list holds name, type and size and never refuses a file")
             << ArchiveListLayout::AddFolderDialog
             << QStringList{"file %T/d/a.lzh 1500", "add %T/d/a.lzh = 0", "add %T/d/a.lzh = 0",

@@ -134,6 +134,9 @@ private slots:
             << QStringList{"set.part1.rar", "set.part2.rar", "set.part3.rar", "old.rar", "old.r00", "lone.part2.rar",
                            "w.part01.rar", "w.part02.rar", "w.part10.rar"}
             << "%T" << "RAR" << QStringList{"%T/lone.part2.rar", "%T/old.rar", "%T/set.part1.rar", "%T/w.part01.rar"};
+        QTest::newRow("of numbered parts a later one is listed only when its first is missing")
+            << QStringList{"a.zip.001", "a.zip.002", "lone.zip.002", "b.002", "b.0002", "c.0001", "c.0002"}
+            << "%T" << "002" << QStringList{"%T/b.002", "%T/lone.zip.002"};
         QTest::newRow("names sort as a file manager shows them: 2 before 10, either case, Japanese by reading")
             << QStringList{"鍵3.zip", "鍵10.zip", "b10.ZIP", "鍵2.zip", "別鍵.zip", "鍵1.zip", "B9.zip", "a.zip"}
             << "%T" << "ZIP"

@@ -313,6 +313,11 @@ private slots:
                                           "%T/data/a.lzh\n　既にリストに登録されています\n"
                                           "%T/data/notes.txt\n　このファイルは対応していません\n"
                                           "%T/empty\n　書庫ファイルが見つかりません")};
+        QTest::newRow("parts of a set, dropped or found in a dropped folder, list it once by its first")
+            << QStringList{"data/a.zip.001", "data/a.zip.002", "data/a.zip.003", "data/s.z01", "data/s.zip",
+                           "data/notes.001", "data/lone.zip.002"}
+            << QStringList{} << QStringList{"data", "data/a.zip.003", "data/s.z01", "data/lone.zip.002"}
+            << QStringList{"a.zip.001", "s.zip", "lone.zip.002"} << QStringList{};
         QTest::newRow("names not in UTF-8, dropped or found in a dropped folder, are listed readable")
             << QStringList{pathFromNative("data/\x83\\.lzh"), pathFromNative("odd/caf\xe9.zip")} << QStringList{}
             << QStringList{pathFromNative("data/\x83\\.lzh"), "odd"} << QStringList{"ソ.lzh", "caf\\xe9.zip"}
