@@ -20,7 +20,9 @@ namespace {
 // inside the file.
 bool readString(FileReader &file, int64_t offset, std::size_t length, std::string &out)
 {
-    if (offset < 0)
+    // A size a crafted header claims is never allocated beyond the file.
+    if (offset < 0 || static_cast<uint64_t>(offset) > file.size()
+        || length > file.size() - static_cast<uint64_t>(offset))
         return false;
     out.resize(length);
     return file.readAt(static_cast<uint64_t>(offset), out.data(), length);
@@ -96,6 +98,15 @@ int64_t walkLzhExtensions(FileReader &file, int64_t offset, std::size_t fieldLen
             return total + static_cast<int64_t>(fieldLength);
         if (size <= fieldLength)
             return -1;
+        // Names and modes are short; a larger field (a comment) is passed over
+        // unread.
+        constexpr uint32_t largestNameField = 64 * 1024;
+        if (size > largestNameField) {
+            if (offset + total + static_cast<int64_t>(size) > sizeOf(file))
+                return -1;
+            total += size;
+            continue;
+        }
         std::string ext;
         if (!readString(file, offset + total, size, ext))
             return -1;
