@@ -29,8 +29,6 @@ const QStringList columnTitles = {QStringLiteral("書庫ファイル"), QStringL
 const QString extractedText = QStringLiteral("解凍しました");
 const QString failedText = QStringLiteral("解凍できませんでした");
 const QString shortenedNote = QStringLiteral("長すぎる名前を短くして解凍しました (%1 個の名前)");
-const QString keptNote = QStringLiteral("既にあるファイルを残しました (%1 個)");
-const QString renamedNote = QStringLiteral("別の名前で解凍しました (%1 個)");
 const QString nestedNote = QStringLiteral("中の書庫を解凍しました (%1 個)");
 const QString nestedLeftNote = QStringLiteral("中の書庫を解凍できませんでした (%1 個)");
 const QString trashedNote = QStringLiteral("書庫ファイルをごみ箱に移しました");
@@ -58,10 +56,8 @@ std::pair<QString, QString> details(const ArchiveResult &result)
             names.append(displayPath(pair.section(u'\t', 0, 0)) + QStringLiteral(" → ")
                          + displayPath(pair.section(u'\t', 1)));
     }
-    if (result.kept > 0)
-        notes.append(keptNote.arg(result.kept));
-    if (result.renamed > 0)
-        notes.append(renamedNote.arg(result.renamed));
+    if (result.kept > 0 || result.renamed > 0)
+        notes.append(existingFilesText(result));
     if (result.nestedExtracted > 0)
         notes.append(nestedNote.arg(result.nestedExtracted));
     if (!result.nestedLeft.isEmpty()) {

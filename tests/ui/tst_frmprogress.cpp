@@ -281,11 +281,11 @@ private slots:
         result = resultFor(QStringLiteral("b.zip"));
         result.kept = 3;
         QTest::newRow("files kept") << result << true
-                                    << QStringLiteral("/in/b.zip\t解凍しました\t既にあるファイルを残しました (3 個)") + out;
+                                    << QStringLiteral("/in/b.zip\t解凍しました\t既存のファイル 3 個をそのまま残しました") + out;
         result = resultFor(QStringLiteral("b.zip"));
         result.renamed = 1;
         QTest::newRow("files renamed") << result << true
-                                       << QStringLiteral("/in/b.zip\t解凍しました\t別の名前で解凍しました (1 個)") + out;
+                                       << QStringLiteral("/in/b.zip\t解凍しました\t1 個のファイルを別の名前で解凍しました") + out;
         result = resultFor(QStringLiteral("b.zip"));
         result.shortened = QStringList{QStringLiteral("long\tlo"), QStringLiteral("longer\tlon")};
         QTest::newRow("names shortened")
@@ -300,7 +300,7 @@ private slots:
         result.kept = 1;
         QTest::newRow("a name with a line break, its folder not made")
             << result << true
-            << QStringLiteral("/in/b\\n.zip\t解凍できませんでした\tフォルダを作成できません、既にあるファイルを残しました (1 個)\t\n");
+            << QStringLiteral("/in/b\\n.zip\t解凍できませんでした\tフォルダを作成できません、既存のファイル 1 個をそのまま残しました\t\n");
     }
 
     void resultsWindowRows()
@@ -354,7 +354,7 @@ private slots:
         QApplication::clipboard()->clear();
         list->setFocus();
         QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
-        const QString copied = QStringLiteral("/in/a.zip\t解凍しました\t既にあるファイルを残しました (1 個)\t/out/\n"
+        const QString copied = QStringLiteral("/in/a.zip\t解凍しました\t既存のファイル 1 個をそのまま残しました\t/out/\n"
                                               "/in/c.zip\t解凍できませんでした\t書庫ファイルが壊れています\t\n");
         QCOMPARE(QApplication::clipboard()->text(), copied);
         QApplication::clipboard()->clear();
