@@ -13,10 +13,8 @@ class TestCommandLine : public QObject {
 private slots:
     void parse_data();
     void parse();
-    void passwordWord_data();
-    void passwordWord();
-    void namesWord_data();
-    void namesWord();
+    void optionWords_data();
+    void optionWords();
     void words_data();
     void words();
 };
@@ -163,38 +161,57 @@ void TestCommandLine::parse()
     }
 }
 
-void TestCommandLine::passwordWord_data()
+void TestCommandLine::optionWords_data()
 {
     QTest::addColumn<QByteArray>("library");
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<int>("result");
     QTest::addColumn<bool>("hasPassword");
     QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QByteArray>("encoding");
 
-    QTest::newRow("quoted, with blanks and a doubled quote") << QByteArray("unzip32")
-        << QByteArray(R"(-x "-pmy ""pass"" 1" "/a.zip" "/out/")") << int(TENVO_OK) << true
-        << QByteArray(R"(my "pass" 1)");
-    QTest::newRow("unquoted, after the flatten switch") << QByteArray("7-zip32")
-        << QByteArray(R"(e -psecret "/a.zip" "/out/")") << int(TENVO_OK) << true << QByteArray("secret");
+    const int ok = TENVO_OK;
+    const int bad = TENVO_ERR_COMMAND;
+    const QByteArray none;
+    QTest::newRow("password quoted, with blanks and a doubled quote") << QByteArray("unzip32")
+        << QByteArray(R"(-x "-pmy ""pass"" 1" "/a.zip" "/out/")") << ok << true
+        << QByteArray(R"(my "pass" 1)") << none;
+    QTest::newRow("password unquoted, after the flatten switch") << QByteArray("7-zip32")
+        << QByteArray(R"(e -psecret "/a.zip" "/out/")") << ok << true << QByteArray("secret") << none;
     QTest::newRow("an empty password is a password") << QByteArray("unzip32")
-        << QByteArray(R"(-x -j "-p" "/a.zip" "/out/")") << int(TENVO_OK) << true << QByteArray();
-    QTest::newRow("no password word") << QByteArray("unzip32")
-        << QByteArray(R"(-x "/a.zip" "/out/")") << int(TENVO_OK) << false << QByteArray();
+        << QByteArray(R"(-x -j "-p" "/a.zip" "/out/")") << ok << true << none << none;
+    QTest::newRow("no word: no password, names read automatically") << QByteArray("cab32")
+        << QByteArray(R"(-x "/a.zip" "/out/")") << ok << false << none << none;
     QTest::newRow("a library without passwords refuses it, not naming it") << QByteArray("unlha32")
-        << QByteArray(R"(x "-psecret" "/a.lzh" "/out/")") << int(TENVO_ERR_COMMAND) << false
-        << QByteArray();
-    QTest::newRow("after the paths it is refused, not named") << QByteArray("unzip32")
-        << QByteArray(R"(-x "/a.zip" "/out/" "-psecret")") << int(TENVO_ERR_COMMAND) << false
-        << QByteArray();
+        << QByteArray(R"(x "-psecret" "/a.lzh" "/out/")") << bad << false << none << none;
+    QTest::newRow("a password after the paths is refused, not named") << QByteArray("unzip32")
+        << QByteArray(R"(-x "/a.zip" "/out/" "-psecret")") << bad << false << none << none;
+    QTest::newRow("names after the switch") << QByteArray("unlha32")
+        << QByteArray(R"(x --names=EUC-JP "/a.zip" "/out/")") << ok << false << none << QByteArray("EUC-JP");
+    QTest::newRow("names in any case, before a password") << QByteArray("unzip32")
+        << QByteArray(R"(-x -j --NAMES=shift_jis -psecret "/a.zip" "/out/")") << ok << true
+        << QByteArray("secret") << QByteArray("Shift_JIS");
+    QTest::newRow("every library reads names") << QByteArray("unrar32")
+        << QByteArray(R"(-x --names=big5 "/a.zip" "/out/")") << ok << false << none << QByteArray("Big5");
+    QTest::newRow("an unknown encoding is refused") << QByteArray("7-zip32")
+        << QByteArray(R"(x --names=KOI8-R "/a.zip" "/out/")") << bad << false << none << none;
+    QTest::newRow("an empty encoding is refused") << QByteArray("7-zip32")
+        << QByteArray(R"(x --names= "/a.zip" "/out/")") << bad << false << none << none;
+    QTest::newRow("names quoted are a path") << QByteArray("unlha32")
+        << QByteArray(R"(x "--names=EUC-JP" "/a.zip" "/out/")") << bad << false << none << none;
+    QTest::newRow("names after the paths are refused") << QByteArray("unlha32")
+        << QByteArray(R"(x "/a.zip" "/out/" --names=EUC-JP)") << bad << false << none << none;
 }
 
-void TestCommandLine::passwordWord()
+// The words a library reads between its switch and the paths.
+void TestCommandLine::optionWords()
 {
     QFETCH(QByteArray, library);
     QFETCH(QByteArray, line);
     QFETCH(int, result);
     QFETCH(bool, hasPassword);
     QFETCH(QByteArray, password);
+    QFETCH(QByteArray, encoding);
 
     const LibraryProfile &profile = profileNamed(library);
     Command command;
@@ -204,57 +221,12 @@ void TestCommandLine::passwordWord()
              result);
     QCOMPARE(command.hasPassword, hasPassword);
     QCOMPARE(QByteArray::fromStdString(command.password), password);
-    if (result == TENVO_OK)
-        QVERIFY(command.archivePath == "/a.zip" && command.destination == "/out/");
-    QVERIFY2(message.find("secret") == std::string::npos, message.c_str());
-}
-
-void TestCommandLine::namesWord_data()
-{
-    QTest::addColumn<QByteArray>("library");
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QByteArray>("encoding");
-
-    const int ok = TENVO_OK;
-    const int bad = TENVO_ERR_COMMAND;
-    QTest::newRow("after the switch") << QByteArray("unlha32")
-        << QByteArray(R"(x --names=EUC-JP "/a.zip" "/out/")") << ok << QByteArray("EUC-JP");
-    QTest::newRow("in any case, before a password") << QByteArray("unzip32")
-        << QByteArray(R"(-x -j --NAMES=shift_jis -psecret "/a.zip" "/out/")") << ok
-        << QByteArray("Shift_JIS");
-    QTest::newRow("every library reads it") << QByteArray("unrar32")
-        << QByteArray(R"(-x --names=big5 "/a.zip" "/out/")") << ok << QByteArray("Big5");
-    QTest::newRow("none: names read automatically") << QByteArray("cab32")
-        << QByteArray(R"(-x "/a.zip" "/out/")") << ok << QByteArray();
-    QTest::newRow("an unknown encoding is refused") << QByteArray("7-zip32")
-        << QByteArray(R"(x --names=KOI8-R "/a.zip" "/out/")") << bad << QByteArray();
-    QTest::newRow("an empty encoding is refused") << QByteArray("7-zip32")
-        << QByteArray(R"(x --names= "/a.zip" "/out/")") << bad << QByteArray();
-    QTest::newRow("quoted, it is a path") << QByteArray("unlha32")
-        << QByteArray(R"(x "--names=EUC-JP" "/a.zip" "/out/")") << bad << QByteArray();
-    QTest::newRow("after the paths it is refused") << QByteArray("unlha32")
-        << QByteArray(R"(x "/a.zip" "/out/" --names=EUC-JP)") << bad << QByteArray();
-}
-
-void TestCommandLine::namesWord()
-{
-    QFETCH(QByteArray, library);
-    QFETCH(QByteArray, line);
-    QFETCH(int, result);
-    QFETCH(QByteArray, encoding);
-
-    const LibraryProfile &profile = profileNamed(library);
-    Command command;
-    std::string message;
-    QCOMPARE(int(parseCommandLine(line.toStdString(), profile.switches, command, message,
-                                  profile.takesPassword)),
-             result);
     QCOMPARE(QByteArray(command.encoding ? command.encoding->name : ""), encoding);
     if (result == TENVO_OK)
         QVERIFY(command.archivePath == "/a.zip" && command.destination == "/out/");
     else
         QVERIFY2(!message.empty(), "a refused line says why");
+    QVERIFY2(message.find("secret") == std::string::npos, message.c_str());
 }
 
 void TestCommandLine::words_data()
