@@ -2,6 +2,7 @@
 // line per archive, the failure summary, and the files on disk.
 #include "archivemaker.h"
 #include "everytype.h"
+#include "lzhwriter.h"
 #include "nativepath.h"
 
 #include <QDir>
@@ -120,10 +121,13 @@ private slots:
             << QStringList{"--extract-to", "%OUT", "--name-folders", "%IN/docs.zip", "%IN/docs.zip"} << false
             << QStringList{"docs"} << 0 << QStringList{"docs (2)/guide/read.txt=read me", "docs (2)/top.txt=top"}
             << QStringList{done + "%IN/docs.zip → %OUT/docs (2)/"} << "" << true;
-        QTest::newRow("a .tar.gz goes into a name folder without .tar.gz, a .gz lands as the file without .gz")
+        QTest::newRow("a .tar.gz goes into a name folder without .tar.gz, a .gz lands as the file without .gz, "
+                      "an LZH of an older tool lands")
             << QStringList{"--extract-to", "%OUT", "--name-folders", "%TAR"} << false << none << 0
-            << QStringList{"data/sub/a.txt=tar", "data/top.txt=top", "notes.txt/notes.txt=single"}
-            << QStringList{done + "%TAR/data.tar.gz → %OUT/data/", done + "%TAR/notes.txt.gz → %OUT/notes.txt/"}
+            << QStringList{"data/sub/a.txt=tar", "data/top.txt=top", "notes.txt/notes.txt=single",
+                           "old/b.txt=lzs", "old/dos/a.txt=lh1"}
+            << QStringList{done + "%TAR/data.tar.gz → %OUT/data/", done + "%TAR/notes.txt.gz → %OUT/notes.txt/",
+                           done + "%TAR/old.lzh → %OUT/old/"}
             << "" << true;
         QTest::newRow("failures are listed as the window lists them, and the run goes on")
             << QStringList{"--extract-to", "%OUT", "%BAD/notes.txt", "%BAD/broken.zip", "%IN/pack.lzh"} << false
@@ -306,6 +310,16 @@ private slots:
                  error.c_str());
         gzip.single = true;
         QVERIFY2(writeTar(tar + "/notes.txt.gz", {FixtureEntry::file("x", "single")}, gzip, &error), error.c_str());
+        LzhOptions older;
+        older.level = 3;
+        older.method = "-lh1-";
+        std::string oldLzh = makeLzh({FixtureEntry::file("dos/a.txt", "lh1")}, older, &error);
+        older.method = "-lzs-";
+        const std::string lzs = makeLzh({FixtureEntry::file("b.txt", "lzs")}, older, &error);
+        QVERIFY2(!oldLzh.empty() && !lzs.empty(), error.c_str());
+        // One archive of both members: the first one's end mark dropped.
+        oldLzh.pop_back();
+        QVERIFY(writeFixtureFile(tar + "/old.lzh", oldLzh + lzs));
         // docs.zip cut into three numbered parts, and a middle part alone.
         {
             QFile whole(in + "/docs.zip");
