@@ -124,6 +124,14 @@ def pack(fmt, src, archive, makerar):
         write_foldered_cab(src, archive)
     elif fmt == "lzh-lh5":
         run(["jlha", "a", archive, *top], cwd=src)
+    elif fmt in ("lzh-lh1", "lzh-lh4", "lzh-lzs", "lzh-lz5"):
+        # The older methods, which jlha's front end cannot be asked for.
+        method = "-" + fmt.split("-")[1] + "-"
+        run(["java", "-cp", "/usr/share/java/jlha.jar", Path(__file__).with_name("LzhPack.java"),
+             method, archive, src])
+    elif fmt.startswith("tar-"):
+        compressor = {"tar-gz": "--gzip", "tar-bz2": "--bzip2", "tar-xz": "--xz", "tar-zst": "--zstd"}[fmt]
+        run(["tar", "-c", compressor, "-f", archive, *top], cwd=src)
     elif fmt in ("rar4-stored", "rar5-stored"):
         run([makerar, fmt[3], src, archive])
     elif fmt == "rar5-volumes":
@@ -191,20 +199,21 @@ def contenders(driver, libs):
     """name -> (formats it reads, command for (archive, out))."""
     program = str(Path(libs) / "tenvo")
     return {
-        "tenvo": ({"zip", "7z", "cab", "lzh", "rar"},
+        "tenvo": ({"zip", "7z", "cab", "lzh", "rar", "tar"},
                   lambda a, o: [driver, "extract", libs, o, a]),
         # The program itself, start-up and exit included, as a script runs it.
-        PROGRAM: ({"zip", "7z", "cab", "lzh", "rar"},
+        PROGRAM: ({"zip", "7z", "cab", "lzh", "rar", "tar"},
                   lambda a, o: [program, "--quiet", "--extract-to", o, a]),
-        "bsdtar": ({"zip", "7z", "cab", "lzh", "rar"},
+        "bsdtar": ({"zip", "7z", "cab", "lzh", "rar", "tar"},
                    lambda a, o: ["bsdtar", "-x", "-f", a, "-C", o]),
         "7zz": ({"zip", "7z", "cab", "lzh", "rar"},
                 lambda a, o: ["7zz", "x", "-bd", "-bso0", "-bsp0", "-y", f"-o{o}", a]),
         "unzip": ({"zip"}, lambda a, o: ["unzip", "-q", "-o", a, "-d", o]),
-        "unar": ({"zip", "7z", "cab", "lzh", "rar"},
+        "unar": ({"zip", "7z", "cab", "lzh", "rar", "tar"},
                  lambda a, o: ["unar", "-q", "-f", "-D", "-o", o, a]),
         "lhasa": ({"lzh"}, lambda a, o: ["sh", "-c", 'cd "$1" && exec lhasa xq "$2"', "lhasa", o, a]),
         "cabextract": ({"cab"}, lambda a, o: ["cabextract", "-q", "-d", o, a]),
+        "tar": ({"tar"}, lambda a, o: ["tar", "-x", "-f", a, "-C", o]),
     }
 
 
@@ -271,8 +280,9 @@ def main():
                         help="size of the tree each of those archives holds (~25 MB packed at 40)")
     parser.add_argument("--wait-quiet", type=int, default=0, metavar="SECONDS",
                         help="before timing, wait up to this long for the load average to drop below 1")
-    parser.add_argument("--formats", default="zip-infozip,zip-7zz,7z,cab-mszip,cab-folders,lzh-lh5,rar4-stored,"
-                                             "rar5-stored,rar5-volumes")
+    parser.add_argument("--formats", default="zip-infozip,zip-7zz,7z,cab-mszip,cab-folders,lzh-lh5,lzh-lh4,lzh-lz5,"
+                                             "lzh-lzs,rar4-stored,rar5-stored,rar5-volumes,tar-gz,tar-bz2,"
+                                             "tar-xz,tar-zst")
     args = parser.parse_args()
 
     driver = str(args.build / "bench" / "tenvo_bench")
@@ -385,6 +395,8 @@ def archive_name(fmt):
 
 
 def ext(fmt):
+    if family(fmt) == "tar":
+        return "tar." + fmt.split("-")[1]
     return {"zip": "zip", "7z": "7z", "cab": "cab", "lzh": "lzh", "rar": "rar"}[family(fmt)]
 
 

@@ -13,7 +13,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-bench"
 
 # The contenders, the LZH packer (jlha) and the harness's interpreter.
-"$root/scripts/setup.sh" python3 time zip unzip 7zip libarchive-tools unar lhasa jlha-utils cabextract
+"$root/scripts/setup.sh" python3 time zip unzip 7zip libarchive-tools unar lhasa jlha-utils cabextract \
+    libjlha-java default-jdk-headless tar gzip bzip2 xz-utils zstd
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTENVO_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target tenvo_bench tenvo_bench_makerar tenvo_installed \

@@ -52,12 +52,15 @@ uint16_t crc16Update(uint16_t crc, const unsigned char *data, std::size_t size)
     return crc;
 }
 
-// The archive file from its first header on, as liblhasa reads it.
+// The archive file from its first header on, as liblhasa reads it: a few
+// bytes at a time for headers and bit streams, so it is served from a
+// buffer rather than a read per call.
 class LzhInput {
 public:
     bool open(const std::string &path, int64_t start)
     {
         m_position = uint64_t(start);
+        m_buffer = std::make_unique_for_overwrite<unsigned char[]>(kReadBlock);
         return m_file.open(path) && m_position <= m_file.size();
     }
     int openError() const { return m_file.openError(); }
@@ -65,25 +68,58 @@ public:
     static int read(void *handle, void *buffer, size_t length)
     {
         auto *input = static_cast<LzhInput *>(handle);
-        const std::size_t n = std::size_t(std::min<uint64_t>(length, input->m_file.size() - input->m_position));
-        if (n > 0 && !input->m_file.readAt(input->m_position, buffer, n))
-            return -1;
-        input->m_position += n;
-        return int(n);
+        auto *out = static_cast<unsigned char *>(buffer);
+        std::size_t done = 0;
+        while (done < length) {
+            if (input->m_next == input->m_end && !input->fill())
+                return done > 0 ? int(done) : input->m_failed ? -1 : 0;
+            const std::size_t n = std::min(length - done, input->m_end - input->m_next);
+            std::memcpy(out + done, input->m_buffer.get() + input->m_next, n);
+            input->m_next += n;
+            done += n;
+        }
+        return int(done);
     }
     static int skip(void *handle, size_t length)
     {
         auto *input = static_cast<LzhInput *>(handle);
-        if (length > input->m_file.size() - input->m_position)
+        const std::size_t buffered = input->m_end - input->m_next;
+        if (length <= buffered) {
+            input->m_next += length;
+            return 1;
+        }
+        const uint64_t beyond = length - buffered;
+        if (beyond > input->m_file.size() - input->m_position)
             return 0;
-        input->m_position += length;
+        input->m_position += beyond;
+        input->m_next = input->m_end = 0;
         return 1;
     }
     static void close(void *) {}
 
 private:
+    bool fill()
+    {
+        const std::size_t n = std::size_t(std::min<uint64_t>(kReadBlock, m_file.size() - m_position));
+        if (n == 0)
+            return false;
+        if (!m_file.readAt(m_position, m_buffer.get(), n)) {
+            m_failed = true;
+            return false;
+        }
+        m_position += n;
+        m_next = 0;
+        m_end = n;
+        return true;
+    }
+
     FileReader m_file;
+    // The file offset after the buffered bytes.
     uint64_t m_position = 0;
+    std::unique_ptr<unsigned char[]> m_buffer;
+    std::size_t m_next = 0;
+    std::size_t m_end = 0;
+    bool m_failed = false;
 };
 
 const LHAInputStreamType kInputType = {LzhInput::read, LzhInput::skip, LzhInput::close};
