@@ -12,7 +12,7 @@ packages=(
     qt6-base-dev libgl-dev libxkbcommon-dev qt6-translations-l10n locales
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus
     libarchive-dev libunarr-dev libmspack-dev liblhasa-dev
-    gcab zip 7zip
+    gcab zip 7zip jlha-utils
     dpkg-dev desktop-file-utils appstream lintian librsvg2-bin
     "$@"
 )

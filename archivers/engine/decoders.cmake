@@ -11,6 +11,8 @@ target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/zipscan.cpp
     ${CMAKE_CURRENT_LIST_DIR}/unarrdecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mspackdecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/lzhhuffman.h
+    ${CMAKE_CURRENT_LIST_DIR}/lzhhuffman.cpp
     ${CMAKE_CURRENT_LIST_DIR}/lhasadecoder.cpp)
 target_include_directories(tenvo_engine PRIVATE ${UNARR_INCLUDE_DIR})
 target_link_libraries(tenvo_engine PRIVATE ${UNARR_LIBRARY} PkgConfig::LIBMSPACK PkgConfig::LIBLHASA)

@@ -1,11 +1,14 @@
-// LZH archives holding members that libarchive cannot decode (older tools'
-// methods), read whole through liblhasa; the others stay with libarchive.
+// LZH archives: headers walked by liblhasa, -lh4- to -lh7- members decoded
+// by the engine's own decoder and stored ones copied straight from the file,
+// older tools' methods decoded by liblhasa.
 #include "decoders.h"
 
 #include "decoderutil.h"
 #include "headerscan.h"
 #include "libarchivedecoder.h"
+#include "lzhhuffman.h"
 
+#include <endian.h>
 #include <lhasa.h>
 
 #include <algorithm>
@@ -20,12 +23,18 @@ namespace {
 constexpr std::size_t kReadBlock = 64 * 1024;
 
 // The methods libarchive 3.6 decodes. It refuses PMarc headers outright and
-// fails the whole archive on them, so one member it cannot read sends the
-// whole archive to liblhasa.
+// fails the whole archive on them, so an archive with one member it cannot
+// read is checked through liblhasa.
 bool libarchiveDecodes(const std::string &method)
 {
     return method == "-lh0-" || method == "-lh5-" || method == "-lh6-" || method == "-lh7-"
         || method == "-lhd-";
+}
+
+bool isStored(const char *method)
+{
+    return std::strcmp(method, "-lh0-") == 0 || std::strcmp(method, "-lz4-") == 0
+        || std::strcmp(method, "-pm0-") == 0;
 }
 
 bool needsLhasa(const std::vector<StoredName> &names)
@@ -34,21 +43,33 @@ bool needsLhasa(const std::vector<StoredName> &names)
                        [](const StoredName &name) { return !libarchiveDecodes(name.method); });
 }
 
-// The CRC-16 that LZH headers hold for the data (polynomial 0xA001, reflected).
+// The CRC-16 that LZH headers hold for the data (polynomial 0xA001,
+// reflected), eight bytes a step.
 uint16_t crc16Update(uint16_t crc, const unsigned char *data, std::size_t size)
 {
-    static const std::array<uint16_t, 256> table = [] {
-        std::array<uint16_t, 256> t{};
+    static const auto tables = [] {
+        std::array<std::array<uint16_t, 256>, 8> t{};
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
             for (int k = 0; k < 8; ++k)
                 c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
-            t[i] = uint16_t(c);
+            t[0][i] = uint16_t(c);
         }
+        for (std::size_t k = 1; k < 8; ++k)
+            for (std::size_t i = 0; i < 256; ++i)
+                t[k][i] = uint16_t((t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]);
         return t;
     }();
-    for (std::size_t i = 0; i < size; ++i)
-        crc = uint16_t(table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
+    for (; size >= 8; size -= 8, data += 8) {
+        uint64_t v;
+        std::memcpy(&v, data, 8);
+        v = le64toh(v) ^ crc;
+        crc = uint16_t(tables[7][v & 0xFF] ^ tables[6][(v >> 8) & 0xFF] ^ tables[5][(v >> 16) & 0xFF]
+                       ^ tables[4][(v >> 24) & 0xFF] ^ tables[3][(v >> 32) & 0xFF]
+                       ^ tables[2][(v >> 40) & 0xFF] ^ tables[1][(v >> 48) & 0xFF] ^ tables[0][v >> 56]);
+    }
+    for (; size > 0; --size, ++data)
+        crc = uint16_t(tables[0][(crc ^ *data) & 0xFF] ^ (crc >> 8));
     return crc;
 }
 
@@ -64,6 +85,9 @@ public:
         return m_file.open(path) && m_position <= m_file.size();
     }
     int openError() const { return m_file.openError(); }
+    // Where the next byte liblhasa reads lies in the file.
+    uint64_t tell() const { return m_position - (m_end - m_next); }
+    FileReader &file() { return m_file; }
 
     static int read(void *handle, void *buffer, size_t length)
     {
@@ -167,29 +191,62 @@ EntryInfo describe(const LHAFileHeader &header)
 }
 
 // Decodes the current member into the sink and checks its length and CRC.
-TenvoResult streamMember(LHAReader *reader, const LHAFileHeader &header, EntrySink &sink,
-                         std::string &message)
+// The static-Huffman methods are decoded here from the file, the others by
+// liblhasa; either way liblhasa moves on past the member's data itself.
+TenvoResult streamMember(LHAReader *reader, LzhInput &input, const LHAFileHeader &header,
+                         EntrySink &sink, std::string &message)
 {
     char method[sizeof header.compress_method + 1] = {};
     std::memcpy(method, header.compress_method, sizeof header.compress_method);
-    if (!lha_decoder_for_name(method)) {
-        message = std::string("the entry is packed with ") + method + ", which no decoder here reads";
-        return TENVO_ERR_METHOD;
-    }
-    auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kReadBlock);
     uint16_t crc = 0;
     uint64_t total = 0;
-    for (;;) {
-        const std::size_t n = lha_reader_read(reader, buffer.get(), kReadBlock);
-        if (n == 0)
-            break;
-        total += n;
-        if (total > header.length)
-            break;
-        crc = crc16Update(crc, buffer.get(), n);
-        if (!sink.entryData(buffer.get(), n)) {
-            message = "the data could not be stored";
-            return TENVO_ERR_WRITE;
+    const DecodedWriter write = [&](const unsigned char *data, std::size_t size) {
+        total += size;
+        crc = crc16Update(crc, data, size);
+        return sink.entryData(data, size);
+    };
+    uint64_t at = input.tell();
+    const uint64_t end = std::min<uint64_t>(at + header.compressed_length, input.file().size());
+    const PackedReader read = [&](unsigned char *buffer, std::size_t size) -> std::ptrdiff_t {
+        const std::size_t n = std::size_t(std::min<uint64_t>(size, end - at));
+        if (n > 0 && !input.file().readAt(at, buffer, n))
+            return -1;
+        at += n;
+        return std::ptrdiff_t(n);
+    };
+    if (const int dictionaryBits = lzhDictionaryBits(method)) {
+        if (const TenvoResult decoded = decodeLzhHuffman(dictionaryBits, header.length, read, write, message);
+            decoded != TENVO_OK)
+            return decoded;
+    } else if (isStored(method)) {
+        auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kReadBlock);
+        for (;;) {
+            const std::ptrdiff_t n = read(buffer.get(), std::size_t(std::min<uint64_t>(kReadBlock, header.length - total)));
+            if (n < 0) {
+                message = "the archive cannot be read";
+                return TENVO_ERR_OPEN;
+            }
+            if (n == 0)
+                break;
+            if (!write(buffer.get(), std::size_t(n))) {
+                message = "the data could not be stored";
+                return TENVO_ERR_WRITE;
+            }
+        }
+    } else {
+        if (!lha_decoder_for_name(method)) {
+            message = std::string("the entry is packed with ") + method + ", which no decoder here reads";
+            return TENVO_ERR_METHOD;
+        }
+        auto buffer = std::make_unique_for_overwrite<unsigned char[]>(kReadBlock);
+        for (;;) {
+            const std::size_t n = lha_reader_read(reader, buffer.get(), kReadBlock);
+            if (n == 0 || total + n > header.length)
+                break;
+            if (!write(buffer.get(), n)) {
+                message = "the data could not be stored";
+                return TENVO_ERR_WRITE;
+            }
         }
     }
     if (total != header.length) {
@@ -224,7 +281,7 @@ TenvoResult decodeWithLhasa(const std::string &archivePath, int64_t start,
         std::string entryMessage;
         TenvoResult outcome = TENVO_OK;
         if (sink.beginEntry(info) && info.kind == EntryKind::File)
-            outcome = streamMember(lhasa.reader, *header, sink, entryMessage);
+            outcome = streamMember(lhasa.reader, input, *header, sink, entryMessage);
         sink.endEntry(outcome, entryMessage);
     }
     // liblhasa ends at a header it cannot read as it ends at the last one.
@@ -247,8 +304,6 @@ TenvoResult decodeLzh(const std::string &archivePath, EntrySink &sink, std::stri
     const int64_t start = lzhStart(archivePath);
     bool wholeWalk = false;
     std::vector<StoredName> names = scanLzhNames(archivePath, start, sink.nameEncoding(), &wholeWalk);
-    if (!needsLhasa(names))
-        return decodeWithLibarchive(LibarchiveFormat::Lha, archivePath, sink, message);
     return decodeWithLhasa(archivePath, start, names, wholeWalk, sink, message);
 }
 
