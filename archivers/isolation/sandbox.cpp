@@ -15,6 +15,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -27,6 +28,7 @@ namespace {
 // may lack the later ones.
 constexpr std::uint64_t kFsExecute = 1ull << 0;
 constexpr std::uint64_t kFsReadFile = 1ull << 2;
+constexpr std::uint64_t kFsReadDir = 1ull << 3;
 constexpr std::uint64_t kFsMakeChar = 1ull << 6;
 constexpr std::uint64_t kFsMakeSock = 1ull << 9;
 constexpr std::uint64_t kFsMakeFifo = 1ull << 10;
@@ -46,6 +48,20 @@ struct RulesetAttr {
     std::uint64_t handledNet = 0;
     std::uint64_t scoped = 0;
 };
+
+std::string lowerAscii(std::string text)
+{
+    for (char &c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return text;
+}
+
+bool endsWith(const std::string &text, const std::string &end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 std::uint64_t handledFs(int abi)
 {
@@ -101,6 +117,12 @@ bool enterLandlock(int abi, const SandboxPaths &paths, std::string &reason)
     // A file that cannot be opened now could not be read later either.
     for (const std::string &file : archiveSetFiles(paths.archive))
         addPathRule(ruleset.fd, file, kFsReadFile, 0);
+    // The next cabinet of a set may be named in another case than it is
+    // spelled on disk: the folder is listed (not read) to find it.
+    if (const std::size_t slash = paths.archive.rfind('/');
+        paths.archive.size() > 4 && lowerAscii(paths.archive.substr(paths.archive.size() - 4)) == ".cab")
+        addPathRule(ruleset.fd, slash == std::string::npos ? std::string(".") : paths.archive.substr(0, slash + 1),
+                    kFsReadDir, O_DIRECTORY);
     // Everything a writer does below its folder; no programs, devices,
     // sockets or pipes made there.
     if (!paths.destination.empty())
@@ -214,20 +236,6 @@ bool enterSeccomp(std::string &reason)
     return true;
 }
 
-std::string lowerAscii(std::string text)
-{
-    for (char &c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    }
-    return text;
-}
-
-bool endsWith(const std::string &text, const std::string &end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 } // namespace
 
 void prepareSandbox()
@@ -261,33 +269,82 @@ bool enterSandbox(const SandboxPaths &paths, std::string &reason)
 std::vector<std::string> archiveSetFiles(const std::string &archive)
 {
     std::vector<std::string> files{archive};
-    if (archive.empty())
-        return files;
     const std::size_t slash = archive.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string(".") : archive.substr(0, slash + 1);
-    const std::string name = lowerAscii(slash == std::string::npos ? archive : archive.substr(slash + 1));
-    // The name the volumes share: "x" of "x.rar", "x.part1.rar" and
-    // "x.zip"; "x.zip" of "x.zip.001".
-    std::string stem = name.substr(0, name.rfind('.'));
-    if (const std::size_t part = stem.rfind(".part"); part != std::string::npos && part + 5 < stem.size()
-        && stem.find_first_not_of("0123456789", part + 5) == std::string::npos)
-        stem.erase(part);
-    const std::string prefix = stem + '.';
-    const bool cabinet = endsWith(name, ".cab");
-
-    DIR *dir = ::opendir(folder.c_str());
-    if (!dir)
-        return files;
-    while (const dirent *entry = ::readdir(dir)) {
-        const std::string other = lowerAscii(entry->d_name);
-        if (other == name || !(other.compare(0, prefix.size(), prefix) == 0 || (cabinet && endsWith(other, ".cab"))))
-            continue;
-        const std::string path = (slash == std::string::npos ? std::string() : folder) + entry->d_name;
+    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    const std::string name = lowerAscii(archive.substr(nameAt));
+    const auto regular = [](const std::string &path) {
         struct stat st;
-        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            files.push_back(path);
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    };
+    // The names head + number + tail from first on that are present, the
+    // number as wide as width at least; the volumes after a missing one
+    // are read too, so a few gaps are looked past. Asking for names costs a
+    // stat each, whatever the size of the folder.
+    const auto addRun = [&](const std::string &head, int first, std::size_t width, const std::string &tail) {
+        constexpr int kGap = 16;
+        for (int number = first, missing = 0; number < 10000 && missing < kGap; ++number) {
+            std::string digits = std::to_string(number);
+            if (digits.size() < width)
+                digits.insert(0, width - digits.size(), '0');
+            const std::string path = head + digits + tail;
+            if (path == archive) {
+                missing = 0;
+            } else if (regular(path)) {
+                files.push_back(path);
+                missing = 0;
+            } else {
+                ++missing;
+            }
+        }
+    };
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return files;
+    const std::string extension = name.substr(dot + 1);
+    const std::string head = archive.substr(0, nameAt + dot + 1); // up to the last dot, as spelled
+    const bool upper = archive[nameAt + dot + 1] >= 'A' && archive[nameAt + dot + 1] <= 'Z';
+    const bool numbered = extension.size() >= 3 && extension.find_first_not_of("0123456789") == std::string::npos;
+    const bool oldVolume = extension.size() == 3 && extension[0] >= 'r' && extension[0] <= 'z'
+        && std::isdigit(static_cast<unsigned char>(extension[1])) && std::isdigit(static_cast<unsigned char>(extension[2]));
+    const std::size_t part = name.rfind(".part", dot);
+    if (extension == "rar" && part != std::string::npos && part + 5 < dot
+        && name.find_first_not_of("0123456789", part + 5) == dot) {
+        // x.part1.rar, x.part2.rar, ...
+        addRun(archive.substr(0, nameAt + part + 5), 1, dot - part - 5, archive.substr(nameAt + dot));
+    } else if (extension == "zip" || (extension.size() == 3 && extension[0] == 'z' && oldVolume)) {
+        // x.z01, x.z02, ... x.zip
+        const std::string last = head + (upper ? "ZIP" : "zip");
+        if (last != archive && regular(last))
+            files.push_back(last);
+        addRun(head + (upper ? "Z" : "z"), 1, 2, std::string());
+    } else if (extension == "rar" || oldVolume) {
+        // x.rar, x.r00 ... x.r99, x.s00, ...
+        const std::string first = head + (upper ? "RAR" : "rar");
+        if (first != archive && regular(first))
+            files.push_back(first);
+        for (char letter = 'r'; letter <= 'z'; ++letter) {
+            const std::size_t before = files.size();
+            addRun(head + char(upper ? letter - 'a' + 'A' : letter), 0, 2, std::string());
+            if (files.size() == before && letter > 'r')
+                break;
+        }
+    } else if (numbered) {
+        // x.001, x.002, ... and x.7z.001, x.7z.002, ...
+        addRun(head, 1, extension.size(), std::string());
+    } else if (extension == "cab") {
+        // A cabinet names the next one of its set freely: every cabinet
+        // beside it (the folder is read only for them).
+        const std::string folder = slash == std::string::npos ? std::string(".") : archive.substr(0, slash);
+        if (DIR *dir = ::opendir(folder.c_str())) {
+            while (const dirent *entry = ::readdir(dir)) {
+                const std::string other = archive.substr(0, nameAt) + entry->d_name;
+                const std::string lower = lowerAscii(entry->d_name);
+                if (other != archive && endsWith(lower, ".cab") && regular(other))
+                    files.push_back(other);
+            }
+            ::closedir(dir);
+        }
     }
-    ::closedir(dir);
     return files;
 }
 
