@@ -8,6 +8,7 @@
 #include "entryshare.h"
 #include "isolation.h"
 #include "profiles.h"
+#include "sandbox.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -306,7 +307,7 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
         ::close(fd);
         return;
     }
-    const isolation::Limits limits = limitsOf(request);
+    isolation::Limits limits = limitsOf(request);
     std::string message;
     const engine::LibraryProfile *profile = engine::profileByName(request.profile);
     if (!profile) {
@@ -322,6 +323,7 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
             answer(fd, parsed, message);
             return;
         }
+        limits.sandbox = {true, command.archivePath, command.destination};
         if (const int shares = sharesFor(request, command); shares > 1) {
             const pid_t supervisor = ::fork();
             if (supervisor == 0) {
@@ -352,6 +354,7 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
             return;
         }
         const std::string path = request.text;
+        limits.sandbox = {true, path, std::string()};
         if (!call->child.start([format, path](std::string &) { return engine::checkFormat(format, path) ? 1 : 0; },
                                limits, std::string(), message)) {
             answer(fd, TENVO_ERR_DAMAGED, message);
@@ -409,6 +412,10 @@ int main()
     for (const int sig : {SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU})
         ::signal(sig, SIG_IGN);
     engine::preloadDecoders();
+    // Each child loads the filter built here and closes its own sandbox
+    // before it decodes a byte; none inherits a right this program holds.
+    isolation::prepareSandbox();
+    isolation::dropInheritedRights();
     // One thread watches every call: forking the decoder children from here
     // is safe, and a call costs one fork of this small process.
     std::vector<std::unique_ptr<Call>> calls;

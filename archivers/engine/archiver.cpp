@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string_view>
 #include <new>
@@ -117,6 +118,9 @@ bool checkFormat(ArchiveFormat format, const std::string &path)
 
 void preloadDecoders()
 {
+    // Local times of DOS stamps need the time zone file, which a sandboxed
+    // decoder can no longer open.
+    ::tzset();
     NameDecoder::preload();
     preloadLibarchiveSupport();
 }

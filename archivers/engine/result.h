@@ -26,6 +26,10 @@ enum TenvoResult {
                                 archive */
     TENVO_ERR_METHOD = 11,   /* an entry is packed with a method no decoder here reads;
                                 the archive itself is sound */
+    TENVO_ERR_FORBIDDEN = 12, /* the decoder attempted something a decoder may not do (a
+                                 network connection, starting a program, ...) and was
+                                 ended; what it had not finished was removed. Taken
+                                 over by a crafted archive, not merely damaged */
     /* The caller stopped the call (through a library's progress call); the
        files not finished were removed. Kept apart from the causes above,
        which describe the archive. */

@@ -118,7 +118,12 @@ bool writeAll(int fd, const void *data, std::size_t size)
 
     std::string message;
     int result = TENVO_ERR_DAMAGED;
-    try {
+    // A sandbox the kernel offers but that cannot be closed means no
+    // decoding: never an unconfined decoder where a confined one was meant.
+    if (std::string why; !enterSandbox(limits.sandbox, why)) {
+        result = TENVO_ERR_DECODER;
+        message = "the decoder's sandbox cannot be set up (" + why + ")";
+    } else try {
         result = work(message);
     } catch (const std::bad_alloc &) {
         result = TENVO_ERR_DAMAGED;
@@ -444,6 +449,10 @@ int IsolatedChild::finish(std::string &message)
     if (m_stalled) {
         message = "the decoder made no progress for " + std::to_string(m_limits.stallSeconds)
             + " seconds and was stopped";
+    } else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS) {
+        // Only the sandbox's filter sends it: a call no decoder makes.
+        message = "the decoder attempted an operation it is not allowed and was stopped";
+        return TENVO_ERR_FORBIDDEN;
     } else if (WIFSIGNALED(status) && endedFromOutside(WTERMSIG(status))) {
         message = "the decoder process was ended from outside (signal "
             + std::to_string(WTERMSIG(status)) + ")";

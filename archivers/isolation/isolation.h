@@ -3,6 +3,7 @@
 #pragma once
 
 #include "result.h"
+#include "sandbox.h"
 
 #include <sys/types.h>
 
@@ -31,6 +32,9 @@ struct Limits {
     std::uint64_t fileSizeHard = 0;
     int uid = -1;
     int gid = -1;
+
+    // What the child may reach once its decoding begins (sandbox.h).
+    SandboxPaths sandbox;
 };
 
 // Fills the caller-state fields of limits from this process.
@@ -118,8 +122,9 @@ private:
 // Runs work in a forked child and returns its result and message. The caller
 // must be single-threaded (the decoder program is; see decoderclient.h). A child
 // that crashes, exceeds its memory or stalls gives TENVO_ERR_DAMAGED, one
-// ended from outside (SIGKILL, SIGTERM, SIGINT, ...) TENVO_ERR_ENDED, each
-// with a message saying so; the temporary files it left under cleanupRoot
+// ended from outside (SIGKILL, SIGTERM, SIGINT, ...) TENVO_ERR_ENDED, one
+// ended by its sandbox for a forbidden call TENVO_ERR_FORBIDDEN, each with a
+// message saying so; the temporary files it left under cleanupRoot
 // (named ".tenvo-<pid>-*.tmp" by the writer) are removed. Never throws.
 int runIsolated(const std::function<int(std::string &message)> &work, const Limits &limits,
                 const std::string &cleanupRoot, std::string &message,

@@ -7,6 +7,7 @@
 #include "module1.h"
 #include "nameencoding.h"
 #include "nativepath.h"
+#include "sandbox.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -45,7 +46,10 @@ const QString badEncoding = QStringLiteral("--encoding には次のどれかを�
 const QString badExisting = QStringLiteral("--existing には overwrite、skip、rename、newer のどれかを指定してください");
 const QString smartNeedsNameFolders = QStringLiteral("--smart-folders は --name-folders と共に指定してください");
 const QString quietText = QStringLiteral("解凍できなかった書庫ファイルだけを表示する");
-const QString verboseText = QStringLiteral("解凍したファイルをすべて表示する");
+const QString verboseText = QStringLiteral("解凍したファイルをすべて表示する（--version と共に: 解凍処理の保護も表示する）");
+const QString protectionsHeading = QStringLiteral("解凍処理の保護:");
+const QString protectionOn = QStringLiteral("有効");
+const QString protectionMissing = QStringLiteral("使えません（このカーネルにはありません）");
 const QString jsonText = QStringLiteral("書庫ファイルごとの結果を1行1つの JSON で標準出力に書く");
 const QString badParallel = QStringLiteral("--parallel には 1 以上の数を指定してください");
 const QString conflictingOutput = QStringLiteral("--quiet、--verbose、--json はどれか1つだけ指定してください");
@@ -117,6 +121,18 @@ void printOut(const QString &text)
 {
     std::fputs(text.toUtf8().constData(), stdout);
     std::fflush(stdout);
+}
+
+// What confines each decoder process here, asked of the kernel the way the
+// decoder program asks it.
+QString protectionsText()
+{
+    const tenvo::isolation::SandboxSupport support = tenvo::isolation::probeSandbox();
+    return protectionsHeading + u'\n'
+        + QStringLiteral("  Landlock: ")
+        + (support.landlockAbi > 0 ? QStringLiteral("ABI %1").arg(support.landlockAbi) : protectionMissing) + u'\n'
+        + QStringLiteral("  seccomp: ") + (support.seccomp ? protectionOn : protectionMissing) + u'\n'
+        + QStringLiteral("  no-new-privileges: ") + protectionOn + u'\n';
 }
 
 } // namespace
@@ -221,7 +237,8 @@ int commandLineMain(const QStringList &arguments)
         return exitExtracted;
     }
     if (parser.isSet(version)) {
-        printOut(QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n');
+        printOut(QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n'
+                 + (parser.isSet(verbose) ? protectionsText() : QString()));
         return exitExtracted;
     }
     if (!parser.isSet(extractTo))

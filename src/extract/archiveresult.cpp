@@ -27,6 +27,7 @@ const QString causeUnsafe = QStringLiteral("安全でない項目を飛ばしま
 const QString causeWrite = QStringLiteral("解凍先に書き込めません");
 const QString causeEnded = QStringLiteral("解凍処理が途中で終了しました");
 const QString causeMethod = QStringLiteral("対応していない圧縮方式です");
+const QString causeForbidden = QStringLiteral("許可されていない操作をしようとしたため解凍を中止しました");
 const QString causeLibrary = QStringLiteral("この形式の解凍ライブラリを読み込めません");
 const QString causeFolder = QStringLiteral("フォルダを作成できません");
 const QString causeSkipped = QStringLiteral("解凍を飛ばしました");
@@ -92,6 +93,8 @@ QString causeText(const ArchiveResult &result)
         return causeEnded;
     case TENVO_ERR_METHOD:
         return causeMethod;
+    case TENVO_ERR_FORBIDDEN:
+        return causeForbidden;
     default:
         return causeOther.arg(result.code);
     }

@@ -241,6 +241,11 @@ private slots:
         QTest::newRow("--version prints the name and version")
             << QStringList{"--version"} << false << none << 0 << none << QStringList{"Tenvo " TENVO_VERSION} << ""
             << true;
+        QTest::newRow("--version --verbose names what confines the decoders")
+            << QStringList{"--version", "--verbose"} << false << none << 0 << none
+            << QStringList{"Tenvo " TENVO_VERSION, "解凍処理の保護:", "  Landlock: *", "  seccomp: *",
+                           "  no-new-privileges: 有効"}
+            << "" << true;
         const QString noDisplay = QStringLiteral("tenvo: ディスプレイが見つからないため、ウィンドウを開けません"
                                                  "（--extract-to を指定すると、ディスプレイなしで解凍できます）\n");
         QTest::newRow("the window without a display says so in one line, naming --extract-to")

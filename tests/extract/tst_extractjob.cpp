@@ -484,6 +484,8 @@ private slots:
         QTest::newRow("a command line the library cannot read") << QByteArray("7") << "a.zip" << "解凍に失敗しました (7)";
         QTest::newRow("the extraction process ended") << QByteArray("10") << "a.zip" << "解凍処理が途中で終了しました";
         QTest::newRow("a method no decoder reads") << QByteArray("11") << "a.zip" << "対応していない圧縮方式です";
+        QTest::newRow("a decoder ended for an operation it may not do")
+            << QByteArray("12") << "a.zip" << "許可されていない操作をしようとしたため解凍を中止しました";
         QTest::newRow("a file of no registered type") << QByteArray("0") << "a.xyz" << "対応していない形式です";
         QTest::newRow("a result no library gives") << QByteArray("42") << "a.zip" << "解凍に失敗しました (42)";
     }
