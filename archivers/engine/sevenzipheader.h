@@ -1,0 +1,90 @@
+// The headers of a 7z archive, read far enough to take the encryption out of
+// them: the signature header, the (possibly encoded) header's streams and
+// folders, and an unencrypted header written back in their place.
+#pragma once
+
+#include "result.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tenvo::engine {
+
+class FileReader;
+
+struct SevenZipCoder {
+    std::string id;
+    uint64_t inStreams = 1;
+    uint64_t outStreams = 1;
+    std::string properties;
+};
+
+struct SevenZipFolder {
+    std::vector<SevenZipCoder> coders;
+    // (in stream, out stream): the in stream is fed by that out stream.
+    std::vector<std::pair<uint64_t, uint64_t>> bindPairs;
+    // The in streams fed from the folder's pack streams, in order.
+    std::vector<uint64_t> packedStreams;
+    // One size per out stream of every coder, in coder order.
+    std::vector<uint64_t> unpackSizes;
+    bool hasCrc = false;
+    uint32_t crc = 0;
+
+    uint64_t inStreamCount() const;
+    uint64_t outStreamCount() const;
+    // The out stream no bind pair consumes: the folder's output.
+    uint64_t mainOutStream() const;
+    uint64_t unpackSize() const { return unpackSizes.empty() ? 0 : unpackSizes[mainOutStream()]; }
+};
+
+struct SevenZipStreams {
+    uint64_t packPos = 0;
+    std::vector<uint64_t> packSizes;
+    std::vector<SevenZipFolder> folders;
+    // The substreams property as stored (from its id through its end mark),
+    // or empty.
+    std::string subStreams;
+    // How many files each folder holds (1 each unless the substreams say).
+    std::vector<uint64_t> unpackStreams;
+    // Where each folder's first pack stream is among packSizes.
+    std::vector<std::size_t> firstPackStream;
+};
+
+// One 7z archive's headers as read from its file.
+struct SevenZipHeaders {
+    uint64_t fileSize = 0;
+    // The header was stored encoded; encrypted tells it was encrypted too.
+    bool headerEncoded = false;
+    bool headerEncrypted = false;
+    bool hasMainStreams = false;
+    SevenZipStreams main;
+    // The header's archive properties as stored, then everything after the
+    // main streams (the files' names and attributes, the end marks).
+    std::string archiveProperties;
+    std::string tail;
+};
+
+// True when any coder of any folder is the AES coder.
+bool hasEncryptedFolder(const SevenZipStreams &streams);
+
+// Reads the archive's headers. An encoded header is decoded on the way
+// (through libarchive's LZMA decoder); an encrypted one needs the password,
+// and without it (password null) the result is TENVO_ERR_ENCRYPTED. A
+// wrong password also gives TENVO_ERR_ENCRYPTED; its message never holds
+// the password. No size is trusted beyond the file's.
+TenvoResult readSevenZipHeaders(FileReader &file, const std::string *password,
+                                SevenZipHeaders &headers, std::string &message);
+
+// The plain header of the same archive with every AES coder taken out: each
+// folder's encrypted pack stream is then its decrypted stream, whose size
+// (servedSizes, one per pack stream) takes the place of the stored one. The
+// pack streams begin right after the signature header. 
+std::string writeSevenZipHeader(const SevenZipHeaders &headers,
+                                const std::vector<uint64_t> &servedSizes);
+
+// The 32 bytes that begin a 7z archive whose header of headerSize bytes and
+// CRC lies headerOffset bytes after them.
+std::string sevenZipSignatureHeader(uint64_t headerOffset, const std::string &header);
+
+} // namespace tenvo::engine
