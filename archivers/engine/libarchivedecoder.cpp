@@ -967,7 +967,7 @@ TenvoResult decodeSevenZipBytes(std::unique_ptr<ArchiveBytes> bytes, EntrySink &
 }
 
 TenvoResult readSevenZipEntry(std::unique_ptr<ArchiveBytes> bytes, std::size_t dataEntry,
-                              std::string &message)
+                              uint64_t limit, std::string &message)
 {
     ScopedUtf8Locale utf8;
     TenvoResult cause = TENVO_OK;
@@ -989,7 +989,7 @@ TenvoResult readSevenZipEntry(std::unique_ptr<ArchiveBytes> bytes, std::size_t d
         if (seen++ < dataEntry)
             continue;
         std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kReadBlock);
-        for (;;) {
+        for (uint64_t read = 0; read < limit;) {
             const la_ssize_t n = archive_read_data(reader.get(), buffer.get(), kReadBlock);
             if (n == 0)
                 return TENVO_OK;
@@ -997,7 +997,9 @@ TenvoResult readSevenZipEntry(std::unique_ptr<ArchiveBytes> bytes, std::size_t d
                 message = errorOf(reader.get(), "cannot decode the entry");
                 return mentionsUnreadMethod(reader.get()) ? TENVO_ERR_METHOD : TENVO_ERR_DAMAGED;
             }
+            read += uint64_t(n);
         }
+        return TENVO_OK;
     }
 }
 

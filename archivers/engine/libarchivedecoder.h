@@ -91,11 +91,11 @@ TenvoResult decodeSevenZipBytes(std::unique_ptr<ArchiveBytes> bytes, EntrySink &
 
 // Walks the 7z archive bytes holds to its entry with data numbered
 // dataEntry (from 0, counting only files that hold data) and decodes that
-// entry whole, its CRC checked, writing nothing. TENVO_OK when it decodes,
-// or when there is no such entry; otherwise the cause and libarchive's
-// message.
+// entry whole, its CRC checked (or its first limit bytes only), writing
+// nothing. TENVO_OK when it decodes, or when there is no such entry;
+// otherwise the cause and libarchive's message.
 TenvoResult readSevenZipEntry(std::unique_ptr<ArchiveBytes> bytes, std::size_t dataEntry,
-                              std::string &message);
+                              uint64_t limit, std::string &message);
 
 // True when every header of the archive reads cleanly as the given format
 // (data is skipped, not checked). Never writes anything.

@@ -88,7 +88,29 @@ bool utf16le(const std::string &text, std::vector<unsigned char> &out)
     return true;
 }
 
+// The last key made, by a digest of what it was made from.
+struct KeptKey {
+    bool held = false;
+    unsigned char source[SHA256_DIGEST_SIZE] = {};
+    unsigned char key[32] = {};
+};
+KeptKey g_kept;
+
+void sourceDigest(const std::vector<unsigned char> &unit, unsigned cyclesPower,
+                  unsigned char digest[SHA256_DIGEST_SIZE])
+{
+    sha256_ctx context;
+    sha256_init(&context);
+    const auto power = static_cast<unsigned char>(cyclesPower);
+    sha256_update(&context, 1, &power);
+    sha256_update(&context, unit.size(), unit.data());
+    sha256_digest(&context, SHA256_DIGEST_SIZE, digest);
+    wipeSecret(&context, sizeof context);
+}
+
 } // namespace
+
+void forgetSevenZipKeys() { wipeSecret(&g_kept, sizeof g_kept); }
 
 SevenZipKey::~SevenZipKey() { wipeSecret(m_key, sizeof m_key); }
 
@@ -118,6 +140,17 @@ bool SevenZipKey::derive(const std::string &password, const std::string &salt, u
         wipeSecret(unit.data(), unit.size());
         return true;
     }
+    // The salt and password apart by their lengths, as unit joins them.
+    unit.push_back(static_cast<unsigned char>(salt.size()));
+    unsigned char source[SHA256_DIGEST_SIZE];
+    sourceDigest(unit, cyclesPower, source);
+    unit.pop_back();
+    if (g_kept.held && std::memcmp(g_kept.source, source, sizeof source) == 0) {
+        std::memcpy(m_key, g_kept.key, sizeof m_key);
+        wipeSecret(source, sizeof source);
+        wipeSecret(unit.data(), unit.size());
+        return true;
+    }
     const std::size_t counterAt = unit.size();
     unit.resize(counterAt + 8, 0);
     sha256_ctx context;
@@ -131,6 +164,10 @@ bool SevenZipKey::derive(const std::string &password, const std::string &salt, u
     sha256_digest(&context, sizeof m_key, m_key);
     wipeSecret(&context, sizeof context);
     wipeSecret(unit.data(), unit.size());
+    g_kept.held = true;
+    std::memcpy(g_kept.source, source, sizeof source);
+    std::memcpy(g_kept.key, m_key, sizeof m_key);
+    wipeSecret(source, sizeof source);
     return true;
 }
 

@@ -31,7 +31,8 @@ public:
     SevenZipKey &operator=(const SevenZipKey &) = delete;
 
     // False when the password is no valid UTF-8 text or the count of rounds
-    // is beyond what 7-Zip itself accepts.
+    // is beyond what 7-Zip itself accepts. The same password, salt and
+    // count as the last time give the key kept then (forgetSevenZipKeys).
     bool derive(const std::string &password, const std::string &salt, unsigned cyclesPower);
     const unsigned char *bytes() const { return m_key; }
 
@@ -59,6 +60,10 @@ private:
     Context *m_context;
     unsigned char m_iv[16];
 };
+
+// The key last made is kept, so that trying a password and then decoding
+// with it make the key once; this wipes it. Called when the archive is done.
+void forgetSevenZipKeys();
 
 // Overwrites memory that held a secret, in a way the compiler keeps.
 void wipeSecret(void *data, std::size_t size);

@@ -17,6 +17,8 @@ namespace tenvo::engine {
 namespace {
 
 constexpr std::size_t kBlock = 256 * 1024;
+// How much of a file packed with LZMA or LZMA2 is decoded to try a password.
+constexpr uint64_t kLzmaCheckBytes = 4 * 1024 * 1024;
 
 class DecryptedSevenZip : public ArchiveBytes {
 public:
@@ -25,8 +27,9 @@ public:
     TenvoResult open(const std::string &path, const std::string *password, bool &encrypted,
                      std::string &message);
     // Among the files holding data, the number of the first one in an
-    // encrypted folder (none when only the header was encrypted).
-    bool firstEncryptedEntry(std::size_t &entry) const;
+    // encrypted folder (none when only the header was encrypted), and how
+    // much of it to decode to know the password is right.
+    bool firstEncryptedEntry(std::size_t &entry, uint64_t &enough) const;
 
     uint64_t size() const override { return m_dataEnd + m_header.size(); }
     bool readAt(uint64_t offset, unsigned char *buffer, std::size_t size,
@@ -150,16 +153,38 @@ TenvoResult DecryptedSevenZip::open(const std::string &path, const std::string *
     return TENVO_OK;
 }
 
-bool DecryptedSevenZip::firstEncryptedEntry(std::size_t &entry) const
+bool DecryptedSevenZip::firstEncryptedEntry(std::size_t &entry, uint64_t &enough) const
 {
     const SevenZipStreams &streams = m_headers.main;
     const std::string aesId(kSevenZipAesId, 4);
     entry = 0;
+    enough = UINT64_MAX;
     for (std::size_t f = 0; f < streams.folders.size(); ++f) {
-        const auto &coders = streams.folders[f].coders;
-        if (std::any_of(coders.begin(), coders.end(),
-                        [&](const SevenZipCoder &coder) { return coder.id == aesId; }))
-            return true;
+        const SevenZipFolder &folder = streams.folders[f];
+        uint64_t out = 0;
+        for (const SevenZipCoder &coder : folder.coders) {
+            if (coder.id == aesId) {
+                // What the decrypted stream feeds. Data that LZMA or LZMA2
+                // decode from a wrong key fails within its first chunk (2 MiB
+                // of output at most); the file's CRC is still checked as it
+                // lands, so a file that decoded from a wrong key never lands.
+                // Other methods (PPMd, stored) decode anything: only the
+                // whole file's CRC tells.
+                const auto pair = std::find_if(folder.bindPairs.begin(), folder.bindPairs.end(),
+                                               [&](const auto &p) { return p.second == out; });
+                if (pair != folder.bindPairs.end()) {
+                    uint64_t in = 0;
+                    for (const SevenZipCoder &fed : folder.coders) {
+                        if (pair->first >= in && pair->first < in + fed.inStreams
+                            && (fed.id == std::string("\x03\x01\x01", 3) || fed.id == std::string(1, '\x21')))
+                            enough = kLzmaCheckBytes;
+                        in += fed.inStreams;
+                    }
+                }
+                return true;
+            }
+            out += coder.outStreams;
+        }
         entry += std::size_t(streams.unpackStreams[f]);
     }
     return false;
@@ -228,6 +253,7 @@ TenvoResult decodeSevenZip(const std::string &archivePath, EntrySink &sink, std:
     // own to read and report.
     if (!encrypted)
         return decodeWithLibarchive(LibarchiveFormat::SevenZip, archivePath, sink, message);
+    forgetSevenZipKeys();
     if (opened != TENVO_OK)
         return opened;
     return decodeSevenZipBytes(std::move(bytes), sink, message);
@@ -240,15 +266,19 @@ TenvoResult checkSevenZipPassword(const std::string &archivePath, const std::str
     const TenvoResult opened = bytes->open(archivePath, password, encrypted, message);
     if (!encrypted)
         return TENVO_OK;
-    if (opened != TENVO_OK)
+    if (opened != TENVO_OK) {
+        forgetSevenZipKeys();
         return opened == TENVO_ERR_ENCRYPTED ? opened : TENVO_OK;
+    }
     std::size_t entry = 0;
-    if (!bytes->firstEncryptedEntry(entry))
+    uint64_t enough = 0;
+    if (!bytes->firstEncryptedEntry(entry, enough))
         return TENVO_OK;
     std::string ignored;
-    const TenvoResult read = readSevenZipEntry(std::move(bytes), entry, ignored);
+    const TenvoResult read = readSevenZipEntry(std::move(bytes), entry, enough, ignored);
     if (read == TENVO_OK || read == TENVO_ERR_METHOD)
         return TENVO_OK;
+    forgetSevenZipKeys();
     message = "the password does not open the archive";
     return TENVO_ERR_ENCRYPTED;
 }
