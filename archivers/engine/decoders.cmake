@@ -16,6 +16,8 @@ target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/sevenzipcrypt.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sevenzipheader.h
     ${CMAKE_CURRENT_LIST_DIR}/sevenzipheader.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sevenzipfilter.h
+    ${CMAKE_CURRENT_LIST_DIR}/sevenzipfilter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sevenzipdecoder.cpp)
 target_include_directories(tenvo_engine PRIVATE ${UNARR_INCLUDE_DIR})
 target_link_libraries(tenvo_engine PRIVATE ${UNARR_LIBRARY} PkgConfig::LIBMSPACK PkgConfig::LIBLHASA PkgConfig::NETTLE)

@@ -1,16 +1,21 @@
-// 7z archives whose folders or header are encrypted: libarchive is given the
-// same archive with the encryption taken out, its pack streams decrypted as
-// it reads them, so no decrypted copy is ever kept on disk or whole in memory.
+// 7z archives whose folders or header are encrypted, or whose folders end in
+// a filter libarchive lacks: libarchive is given the same archive with the
+// encryption (and those filters) taken out, its pack streams decrypted as
+// it reads them, so no decrypted copy is ever kept on disk or whole in
+// memory; the filters are undone here over each folder's output, which is
+// then cut into the archive's files.
 #include "decoders.h"
 
 #include "decoderutil.h"
 #include "libarchivedecoder.h"
 #include "sevenzipcrypt.h"
+#include "sevenzipfilter.h"
 #include "sevenzipheader.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
 
 namespace tenvo::engine {
 
@@ -23,9 +28,16 @@ constexpr uint64_t kLzmaCheckBytes = 4 * 1024 * 1024;
 class DecryptedSevenZip : public ArchiveBytes {
 public:
     // Reads the headers and makes the keys. encrypted tells whether there
-    // was anything to decrypt; when not, this archive serves nothing.
+    // was anything to decrypt; when neither that nor a filter to undo,
+    // this archive serves nothing (needed() is false).
     TenvoResult open(const std::string &path, const std::string *password, bool &encrypted,
                      std::string &message);
+    bool needed() const { return m_needed; }
+    // The folders that end in a filter undone here (each folder is then a
+    // file of the archive served), null for the others; empty when none.
+    const std::vector<std::unique_ptr<BranchFilter>> &filters() const { return m_filters; }
+    const SevenZipStreams &streams() const { return m_headers.main; }
+    const std::vector<SevenZipFile> &files() const { return m_files; }
     // Among the files holding data, the number of the first one in an
     // encrypted folder (none when only the header was encrypted), and how
     // much of it to decode to know the password is right.
@@ -55,6 +67,9 @@ private:
     std::vector<std::pair<std::string, unsigned>> m_keyKinds;
     std::vector<std::unique_ptr<AesCbcDecryptor>> m_ciphers;
     std::unique_ptr<unsigned char[]> m_scratch;
+    bool m_needed = false;
+    std::vector<std::unique_ptr<BranchFilter>> m_filters;
+    std::vector<SevenZipFile> m_files;
 };
 
 TenvoResult DecryptedSevenZip::open(const std::string &path, const std::string *password,
@@ -72,9 +87,39 @@ TenvoResult DecryptedSevenZip::open(const std::string &path, const std::string *
     }
     const SevenZipStreams &streams = m_headers.main;
     encrypted = m_headers.headerEncrypted || hasEncryptedFolder(streams);
-    if (!encrypted)
+    SevenZipRewrite rewrite;
+    for (const SevenZipFolder &folder : streams.folders) {
+        // The coder that gives the folder's output.
+        const uint64_t main = folder.mainOutStream();
+        uint64_t out = 0;
+        const SevenZipCoder *last = nullptr;
+        for (const SevenZipCoder &coder : folder.coders) {
+            if (main >= out && main < out + coder.outStreams)
+                last = &coder;
+            out += coder.outStreams;
+        }
+        const bool filtered = last && BranchFilter::recognizes(last->id);
+        rewrite.dropLastCoder.push_back(filtered);
+        m_filters.push_back(filtered ? std::make_unique<BranchFilter>(last->id, last->properties) : nullptr);
+        if (filtered) {
+            SevenZipFolder plain = folder;
+            if (!plainSevenZipFolder(plain, true)) {
+                message = "the archive's filters are set up in a way not read here";
+                return TENVO_ERR_METHOD;
+            }
+        }
+    }
+    rewrite.folderFiles = std::any_of(m_filters.begin(), m_filters.end(), [](const auto &f) { return bool(f); });
+    if (!rewrite.folderFiles)
+        m_filters.clear();
+    m_needed = encrypted || rewrite.folderFiles;
+    if (!m_needed)
         return TENVO_OK;
-    if (!password) {
+    if (rewrite.folderFiles && !readSevenZipFiles(m_headers, m_files)) {
+        message = "the archive's list of files is damaged";
+        return TENVO_ERR_DAMAGED;
+    }
+    if (encrypted && !password) {
         message = "the archive is password-protected";
         return TENVO_ERR_ENCRYPTED;
     }
@@ -147,7 +192,7 @@ TenvoResult DecryptedSevenZip::open(const std::string &path, const std::string *
         m_dataEnd += stream.servedSize;
         served.push_back(stream.servedSize);
     }
-    m_header = writeSevenZipHeader(m_headers, served);
+    m_header = writeSevenZipHeader(m_headers, served, rewrite);
     m_start = sevenZipSignatureHeader(m_dataEnd - 32, m_header);
     m_scratch = std::make_unique_for_overwrite<unsigned char[]>(kBlock + 32);
     return TENVO_OK;
@@ -185,7 +230,8 @@ bool DecryptedSevenZip::firstEncryptedEntry(std::size_t &entry, uint64_t &enough
             }
             out += coder.outStreams;
         }
-        entry += std::size_t(streams.unpackStreams[f]);
+        // Served as one file per folder when filters are undone.
+        entry += m_filters.empty() ? std::size_t(streams.unpackStreams[f]) : 1;
     }
     return false;
 }
@@ -241,6 +287,211 @@ bool DecryptedSevenZip::readAt(uint64_t offset, unsigned char *buffer, std::size
     return true;
 }
 
+// The archive served, kept by the caller while libarchive reads it.
+class BorrowedBytes : public ArchiveBytes {
+public:
+    explicit BorrowedBytes(ArchiveBytes &bytes)
+        : m_bytes(bytes)
+    {
+    }
+    uint64_t size() const override { return m_bytes.size(); }
+    bool readAt(uint64_t offset, unsigned char *buffer, std::size_t size, std::string &message) override
+    {
+        return m_bytes.readAt(offset, buffer, size, message);
+    }
+
+private:
+    ArchiveBytes &m_bytes;
+};
+
+// Cuts the folders libarchive reads from the archive served (one file
+// each) into the archive's own files, undoing a folder's filter first, and
+// hands them, with the files that hold no data, to the sink in the
+// archive's order; each file's CRC is checked here.
+class FolderSplitter : public EntrySink {
+public:
+    FolderSplitter(EntrySink &sink, const DecryptedSevenZip &archive)
+        : m_sink(sink)
+        , m_archive(archive)
+    {
+    }
+
+    bool beginEntry(const EntryInfo &entry) override
+    {
+        m_folder = SIZE_MAX;
+        if (entry.rawName.empty() || entry.rawName.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        const std::size_t folder = std::stoul(entry.rawName);
+        if (folder >= m_archive.streams().folders.size() || folder != m_nextFolder)
+            return false;
+        m_folder = folder;
+        ++m_nextFolder;
+        m_left = m_archive.streams().unpackStreams[folder];
+        m_filter = m_archive.filters()[folder].get();
+        return true;
+    }
+
+    bool entryData(const void *data, std::size_t size) override
+    {
+        if (m_folder == SIZE_MAX)
+            return true;
+        const auto deliver = [this](const unsigned char *p, std::size_t n) { return this->deliver(p, n); };
+        return m_filter ? m_filter->feed(data, size, deliver)
+                        : deliver(static_cast<const unsigned char *>(data), size);
+    }
+
+    void endEntry(TenvoResult outcome, const std::string &message) override
+    {
+        if (m_folder == SIZE_MAX)
+            return;
+        if (outcome == TENVO_OK && m_filter)
+            m_filter->finish([this](const unsigned char *p, std::size_t n) { return deliver(p, n); });
+        // Whatever is left of the folder: empty files, or files the folder
+        // failed in.
+        while (m_open || m_left > 0) {
+            if (!m_open && !startFile())
+                break;
+            if (outcome != TENVO_OK)
+                endFile(outcome, message);
+            else
+                endFile(m_remaining == 0 ? TENVO_OK : TENVO_ERR_DAMAGED, "the folder ends before the file");
+        }
+        m_folder = SIZE_MAX;
+    }
+
+    int scratchFolder() const override { return m_sink.scratchFolder(); }
+    const NameEncoding *nameEncoding() const override { return m_sink.nameEncoding(); }
+
+    // The files after the last folder's, which hold no data.
+    void finish()
+    {
+        emitEmptyFiles();
+    }
+
+private:
+    EntryInfo describe(const SevenZipFile &file, uint64_t size) const
+    {
+        EntryInfo info;
+        info.rawName = file.name;
+        info.nameIsUtf8 = true;
+        info.nameIsUnicode = true;
+        info.kind = file.isDirectory ? EntryKind::Directory : EntryKind::File;
+        info.mode = file.isDirectory ? 0755 : 0644;
+        if (file.hasAttributes && (file.attributes & 0x8000)) {
+            // The Unix mode in the attributes' high half.
+            const uint32_t mode = file.attributes >> 16;
+            if (S_ISDIR(mode))
+                info.kind = EntryKind::Directory;
+            else if (S_ISLNK(mode))
+                info.kind = EntryKind::Symlink;
+            else if (!S_ISREG(mode) && (mode & S_IFMT) != 0)
+                info.kind = EntryKind::Other;
+            info.mode = mode & 07777;
+        } else if (file.hasAttributes && (file.attributes & 1)) {
+            info.mode &= ~0222u;
+        }
+        info.size = info.kind == EntryKind::Directory ? 0 : int64_t(size);
+        info.mtime = file.mtime;
+        return info;
+    }
+
+    // Hands on the files that hold no data up to the next one that does.
+    void emitEmptyFiles()
+    {
+        const auto &files = m_archive.files();
+        while (m_nextFile < files.size() && !files[m_nextFile].hasStream) {
+            const SevenZipFile &file = files[m_nextFile++];
+            if (file.isAnti)
+                continue;
+            m_sink.beginEntry(describe(file, 0));
+            m_sink.endEntry(TENVO_OK, std::string());
+        }
+    }
+
+    bool startFile()
+    {
+        emitEmptyFiles();
+        const auto &files = m_archive.files();
+        if (m_left == 0 || m_nextFile >= files.size())
+            return false;
+        const SevenZipFile &file = files[m_nextFile++];
+        const auto &streams = m_archive.streams();
+        m_remaining = m_stream < streams.streamSizes.size() ? streams.streamSizes[m_stream] : 0;
+        m_crc = m_stream < streams.streamCrcs.size() ? streams.streamCrcs[m_stream] : std::make_pair(false, 0u);
+        ++m_stream;
+        --m_left;
+        m_info = describe(file, m_remaining);
+        m_link.clear();
+        m_computed = 0;
+        m_open = true;
+        m_wanted = m_info.kind != EntryKind::Symlink && m_sink.beginEntry(m_info);
+        m_refused = false;
+        return true;
+    }
+
+    void endFile(TenvoResult outcome, const std::string &message)
+    {
+        if (outcome == TENVO_OK && m_crc.first && m_computed != m_crc.second) {
+            outcome = TENVO_ERR_DAMAGED;
+            m_message = "CRC error in the entry's data";
+        } else if (m_refused && outcome == TENVO_OK) {
+            outcome = TENVO_ERR_WRITE;
+            m_message = "the data could not be stored";
+        } else {
+            m_message = message;
+        }
+        if (m_info.kind == EntryKind::Symlink) {
+            m_info.linkTarget = m_link;
+            m_info.linkTargetIsUtf8 = true;
+            m_sink.beginEntry(m_info);
+        }
+        m_sink.endEntry(outcome, m_message);
+        m_open = false;
+    }
+
+    bool deliver(const unsigned char *data, std::size_t size)
+    {
+        while (size > 0) {
+            if (!m_open && !startFile())
+                return true; // more data than the files hold: the CRCs tell
+            const std::size_t n = std::size_t(std::min<uint64_t>(size, m_remaining));
+            if (n > 0) {
+                m_computed = crc32Update(m_computed, data, n);
+                if (m_info.kind == EntryKind::Symlink) {
+                    if (m_link.size() + n <= 64 * 1024)
+                        m_link.append(reinterpret_cast<const char *>(data), n);
+                } else if (m_wanted && !m_refused && !m_sink.entryData(data, n)) {
+                    m_refused = true;
+                }
+                m_remaining -= n;
+                data += n;
+                size -= n;
+            }
+            if (m_remaining == 0)
+                endFile(TENVO_OK, std::string());
+        }
+        return true;
+    }
+
+    EntrySink &m_sink;
+    const DecryptedSevenZip &m_archive;
+    std::size_t m_folder = SIZE_MAX;
+    std::size_t m_nextFolder = 0;
+    std::size_t m_nextFile = 0;
+    std::size_t m_stream = 0;
+    uint64_t m_left = 0;
+    BranchFilter *m_filter = nullptr;
+    bool m_open = false;
+    bool m_wanted = false;
+    bool m_refused = false;
+    uint64_t m_remaining = 0;
+    std::pair<bool, uint32_t> m_crc;
+    uint32_t m_computed = 0;
+    EntryInfo m_info;
+    std::string m_link;
+    std::string m_message;
+};
+
 } // namespace
 
 TenvoResult decodeSevenZip(const std::string &archivePath, EntrySink &sink, std::string &message,
@@ -251,12 +502,18 @@ TenvoResult decodeSevenZip(const std::string &archivePath, EntrySink &sink, std:
     const TenvoResult opened = bytes->open(archivePath, password, encrypted, message);
     // What is not encrypted, or not read by the layer above, is libarchive's
     // own to read and report.
-    if (!encrypted)
+    if (!encrypted && (opened != TENVO_OK || !bytes->needed()))
         return decodeWithLibarchive(LibarchiveFormat::SevenZip, archivePath, sink, message);
     forgetSevenZipKeys();
     if (opened != TENVO_OK)
         return opened;
-    return decodeSevenZipBytes(std::move(bytes), sink, message);
+    if (bytes->filters().empty())
+        return decodeSevenZipBytes(std::move(bytes), sink, message);
+    FolderSplitter splitter(sink, *bytes);
+    const TenvoResult walked = decodeSevenZipBytes(std::make_unique<BorrowedBytes>(*bytes), splitter, message);
+    if (walked == TENVO_OK)
+        splitter.finish();
+    return walked;
 }
 
 TenvoResult checkSevenZipPassword(const std::string &archivePath, const std::string *password,

@@ -3,6 +3,7 @@
 #include "sevenzipheader.h"
 
 #include "decoderutil.h"
+#include "namecodec.h"
 #include "sevenzipcrypt.h"
 
 #include <archive.h>
@@ -29,6 +30,13 @@ enum : unsigned char {
     kFolder = 0x0B,
     kCodersUnpackSize = 0x0C,
     kNumUnpackStream = 0x0D,
+    kFilesInfo = 0x05,
+    kEmptyStream = 0x0E,
+    kEmptyFile = 0x0F,
+    kAnti = 0x10,
+    kName = 0x11,
+    kMTime = 0x14,
+    kWinAttributes = 0x15,
     kEncodedHeader = 0x17,
 };
 
@@ -259,13 +267,26 @@ void readStreams(Cursor &in, SevenZipStreams &streams)
                 count = in.number();
             id = in.byte();
         }
-        if (id == kSize) {
-            for (uint64_t count : streams.unpackStreams) {
-                for (uint64_t i = 1; i < count; ++i)
-                    in.number();
-            }
-            id = in.byte();
+        uint64_t total = 0;
+        for (uint64_t count : streams.unpackStreams) {
+            total += count;
+            if (count > in.left() * 8 + streams.folders.size() || total > in.left() * 8 + streams.folders.size())
+                throw Malformed{"the archive's header counts more than it holds"};
         }
+        const bool sized = id == kSize;
+        for (std::size_t f = 0; f < streams.folders.size(); ++f) {
+            const uint64_t count = streams.unpackStreams[f];
+            uint64_t left = streams.folders[f].unpackSize();
+            for (uint64_t i = 0; i < count; ++i) {
+                const uint64_t size = i + 1 == count ? left : sized ? in.number() : 0;
+                if (size > left)
+                    throw Malformed{"the archive's files are larger than their folder"};
+                left -= size;
+                streams.streamSizes.push_back(size);
+            }
+        }
+        if (sized)
+            id = in.byte();
         for (; id != kEnd; id = in.byte()) {
             if (id != kCrc)
                 throw Malformed{"the archive's header is not as expected"};
@@ -274,10 +295,29 @@ void readStreams(Cursor &in, SevenZipStreams &streams)
                 if (streams.unpackStreams[i] != 1 || !streams.folders[i].hasCrc)
                     digests += streams.unpackStreams[i];
             }
-            readDigests(in, digests);
+            const auto read = readDigests(in, digests);
+            std::size_t next = 0;
+            for (std::size_t i = 0; i < streams.folders.size(); ++i) {
+                for (uint64_t k = 0; k < streams.unpackStreams[i]; ++k) {
+                    if (streams.unpackStreams[i] == 1 && streams.folders[i].hasCrc)
+                        streams.streamCrcs.emplace_back(true, streams.folders[i].crc);
+                    else
+                        streams.streamCrcs.push_back(read[next++]);
+                }
+            }
         }
         streams.subStreams = in.bytesBetween(start, in.position());
         id = in.byte();
+    } else {
+        for (const SevenZipFolder &folder : streams.folders)
+            streams.streamSizes.push_back(folder.unpackSize());
+    }
+    if (streams.streamCrcs.empty()) {
+        for (std::size_t i = 0; i < streams.folders.size(); ++i) {
+            for (uint64_t k = 0; k < streams.unpackStreams[i]; ++k)
+                streams.streamCrcs.emplace_back(streams.unpackStreams[i] == 1 && streams.folders[i].hasCrc,
+                                                streams.folders[i].crc);
+        }
     }
     if (id != kEnd)
         throw Malformed{"the archive's header is not as expected"};
@@ -468,6 +508,124 @@ std::string decodeHeaderFolder(FileReader &file, const SevenZipStreams &streams,
 
 } // namespace
 
+namespace {
+
+std::vector<bool> readBits(Cursor &in, std::size_t items)
+{
+    std::vector<bool> bits(items);
+    unsigned char byte = 0;
+    for (std::size_t i = 0; i < items; ++i) {
+        if (i % 8 == 0)
+            byte = in.byte();
+        bits[i] = (byte & (0x80 >> (i % 8))) != 0;
+    }
+    return bits;
+}
+
+// Which items a property gives a value: all, or those of a bit vector.
+std::vector<bool> readDefined(Cursor &in, std::size_t items)
+{
+    if (in.byte() != 0)
+        return std::vector<bool>(items, true);
+    return readBits(in, items);
+}
+
+} // namespace
+
+bool readSevenZipFiles(const SevenZipHeaders &headers, std::vector<SevenZipFile> &files)
+{
+    files.clear();
+    try {
+        Cursor in(headers.tail);
+        unsigned char id = in.byte();
+        if (id == kEnd)
+            return true;
+        if (id != kFilesInfo)
+            return false;
+        files.resize(in.count());
+        std::vector<bool> emptyFile;
+        std::vector<bool> anti;
+        std::size_t empties = 0;
+        for (unsigned char type = in.byte(); type != kEnd; type = in.byte()) {
+            const std::string data = in.bytes(in.count());
+            Cursor property(data);
+            switch (type) {
+            case kEmptyStream: {
+                const std::vector<bool> empty = readBits(property, files.size());
+                empties = 0;
+                for (std::size_t i = 0; i < files.size(); ++i) {
+                    files[i].hasStream = !empty[i];
+                    empties += empty[i];
+                }
+                break;
+            }
+            case kEmptyFile:
+                emptyFile = readBits(property, empties);
+                break;
+            case kAnti:
+                anti = readBits(property, empties);
+                break;
+            case kName:
+                if (property.byte() != 0)
+                    return false;
+                for (SevenZipFile &file : files) {
+                    for (;;) {
+                        char32_t unit = property.byte();
+                        unit |= char32_t(property.byte()) << 8;
+                        if (unit == 0)
+                            break;
+                        if (unit >= 0xD800 && unit < 0xDC00 && property.left() >= 2) {
+                            char32_t low = property.byte();
+                            low |= char32_t(property.byte()) << 8;
+                            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                        }
+                        appendUtf8(file.name, unit);
+                    }
+                }
+                break;
+            case kMTime:
+            case kWinAttributes: {
+                const std::vector<bool> defined = readDefined(property, files.size());
+                if (property.byte() != 0)
+                    return false;
+                for (std::size_t i = 0; i < files.size(); ++i) {
+                    if (!defined[i])
+                        continue;
+                    if (type == kWinAttributes) {
+                        files[i].hasAttributes = true;
+                        files[i].attributes = property.le32();
+                    } else {
+                        const uint64_t low = property.le32();
+                        const uint64_t ticks = low | (uint64_t(property.le32()) << 32);
+                        // 100 ns steps since 1601.
+                        files[i].mtime = int64_t(ticks / 10000000) - 11644473600LL;
+                    }
+                }
+                break;
+            }
+            default:
+                break;
+            }
+        }
+        std::size_t empty = 0;
+        for (SevenZipFile &file : files) {
+            if (file.hasStream)
+                continue;
+            const bool isFile = empty < emptyFile.size() && emptyFile[empty];
+            file.isAnti = empty < anti.size() && anti[empty];
+            file.isDirectory = !isFile;
+            ++empty;
+        }
+        for (SevenZipFile &file : files) {
+            if (file.hasAttributes && (file.attributes & 0x10))
+                file.isDirectory = true;
+        }
+        return true;
+    } catch (const Malformed &) {
+        return false;
+    }
+}
+
 TenvoResult readSevenZipHeaders(FileReader &file, const std::string *password,
                                 SevenZipHeaders &headers, std::string &message)
 {
@@ -529,15 +687,103 @@ TenvoResult readSevenZipHeaders(FileReader &file, const std::string *password,
     return TENVO_OK;
 }
 
-std::string writeSevenZipHeader(const SevenZipHeaders &headers,
-                                const std::vector<uint64_t> &servedSizes)
+namespace {
+
+// Takes coder index out of the folder: the stream it fed (the folder's
+// output, when it fed none) is fed by what fed it. False when the coder
+// is no 1-to-1 coder fed by a pack stream or another coder's output.
+bool dropCoder(SevenZipFolder &folder, std::size_t index)
+{
+    const SevenZipCoder &coder = folder.coders[index];
+    if (coder.inStreams != 1 || coder.outStreams != 1)
+        return false;
+    uint64_t in = 0;
+    uint64_t out = 0;
+    for (std::size_t k = 0; k < index; ++k) {
+        in += folder.coders[k].inStreams;
+        out += folder.coders[k].outStreams;
+    }
+    const auto feeds = std::find_if(folder.bindPairs.begin(), folder.bindPairs.end(),
+                                    [&](const auto &p) { return p.second == out; });
+    const auto fedBy = std::find_if(folder.bindPairs.begin(), folder.bindPairs.end(),
+                                    [&](const auto &p) { return p.first == in; });
+    const auto packed = std::find(folder.packedStreams.begin(), folder.packedStreams.end(), in);
+    if (feeds != folder.bindPairs.end() && packed != folder.packedStreams.end()) {
+        // Fed by a pack stream, feeding another coder: that coder takes the
+        // pack stream.
+        *packed = feeds->first;
+        folder.bindPairs.erase(feeds);
+    } else if (feeds == folder.bindPairs.end() && fedBy != folder.bindPairs.end()) {
+        // The folder's output, fed by another coder: that coder's output
+        // is the folder's now.
+        folder.bindPairs.erase(fedBy);
+    } else if (feeds == folder.bindPairs.end() && packed != folder.packedStreams.end()) {
+        // Alone between its pack stream and the output: a plain copy.
+        folder.coders[index] = SevenZipCoder{std::string(1, '\0'), 1, 1, {}};
+        return true;
+    } else {
+        return false;
+    }
+    folder.unpackSizes.erase(folder.unpackSizes.begin() + std::ptrdiff_t(out));
+    folder.coders.erase(folder.coders.begin() + std::ptrdiff_t(index));
+    auto shiftIn = [in](uint64_t &i) { if (i > in) --i; };
+    auto shiftOut = [out](uint64_t &o) { if (o > out) --o; };
+    for (auto &[i, o] : folder.bindPairs) {
+        shiftIn(i);
+        shiftOut(o);
+    }
+    for (uint64_t &p : folder.packedStreams)
+        shiftIn(p);
+    return true;
+}
+
+} // namespace
+
+bool plainSevenZipFolder(SevenZipFolder &folder, bool dropLastCoder)
 {
     const std::string aesId(kSevenZipAesId, 4);
+    if (dropLastCoder) {
+        // The coder whose output is the folder's.
+        const uint64_t main = folder.mainOutStream();
+        uint64_t out = 0;
+        std::size_t index = 0;
+        for (; index < folder.coders.size(); ++index) {
+            if (main >= out && main < out + folder.coders[index].outStreams)
+                break;
+            out += folder.coders[index].outStreams;
+        }
+        if (index == folder.coders.size() || !dropCoder(folder, index))
+            return false;
+        folder.hasCrc = false;
+    }
+    for (std::size_t index = 0; index < folder.coders.size();) {
+        if (folder.coders[index].id != aesId) {
+            ++index;
+            continue;
+        }
+        const std::size_t before = folder.coders.size();
+        if (!dropCoder(folder, index))
+            return false;
+        if (folder.coders.size() == before)
+            ++index;
+    }
+    return true;
+}
+
+std::string writeSevenZipHeader(const SevenZipHeaders &headers,
+                                const std::vector<uint64_t> &servedSizes,
+                                const SevenZipRewrite &rewrite)
+{
     std::string out;
     out += char(kHeader);
     out += headers.archiveProperties;
     if (headers.hasMainStreams) {
         const SevenZipStreams &streams = headers.main;
+        std::vector<SevenZipFolder> folders = streams.folders;
+        for (std::size_t f = 0; f < folders.size(); ++f) {
+            const bool drop = f < rewrite.dropLastCoder.size() && rewrite.dropLastCoder[f];
+            plainSevenZipFolder(folders[f], drop);
+        }
         out += char(kMainStreamsInfo);
         if (!servedSizes.empty()) {
             out += char(kPackInfo);
@@ -548,51 +794,12 @@ std::string writeSevenZipHeader(const SevenZipHeaders &headers,
                 putNumber(out, size);
             out += char(kEnd);
         }
-
-        if (!streams.folders.empty()) {
+        if (!folders.empty()) {
             out += char(kUnpackInfo);
             out += char(kFolder);
-            putNumber(out, streams.folders.size());
+            putNumber(out, folders.size());
             out += char(0);
-            for (SevenZipFolder folder : streams.folders) {
-                // Each AES coder goes: the stream it fed is fed by its pack
-                // stream instead, and its out stream is no more.
-                for (std::size_t index = 0; index < folder.coders.size();) {
-                    if (folder.coders[index].id != aesId) {
-                        ++index;
-                        continue;
-                    }
-                    uint64_t in = 0;
-                    uint64_t outStream = 0;
-                    for (std::size_t k = 0; k < index; ++k) {
-                        in += folder.coders[k].inStreams;
-                        outStream += folder.coders[k].outStreams;
-                    }
-                    const auto pair = std::find_if(folder.bindPairs.begin(), folder.bindPairs.end(),
-                                                   [&](const auto &p) { return p.second == outStream; });
-                    if (pair == folder.bindPairs.end()) {
-                        // The folder's only output: what is left is a copy.
-                        folder.coders[index] = SevenZipCoder{std::string(1, '\0'), 1, 1, {}};
-                        ++index;
-                        continue;
-                    }
-                    const uint64_t fed = pair->first;
-                    folder.bindPairs.erase(pair);
-                    for (uint64_t &packed : folder.packedStreams) {
-                        if (packed == in)
-                            packed = fed;
-                    }
-                    folder.unpackSizes.erase(folder.unpackSizes.begin() + std::ptrdiff_t(outStream));
-                    folder.coders.erase(folder.coders.begin() + std::ptrdiff_t(index));
-                    auto shiftIn = [in](uint64_t &i) { if (i > in) --i; };
-                    auto shiftOut = [outStream](uint64_t &o) { if (o > outStream) --o; };
-                    for (auto &[i, o] : folder.bindPairs) {
-                        shiftIn(i);
-                        shiftOut(o);
-                    }
-                    for (uint64_t &packed : folder.packedStreams)
-                        shiftIn(packed);
-                }
+            for (const SevenZipFolder &folder : folders) {
                 putNumber(out, folder.coders.size());
                 for (const SevenZipCoder &coder : folder.coders) {
                     const bool complex = coder.inStreams != 1 || coder.outStreams != 1;
@@ -618,29 +825,19 @@ std::string writeSevenZipHeader(const SevenZipHeaders &headers,
                 }
             }
             out += char(kCodersUnpackSize);
-            for (SevenZipFolder folder : streams.folders) {
-                const uint64_t main = folder.mainOutStream();
-                uint64_t outStream = 0;
-                for (const SevenZipCoder &coder : folder.coders) {
-                    const bool dropped = coder.id == aesId;
-                    for (uint64_t k = 0; k < coder.outStreams; ++k, ++outStream) {
-                        // A dropped coder's out stream is gone, unless it was
-                        // the folder's output (then a copy stands there).
-                        if (!dropped || outStream == main)
-                            putNumber(out, folder.unpackSizes[outStream]);
-                    }
-                }
+            for (const SevenZipFolder &folder : folders) {
+                for (uint64_t size : folder.unpackSizes)
+                    putNumber(out, size);
             }
-            if (std::any_of(streams.folders.begin(), streams.folders.end(),
-                            [](const SevenZipFolder &f) { return f.hasCrc; })) {
+            if (std::any_of(folders.begin(), folders.end(), [](const SevenZipFolder &f) { return f.hasCrc; })) {
                 out += char(kCrc);
                 out += char(0);
-                std::string bits((streams.folders.size() + 7) / 8, '\0');
+                std::string bits((folders.size() + 7) / 8, '\0');
                 std::string digests;
-                for (std::size_t i = 0; i < streams.folders.size(); ++i) {
-                    if (streams.folders[i].hasCrc) {
+                for (std::size_t i = 0; i < folders.size(); ++i) {
+                    if (folders[i].hasCrc) {
                         bits[i / 8] = static_cast<char>(bits[i / 8] | (0x80 >> (i % 8)));
-                        putLe32(digests, streams.folders[i].crc);
+                        putLe32(digests, folders[i].crc);
                     }
                 }
                 out += bits;
@@ -648,10 +845,33 @@ std::string writeSevenZipHeader(const SevenZipHeaders &headers,
             }
             out += char(kEnd);
         }
-        out += streams.subStreams;
+        // libarchive counts the files of the folders only from this.
+        if (!rewrite.folderFiles)
+            out += streams.subStreams;
+        else if (!folders.empty())
+            out += std::string{char(kSubStreamsInfo), char(kEnd)};
         out += char(kEnd);
     }
-    out += headers.tail;
+    if (!rewrite.folderFiles) {
+        out += headers.tail;
+        return out;
+    }
+    // One file per folder, named by its number.
+    out += char(kFilesInfo);
+    putNumber(out, headers.main.folders.size());
+    std::string names(1, '\0');
+    for (std::size_t f = 0; f < headers.main.folders.size(); ++f) {
+        for (char c : std::to_string(f)) {
+            names += c;
+            names += '\0';
+        }
+        names += std::string(2, '\0');
+    }
+    out += char(kName);
+    putNumber(out, names.size());
+    out += names;
+    out += char(kEnd);
+    out += char(kEnd);
     return out;
 }
 

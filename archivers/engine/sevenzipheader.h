@@ -49,6 +49,20 @@ struct SevenZipStreams {
     std::vector<uint64_t> unpackStreams;
     // Where each folder's first pack stream is among packSizes.
     std::vector<std::size_t> firstPackStream;
+    // Every file's size and CRC (when stored), folder after folder.
+    std::vector<uint64_t> streamSizes;
+    std::vector<std::pair<bool, uint32_t>> streamCrcs;
+};
+
+// One entry of the files' list.
+struct SevenZipFile {
+    std::string name; // UTF-8
+    bool hasStream = true;
+    bool isDirectory = false;
+    bool isAnti = false;
+    bool hasAttributes = false;
+    uint32_t attributes = 0;
+    int64_t mtime = INT64_MIN;
 };
 
 // One 7z archive's headers as read from its file.
@@ -68,6 +82,20 @@ struct SevenZipHeaders {
 // True when any coder of any folder is the AES coder.
 bool hasEncryptedFolder(const SevenZipStreams &streams);
 
+// The files' list of the header's tail. False when it is malformed.
+bool readSevenZipFiles(const SevenZipHeaders &headers, std::vector<SevenZipFile> &files);
+
+// How the header written is changed beyond the encryption taken out.
+struct SevenZipRewrite {
+    // Per folder: its last coder (a filter over the folder's output) is
+    // dropped, so its output is the stream before that filter.
+    std::vector<bool> dropLastCoder;
+    // Every folder is one file of its own (named by its number); the
+    // files' CRCs are left out, and the CRC of a folder whose last coder
+    // is dropped.
+    bool folderFiles = false;
+};
+
 // Reads the archive's headers. An encoded header is decoded on the way
 // (through libarchive's LZMA decoder); an encrypted one needs the password,
 // and without it (password null) the result is TENVO_ERR_ENCRYPTED. A
@@ -76,12 +104,18 @@ bool hasEncryptedFolder(const SevenZipStreams &streams);
 TenvoResult readSevenZipHeaders(FileReader &file, const std::string *password,
                                 SevenZipHeaders &headers, std::string &message);
 
+// Takes the AES coders out of a folder, and its last coder too when
+// dropLastCoder: the folder then gives the stream that coder was given.
+// False when a coder to take out is bound in a way this does not follow.
+bool plainSevenZipFolder(SevenZipFolder &folder, bool dropLastCoder);
+
 // The plain header of the same archive with every AES coder taken out: each
 // folder's encrypted pack stream is then its decrypted stream, whose size
 // (servedSizes, one per pack stream) takes the place of the stored one. The
 // pack streams begin right after the signature header. 
 std::string writeSevenZipHeader(const SevenZipHeaders &headers,
-                                const std::vector<uint64_t> &servedSizes);
+                                const std::vector<uint64_t> &servedSizes,
+                                const SevenZipRewrite &rewrite = {});
 
 // The 32 bytes that begin a 7z archive whose header of headerSize bytes and
 // CRC lies headerOffset bytes after them.
