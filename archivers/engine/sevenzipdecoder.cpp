@@ -13,9 +13,12 @@
 #include "sevenzipheader.h"
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
+
+#include <unarr.h>
 
 namespace tenvo::engine {
 
@@ -24,6 +27,107 @@ namespace {
 constexpr std::size_t kBlock = 256 * 1024;
 // How much of a file packed with LZMA or LZMA2 is decoded to try a password.
 constexpr uint64_t kLzmaCheckBytes = 4 * 1024 * 1024;
+
+const std::string kDeflate64Id("\x04\x01\x09", 3);
+
+// CRC-32 arithmetic modulo its polynomial (bit-reflected), to join the
+// CRCs of a folder's files into the CRC of the whole folder.
+uint32_t multiplyModP(uint32_t a, uint32_t b)
+{
+    uint32_t m = 1u << 31;
+    uint32_t p = 0;
+    for (;;) {
+        if (a & m) {
+            p ^= b;
+            if ((a & (m - 1)) == 0)
+                break;
+        }
+        m >>= 1;
+        b = b & 1 ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+    }
+    return p;
+}
+
+// The CRC of A then B from the CRCs of A and B and the size of B.
+uint32_t crc32Join(uint32_t first, uint32_t second, uint64_t secondSize)
+{
+    // x^(8 * secondSize), built from x^(2^k) by squaring.
+    uint32_t power = 1u << 30; // x^1
+    uint32_t factor = 1u << 31; // x^0
+    for (uint64_t n = secondSize * 8; n; n >>= 1) {
+        if (n & 1)
+            factor = multiplyModP(power, factor);
+        power = multiplyModP(power, power);
+    }
+    return multiplyModP(factor, first) ^ second;
+}
+
+// A folder's Deflate64 stream, inflated by unarr from a ZIP archive of one
+// entry made up around it; out is given the output in order.
+bool inflate64(const std::string &packed, uint64_t size, uint32_t crc,
+               const std::function<bool(const unsigned char *, std::size_t)> &out, std::string &message)
+{
+    if (packed.size() >= 0xFFFFFFFFu || size >= 0xFFFFFFFFu) {
+        message = "a Deflate64 folder of 4 GiB or more is not read here";
+        return false;
+    }
+    std::string zip;
+    auto put16 = [&zip](uint32_t v) { zip += char(v & 0xFF); zip += char((v >> 8) & 0xFF); };
+    auto put32 = [&](uint32_t v) { put16(v & 0xFFFF); put16(v >> 16); };
+    const auto fields = [&](bool central) {
+        put16(21); // version needed
+        put16(0);  // flags
+        put16(9);  // Deflate64
+        put32(0);  // time and date
+        put32(crc);
+        put32(uint32_t(packed.size()));
+        put32(uint32_t(size));
+        put16(1); // name length
+        put16(0); // extra length
+        if (central) {
+            put16(0);
+            put16(0);
+            put16(0);
+            put32(0);
+            put32(0); // local header at 0
+        }
+        zip += 'x';
+    };
+    zip.reserve(packed.size() + 128);
+    put32(0x04034b50);
+    fields(false);
+    zip += packed;
+    const auto central = uint32_t(zip.size());
+    put32(0x02014b50);
+    put16(21); // version made by
+    fields(true);
+    const auto centralSize = uint32_t(zip.size() - central);
+    put32(0x06054b50);
+    put16(0);
+    put16(0);
+    put16(1);
+    put16(1);
+    put32(centralSize);
+    put32(central);
+    put16(0);
+
+    ar_stream *stream = ar_open_memory(zip.data(), zip.size());
+    ar_archive *archive = stream ? ar_open_zip_archive(stream, false) : nullptr;
+    bool ok = archive && ar_parse_entry(archive) && ar_entry_get_size(archive) == size;
+    std::vector<unsigned char> buffer(256 * 1024);
+    for (uint64_t left = size; ok && left > 0;) {
+        const auto n = std::size_t(std::min<uint64_t>(left, buffer.size()));
+        ok = ar_entry_uncompress(archive, buffer.data(), n) && out(buffer.data(), n);
+        left -= n;
+    }
+    if (archive)
+        ar_close_archive(archive);
+    if (stream)
+        ar_close(stream);
+    if (!ok)
+        message = "the folder's Deflate64 data does not decode";
+    return ok;
+}
 
 class DecryptedSevenZip : public ArchiveBytes {
 public:
@@ -36,6 +140,9 @@ public:
     // The folders that end in a filter undone here (each folder is then a
     // file of the archive served), null for the others; empty when none.
     const std::vector<std::unique_ptr<BranchFilter>> &filters() const { return m_filters; }
+    // Per folder (when filters() is not empty): its stream is Deflate64,
+    // served as it is stored.
+    bool inflated(std::size_t folder) const { return folder < m_inflated.size() && m_inflated[folder]; }
     const SevenZipStreams &streams() const { return m_headers.main; }
     const std::vector<SevenZipFile> &files() const { return m_files; }
     // Among the files holding data, the number of the first one in an
@@ -69,6 +176,7 @@ private:
     std::unique_ptr<unsigned char[]> m_scratch;
     bool m_needed = false;
     std::vector<std::unique_ptr<BranchFilter>> m_filters;
+    std::vector<bool> m_inflated;
     std::vector<SevenZipFile> m_files;
 };
 
@@ -99,19 +207,27 @@ TenvoResult DecryptedSevenZip::open(const std::string &path, const std::string *
             out += coder.outStreams;
         }
         const bool filtered = last && BranchFilter::recognizes(last->id);
-        rewrite.dropLastCoder.push_back(filtered);
+        // Deflate64 alone (under AES perhaps): libarchive copies the
+        // stream out, unarr inflates it.
+        const bool inflated = last && last->id == kDeflate64Id;
+        rewrite.dropLastCoder.push_back(filtered || inflated);
         m_filters.push_back(filtered ? std::make_unique<BranchFilter>(last->id, last->properties) : nullptr);
-        if (filtered) {
+        m_inflated.push_back(inflated);
+        if (filtered || inflated) {
             SevenZipFolder plain = folder;
-            if (!plainSevenZipFolder(plain, true)) {
-                message = "the archive's filters are set up in a way not read here";
+            if (!plainSevenZipFolder(plain, true)
+                || (inflated && (plain.coders.size() != 1 || plain.coders.front().id != std::string(1, '\0')))) {
+                message = "the archive's methods are set up in a way not read here";
                 return TENVO_ERR_METHOD;
             }
         }
     }
-    rewrite.folderFiles = std::any_of(m_filters.begin(), m_filters.end(), [](const auto &f) { return bool(f); });
-    if (!rewrite.folderFiles)
+    rewrite.folderFiles = std::any_of(rewrite.dropLastCoder.begin(), rewrite.dropLastCoder.end(),
+                                      [](bool dropped) { return dropped; });
+    if (!rewrite.folderFiles) {
         m_filters.clear();
+        m_inflated.clear();
+    }
     m_needed = encrypted || rewrite.folderFiles;
     if (!m_needed)
         return TENVO_OK;
@@ -328,6 +444,7 @@ public:
         ++m_nextFolder;
         m_left = m_archive.streams().unpackStreams[folder];
         m_filter = m_archive.filters()[folder].get();
+        m_packed.clear();
         return true;
     }
 
@@ -335,6 +452,10 @@ public:
     {
         if (m_folder == SIZE_MAX)
             return true;
+        if (m_archive.inflated(m_folder)) {
+            m_packed.append(static_cast<const char *>(data), size);
+            return true;
+        }
         const auto deliver = [this](const unsigned char *p, std::size_t n) { return this->deliver(p, n); };
         return m_filter ? m_filter->feed(data, size, deliver)
                         : deliver(static_cast<const unsigned char *>(data), size);
@@ -346,13 +467,21 @@ public:
             return;
         if (outcome == TENVO_OK && m_filter)
             m_filter->finish([this](const unsigned char *p, std::size_t n) { return deliver(p, n); });
+        std::string inflateMessage;
+        if (outcome == TENVO_OK && m_archive.inflated(m_folder)) {
+            const auto deliver = [this](const unsigned char *p, std::size_t n) { return this->deliver(p, n); };
+            if (!inflateFolder(deliver, inflateMessage))
+                outcome = TENVO_ERR_DAMAGED;
+            m_packed.clear();
+            m_packed.shrink_to_fit();
+        }
         // Whatever is left of the folder: empty files, or files the folder
         // failed in.
         while (m_open || m_left > 0) {
             if (!m_open && !startFile())
                 break;
             if (outcome != TENVO_OK)
-                endFile(outcome, message);
+                endFile(outcome, inflateMessage.empty() ? message : inflateMessage);
             else
                 endFile(m_remaining == 0 ? TENVO_OK : TENVO_ERR_DAMAGED, "the folder ends before the file");
         }
@@ -369,6 +498,25 @@ public:
     }
 
 private:
+    // The folder's CRC, joined from its files'; false when a file has none.
+    bool inflateFolder(const std::function<bool(const unsigned char *, std::size_t)> &deliver,
+                       std::string &message)
+    {
+        const SevenZipStreams &streams = m_archive.streams();
+        std::size_t first = 0;
+        for (std::size_t f = 0; f < m_folder; ++f)
+            first += std::size_t(streams.unpackStreams[f]);
+        uint32_t crc = 0;
+        for (std::size_t k = first; k < first + streams.unpackStreams[m_folder]; ++k) {
+            if (k >= streams.streamCrcs.size() || !streams.streamCrcs[k].first) {
+                message = "a Deflate64 folder without CRCs is not read here";
+                return false;
+            }
+            crc = crc32Join(crc, streams.streamCrcs[k].second, streams.streamSizes[k]);
+        }
+        return inflate64(m_packed, streams.folders[m_folder].unpackSize(), crc, deliver, message);
+    }
+
     EntryInfo describe(const SevenZipFile &file, uint64_t size) const
     {
         EntryInfo info;
@@ -490,6 +638,7 @@ private:
     EntryInfo m_info;
     std::string m_link;
     std::string m_message;
+    std::string m_packed;
 };
 
 } // namespace

@@ -783,6 +783,19 @@ std::string writeSevenZipHeader(const SevenZipHeaders &headers,
         for (std::size_t f = 0; f < folders.size(); ++f) {
             const bool drop = f < rewrite.dropLastCoder.size() && rewrite.dropLastCoder[f];
             plainSevenZipFolder(folders[f], drop);
+            // A copy gives what its pack stream holds as served.
+            uint64_t in = 0;
+            uint64_t out = 0;
+            for (const SevenZipCoder &coder : folders[f].coders) {
+                const auto packed = std::find(folders[f].packedStreams.begin(), folders[f].packedStreams.end(), in);
+                const std::size_t stream = streams.firstPackStream[f]
+                    + std::size_t(packed - folders[f].packedStreams.begin());
+                if (coder.id == std::string(1, '\0') && packed != folders[f].packedStreams.end()
+                    && stream < servedSizes.size())
+                    folders[f].unpackSizes[out] = servedSizes[stream];
+                in += coder.inStreams;
+                out += coder.outStreams;
+            }
         }
         out += char(kMainStreamsInfo);
         if (!servedSizes.empty()) {

@@ -712,11 +712,13 @@ void TestLibarchiveFormats::password_data()
     QTest::newRow("7z behind the ARM64 filter, no password needed") << QByteArray("7-zip32") << QByteArray("7zplain -mf=ARM64") << wrong << ok;
     QTest::newRow("7z behind the RISC-V filter, names encrypted, right password") << QByteArray("7-zip32") << QByteArray("7z -mf=RISCV -mhe=on") << right << ok;
     QTest::newRow("7z behind the ARM64 filter, a folder per file, wrong password, nothing written") << QByteArray("7-zip32") << QByteArray("7z -mf=ARM64 -ms=off") << wrong << encrypted;
+    QTest::newRow("7z packed with Deflate64, no password needed") << QByteArray("7-zip32") << QByteArray("7zplain -m0=Deflate64") << wrong << ok;
+    QTest::newRow("7z packed with Deflate64, a folder per file, names encrypted, right password") << QByteArray("7-zip32") << QByteArray("7z -m0=Deflate64 -ms=off -mhe=on") << right << ok;
     QTest::newRow("unlha32 takes no password") << QByteArray("unlha32") << QByteArray("plain") << right << int(TENVO_ERR_COMMAND);
 }
 
-// ZIP and 7z archives made by zip and 7zz with a password (and 7z behind
-// the branch filters libarchive lacks): the password reaches the
+// ZIP and 7z archives made by zip and 7zz with a password (and 7z with the
+// filters and Deflate64 libarchive lacks): the password reaches the
 // library as one word before the archive, and a wrong or missing one leaves
 // the destination as it was.
 void TestLibarchiveFormats::password()
