@@ -1,5 +1,5 @@
-# Tests of the unarr and libmspack decoders.
-foreach(test tst_rar4decoder tst_zipdeflate64 tst_cabdecoder)
+# Tests of the unarr and libmspack decoders, and of the 7z layer beside libarchive.
+foreach(test tst_rar4decoder tst_zipdeflate64 tst_cabdecoder tst_sevenzip)
   add_executable(${test}
       ${CMAKE_CURRENT_LIST_DIR}/${test}.cpp
       ${CMAKE_CURRENT_LIST_DIR}/decoderrecorder.h)
