@@ -346,8 +346,7 @@ bool DecryptedSevenZip::firstEncryptedEntry(std::size_t &entry, uint64_t &enough
             }
             out += coder.outStreams;
         }
-        // Served as one file per folder when filters are undone.
-        entry += m_filters.empty() ? std::size_t(streams.unpackStreams[f]) : 1;
+        entry += std::size_t(streams.unpackStreams[f]);
     }
     return false;
 }
@@ -641,6 +640,36 @@ private:
     std::string m_packed;
 };
 
+// Takes the data of one file (numbered among the files that hold data)
+// and ends the walk with its outcome as soon as it is known.
+class PasswordCheckSink : public EntrySink {
+public:
+    struct Done {
+        TenvoResult outcome;
+    };
+    explicit PasswordCheckSink(std::size_t target)
+        : m_target(target)
+    {
+    }
+    bool beginEntry(const EntryInfo &entry) override
+    {
+        m_inTarget = entry.kind != EntryKind::Directory && entry.size > 0 && m_seen++ == m_target;
+        return m_inTarget;
+    }
+    bool entryData(const void *, std::size_t) override { return true; }
+    void endEntry(TenvoResult outcome, const std::string &) override
+    {
+        // Thrown through the walk's own frames only, never libarchive's.
+        if (m_inTarget)
+            throw Done{outcome};
+    }
+
+private:
+    std::size_t m_target;
+    std::size_t m_seen = 0;
+    bool m_inTarget = false;
+};
+
 } // namespace
 
 TenvoResult decodeSevenZip(const std::string &archivePath, EntrySink &sink, std::string &message,
@@ -681,7 +710,20 @@ TenvoResult checkSevenZipPassword(const std::string &archivePath, const std::str
     if (!bytes->firstEncryptedEntry(entry, enough))
         return TENVO_OK;
     std::string ignored;
-    const TenvoResult read = readSevenZipEntry(std::move(bytes), entry, enough, ignored);
+    TenvoResult read = TENVO_OK;
+    if (bytes->filters().empty()) {
+        read = readSevenZipEntry(std::move(bytes), entry, enough, ignored);
+    } else {
+        // Folders whose filter or Deflate64 is undone here carry no CRC
+        // libarchive could check: the file is cut out and checked here.
+        PasswordCheckSink check(entry);
+        FolderSplitter splitter(check, *bytes);
+        try {
+            decodeSevenZipBytes(std::make_unique<BorrowedBytes>(*bytes), splitter, ignored);
+        } catch (const PasswordCheckSink::Done &done) {
+            read = done.outcome;
+        }
+    }
     if (read == TENVO_OK || read == TENVO_ERR_METHOD)
         return TENVO_OK;
     forgetSevenZipKeys();

@@ -714,6 +714,7 @@ void TestLibarchiveFormats::password_data()
     QTest::newRow("7z behind the ARM64 filter, a folder per file, wrong password, nothing written") << QByteArray("7-zip32") << QByteArray("7z -mf=ARM64 -ms=off") << wrong << encrypted;
     QTest::newRow("7z packed with Deflate64, no password needed") << QByteArray("7-zip32") << QByteArray("7zplain -m0=Deflate64") << wrong << ok;
     QTest::newRow("7z packed with Deflate64, a folder per file, names encrypted, right password") << QByteArray("7-zip32") << QByteArray("7z -m0=Deflate64 -ms=off -mhe=on") << right << ok;
+    QTest::newRow("7z packed with Deflate64, wrong password caught by the CRC, nothing written") << QByteArray("7-zip32") << QByteArray("7z -m0=Deflate64") << wrong << encrypted;
     QTest::newRow("unlha32 takes no password") << QByteArray("unlha32") << QByteArray("plain") << right << int(TENVO_ERR_COMMAND);
 }
 
