@@ -307,8 +307,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (mkdir(g_destination.c_str(), 0755) != 0)
                 fail("cannot make the destination");
             std::string message;
-            const TenvoResult result =
-                extractArchive(*profile, g_archive, g_destination, layout, message);
+            // The password of the encrypted seeds, so that their decryption
+            // and rewritten headers are reached too.
+            const std::string password = "secret";
+            const TenvoResult result = extractArchive(
+                *profile, g_archive, g_destination, layout, message,
+                profile == &sevenZipProfile() ? &password : nullptr);
             // The decoder program's own results (9, 10) never come from
             // the engine itself.
             if (result < TENVO_OK || (result > TENVO_ERR_VOLUME && result != TENVO_ERR_METHOD))

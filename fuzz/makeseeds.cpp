@@ -7,6 +7,9 @@
 #include "rar5writer.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <filesystem>
@@ -163,6 +166,24 @@ void archiveSeeds()
     archive("7z-deflate-hostile", make7z(hostile, {.method = SevenZipOptions::Method::Deflate}, &error),
             error);
     archive("7z-links", make7z(links, {}, &error), error);
+    // Encrypted 7z, made by 7zz when it is installed.
+    for (const auto &[name, options] : {std::pair<std::string, QStringList>{"7z-aes", {}},
+                                        {"7z-aes-names", {"-mhe=on"}},
+                                        {"7z-aes-stored", {"-mx=0"}}}) {
+        QTemporaryDir work;
+        QFile plainFile(work.filePath("a.txt"));
+        if (!plainFile.open(QIODevice::WriteOnly) || plainFile.write(text(20).c_str()) <= 0)
+            continue;
+        plainFile.close();
+        QProcess maker;
+        maker.setWorkingDirectory(work.path());
+        maker.start("7zz", QStringList{"a", "-bso0", "-psecret", "x.7z", "a.txt"} + options);
+        QFile made(work.filePath("x.7z"));
+        if (!maker.waitForFinished(60000) || maker.exitCode() != 0 || !made.open(QIODevice::ReadOnly))
+            std::fprintf(stderr, "makeseeds: no %s: 7zz cannot make it\n", name.c_str());
+        else
+            seed("extract", name, made.readAll().toStdString());
+    }
 
     if (gcabAvailable()) {
         FixtureEntries files;

@@ -64,7 +64,7 @@ TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sin
         return decodeWithLibarchive(LibarchiveFormat::Zip, path, sink, message, password);
     }
     case ArchiveFormat::SevenZip:
-        return decodeWithLibarchive(LibarchiveFormat::SevenZip, path, sink, message);
+        return decodeSevenZip(path, sink, message, password);
     case ArchiveFormat::Rar4:
         return decodeRar4(path, sink, message);
     case ArchiveFormat::Rar5:
@@ -102,7 +102,7 @@ bool checkFormat(ArchiveFormat format, const std::string &path)
         return !directory.failed();
     }
     case ArchiveFormat::SevenZip:
-        return checkWithLibarchive(LibarchiveFormat::SevenZip, path);
+        return checkSevenZip(path);
     case ArchiveFormat::Rar4:
         return checkRar4(path);
     case ArchiveFormat::Rar5:
@@ -225,9 +225,11 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
     // The password is tried before anything is written, so a wrong one
     // leaves no file behind.
     bool encrypted = false;
-    if (format == ArchiveFormat::Zip) {
-        if (const TenvoResult opens = checkZipPassword(archivePath, password, encrypted, message);
-            opens != TENVO_OK)
+    if (format == ArchiveFormat::Zip || format == ArchiveFormat::SevenZip) {
+        const TenvoResult opens = format == ArchiveFormat::Zip
+            ? checkZipPassword(archivePath, password, encrypted, message)
+            : checkSevenZipPassword(archivePath, password, encrypted, message);
+        if (opens != TENVO_OK)
             return opens;
     }
 

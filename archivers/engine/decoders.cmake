@@ -1,4 +1,4 @@
-# The unarr, libmspack and liblhasa decoders of the extraction engine.
+# The unarr, libmspack, liblhasa and 7z decryption (nettle) decoders of the extraction engine.
 target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/decoderutil.h
     ${CMAKE_CURRENT_LIST_DIR}/decoderutil.cpp
@@ -13,6 +13,13 @@ target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/mspackdecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/lzhhuffman.h
     ${CMAKE_CURRENT_LIST_DIR}/lzhhuffman.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/lhasadecoder.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/lhasadecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sevenzipcrypt.h
+    ${CMAKE_CURRENT_LIST_DIR}/sevenzipcrypt.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sevenzipheader.h
+    ${CMAKE_CURRENT_LIST_DIR}/sevenzipheader.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sevenzipfilter.h
+    ${CMAKE_CURRENT_LIST_DIR}/sevenzipfilter.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sevenzipdecoder.cpp)
 target_include_directories(tenvo_engine PRIVATE ${UNARR_INCLUDE_DIR})
-target_link_libraries(tenvo_engine PRIVATE ${UNARR_LIBRARY} PkgConfig::LIBMSPACK PkgConfig::LIBLHASA)
+target_link_libraries(tenvo_engine PRIVATE ${UNARR_LIBRARY} PkgConfig::LIBMSPACK PkgConfig::LIBLHASA PkgConfig::NETTLE)

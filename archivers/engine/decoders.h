@@ -41,6 +41,21 @@ TenvoResult decodeZipWithUnarr(const std::string &archivePath, EntrySink &sink,
 TenvoResult decodeLzh(const std::string &archivePath, EntrySink &sink, std::string &message);
 bool checkLzh(const std::string &archivePath);
 
+// 7z archives. Those whose folders or header are encrypted with AES-256 are
+// read with the password (UTF-8 text); without it, or with a wrong one,
+// TENVO_ERR_ENCRYPTED. The others through libarchive as they are.
+TenvoResult decodeSevenZip(const std::string &archivePath, EntrySink &sink, std::string &message,
+                           const std::string *password);
+// Before a 7z archive is written out: encrypted tells whether anything of
+// it is encrypted. If so, TENVO_OK only when password decodes its header
+// and the first file of its first encrypted folder whole, CRC checked;
+// otherwise TENVO_ERR_ENCRYPTED with a message that never holds the
+// password. TENVO_OK too for what the decoder reports better (damage).
+TenvoResult checkSevenZipPassword(const std::string &archivePath, const std::string *password,
+                                  bool &encrypted, std::string &message);
+// A 7z archive whose headers read cleanly, or whose header is encrypted.
+bool checkSevenZip(const std::string &archivePath);
+
 // Microsoft cabinet files, through libmspack.
 TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::string &message);
 bool checkCab(const std::string &archivePath);

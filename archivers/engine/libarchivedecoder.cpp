@@ -580,6 +580,10 @@ std::vector<VolumeRun> rar5Runs(const std::string &firstPath, Rar5Scan first, st
     return runs;
 }
 
+TenvoResult walkEntries(LibarchiveFormat format, const std::string &archivePath, archive *a,
+                        const StoredNames *storedNames, ZipTypes *zipTypes,
+                        const VolumeRun *run, EntrySink &sink, std::string &message);
+
 // Reads the entries of one archive, or of one run of volumes, into the sink.
 TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
                       const StoredNames *storedNames, const VolumeRun *run, EntrySink &sink,
@@ -594,25 +598,33 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
                                       run ? &run->volumes : nullptr);
     if (!reader)
         return cause;
+    return walkEntries(format, archivePath, reader.get(), storedNames, zipTypes.get(), run, sink,
+                       message);
+}
 
+// Feeds every entry of an opened reader to the sink.
+TenvoResult walkEntries(LibarchiveFormat format, const std::string &archivePath, archive *a,
+                        const StoredNames *storedNames, ZipTypes *zipTypes,
+                        const VolumeRun *run, EntrySink &sink, std::string &message)
+{
     const bool unicodeNames = format == LibarchiveFormat::SevenZip || format == LibarchiveFormat::Rar5;
     int retries = 0;
     std::size_t index = 0;
     for (;;) {
         archive_entry *entry = nullptr;
-        const int r = archive_read_next_header(reader.get(), &entry);
+        const int r = archive_read_next_header(a, &entry);
         if (r == ARCHIVE_EOF)
             return TENVO_OK;
         if (r == ARCHIVE_RETRY && ++retries < kMaxRetries)
             continue;
         if (r == ARCHIVE_FATAL || r == ARCHIVE_RETRY) {
-            message = errorOf(reader.get(), "damaged archive headers");
-            return archiveFailure(reader.get(), true);
+            message = errorOf(a, "damaged archive headers");
+            return archiveFailure(a, true);
         }
         retries = 0;
 
         EntryInfo info = describeEntry(entry, unicodeNames);
-        if (format == LibarchiveFormat::Tar && archive_format(reader.get()) == ARCHIVE_FORMAT_RAW) {
+        if (format == LibarchiveFormat::Tar && archive_format(a) == ARCHIVE_FORMAT_RAW) {
             // A single compressed file stores no name of its own.
             info.rawName = singleFileName(archivePath);
             info.kind = EntryKind::File;
@@ -644,7 +656,7 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
             if (info.rawName.empty())
                 info.rawName = "(unnamed entry)";
             sink.beginEntry(info);
-            sink.endEntry(TENVO_ERR_DAMAGED, errorOf(reader.get(), "damaged entry header"));
+            sink.endEntry(TENVO_ERR_DAMAGED, errorOf(a, "damaged entry header"));
             continue;
         }
 
@@ -652,7 +664,7 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
         TenvoResult outcome = TENVO_OK;
         bool fatal = false;
         if (sink.beginEntry(info))
-            outcome = streamData(reader.get(), entry, sink, entryMessage, fatal, checked);
+            outcome = streamData(a, entry, sink, entryMessage, fatal, checked);
         sink.endEntry(outcome, entryMessage);
         if (fatal) {
             message = entryMessage;
@@ -860,6 +872,136 @@ private:
 };
 
 } // namespace
+
+namespace {
+
+// Serves an ArchiveBytes to libarchive, seeking as its 7z reader needs.
+class BytesSource {
+public:
+    static ArchiveReader open(std::unique_ptr<ArchiveBytes> bytes, TenvoResult &cause,
+                              std::string &message)
+    {
+        ArchiveReader reader(archive_read_new());
+        if (!reader) {
+            cause = TENVO_ERR_WRITE;
+            message = "out of memory";
+            return nullptr;
+        }
+        archive_read_support_format_7zip(reader.get());
+        auto *source = new BytesSource;
+        source->m_bytes = std::move(bytes);
+        archive_read_set_callback_data(reader.get(), source);
+        archive_read_set_read_callback(reader.get(), read);
+        archive_read_set_seek_callback(reader.get(), seek);
+        archive_read_set_skip_callback(reader.get(), skip);
+        archive_read_set_close_callback(reader.get(), close);
+        if (archive_read_open1(reader.get()) != ARCHIVE_OK) {
+            cause = archiveFailure(reader.get(), false);
+            message = errorOf(reader.get(), "cannot open the archive");
+            return nullptr;
+        }
+        cause = TENVO_OK;
+        return reader;
+    }
+
+private:
+    static la_ssize_t read(archive *a, void *data, const void **block)
+    {
+        auto *source = static_cast<BytesSource *>(data);
+        const uint64_t size = source->m_bytes->size();
+        const auto n = static_cast<std::size_t>(
+            std::min<uint64_t>(kReadBlock, size - std::min(size, source->m_position)));
+        *block = source->m_buffer.get();
+        if (n == 0)
+            return 0;
+        std::string message;
+        if (!source->m_bytes->readAt(source->m_position, source->m_buffer.get(), n, message)) {
+            archive_set_error(a, EIO, "%s", message.c_str());
+            return -1;
+        }
+        source->m_position += n;
+        return la_ssize_t(n);
+    }
+    static la_int64_t seek(archive *, void *data, la_int64_t offset, int whence)
+    {
+        auto *source = static_cast<BytesSource *>(data);
+        const auto size = int64_t(source->m_bytes->size());
+        const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? int64_t(source->m_position) : size;
+        const int64_t target = base + offset;
+        if (target < 0)
+            return ARCHIVE_FATAL;
+        source->m_position = uint64_t(std::min(target, size));
+        return la_int64_t(source->m_position);
+    }
+    static la_int64_t skip(archive *, void *data, la_int64_t request)
+    {
+        auto *source = static_cast<BytesSource *>(data);
+        const uint64_t left = source->m_bytes->size() - std::min(source->m_bytes->size(), source->m_position);
+        const auto step = std::min<uint64_t>(uint64_t(std::max<la_int64_t>(request, 0)), left);
+        source->m_position += step;
+        return la_int64_t(step);
+    }
+    static int close(archive *, void *data)
+    {
+        delete static_cast<BytesSource *>(data);
+        return ARCHIVE_OK;
+    }
+
+    std::unique_ptr<ArchiveBytes> m_bytes;
+    uint64_t m_position = 0;
+    std::unique_ptr<unsigned char[]> m_buffer = std::make_unique_for_overwrite<unsigned char[]>(kReadBlock);
+};
+
+} // namespace
+
+TenvoResult decodeSevenZipBytes(std::unique_ptr<ArchiveBytes> bytes, EntrySink &sink,
+                                std::string &message)
+{
+    ScopedUtf8Locale utf8;
+    TenvoResult cause = TENVO_OK;
+    ArchiveReader reader = BytesSource::open(std::move(bytes), cause, message);
+    if (!reader)
+        return cause;
+    return walkEntries(LibarchiveFormat::SevenZip, std::string(), reader.get(), nullptr, nullptr,
+                       nullptr, sink, message);
+}
+
+TenvoResult readSevenZipEntry(std::unique_ptr<ArchiveBytes> bytes, std::size_t dataEntry,
+                              uint64_t limit, std::string &message)
+{
+    ScopedUtf8Locale utf8;
+    TenvoResult cause = TENVO_OK;
+    ArchiveReader reader = BytesSource::open(std::move(bytes), cause, message);
+    if (!reader)
+        return cause;
+    std::size_t seen = 0;
+    for (;;) {
+        archive_entry *entry = nullptr;
+        const int r = archive_read_next_header(reader.get(), &entry);
+        if (r == ARCHIVE_EOF)
+            return TENVO_OK;
+        if (r < ARCHIVE_WARN) {
+            message = errorOf(reader.get(), "damaged archive headers");
+            return archiveFailure(reader.get(), true);
+        }
+        if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_size(entry) <= 0)
+            continue;
+        if (seen++ < dataEntry)
+            continue;
+        std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kReadBlock);
+        for (uint64_t read = 0; read < limit;) {
+            const la_ssize_t n = archive_read_data(reader.get(), buffer.get(), kReadBlock);
+            if (n == 0)
+                return TENVO_OK;
+            if (n < 0) {
+                message = errorOf(reader.get(), "cannot decode the entry");
+                return mentionsUnreadMethod(reader.get()) ? TENVO_ERR_METHOD : TENVO_ERR_DAMAGED;
+            }
+            read += uint64_t(n);
+        }
+        return TENVO_OK;
+    }
+}
 
 void CabFolderReader::Free::operator()(archive *a) const { archive_read_free(a); }
 

@@ -72,6 +72,31 @@ private:
     std::unique_ptr<archive, Free> m_reader;
 };
 
+// An archive made up by the engine, read at any offset (a 7z archive whose
+// encryption the engine takes out on the way).
+class ArchiveBytes {
+public:
+    virtual ~ArchiveBytes() = default;
+    virtual uint64_t size() const = 0;
+    // Reads exactly size bytes at offset; false (with a message) when it
+    // cannot.
+    virtual bool readAt(uint64_t offset, unsigned char *buffer, std::size_t size,
+                        std::string &message) = 0;
+};
+
+// The 7z archive bytes holds, decoded into the sink as decodeWithLibarchive
+// does.
+TenvoResult decodeSevenZipBytes(std::unique_ptr<ArchiveBytes> bytes, EntrySink &sink,
+                                std::string &message);
+
+// Walks the 7z archive bytes holds to its entry with data numbered
+// dataEntry (from 0, counting only files that hold data) and decodes that
+// entry whole, its CRC checked (or its first limit bytes only), writing
+// nothing. TENVO_OK when it decodes, or when there is no such entry;
+// otherwise the cause and libarchive's message.
+TenvoResult readSevenZipEntry(std::unique_ptr<ArchiveBytes> bytes, std::size_t dataEntry,
+                              uint64_t limit, std::string &message);
+
 // True when every header of the archive reads cleanly as the given format
 // (data is skipped, not checked). Never writes anything.
 bool checkWithLibarchive(LibarchiveFormat format, const std::string &archivePath);

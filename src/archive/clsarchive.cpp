@@ -84,13 +84,16 @@ int clsArchive::extract(const QString &path, QString &folder, const QString &pas
     if (password.isNull() || !takesPassword(path))
         return extractWithEncoding(path, folder, encoding);
     appendBackslash(folder);
+    if (m_supportTypes[isSupportFile(path)].typeName == u"7Z")
+        return extractSevenZIPWithPassword(path, folder, password, encoding);
     return extractZIPWithPassword(path, folder, password, encoding);
 }
 
 bool clsArchive::takesPassword(const QString &path) const
 {
     const int index = isSupportFile(path);
-    return index >= 0 && m_supportTypes[index].typeName == u"ZIP";
+    return index >= 0
+        && (m_supportTypes[index].typeName == u"ZIP" || m_supportTypes[index].typeName == u"7Z");
 }
 
 int clsArchive::extractZIPWithPassword(const QString &path, const QString &folder,
@@ -107,6 +110,16 @@ int clsArchive::extractZIPWithPassword(const QString &path, const QString &folde
                            folder, password, encoding);
         result = m_unzip.command(line);
     }
+    wipeSecret(line);
+    return result;
+}
+
+int clsArchive::extractSevenZIPWithPassword(const QString &path, const QString &folder,
+                                            const QString &password, const QString &encoding)
+{
+    QByteArray line = commandLine(m_restoreFolder ? QStringLiteral("x ") : QStringLiteral("e "), path,
+                                  folder, password, encoding);
+    const int result = m_sevenZip.command(line);
     wipeSecret(line);
     return result;
 }

@@ -32,7 +32,7 @@ public:
     // file of no registered type (no library called, folder unchanged), or
     // ArchiverLibrary::libraryUnavailable when the library cannot be called.
     int extract(const QString &path, QString &folder);
-    // The same, handing the ZIP library the password as "-p<password>"
+    // The same, handing the ZIP or 7z library the password as "-p<password>"
     // before the archive's name (a null password hands none). Files of
     // other types are extracted as above, without it. The command line that
     // held the password is wiped once the library has returned. A non-empty
@@ -41,7 +41,7 @@ public:
     // it instead of automatically.
     int extract(const QString &path, QString &folder, const QString &password,
                 const QString &encoding = QString());
-    // True for a file of the ZIP type, whose library takes a password.
+    // True for a file of the ZIP or 7Z type, whose library takes a password.
     bool takesPassword(const QString &path) const;
     int extractLHA(const QString &path, const QString &folder, const QString &encoding = QString());
     int extractZIP(const QString &path, const QString &folder, const QString &encoding = QString());
@@ -102,6 +102,8 @@ private:
     int extractWithEncoding(const QString &path, QString &folder, const QString &encoding);
     int extractZIPWithPassword(const QString &path, const QString &folder, const QString &password,
                                const QString &encoding);
+    int extractSevenZIPWithPassword(const QString &path, const QString &folder,
+                                    const QString &password, const QString &encoding);
 
     using ExtractOperation = int (clsArchive::*)(const QString &, const QString &, const QString &);
     using CheckOperation = bool (clsArchive::*)(const QString &);

@@ -1,5 +1,5 @@
-# Tests of the unarr, libmspack and LZH decoders.
-foreach(test tst_rar4decoder tst_zipdeflate64 tst_cabdecoder tst_lzhdecoder)
+# Tests of the unarr, libmspack and LZH decoders, and of the 7z layer beside libarchive.
+foreach(test tst_rar4decoder tst_zipdeflate64 tst_cabdecoder tst_lzhdecoder tst_sevenzip)
   add_executable(${test}
       ${CMAKE_CURRENT_LIST_DIR}/${test}.cpp
       ${CMAKE_CURRENT_LIST_DIR}/decoderrecorder.h)

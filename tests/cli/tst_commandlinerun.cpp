@@ -145,6 +145,14 @@ private slots:
             << QStringList{"--quiet", "--extract-to", "%OUT", "%SECRET/a.zip", "%IN/docs.zip"} << false << none << 1
             << QStringList{"guide/read.txt=read me", "top.txt=top"}
             << QStringList{failed + "%SECRET/a.zip: パスワード付きの書庫です", "　*"} << "パスワード付きの書庫です" << false;
+        QTest::newRow("a password 7z opened with a password of the file, into its name folder")
+            << QStringList{"--extract-to", "%OUT", "--name-folders", "--password-file", "%BAD/passwords.txt", "%SEVEN/locked.7z"}
+            << false << none << 0 << QStringList{"locked/one.txt=first secret"}
+            << QStringList{done + "%SEVEN/locked.7z → %OUT/locked/"} << "" << true;
+        QTest::newRow("a 7z with encrypted names and no password to try: nothing lands, not even its name folder")
+            << QStringList{"--quiet", "--extract-to", "%OUT", "--name-folders", "%SEVEN/locked.7z"} << false << none << 1
+            << none << QStringList{failed + "%SEVEN/locked.7z: パスワード付きの書庫です", "　*"}
+            << "パスワード付きの書庫です" << false;
         QTest::newRow("a folder holding no archive yields nothing to extract: exit 1")
             << QStringList{"--extract-to", "%OUT", "%EMPTY"} << false << none << 1 << none << none
             << QStringLiteral("書庫ファイルがありません: %EMPTY\n解凍する書庫ファイルが見つかりませんでした\n") << true;
@@ -303,6 +311,18 @@ private slots:
         locked.password = "second pass";
         QVERIFY(writeZip(secret + "/b.zip", {FixtureEntry::file("two.txt", "second secret")}, locked));
         QVERIFY(writeFixtureFile(bad + "/passwords.txt", "nothing\nsecond pass\r\nfirst pass\n"));
+        // A 7z whose names are encrypted too, when 7zz is there to make it.
+        const QString seven = work.filePath("seven");
+        QVERIFY(QDir().mkpath(seven));
+        if (arguments.join(u' ').contains("%SEVEN")) {
+            QVERIFY(writeFixtureFile(seven + "/one.txt", "first secret"));
+            QProcess maker;
+            maker.setWorkingDirectory(seven);
+            maker.start("7zz", {"a", "-bso0", "-pfirst pass", "-mhe=on", "locked.7z", "one.txt"});
+            if (!maker.waitForFinished(60000) || maker.exitCode() != 0)
+                QSKIP("7zz (scripts/setup.sh installs it) cannot make the archive");
+            QVERIFY(QFile::remove(seven + "/one.txt"));
+        }
         std::string error;
         QVERIFY2(writeEveryType(in, &error), error.c_str());
         QVERIFY(writeFixtureFile(bad + "/notes.txt", "not an archive"));
@@ -375,7 +395,8 @@ private slots:
 
         const auto expand = [&](QString text) {
             return withNativeBytes(text.replace("%IN", in).replace("%BAD", bad).replace("%ODD", odd).replace("%OUT", out)
-                                       .replace("%SECRET", secret).replace("%EMPTY", empty).replace("%TAR", tar));
+                                       .replace("%SECRET", secret).replace("%EMPTY", empty).replace("%TAR", tar)
+                                       .replace("%SEVEN", seven));
         };
         for (QString &argument : arguments)
             argument = expand(argument);
@@ -429,6 +450,8 @@ private slots:
             QVERIFY2(errors.contains(stderrText), qPrintable(errors));
         // The file manager is started on its own and may come after the run.
         QTRY_COMPARE(filesBelow(out), expectedFiles);
+        if (expectedFiles.isEmpty() && takenFolders.isEmpty())
+            QVERIFY2(QDir(out).isEmpty(), "nothing lands, not even a folder");
     }
 
     void signalStopsTheJob_data()
