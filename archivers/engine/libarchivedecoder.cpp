@@ -6,6 +6,7 @@
 #include "namecodec.h"
 #include "utf8locale.h"
 #include "volumeset.h"
+#include "zipdirect.h"
 #include "zipscan.h"
 
 #include <archive.h>
@@ -595,6 +596,16 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
     if (!reader)
         return cause;
 
+    // The data of plain entries is decoded straight from the file where
+    // libarchive reads by the central directory, as the direct reader does.
+    std::unique_ptr<ZipDirectData> direct;
+    if (format == LibarchiveFormat::Zip && start == 0 && !run && zipDirectDecoding()
+        && !isEmptyZip(archivePath) && !readFrontToBack(archivePath)) {
+        direct = std::make_unique<ZipDirectData>();
+        if (!direct->open(archivePath))
+            direct.reset();
+    }
+
     const bool unicodeNames = format == LibarchiveFormat::SevenZip || format == LibarchiveFormat::Rar5;
     int retries = 0;
     std::size_t index = 0;
@@ -621,6 +632,7 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
                 info.mtime = INT64_MIN;
         }
         const std::size_t entryIndex = index++;
+        const std::string libarchiveName = direct ? info.rawName : std::string();
         if (storedNames)
             storedNames->apply(entryIndex, info);
         if (zipTypes)
@@ -651,8 +663,12 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
         std::string entryMessage;
         TenvoResult outcome = TENVO_OK;
         bool fatal = false;
-        if (sink.beginEntry(info))
-            outcome = streamData(reader.get(), entry, sink, entryMessage, fatal, checked);
+        if (sink.beginEntry(info)) {
+            if (direct && direct->takes(entryIndex, info, libarchiveName))
+                outcome = direct->decode(entryIndex, sink, entryMessage, fatal);
+            else
+                outcome = streamData(reader.get(), entry, sink, entryMessage, fatal, checked);
+        }
         sink.endEntry(outcome, entryMessage);
         if (fatal) {
             message = entryMessage;
