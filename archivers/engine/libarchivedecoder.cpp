@@ -28,6 +28,9 @@ namespace tenvo::engine {
 namespace {
 
 constexpr std::size_t kReadBlock = 256 * 1024;
+// When libarchive reads only a ZIP archive's headers (ZipDirectData decodes
+// the data), a large block would read most of the data all the same.
+constexpr std::size_t kHeaderReadBlock = 16 * 1024;
 // ARCHIVE_RETRY answers in a row before the archive counts as damaged.
 constexpr int kMaxRetries = 100;
 
@@ -199,7 +202,8 @@ private:
 ArchiveReader openReader(LibarchiveFormat format, const std::string &path, TenvoResult &cause,
                          std::string &message, int64_t start = 0,
                          const std::string *password = nullptr,
-                         const std::vector<std::string> *volumes = nullptr)
+                         const std::vector<std::string> *volumes = nullptr,
+                         std::size_t blockSize = kReadBlock)
 {
     ArchiveReader reader(archive_read_new());
     if (!reader) {
@@ -263,7 +267,7 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
     const int opened = start > 0 || numberedPartNumber(path) == 1 || !joinedParts(path).paths.empty()
         ? OffsetSource::open(reader.get(), path, start)
         : !names.empty()         ? archive_read_open_filenames(reader.get(), names.data(), kReadBlock)
-                                 : archive_read_open_filename(reader.get(), path.c_str(), kReadBlock);
+                                 : archive_read_open_filename(reader.get(), path.c_str(), blockSize);
     if (opened != ARCHIVE_OK) {
         cause = archiveFailure(reader.get(), false);
         message = errorOf(reader.get(), "cannot open the archive");
@@ -590,12 +594,6 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
     if (format == LibarchiveFormat::Zip)
         zipTypes = std::make_unique<ZipTypes>(archivePath, sink.nameEncoding());
 
-    TenvoResult cause = TENVO_OK;
-    ArchiveReader reader = openReader(format, archivePath, cause, message, start, password,
-                                      run ? &run->volumes : nullptr);
-    if (!reader)
-        return cause;
-
     // The data of plain entries is decoded straight from the file where
     // libarchive reads by the central directory, as the direct reader does.
     std::unique_ptr<ZipDirectData> direct;
@@ -605,6 +603,13 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
         if (!direct->open(archivePath))
             direct.reset();
     }
+
+    TenvoResult cause = TENVO_OK;
+    ArchiveReader reader = openReader(format, archivePath, cause, message, start, password,
+                                      run ? &run->volumes : nullptr,
+                                      direct && direct->allPlain() ? kHeaderReadBlock : kReadBlock);
+    if (!reader)
+        return cause;
 
     const bool unicodeNames = format == LibarchiveFormat::SevenZip || format == LibarchiveFormat::Rar5;
     int retries = 0;

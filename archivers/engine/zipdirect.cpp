@@ -14,6 +14,9 @@ namespace tenvo::engine {
 namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
+// As large as the safe writer's buffer: a piece this size, or one that ends
+// its file, is written without being copied there first.
+constexpr std::size_t kOutChunk = 1024 * 1024;
 constexpr std::size_t kLocalFixedSize = 30;
 enum : uint16_t { kMethodStored = 0, kMethodDeflate = 8 };
 
@@ -48,13 +51,17 @@ bool ZipDirectData::open(const std::string &path)
     std::string message;
     if (directory.open(path, message) != TENVO_OK || !m_file.open(path))
         return false;
+    m_allPlain = true;
     ZipCentralEntry entry;
     while (directory.next(entry)) {
+        m_allPlain = m_allPlain && (entry.method == kMethodStored || entry.method == kMethodDeflate)
+            && (entry.flags & (kZipFlagEncrypted | kZipFlagStrongEncryption)) == 0;
         m_entries.push_back({entry.localHeaderOffset, entry.compressedSize, entry.uncompressedSize,
                              entry.crc, entry.method, entry.flags, std::move(entry.name)});
     }
     if (directory.failed()) {
         m_entries.clear();
+        m_allPlain = false;
         return false;
     }
     // libarchive's order: by local header offset, the first record of an
@@ -84,17 +91,16 @@ bool ZipDirectData::takes(std::size_t index, const EntryInfo &info, const std::s
     if (entry.method == kMethodStored && entry.compressedSize != entry.uncompressedSize)
         return false;
 
-    unsigned char local[kLocalFixedSize];
-    if (!m_file.readAt(entry.localHeaderOffset, local, sizeof local) || le32(local) != 0x04034b50u)
+    // The local header and its name, in one read.
+    m_header.resize(kLocalFixedSize + entry.name.size());
+    const unsigned char *local = m_header.data();
+    if (!m_file.readAt(entry.localHeaderOffset, m_header.data(), m_header.size())
+        || le32(local) != 0x04034b50u)
         return false;
     const uint16_t nameSize = le16(local + 26);
     const uint16_t extraSize = le16(local + 28);
-    if (nameSize != entry.name.size() || le16(local + 8) != entry.method)
-        return false;
-    std::string name(nameSize, '\0');
-    if (nameSize > 0 && !m_file.readAt(entry.localHeaderOffset + kLocalFixedSize, name.data(), nameSize))
-        return false;
-    if (name != entry.name)
+    if (nameSize != entry.name.size() || le16(local + 8) != entry.method
+        || std::memcmp(local + kLocalFixedSize, entry.name.data(), nameSize) != 0)
         return false;
     m_dataStart[index] = entry.localHeaderOffset + kLocalFixedSize + nameSize + extraSize;
     return true;
@@ -114,7 +120,7 @@ TenvoResult ZipDirectData::decode(std::size_t index, EntrySink &sink, std::strin
     ++decodedDirectly;
     if (!m_in) {
         m_in = std::make_unique_for_overwrite<unsigned char[]>(kChunk);
-        m_out = std::make_unique_for_overwrite<unsigned char[]>(kChunk);
+        m_out = std::make_unique_for_overwrite<unsigned char[]>(kOutChunk);
     }
     return entry.method == kMethodStored ? copy(entry, start, sink, message, fatal)
                                          : inflate(entry, start, sink, message, fatal);
@@ -125,13 +131,13 @@ TenvoResult ZipDirectData::copy(const Entry &entry, uint64_t start, EntrySink &s
 {
     uint32_t crc = 0;
     for (uint64_t done = 0; done < entry.compressedSize;) {
-        const auto n = std::size_t(std::min<uint64_t>(kChunk, entry.compressedSize - done));
-        if (!m_file.readAt(start + done, m_in.get(), n)) {
+        const auto n = std::size_t(std::min<uint64_t>(kOutChunk, entry.compressedSize - done));
+        if (!m_file.readAt(start + done, m_out.get(), n)) {
             fatal = true;
             return damaged(message, "cannot read the entry's data");
         }
-        crc = crc32Update(crc, m_in.get(), n);
-        if (!sink.entryData(m_in.get(), n))
+        crc = crc32Update(crc, m_out.get(), n);
+        if (!sink.entryData(m_out.get(), n))
             return refused(message);
         done += n;
     }
@@ -161,13 +167,13 @@ TenvoResult ZipDirectData::inflate(const Entry &entry, uint64_t start, EntrySink
         }
         const uint32_t inBefore = state->avail_in;
         state->next_out = m_out.get();
-        state->avail_out = uint32_t(kChunk);
+        state->avail_out = uint32_t(kOutChunk);
         if (isal_inflate(state.get()) < 0) {
             // libarchive gives up on the archive at a broken Deflate stream.
             fatal = true;
             return damaged(message, "the entry's compressed data is damaged");
         }
-        const std::size_t got = kChunk - state->avail_out;
+        const std::size_t got = kOutChunk - state->avail_out;
         if (got > entry.uncompressedSize - written)
             return damaged(message, "the entry holds more data than its header says");
         if (got > 0 && !sink.entryData(m_out.get(), got))

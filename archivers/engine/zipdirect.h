@@ -36,6 +36,8 @@ public:
     // Reads the central directory of the archive at path. False when it
     // cannot be read; no entry is then taken.
     bool open(const std::string &path);
+    // Every entry is stored or Deflate and not encrypted.
+    bool allPlain() const { return m_allPlain; }
 
     // Whether the entry libarchive gives at index (its walk goes by local
     // header offset, one entry per offset) is decoded here: a file, not
@@ -66,8 +68,10 @@ private:
                      bool &fatal);
 
     FileReader m_file;
+    bool m_allPlain = false;
     std::vector<Entry> m_entries;
     std::vector<uint64_t> m_dataStart; // per entry, 0 until its local header was read
+    std::vector<unsigned char> m_header;
     std::unique_ptr<unsigned char[]> m_in;
     std::unique_ptr<unsigned char[]> m_out;
 };
