@@ -241,6 +241,8 @@ private slots:
                                                  "（--extract-to を指定すると、ディスプレイなしで解凍できます）\n");
         QTest::newRow("the window without a display says so in one line, naming --extract-to")
             << QStringList{"%IN/docs.zip"} << false << none << 2 << none << none << noDisplay << true;
+        QTest::newRow("installed in bin/, the window's library is found in ../lib/tenvo")
+            << QStringList{"%IN/docs.zip"} << true << none << 2 << none << none << noDisplay << true;
         QTest::newRow("Qt's own options lead to the window, here without a display")
             << QStringList{"-style", "Fusion", "--reverse", "%IN/docs.zip"} << false << none << 2 << none << none
             << noDisplay << true;
@@ -264,6 +266,22 @@ private slots:
         QVERIFY2(process.exitCode() == 0, qPrintable(output + process.readAllStandardError()));
         for (const char *option : {"--extract-to", "--help-all", "--platform", "--qwindowgeometry"})
             QVERIFY2(output.contains(QLatin1String(option)), qPrintable(output));
+    }
+
+    // A script's run starts fast: nothing of the window's libraries is loaded.
+    void commandLineLoadsNoWidgets()
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("libs"));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(TENVO_PROGRAM), {QStringLiteral("--version")});
+        QVERIFY(process.waitForFinished(-1));
+        const QString loaded = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(loaded.contains(QLatin1String("libQt6Core")), qPrintable(loaded));
+        QVERIFY2(!loaded.contains(QLatin1String("libQt6Widgets")) && !loaded.contains(QLatin1String("libQt6Gui")),
+                 qPrintable(loaded));
     }
 
     void exitCodesOutputAndFiles()
