@@ -594,8 +594,9 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
     if (format == LibarchiveFormat::Zip)
         zipTypes = std::make_unique<ZipTypes>(archivePath, sink.nameEncoding());
 
-    // The data of plain entries is decoded straight from the file where
-    // libarchive reads by the central directory, as the direct reader does.
+    // Plain entries' data is decoded straight from the file (ZipDirectData)
+    // when libarchive walks the archive by its central directory, as that
+    // decoder does: both then see the same entries in the same order.
     std::unique_ptr<ZipDirectData> direct;
     if (format == LibarchiveFormat::Zip && start == 0 && !run && zipDirectDecoding()
         && !isEmptyZip(archivePath) && !readFrontToBack(archivePath)) {
