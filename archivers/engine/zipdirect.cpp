@@ -173,12 +173,14 @@ TenvoResult ZipDirectData::inflate(const Entry &entry, uint64_t start, EntrySink
             fatal = true;
             return damaged(message, "the entry's compressed data is damaged");
         }
+        // The sink sees data past the declared size first and names that
+        // cause itself; a sink that takes it ends the entry here.
         const std::size_t got = kOutChunk - state->avail_out;
-        if (got > entry.uncompressedSize - written)
-            return damaged(message, "the entry holds more data than its header says");
         if (got > 0 && !sink.entryData(m_out.get(), got))
             return refused(message);
         written += got;
+        if (written > entry.uncompressedSize)
+            return damaged(message, "the entry holds more data than its header says");
         if (state->block_state == ISAL_BLOCK_FINISH)
             break;
         if (got == 0 && state->avail_in == inBefore) {
