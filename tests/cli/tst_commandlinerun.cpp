@@ -268,19 +268,29 @@ private slots:
             QVERIFY2(output.contains(QLatin1String(option)), qPrintable(output));
     }
 
-    // A script's run starts fast: nothing of the window's libraries is loaded.
+    // A script's run starts fast: nothing of the window's libraries is
+    // loaded, and no library is looked for in the current folder (a run
+    // path), where anyone could put one.
     void commandLineLoadsNoWidgets()
     {
+        QTemporaryDir work;
+        QVERIFY(work.isValid());
+        QVERIFY(writeZip(work.filePath("a.zip"), {FixtureEntry::file("one.txt", "one")}));
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("libs"));
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TENVO_PROGRAM), {QStringLiteral("--version")});
+        process.setWorkingDirectory(work.path());
+        process.start(QStringLiteral(TENVO_PROGRAM), {"--quiet", "--extract-to", "out", "a.zip"});
         QVERIFY(process.waitForFinished(-1));
         const QString loaded = QString::fromUtf8(process.readAllStandardError());
         QCOMPARE(process.exitCode(), 0);
-        QVERIFY2(loaded.contains(QLatin1String("libQt6Core")), qPrintable(loaded));
+        QVERIFY(QFile::exists(work.filePath("out/one.txt")));
+        QVERIFY2(loaded.contains(QLatin1String("libQt6Core")) && loaded.contains(QLatin1String("libarchive")),
+                 qPrintable(loaded));
         QVERIFY2(!loaded.contains(QLatin1String("libQt6Widgets")) && !loaded.contains(QLatin1String("libQt6Gui")),
+                 qPrintable(loaded));
+        QVERIFY2(!loaded.contains(QLatin1String("RUNPATH")) && !loaded.contains(QLatin1String("RPATH")),
                  qPrintable(loaded));
     }
 
