@@ -263,6 +263,128 @@ def loadavg():
     return os.getloadavg()[0]
 
 
+# ---------------------------------------------------------------- targets side by side
+
+# One row per target of a format on a number of cores: the program as a
+# whole process against a contender, within a bound. Rows for other formats
+# (CAB, LZH, 7z) are added here; their archives must be among --formats.
+TARGETS = [
+    {"format": "zip-infozip", "cores": 1, "against": "bsdtar", "bound": 0.65},
+    {"format": "zip-infozip", "cores": 2, "against": "bsdtar", "bound": 0.4},
+]
+# A one-file ZIP through the whole program, and the program's start-up and
+# exit beyond the library call it makes.
+TINY_BOUND_S = 0.015
+STARTUP_BOUND_S = 0.020
+FLOOR = "cp -r (floor)"
+CALL = "library call"
+
+
+def make_tiny_zip(work):
+    import zipfile
+    folder = work / "tiny-v1"
+    archive, src = folder / "tiny.zip", folder / "src"
+    if not archive.exists():
+        shutil.rmtree(folder, ignore_errors=True)
+        src.mkdir(parents=True)
+        (src / "hello.txt").write_text("hello from a tiny archive\n" * 4)
+        with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+            z.write(src / "hello.txt", "hello.txt")
+    return archive, src
+
+
+def targets_side_by_side(args, work, archives, src, driver, libs, env):
+    """Each target's row timed round by round with its contenders, the copy
+    of the tree as the floor, every command on the row's cores."""
+    program = str(Path(libs) / "tenvo")
+    tiny, tiny_src = make_tiny_zip(work)
+    commands = {
+        PROGRAM: lambda a, o, s: [program, "--quiet", "--extract-to", o, a],
+        CALL: lambda a, o, s: [driver, "extract", libs, o, a],
+        "bsdtar": lambda a, o, s: ["bsdtar", "-x", "-f", a, "-C", o],
+        "7zz": lambda a, o, s: ["7zz", "x", "-bd", "-bso0", "-bsp0", "-y", f"-o{o}", a],
+        FLOOR: lambda a, o, s: ["sh", "-c", 'cp -r "$1"/. "$2"', "cp", s, o],
+    }
+    rows = [dict(t) for t in TARGETS if (archives / archive_name(t["format"])).exists()]
+    rows.append({"format": "tiny-zip", "cores": 1, "against": "bsdtar", "bound": None})
+    out = work / "out"
+    digests = {}
+    for row in rows:
+        row["archive"] = str(tiny if row["format"] == "tiny-zip" else archives / archive_name(row["format"]))
+        row["src"] = tiny_src if row["format"] == "tiny-zip" else src
+        if row["format"] not in digests:
+            digests[row["format"]] = tree_digest(row["src"])
+        row["times"] = {name: [] for name in commands}
+        row["calls"] = []
+        row["notes"] = {}
+    loads = [loadavg()]
+    for _ in range(args.target_runs):
+        for row in rows:
+            pin = ["taskset", "-c", ",".join(str(c) for c in range(row["cores"]))]
+            for name, command in commands.items():
+                if name in row["notes"] and row["notes"][name]:
+                    continue
+                fresh(out)
+                wall, _, code = timed(pin + command(row["archive"], str(out), str(row["src"])), env,
+                                      memory=False)
+                if code != 0:
+                    row["notes"][name] = f"exit {code}: {' '.join(timed.last_error)[:100]}"
+                    continue
+                if name not in row["notes"]:
+                    row["notes"][name] = difference(tree_digest(out), digests[row["format"]])
+                row["times"][name].append(wall)
+                if name == CALL:
+                    row["calls"].append(float(timed.last_output.split()[-1]) / 1000)
+        loads.append(loadavg())
+    fresh(out)
+    for row in rows:
+        row["median_s"] = {name: statistics.median(t) if t and not row["notes"].get(name) else None
+                           for name, t in row["times"].items()}
+        row["call_s"] = statistics.median(row["calls"]) if row["calls"] else None
+        del row["times"], row["calls"], row["src"]
+    return {"rows": rows, "runs": args.target_runs, "loads": loads}
+
+
+def render_targets(targets, lines, verdicts):
+    lines.append("\n## Targets side by side\n")
+    lines.append(f"Whole processes, medians of {targets['runs']} runs timed round by round, each command "
+                 f"held to the row's cores with taskset (load average {min(targets['loads']):.2f} to "
+                 f"{max(targets['loads']):.2f}). \"{CALL}\" is the time inside clsArchive::extract "
+                 f"alone (tenvo_bench); {FLOOR} copies the extracted tree.\n")
+    names = [PROGRAM, CALL, "bsdtar", "7zz", FLOOR]
+    lines.append("| archive | cores | " + " | ".join(names) + " | target |")
+    lines.append("|---|---:|" + "---:|" * len(names) + "---|")
+    for row in targets["rows"]:
+        med = row["median_s"]
+        cells = []
+        for name in names:
+            value = row["call_s"] if name == CALL else med.get(name)
+            note = row["notes"].get(name)
+            cells.append(f"{value * 1000:.1f} ms" if value is not None and value < 0.1 else
+                         f"{value:.3f} s" if value is not None else f"— ({note})" if note else "—")
+        whole, against = med.get(PROGRAM), med.get(row["against"])
+        if row["bound"] is not None:
+            target = f"≤ {row['bound']} × {row['against']}"
+            ok = whole is not None and against is not None and whole <= row["bound"] * against
+            ratio = f"{whole / against:.2f} ×" if whole and against else "—"
+            verdicts.append(f"- {row['format']}, {row['cores']} core{'s' if row['cores'] > 1 else ''}, "
+                            f"`{PROGRAM}` against {row['against']}: {'met' if ok else 'MISSED'} "
+                            f"({ratio}; target {row['bound']})")
+        else:
+            target = f"< {TINY_BOUND_S * 1000:.0f} ms"
+            ok = whole is not None and whole < TINY_BOUND_S
+            verdicts.append(f"- a one-file ZIP through `{PROGRAM}`: {'met' if ok else 'MISSED'} "
+                            f"({whole * 1000:.1f} ms; bsdtar {against * 1000:.1f} ms; target "
+                            f"{TINY_BOUND_S * 1000:.0f} ms)" if whole and against else
+                            f"- a one-file ZIP through `{PROGRAM}`: MISSED (failed)")
+        lines.append(f"| {row['format']} | {row['cores']} | " + " | ".join(cells) + f" | {target} |")
+        if whole is not None and row["call_s"] is not None:
+            extra = whole - row["call_s"]
+            verdicts.append(f"  - start-up and exit beyond the library call: "
+                            f"{'met' if extra <= STARTUP_BOUND_S else 'MISSED'} "
+                            f"({extra * 1000:.1f} ms; target {STARTUP_BOUND_S * 1000:.0f} ms)")
+
+
 # ---------------------------------------------------------------- main
 
 def main():
@@ -280,6 +402,8 @@ def main():
                         help="size of the tree each of those archives holds (~25 MB packed at 40)")
     parser.add_argument("--wait-quiet", type=int, default=0, metavar="SECONDS",
                         help="before timing, wait up to this long for the load average to drop below 1")
+    parser.add_argument("--target-runs", type=int, default=7,
+                        help="runs of each target timed side by side; 0 leaves them out")
     parser.add_argument("--formats", default="zip-infozip,zip-7zz,7z,cab-mszip,cab-folders,lzh-lh5,lzh-lh4,lzh-lz5,"
                                              "lzh-lzs,rar4-stored,rar5-stored,rar5-volumes,tar-gz,tar-bz2,"
                                              "tar-xz,tar-zst")
@@ -370,6 +494,8 @@ def main():
         fresh(out)
 
     loads.append(loadavg())
+    targets = targets_side_by_side(args, work, archives, src, driver, libs, env) if args.target_runs > 0 else None
+    loads.append(loadavg())
     batch = small_batch(args, work, driver, libs, env, tools) if args.small > 0 else None
     loads.append(loadavg())
     big = archives / "big-zip-infozip.zip" if "zip-infozip" in formats else None
@@ -381,7 +507,7 @@ def main():
 
     report = {"size_bytes": source_bytes, "files": len(source_digest), "runs": args.runs,
               "loads": loads,
-              "formats": results, "batch": batch, "list": listing, "cores": cores}
+              "formats": results, "batch": batch, "list": listing, "cores": cores, "targets": targets}
     (args.out / "results.json").write_text(json.dumps(report, indent=2))
     text = render(report, args)
     (args.out / "results.md").write_text(text)
@@ -735,6 +861,8 @@ def render(report, args):
                      f"{listing['process_wall_s']:.2f} s, peak {listing['peak_mib']:.0f} MiB.")
         verdicts.append(f"- {listing['files']} files listed: "
                         f"{'met' if listing['median_ms'] < 1000 else 'MISSED'} ({listing['median_ms']:.0f} ms)")
+    if report.get("targets"):
+        render_targets(report["targets"], lines, verdicts)
     lines.append("\n## Targets\n")
     lines.append("Each format ≤ 1.05 × the fastest correct contender (one large ZIP ≤ 0.65 ×, "
                  "LZH and a CAB of several folders ≤ 0.75 × bsdtar on 2 cores, which needs the entries of one archive "

@@ -156,6 +156,10 @@ void archiveSeeds()
     archive("zip-raw-names", makeZip(names, {.names = ZipOptions::Names::Raw}, &error), error);
     archive("zip-encrypted", makeZip(plain, {.password = "secret"}, &error), error);
     archive("zip-badcrc", makeZip(plain, {.deflate = true, .corruptFirstData = true}, &error), error);
+    // Deflate data that fills several of the direct decoder's output pieces.
+    archive("zip-deflate-pieces",
+            makeZip({FixtureEntry::file("run.txt", std::string(2500000, 'x') + "end")}, {.deflate = true}, &error),
+            error);
     archive("zip-deflate64", makeDeflate64Zip(plain, {.blockSize = 100}, &error), error);
     archive("zip-deflate64-links", makeDeflate64Zip(links, {.zip64EndRecords = true}, &error), error);
     archive("zip-deflate64-hostile",

@@ -1,87 +1,63 @@
-// Tenvo's entry point: the window with its real dialogs, or, when options are
-// given, the command line without a window.
+// Tenvo's entry point: the command line without a window when options are
+// given, else the window, whose code lives in tenvo-window.so beside the
+// program so that a run from a script never loads the widget libraries.
 #include "commandline.h"
 #include "nativepath.h"
-#include "qtuserdialogs.h"
-#include "startup.h"
-#include "userdialogs.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
 namespace {
 
-void nameApplication()
+// What the user reads when the window's library is missing or broken.
+const char *const cannotLoadWindow = "ウィンドウを表示するライブラリを読み込めません: %s\n";
+
+// Where the window's library is looked for, as the archiver libraries are:
+// the program's folder, then lib/tenvo beside it (an installed program).
+std::string programFolder()
 {
-    QCoreApplication::setApplicationName(QStringLiteral("Tenvo"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TENVO_VERSION));
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return {};
+    std::string folder(path, std::size_t(n));
+    return folder.substr(0, folder.rfind('/') + 1);
 }
 
-// Qt ends the program (abort) when no display can be reached. Its lines are
-// held back while the application starts, and on that end the user reads one
-// line of ours instead.
-struct HeldMessage {
-    QtMsgType type;
-    QByteArray file, function, category;
-    int line;
-    QString text;
-};
-QList<HeldMessage> *heldMessages = nullptr;
-
-void holdStartMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+int runWindow(int argc, char *argv[])
 {
-    if (type == QtFatalMsg) {
-        std::fputs(noDisplayLine().toUtf8().constData(), stderr);
-        std::_Exit(exitUsageError);
+    const std::string folder = programFolder();
+    std::string error;
+    for (const std::string &path : {folder + "tenvo-window.so", folder + "../lib/tenvo/tenvo-window.so"}) {
+        if (::access(path.c_str(), F_OK) != 0)
+            continue;
+        void *handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        using WindowMain = int (*)(int, char **);
+        auto windowMain = handle ? reinterpret_cast<WindowMain>(::dlsym(handle, "tenvoWindowMain")) : nullptr;
+        if (windowMain)
+            return windowMain(argc, argv);
+        error = ::dlerror();
+        break;
     }
-    heldMessages->append({type, context.file, context.function, context.category, context.line, message});
-}
-
-void passOnHeldMessages(QtMessageHandler handler, const QList<HeldMessage> &messages)
-{
-    for (const HeldMessage &held : messages) {
-        const QMessageLogContext context(held.file.constData(), held.line, held.function.constData(),
-                                         held.category.constData());
-        handler(held.type, context, held.text);
-    }
+    std::fprintf(stderr, cannotLoadWindow, error.empty() ? (folder + "tenvo-window.so").c_str() : error.c_str());
+    return exitUsageError;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // The command line needs no display, so it runs without a GUI application,
-    // but for --help-all: only a GUI application lists Qt's window options,
-    // and one drawing off the screen needs no display either.
-    if (runsWithoutWindow(argc, argv)) {
-        if (asksForHelpAll(argc, argv)) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-            QApplication app(argc, argv);
-            nameApplication();
-            return commandLineMain(QCoreApplication::arguments());
-        }
+    if (runsWithoutWindow(argc, argv) && !asksForHelpAll(argc, argv)) {
         QCoreApplication app(argc, argv);
-        nameApplication();
+        QCoreApplication::setApplicationName(QStringLiteral("Tenvo"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(TENVO_VERSION));
         return commandLineMain(nativeArguments(argc, argv));
     }
-
-    QList<HeldMessage> held;
-    heldMessages = &held;
-    const QtMessageHandler qtHandler = qInstallMessageHandler(holdStartMessages);
-    QApplication app(argc, argv);
-    qInstallMessageHandler(qtHandler);
-    heldMessages = nullptr;
-    passOnHeldMessages(qtHandler, held);
-    nameApplication();
-    QGuiApplication::setDesktopFileName(QStringLiteral("tenvo"));
-
-    QtUserDialogs dialogs;
-    setUserDialogs(&dialogs);
-
-    Main();
-    addStartPaths(windowStartPaths(nativeArguments(argc, argv)));
-    return app.exec();
+    return runWindow(argc, argv);
 }

@@ -9,6 +9,8 @@ target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/volumeset.cpp
     ${CMAKE_CURRENT_LIST_DIR}/zipscan.h
     ${CMAKE_CURRENT_LIST_DIR}/zipscan.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/zipdirect.h
+    ${CMAKE_CURRENT_LIST_DIR}/zipdirect.cpp
     ${CMAKE_CURRENT_LIST_DIR}/unarrdecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mspackdecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/lzhhuffman.h
@@ -22,4 +24,5 @@ target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/sevenzipfilter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sevenzipdecoder.cpp)
 target_include_directories(tenvo_engine PRIVATE ${UNARR_INCLUDE_DIR})
-target_link_libraries(tenvo_engine PRIVATE ${UNARR_LIBRARY} PkgConfig::LIBMSPACK PkgConfig::LIBLHASA PkgConfig::NETTLE)
+target_link_libraries(tenvo_engine PRIVATE ${UNARR_LIBRARY} PkgConfig::LIBMSPACK PkgConfig::LIBLHASA PkgConfig::NETTLE
+    PkgConfig::LIBISAL)

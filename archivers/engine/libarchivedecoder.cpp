@@ -6,6 +6,7 @@
 #include "namecodec.h"
 #include "utf8locale.h"
 #include "volumeset.h"
+#include "zipdirect.h"
 #include "zipscan.h"
 
 #include <archive.h>
@@ -27,6 +28,9 @@ namespace tenvo::engine {
 namespace {
 
 constexpr std::size_t kReadBlock = 256 * 1024;
+// When libarchive reads only a ZIP archive's headers (ZipDirectData decodes
+// the data), a large block would read most of the data all the same.
+constexpr std::size_t kHeaderReadBlock = 16 * 1024;
 // ARCHIVE_RETRY answers in a row before the archive counts as damaged.
 constexpr int kMaxRetries = 100;
 
@@ -198,7 +202,8 @@ private:
 ArchiveReader openReader(LibarchiveFormat format, const std::string &path, TenvoResult &cause,
                          std::string &message, int64_t start = 0,
                          const std::string *password = nullptr,
-                         const std::vector<std::string> *volumes = nullptr)
+                         const std::vector<std::string> *volumes = nullptr,
+                         std::size_t blockSize = kReadBlock)
 {
     ArchiveReader reader(archive_read_new());
     if (!reader) {
@@ -262,7 +267,7 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
     const int opened = start > 0 || numberedPartNumber(path) == 1 || !joinedParts(path).paths.empty()
         ? OffsetSource::open(reader.get(), path, start)
         : !names.empty()         ? archive_read_open_filenames(reader.get(), names.data(), kReadBlock)
-                                 : archive_read_open_filename(reader.get(), path.c_str(), kReadBlock);
+                                 : archive_read_open_filename(reader.get(), path.c_str(), blockSize);
     if (opened != ARCHIVE_OK) {
         cause = archiveFailure(reader.get(), false);
         message = errorOf(reader.get(), "cannot open the archive");
@@ -582,7 +587,8 @@ std::vector<VolumeRun> rar5Runs(const std::string &firstPath, Rar5Scan first, st
 
 TenvoResult walkEntries(LibarchiveFormat format, const std::string &archivePath, archive *a,
                         const StoredNames *storedNames, ZipTypes *zipTypes,
-                        const VolumeRun *run, EntrySink &sink, std::string &message);
+                        const VolumeRun *run, EntrySink &sink, std::string &message,
+                        ZipDirectData *direct = nullptr);
 
 // Reads the entries of one archive, or of one run of volumes, into the sink.
 TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
@@ -593,19 +599,32 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
     if (format == LibarchiveFormat::Zip)
         zipTypes = std::make_unique<ZipTypes>(archivePath, sink.nameEncoding());
 
+    // Plain entries' data is decoded straight from the file (ZipDirectData)
+    // when libarchive walks the archive by its central directory, as that
+    // decoder does: both then see the same entries in the same order.
+    std::unique_ptr<ZipDirectData> direct;
+    if (format == LibarchiveFormat::Zip && start == 0 && !run && zipDirectDecoding()
+        && !isEmptyZip(archivePath) && !readFrontToBack(archivePath)) {
+        direct = std::make_unique<ZipDirectData>();
+        if (!direct->open(archivePath))
+            direct.reset();
+    }
+
     TenvoResult cause = TENVO_OK;
     ArchiveReader reader = openReader(format, archivePath, cause, message, start, password,
-                                      run ? &run->volumes : nullptr);
+                                      run ? &run->volumes : nullptr,
+                                      direct && direct->allPlain() ? kHeaderReadBlock : kReadBlock);
     if (!reader)
         return cause;
     return walkEntries(format, archivePath, reader.get(), storedNames, zipTypes.get(), run, sink,
-                       message);
+                       message, direct.get());
 }
 
 // Feeds every entry of an opened reader to the sink.
 TenvoResult walkEntries(LibarchiveFormat format, const std::string &archivePath, archive *a,
                         const StoredNames *storedNames, ZipTypes *zipTypes,
-                        const VolumeRun *run, EntrySink &sink, std::string &message)
+                        const VolumeRun *run, EntrySink &sink, std::string &message,
+                        ZipDirectData *direct)
 {
     const bool unicodeNames = format == LibarchiveFormat::SevenZip || format == LibarchiveFormat::Rar5;
     int retries = 0;
@@ -633,6 +652,7 @@ TenvoResult walkEntries(LibarchiveFormat format, const std::string &archivePath,
                 info.mtime = INT64_MIN;
         }
         const std::size_t entryIndex = index++;
+        const std::string libarchiveName = direct ? info.rawName : std::string();
         if (storedNames)
             storedNames->apply(entryIndex, info);
         if (zipTypes)
@@ -663,8 +683,12 @@ TenvoResult walkEntries(LibarchiveFormat format, const std::string &archivePath,
         std::string entryMessage;
         TenvoResult outcome = TENVO_OK;
         bool fatal = false;
-        if (sink.beginEntry(info))
-            outcome = streamData(a, entry, sink, entryMessage, fatal, checked);
+        if (sink.beginEntry(info)) {
+            if (direct && direct->takes(entryIndex, info, libarchiveName))
+                outcome = direct->decode(entryIndex, sink, entryMessage, fatal);
+            else
+                outcome = streamData(a, entry, sink, entryMessage, fatal, checked);
+        }
         sink.endEntry(outcome, entryMessage);
         if (fatal) {
             message = entryMessage;

@@ -256,7 +256,9 @@ bool SafeWriter::entryData(const void *data, std::size_t size)
     }
     m_entryBytes += size;
     auto bytes = static_cast<const char *>(data);
-    if (m_buffered == 0 && size >= kBufferSize)
+    // A large piece, or one that ends the file, need not pass the buffer.
+    const bool endsFile = m_declaredSize >= 0 && m_entryBytes == uint64_t(m_declaredSize);
+    if (m_buffered == 0 && (size >= kBufferSize || endsFile))
         return writeAll(bytes, size);
     while (size > 0) {
         const std::size_t n = std::min(size, kBufferSize - m_buffered);

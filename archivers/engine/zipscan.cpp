@@ -157,7 +157,26 @@ TenvoResult ZipCentralDirectory::open(const std::string &path, std::string &mess
     }
     m_offset = directoryOffset;
     m_end = directoryOffset + directorySize;
+    // One read for the whole directory rather than two per record: several
+    // walks of it come before an archive is extracted.
+    m_held.clear();
+    if (directorySize <= kHeldDirectoryLimit) {
+        m_held.resize(std::size_t(directorySize));
+        if (!m_file.readAt(directoryOffset, m_held.data(), m_held.size()))
+            m_held.clear();
+    }
     return TENVO_OK;
+}
+
+bool ZipCentralDirectory::readDirectory(uint64_t offset, unsigned char *out, std::size_t size)
+{
+    if (m_held.empty() || offset < m_end - m_held.size())
+        return m_file.readAt(offset, out, size);
+    const uint64_t at = offset - (m_end - m_held.size());
+    if (at > m_held.size() || size > m_held.size() - at)
+        return false;
+    std::memcpy(out, m_held.data() + at, size);
+    return true;
 }
 
 bool ZipCentralDirectory::fail(std::string message)
@@ -174,7 +193,7 @@ bool ZipCentralDirectory::next(ZipCentralEntry &entry)
     if (++m_count > kMaxEntries)
         return fail("the central directory lists too many entries");
     unsigned char fixed[kCentralFixedSize];
-    if (m_end - m_offset < kCentralFixedSize || !m_file.readAt(m_offset, fixed, sizeof(fixed))
+    if (m_end - m_offset < kCentralFixedSize || !readDirectory(m_offset, fixed, sizeof(fixed))
         || !hasSignature(fixed, 1, 2))
         return fail("the central directory is damaged");
     const uint16_t nameSize = le16(fixed + 28);
@@ -185,7 +204,7 @@ bool ZipCentralDirectory::next(ZipCentralEntry &entry)
         return fail("the central directory is damaged");
 
     std::vector<unsigned char> variable(std::size_t(nameSize) + extraSize);
-    if (!variable.empty() && !m_file.readAt(m_offset + kCentralFixedSize, variable.data(), variable.size()))
+    if (!variable.empty() && !readDirectory(m_offset + kCentralFixedSize, variable.data(), variable.size()))
         return fail("the central directory is damaged");
 
     entry = ZipCentralEntry {};

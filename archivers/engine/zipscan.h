@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tenvo::engine {
 
@@ -64,9 +65,14 @@ public:
     const std::string &message() const { return m_message; }
 
 private:
+    // A directory up to this size is read into memory at open.
+    static constexpr uint64_t kHeldDirectoryLimit = 16u << 20;
+
     bool fail(std::string message);
+    bool readDirectory(uint64_t offset, unsigned char *out, std::size_t size);
 
     FileReader m_file;
+    std::vector<unsigned char> m_held; // the directory's bytes, ending at m_end
     uint64_t m_offset = 0;
     uint64_t m_end = 0;
     uint64_t m_count = 0;

@@ -431,6 +431,7 @@ void TestLibarchiveFormats::damagedArchive_data()
     QTest::newRow("7z cut in half") << QByteArray("7z") << QByteArray("truncate");
     QTest::newRow("stored ZIP with a flipped data byte") << QByteArray("zip-store")
                                                          << QByteArray("flip");
+    QTest::newRow("ZIP (Deflate) with a flipped data byte") << QByteArray("zip") << QByteArray("flip");
     QTest::newRow("7z with a flipped data byte") << QByteArray("7z-store") << QByteArray("flip");
     QTest::newRow("tar.gz cut in half") << QByteArray("tar.gz") << QByteArray("truncate");
     QTest::newRow("tar cut in half") << QByteArray("tar") << QByteArray("truncate");

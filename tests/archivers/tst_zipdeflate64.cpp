@@ -1,7 +1,11 @@
-// Tests of Deflate64 ZIP routing (checkZipEntriesApart) and decoding through unarr.
+// Tests of the ZIP decoders beside libarchive's own: Deflate64 routing
+// (checkZipEntriesApart) and decoding through unarr, and plain entries
+// decoded straight from the file.
 #include "decoderrecorder.h"
 #include "decoders.h"
 #include "deflate64zip.h"
+#include "libarchivedecoder.h"
+#include "zipdirect.h"
 #include "zipscan.h"
 
 #include <QTemporaryDir>
@@ -75,6 +79,8 @@ class TestZipDeflate64 : public QObject {
     Q_OBJECT
 
 private slots:
+    void plainEntriesStraightFromFile_data();
+    void plainEntriesStraightFromFile();
     void decodesDeflate64_data();
     void decodesDeflate64();
     void decodesOrdinaryDeflate();
@@ -348,6 +354,95 @@ void TestZipDeflate64::needsUnarr()
     const std::string missing = dir.filePath(QStringLiteral("missing.zip")).toStdString();
     QCOMPARE(engine::checkZipEntriesApart(missing, message, deflate64), TENVO_OK);
     QVERIFY(!deflate64);
+}
+
+void TestZipDeflate64::plainEntriesStraightFromFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    // How many entries the direct path decodes; the rest go through libarchive.
+    QTest::addColumn<int>("direct");
+
+    FixtureEntries entries = sampleEntries(true);
+    entries.push_back(FixtureEntry::symlink("link", "tool"));
+    entries.push_back(FixtureEntry::file("large.txt", std::string(700000, 'x') + "end"));
+    const int files = 6;
+    ZipOptions deflate;
+    deflate.deflate = true;
+    deflate.names = ZipOptions::Names::Raw;
+    const std::string deflated = makeZip(entries, deflate);
+    QTest::newRow("Deflate: folder, link, CP932 name, data over several reads")
+        << bytesOf(deflated) << files;
+    QTest::newRow("stored, UTF-8 names") << bytesOf(makeZip(sampleEntries(false))) << 5;
+
+    ZipOptions badCrc = deflate;
+    badCrc.corruptFirstData = true;
+    // A CRC error ends the entry, not the archive.
+    QTest::newRow("Deflate, a data byte flipped") << bytesOf(makeZip(entries, badCrc)) << files;
+    ZipOptions storedBadCrc;
+    storedBadCrc.corruptFirstData = true;
+    QTest::newRow("stored, a data byte flipped")
+        << bytesOf(makeZip(sampleEntries(false), storedBadCrc)) << 5;
+
+    // The first entry with data: its stream now opens with the reserved
+    // block type.
+    std::string broken = deflated;
+    const std::size_t name = broken.find("docs/readme.txt");
+    const std::size_t extra = uint8_t(broken[name - 2]) | uint8_t(broken[name - 1]) << 8;
+    broken[name + 15 + extra] = char(0xFF);
+    QTest::newRow("Deflate stream broken") << bytesOf(broken) << 1;
+
+    std::string shortened = makeZip(sampleEntries(false), deflate);
+    shortened.resize(shortened.size() - 10);
+    QTest::newRow("end record cut off: libarchive alone") << bytesOf(shortened) << 0;
+
+    ZipOptions encrypted;
+    encrypted.password = "secret";
+    // The empty file is stored unencrypted.
+    QTest::newRow("encrypted") << bytesOf(makeZip(sampleEntries(false), encrypted)) << 1;
+}
+
+void TestZipDeflate64::plainEntriesStraightFromFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, direct);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = writeBytes(dir, bytes.toStdString());
+    QVERIFY(!path.isEmpty());
+
+    // The same archive through libarchive alone, then with plain entries
+    // decoded here: every entry must come out the same.
+    DecoderRecorder viaLibarchive, viaDirect;
+    std::string message, directMessage;
+    engine::setZipDirectDecoding(false);
+    const TenvoResult expected = engine::decodeWithLibarchive(engine::LibarchiveFormat::Zip,
+                                                              path.toStdString(), viaLibarchive, message);
+    engine::setZipDirectDecoding(true);
+    const uint64_t before = engine::zipEntriesDecodedDirectly();
+    const TenvoResult result = engine::decodeWithLibarchive(engine::LibarchiveFormat::Zip,
+                                                            path.toStdString(), viaDirect, directMessage);
+    QCOMPARE(int(engine::zipEntriesDecodedDirectly() - before), direct);
+    QCOMPARE(result, expected);
+    QCOMPARE(directMessage.empty(), message.empty());
+    QVERIFY2(viaDirect.protocolKept(), qPrintable(viaDirect.protocolReport()));
+    QCOMPARE(viaDirect.outcomes(), viaLibarchive.outcomes());
+    QVERIFY(!viaDirect.entries.empty() || direct == 0);
+    for (std::size_t i = 0; i < viaDirect.entries.size(); ++i) {
+        const test::RecordedEntry &got = viaDirect.entries[i];
+        const test::RecordedEntry &want = viaLibarchive.entries[i];
+        QCOMPARE(got.info.rawName, want.info.rawName);
+        QCOMPARE(got.info.nameIsUtf8, want.info.nameIsUtf8);
+        QCOMPARE(got.info.kind, want.info.kind);
+        QCOMPARE(got.info.linkTarget, want.info.linkTarget);
+        QCOMPARE(got.info.mode, want.info.mode);
+        QCOMPARE(got.info.size, want.info.size);
+        QCOMPARE(got.info.mtime, want.info.mtime);
+        QCOMPARE(got.info.encrypted, want.info.encrypted);
+        if (got.outcome == TENVO_OK)
+            QCOMPARE(got.data, want.data);
+        else
+            QVERIFY(!got.message.empty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestZipDeflate64)

@@ -258,6 +258,8 @@ private slots:
                                                  "（--extract-to を指定すると、ディスプレイなしで解凍できます）\n");
         QTest::newRow("the window without a display says so in one line, naming --extract-to")
             << QStringList{"%IN/docs.zip"} << false << none << 2 << none << none << noDisplay << true;
+        QTest::newRow("installed in bin/, the window's library is found in ../lib/tenvo")
+            << QStringList{"%IN/docs.zip"} << true << none << 2 << none << none << noDisplay << true;
         QTest::newRow("Qt's own options lead to the window, here without a display")
             << QStringList{"-style", "Fusion", "--reverse", "%IN/docs.zip"} << false << none << 2 << none << none
             << noDisplay << true;
@@ -281,6 +283,32 @@ private slots:
         QVERIFY2(process.exitCode() == 0, qPrintable(output + process.readAllStandardError()));
         for (const char *option : {"--extract-to", "--help-all", "--platform", "--qwindowgeometry"})
             QVERIFY2(output.contains(QLatin1String(option)), qPrintable(output));
+    }
+
+    // A script's run starts fast: nothing of the window's libraries is
+    // loaded, and no library is looked for in the current folder (a run
+    // path), where anyone could put one.
+    void commandLineLoadsNoWidgets()
+    {
+        QTemporaryDir work;
+        QVERIFY(work.isValid());
+        QVERIFY(writeZip(work.filePath("a.zip"), {FixtureEntry::file("one.txt", "one")}));
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("libs"));
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(work.path());
+        process.start(QStringLiteral(TENVO_PROGRAM), {"--quiet", "--extract-to", "out", "a.zip"});
+        QVERIFY(process.waitForFinished(-1));
+        const QString loaded = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(QFile::exists(work.filePath("out/one.txt")));
+        QVERIFY2(loaded.contains(QLatin1String("libQt6Core")) && loaded.contains(QLatin1String("libarchive")),
+                 qPrintable(loaded));
+        QVERIFY2(!loaded.contains(QLatin1String("libQt6Widgets")) && !loaded.contains(QLatin1String("libQt6Gui")),
+                 qPrintable(loaded));
+        QVERIFY2(!loaded.contains(QLatin1String("RUNPATH")) && !loaded.contains(QLatin1String("RPATH")),
+                 qPrintable(loaded));
     }
 
     void exitCodesOutputAndFiles()
