@@ -58,9 +58,9 @@ grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/
 # validator knows KDE's Service type but not the keys KIO reads in it.
 servicemenu="$prefix/share/kio/servicemenus/tenvo.desktop"
 [ -x "$servicemenu" ] || fail "the service menu is not executable"
-desktop-file-validate "$servicemenu" 2>&1 \
-    | grep -v -E 'key "(MimeType|Actions)" is present in group "Desktop Entry", but the type is "Service"' \
-    | { ! grep .; } || fail "the service menu does not validate"
+errors="$(desktop-file-validate "$servicemenu" 2>&1 \
+    | grep -v -E 'key "(MimeType|Actions)" is present in group "Desktop Entry", but the type is "Service"' || true)"
+[ -z "$errors" ] || fail "the service menu does not validate: $errors"
 # Every file manager offers the types the desktop entry opens and runs tenvo
 # on the selection; the Nautilus extension is run on stand-in GObject modules.
 python3 - "$prefix" <<'PYTHON' || fail "a file manager's action is wrong"
