@@ -2,8 +2,10 @@
 # Installs Tenvo from build/ (or the build folder given) into a temporary
 # prefix and checks it as a user's desktop would meet it: the installed
 # program, with no display, extracts an archive of every type exactly; the
-# desktop entry and the AppStream metadata validate; the icon's PNGs match
-# its SVG; the Debian package builds and lintian finds no error in it.
+# desktop entry, the file managers' actions and the AppStream metadata
+# validate; the manual and its pictures are there; the icon's PNGs match its
+# SVG; the Debian package builds and lintian --pedantic finds no error and no
+# missing hardening in it.
 #
 #   scripts/installcheck.sh [build folder]
 set -euo pipefail
@@ -24,7 +26,10 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/tenvo lib/tenvo/unlha32.so lib/tenvo/cab32.so lib/tenvo/unzip32.so \
             lib/tenvo/7-zip32.so lib/tenvo/unrar32.so lib/tenvo/tar32.so lib/tenvo/tenvo-window.so \
             share/applications/tenvo.desktop share/metainfo/org.tenvo.tenvo.metainfo.xml \
-            share/icons/hicolor/scalable/apps/tenvo.svg share/man/man1/tenvo.1.gz; do
+            share/icons/hicolor/scalable/apps/tenvo.svg share/man/man1/tenvo.1.gz \
+            share/kio/servicemenus/tenvo.desktop share/nemo/actions/tenvo.nemo_action \
+            share/nautilus-python/extensions/tenvo.py share/doc/tenvo/copyright \
+            share/doc/tenvo/manual/ja/index.html share/doc/tenvo/manual/en/index.html; do
     [ -f "$prefix/$file" ] || fail "not installed: $file"
 done
 
@@ -44,9 +49,86 @@ done
 
 desktop-file-validate "$prefix/share/applications/tenvo.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/org.tenvo.tenvo.metainfo.xml" >/dev/null
+grep -q '<project_license>MIT</project_license>' "$prefix/share/metainfo/org.tenvo.tenvo.metainfo.xml" \
+    || fail "the metadata names no project licence"
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    "$prefix/share/doc/tenvo/copyright" || fail "the copyright file is not machine-readable"
+
+# Dolphin's service menu: executable, or Plasma ignores it in ~/.local. The
+# validator knows KDE's Service type but not the keys KIO reads in it.
+servicemenu="$prefix/share/kio/servicemenus/tenvo.desktop"
+[ -x "$servicemenu" ] || fail "the service menu is not executable"
+errors="$(desktop-file-validate "$servicemenu" 2>&1 \
+    | grep -v -E 'key "(MimeType|Actions)" is present in group "Desktop Entry", but the type is "Service"' || true)"
+[ -z "$errors" ] || fail "the service menu does not validate: $errors"
+# Every file manager offers the types the desktop entry opens and runs tenvo
+# on the selection; the Nautilus extension is run on stand-in GObject modules.
+python3 - "$prefix" <<'PYTHON' || fail "a file manager's action is wrong"
+import configparser, importlib.util, subprocess, sys, types
+prefix = sys.argv[1]
+def read(path, group):
+    parser = configparser.RawConfigParser(strict=True, delimiters=("=",))
+    parser.optionxform = str
+    parser.read(prefix + path, encoding="utf-8")
+    return parser[group]
+def kinds(text):
+    return {kind for kind in text.split(";") if kind}
+opened = kinds(read("/share/applications/tenvo.desktop", "Desktop Entry")["MimeType"])
+service = read("/share/kio/servicemenus/tenvo.desktop", "Desktop Entry")
+action = read("/share/kio/servicemenus/tenvo.desktop", "Desktop Action extractWithTenvo")
+nemo = read("/share/nemo/actions/tenvo.nemo_action", "Nemo Action")
+assert kinds(service["MimeType"]) == opened and kinds(nemo["Mimetypes"]) == opened
+for entry in (action, nemo):
+    assert entry["Exec"] == "tenvo %F", entry["Exec"]
+    assert (entry["Name"], entry["Name[ja]"]) == ("Extract with Tenvo", "Tenvo で解凍")
+
+class Item:
+    def __init__(self, **properties):
+        self.properties, self.handlers = properties, []
+    def connect(self, signal, handler):
+        self.handlers.append(handler)
+nautilus = types.SimpleNamespace(MenuProvider=type("MenuProvider", (), {}), MenuItem=Item)
+gobject = types.SimpleNamespace(GObject=type("GObject", (), {}))
+gi = types.ModuleType("gi")
+gi.require_version = lambda name, version: None
+gi.repository = types.SimpleNamespace(GObject=gobject, Nautilus=nautilus)
+sys.modules.update({"gi": gi, "gi.repository": gi.repository})
+spec = importlib.util.spec_from_file_location("tenvo_extension", prefix + "/share/nautilus-python/extensions/tenvo.py")
+extension = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(extension)
+assert set(extension.ARCHIVE_TYPES) == opened
+class File:
+    def __init__(self, path, kind):
+        self.path, self.kind = path, kind
+    def get_location(self):
+        return types.SimpleNamespace(get_path=lambda: self.path)
+    def is_mime_type(self, kind):
+        return kind == self.kind
+runs = []
+subprocess.Popen = lambda command, **options: runs.append(command)
+provider = extension.TenvoMenuProvider()
+selection = [File("/a b/x.zip", "application/zip"), File("/c/y.lzh", "application/x-lha")]
+for arguments in ((selection,), (None, selection)):
+    items = provider.get_file_items(*arguments)
+    assert len(items) == 1
+    items[0].handlers[0](items[0])
+assert runs == [["tenvo", "/a b/x.zip", "/c/y.lzh"]] * 2, runs
+assert provider.get_file_items(selection + [File("/c/notes.txt", "text/plain")]) == []
+assert extension.menu_label({"LANG": "ja_JP.UTF-8"}) == "Tenvo で解凍"
+assert extension.menu_label({"LANG": "en_GB.UTF-8"}) == "Extract with Tenvo"
+PYTHON
+
+# The manual's pages, and every picture and page they link to, are installed.
+for page in "$prefix"/share/doc/tenvo/manual/*/index.html; do
+    for target in $(grep -o -E '(src|href)="[^"#:]+"' "$page" | sed -E 's/^[a-z]+="(.*)"$/\1/'); do
+        [ -f "$(dirname "$page")/$target" ] || fail "${page#"$prefix"/} links to $target, which is not installed"
+    done
+done
 
 rm -f "$build"/tenvo_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 package="$(ls "$build"/tenvo_*.deb)"
-lintian --fail-on error "$package" 2> >(grep -v 'root privileges' >&2)
+lintian --pedantic --fail-on error "$package" 2> >(grep -v 'root privileges' >&2) | tee "$work/lintian" \
+    || fail "lintian found an error in the package"
+! grep -q 'hardening-' "$work/lintian" || fail "the package's binaries lack some of Debian's hardening"
 echo "installcheck: $(basename "$package") built; installed program, desktop entry and metadata checked"

@@ -12,6 +12,8 @@
 #include "globals.h"
 #include "lastfolder.h"
 #include "listcolumns.h"
+#include "manual.h"
+#include "module1.h"
 #include "nameencoding.h"
 #include "nativepath.h"
 #include "pathtext.h"
@@ -167,7 +169,7 @@ frmMain::frmMain(QWidget *parent)
     mHelp = menuBar()->addMenu(helpMenuCaption);
     mHelp->setObjectName(QStringLiteral("mHelp"));
     mHelpView = namedAction(mHelp, helpViewCaption, "mHelpView");
-    mHelpView->setEnabled(false);
+    mHelpView->setShortcut(QKeySequence::HelpContents);
     mspltr2 = namedSeparator(mHelp, "mspltr2");
     mVersion = namedAction(mHelp, versionCaption, "mVersion");
 
@@ -184,6 +186,7 @@ frmMain::frmMain(QWidget *parent)
     connect(mDeleteList, &QAction::triggered, this, &frmMain::mDeleteList_Click);
     connect(mEnd, &QAction::triggered, this, &frmMain::mEnd_Click);
     connect(mExtract, &QAction::triggered, this, &frmMain::mExtract_Click);
+    connect(mHelpView, &QAction::triggered, this, &frmMain::mHelpView_Click);
     connect(mVersion, &QAction::triggered, this, &frmMain::mVersion_Click);
     connect(mListupType, &QAction::triggered, this, &frmMain::mListupType_Click);
     connect(mDebugs, &QAction::triggered, this, &frmMain::mDebugs_Click);
@@ -445,6 +448,8 @@ void frmMain::toolMenu_ButtonClick(QAction *button)
         deleteSelected();
     else if (key == u"keyExtract")
         startExtract();
+    else if (key == u"keyHelp")
+        mHelpView_Click();
     else if (key == u"keyExit") {
         close();
         return;
@@ -458,6 +463,8 @@ void frmMain::mFolderList_Click() { addFromFolder(); }
 void frmMain::mDeleteList_Click() { deleteSelected(); }
 void frmMain::mExtract_Click() { startExtract(); }
 void frmMain::mEnd_Click() { close(); }
+
+void frmMain::mHelpView_Click() { openManual(this, getAppPath()); }
 
 void frmMain::mVersion_Click()
 {

@@ -66,6 +66,8 @@ public:
     void mDeleteList_Click();
     void mExtract_Click();
     void mEnd_Click();
+    // Opens the manual (also the help button and F1).
+    void mHelpView_Click();
     void mVersion_Click();
     void mListupType_Click();
     void mDebugs_Click();

@@ -7,10 +7,12 @@
 #include "frmmain.h"
 #include "frmversion.h"
 #include "globals.h"
+#include "manual.h"
 #include "mainwindowtesting.h"
 #include "nativepath.h"
 #include "startup.h"
 
+#include <QDesktopServices>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -31,6 +33,27 @@ namespace {
 
 const QStringList allFakes = {QStringLiteral("unlha32.so"), QStringLiteral("cab32.so"),
                               QStringLiteral("unzip32.so"), QStringLiteral("unrar32.so")};
+
+// Stands in for the desktop's browser: records the pages it is asked to show.
+class ManualViewer : public QObject
+{
+    Q_OBJECT
+
+public:
+    ManualViewer() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "show"); }
+    ~ManualViewer() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+
+    QStringList shown;
+
+public slots:
+    void show(const QUrl &url) { shown.append(url.toLocalFile()); }
+};
+
+// The language of the manual the test's locale asks for.
+QString localeLanguage()
+{
+    return qEnvironmentVariable("LC_ALL").startsWith(u"ja") ? QStringLiteral("ja") : QStringLiteral("en");
+}
 
 // The program started on stand-in libraries, with a folder for archives.
 class Program
@@ -95,6 +118,7 @@ public:
     }
 
     ScriptedDialogs dialogs;
+    ManualViewer viewer;
     ProgramFolder folder;
     QTemporaryDir files;
     frmMain *window = nullptr;
@@ -161,8 +185,8 @@ private slots:
             << "mFile" << 6 << "mEnd" << " 終了(&E) " << QKeySequence(QStringLiteral("Ctrl+Q")) << true;
         QTest::newRow("the operations menu holds extract, enabled at start")
             << "mCtrl" << 0 << "mExtract" << " 解凍(&E) " << none << true;
-        QTest::newRow("help is there but disabled, without a trailing blank")
-            << "mHelp" << 0 << "mHelpView" << " ヘルプ(&H)" << none << false;
+        QTest::newRow("help opens the manual on F1, without a trailing blank")
+            << "mHelp" << 0 << "mHelpView" << " ヘルプ(&H)" << QKeySequence(QStringLiteral("F1")) << true;
         QTest::newRow("a separator in the help menu") << "mHelp" << 1 << "mspltr2" << "" << none << true;
         QTest::newRow("version information ends the help menu")
             << "mHelp" << 2 << "mVersion" << " バージョン情報(&V) " << none << true;
@@ -194,6 +218,80 @@ private slots:
             QCOMPARE(item->text(), caption);
         QCOMPARE(item->shortcut(), shortcut);
         QCOMPARE(item->isEnabled(), isEnabled);
+    }
+
+    void helpOpensTheManual_data()
+    {
+        QTest::addColumn<QString>("way");
+
+        QTest::newRow("the help button") << "keyHelp";
+        QTest::newRow("the help menu's item") << "mHelpView";
+        QTest::newRow("F1 on the list") << "F1";
+    }
+
+    void helpOpensTheManual()
+    {
+        QFETCH(QString, way);
+
+        Program program;
+        frmMain *window = program.window;
+        if (way == u"keyHelp")
+            program.clickButton(window->keyHelp);
+        else if (way == u"mHelpView")
+            window->mHelpView->trigger();
+        else
+            QTest::keyClick(window->list, Qt::Key_F1);
+        // From the build tree: the source tree's page, in the locale's language.
+        QCOMPARE(program.viewer.shown.size(), 1);
+        QCOMPARE(QFileInfo(program.viewer.shown[0]).canonicalFilePath(),
+                 QFileInfo(QStringLiteral(TENVO_SOURCE_DIR "/docs/manual/") + localeLanguage()
+                           + QStringLiteral("/index.html")).canonicalFilePath());
+        QCOMPARE(program.dialogs.exclamations, QStringList());
+    }
+
+    void manualInAnInstalledPrefix_data()
+    {
+        QTest::addColumn<QStringList>("installed");
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("found");
+
+        const QStringList both = {QStringLiteral("ja"), QStringLiteral("en")};
+        QTest::newRow("Japanese for a Japanese locale") << both << "ja" << "ja";
+        QTest::newRow("English for any other") << both << "en" << "en";
+        QTest::newRow("the other language when one is missing") << QStringList{"en"} << "ja" << "en";
+        QTest::newRow("none installed: a message says where it was looked for") << QStringList() << "ja" << "";
+    }
+
+    void manualInAnInstalledPrefix()
+    {
+        QFETCH(QStringList, installed);
+        QFETCH(QString, language);
+        QFETCH(QString, found);
+
+        QTemporaryDir prefix;
+        QVERIFY(prefix.isValid() && QDir(prefix.path()).mkdir(QStringLiteral("bin")));
+        const auto page = [&prefix](const QString &language) {
+            return prefix.filePath(QStringLiteral("share/doc/tenvo/manual/") + language + QStringLiteral("/index.html"));
+        };
+        for (const QString &each : installed) {
+            QVERIFY(QDir().mkpath(QFileInfo(page(each)).path()));
+            QFile file(page(each));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const QString appPath = prefix.filePath(QStringLiteral("bin/"));
+        QCOMPARE(manualPath(appPath, language), found.isEmpty() ? QString() : page(found));
+
+        ScriptedDialogs dialogs;
+        ManualViewer viewer;
+        openManual(nullptr, appPath);
+        if (found.isEmpty()) {
+            QCOMPARE(viewer.shown, QStringList());
+            QCOMPARE(dialogs.exclamations,
+                     QStringList{QStringLiteral("マニュアルが見つかりません\n\n") + page(localeLanguage())});
+        } else {
+            QCOMPARE(viewer.shown.size(), 1);
+            QCOMPARE(dialogs.exclamations, QStringList());
+        }
     }
 
     void menuBarOrderAndHiddenDebugMenu()
@@ -390,7 +488,7 @@ private slots:
         QCOMPARE(program.names(), QStringList{"a.lzh"});
         QCOMPARE(program.commandState(), disabled); // stale after a menu command
 
-        program.clickButton(window->keyHelp); // help only refreshes the state
+        program.clickButton(window->keyHelp); // help refreshes the state too
         QCOMPARE(program.commandState(), enabled);
 
         window->mNewList->trigger();
