@@ -106,10 +106,11 @@ bool writeAll(int fd, const void *data, std::size_t size)
     }
     // Write as the caller would have: a root decoder program serving a
     // caller that runs as someone else takes on that identity.
+    bool identityTaken = true;
     if (limits.gid >= 0 && ::getegid() != gid_t(limits.gid))
-        (void)::setegid(gid_t(limits.gid));
-    if (limits.uid >= 0 && ::geteuid() != uid_t(limits.uid))
-        (void)::seteuid(uid_t(limits.uid));
+        identityTaken = ::setegid(gid_t(limits.gid)) == 0;
+    if (identityTaken && limits.uid >= 0 && ::geteuid() != uid_t(limits.uid))
+        identityTaken = ::seteuid(uid_t(limits.uid)) == 0;
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     const std::uint64_t cap = currentAddressSpace() + limits.memoryBytes;
@@ -120,7 +121,11 @@ bool writeAll(int fd, const void *data, std::size_t size)
     int result = TENVO_ERR_DAMAGED;
     // A sandbox the kernel offers but that cannot be closed means no
     // decoding: never an unconfined decoder where a confined one was meant.
-    if (std::string why; !enterSandbox(limits.sandbox, why)) {
+    // Nor files written as someone other than the caller.
+    if (!identityTaken) {
+        result = TENVO_ERR_DECODER;
+        message = "the decoder cannot take on the caller's identity";
+    } else if (std::string why; !enterSandbox(limits.sandbox, why)) {
         result = TENVO_ERR_DECODER;
         message = "the decoder's sandbox cannot be set up (" + why + ")";
     } else try {

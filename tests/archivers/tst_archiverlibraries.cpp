@@ -1470,7 +1470,9 @@ void TestArchiverLibraries::decoderProcessesApartFromTheCaller()
     const QList<QByteArray> report = caller.readAllStandardOutput().simplified().split(' ');
     QCOMPARE(report.size(), 6);
     QCOMPARE(report[1], QByteArray("1")); // the call was caught at work
-    QCOMPARE(report[5], QByteArray("1")); // the decoder program outlived the signals
+    // The decoder program outlived the signals: it was there when the call
+    // looked again, or the call ended whole before it looked again.
+    QVERIFY2(report[5] == "1" || (report[5] == "-1" && report[0] == "0"), report.join(' ').constData());
     // Descriptors: the caller's in the decoder program and its child,
     // sockets in the child.
     QCOMPARE(report[2] + ' ' + report[4] + ' ' + report[3], QByteArray("0 0 0"));
