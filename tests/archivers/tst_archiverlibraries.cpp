@@ -366,6 +366,7 @@ int terminalCaller(const char *archive, const char *destination, const char *not
         int programNotes = -1, childSockets = -1, childNotes = -1;
         pid_t program = -1;
         int survived = -1;
+        int confined = -1;
     } state{QFile::decodeName(note)};
     int result = -1;
     for (int attempt = 0; attempt < 5 && state.stage == 0; ++attempt) {
@@ -389,6 +390,10 @@ int terminalCaller(const char *archive, const char *destination, const char *not
                           state.programNotes = int(programHolds.count(state.note));
                           state.childNotes = int(childHolds.count(state.note));
                           state.childSockets = int(childHolds.filter(QStringLiteral("socket:")).size());
+                          // Its sandbox, as the kernel shows it.
+                          QFile status(QStringLiteral("/proc/%1/status").arg(child));
+                          const QByteArray fields = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+                          state.confined = fields.contains("\nNoNewPrivs:\t1\n") && fields.contains("\nSeccomp:\t2\n");
                           ::kill(0, SIGINT);
                           ::kill(0, SIGQUIT);
                           ::kill(0, SIGTSTP);
@@ -401,8 +406,8 @@ int terminalCaller(const char *archive, const char *destination, const char *not
                       },
                       &state, 1);
     }
-    std::printf("%d %d %d %d %d %d\n", result, state.stage, state.programNotes, state.childSockets,
-                state.childNotes, state.survived);
+    std::printf("%d %d %d %d %d %d %d\n", result, state.stage, state.programNotes, state.childSockets,
+                state.childNotes, state.survived, state.confined);
     return 0;
 }
 
@@ -1451,7 +1456,8 @@ void TestArchiverLibraries::stopWhenTheDecoderProgramDoesNotAnswer()
 // The decoder processes are kept apart from their caller: the terminal's
 // keys, sent to the caller's process group, do not end them (the caller
 // stops the call itself and gets the stop, not a damaged archive), and no
-// descriptor of the caller, nor any other call's socket, reaches them.
+// descriptor of the caller, nor any other call's socket, reaches them;
+// the child that decodes runs without new privileges and under a filter.
 void TestArchiverLibraries::decoderProcessesApartFromTheCaller()
 {
     QVERIFY(!bigZip().isEmpty());
@@ -1468,8 +1474,10 @@ void TestArchiverLibraries::decoderProcessesApartFromTheCaller()
     QVERIFY(caller.waitForFinished(60000));
     QCOMPARE(caller.exitCode(), 0);
     const QList<QByteArray> report = caller.readAllStandardOutput().simplified().split(' ');
-    QCOMPARE(report.size(), 6);
+    QCOMPARE(report.size(), 7);
     QCOMPARE(report[1], QByteArray("1")); // the call was caught at work
+    // The child that decodes runs without new privileges, under a filter.
+    QCOMPARE(report[6], QByteArray("1"));
     // The decoder program outlived the signals: it was there when the call
     // looked again, or the call ended whole before it looked again.
     QVERIFY2(report[5] == "1" || (report[5] == "-1" && report[0] == "0"), report.join(' ').constData());
