@@ -64,7 +64,7 @@ errors="$(desktop-file-validate "$servicemenu" 2>&1 \
 # Every file manager offers the types the desktop entry opens and runs tenvo
 # on the selection; the Nautilus extension is run on stand-in GObject modules.
 python3 - "$prefix" <<'PYTHON' || fail "a file manager's action is wrong"
-import configparser, importlib.util, subprocess, sys, types
+import configparser, importlib.machinery, subprocess, sys, types
 prefix = sys.argv[1]
 def read(path, group):
     parser = configparser.RawConfigParser(strict=True, delimiters=("=",))
@@ -93,9 +93,10 @@ gi = types.ModuleType("gi")
 gi.require_version = lambda name, version: None
 gi.repository = types.SimpleNamespace(GObject=gobject, Nautilus=nautilus)
 sys.modules.update({"gi": gi, "gi.repository": gi.repository})
-spec = importlib.util.spec_from_file_location("tenvo_extension", prefix + "/share/nautilus-python/extensions/tenvo.py")
-extension = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(extension)
+loader = importlib.machinery.SourceFileLoader(
+    "tenvo_extension", prefix + "/share/nautilus-python/extensions/tenvo.py")
+extension = types.ModuleType("tenvo_extension")
+loader.exec_module(extension)
 assert set(extension.ARCHIVE_TYPES) == opened
 class File:
     def __init__(self, path, kind):
