@@ -7,6 +7,7 @@
 #include "decoders.h"
 #include "entryshare.h"
 #include "isolation.h"
+#include "namecodec.h"
 #include "profiles.h"
 #include "sandbox.h"
 
@@ -324,6 +325,7 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
             return;
         }
         limits.sandbox = {true, command.archivePath, command.destination};
+        engine::NameDecoder::preload(command.encoding);
         if (const int shares = sharesFor(request, command); shares > 1) {
             const pid_t supervisor = ::fork();
             if (supervisor == 0) {

@@ -1,22 +1,16 @@
-// The engine behind the five archiver libraries.
+// The archiver libraries' side of the engine: a call is parsed here and
+// decoded by the decoder program (extraction.cpp holds what that runs).
 #include "archiver.h"
 
 #include "decoderclient.h"
-#include "decoders.h"
-#include "entryshare.h"
 #include "isolation.h"
-#include "libarchivedecoder.h"
-#include "namecodec.h"
 #include "volumeset.h"
-#include "zipscan.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <functional>
 #include <string_view>
 #include <new>
 
@@ -28,115 +22,13 @@ namespace {
 constexpr int kExtractStallSeconds = 30;
 constexpr int kCheckStallSeconds = 10;
 
-bool accepts(const LibraryProfile &profile, ArchiveFormat format)
-{
-    return format != ArchiveFormat::Unknown
-        && (profile.formats & static_cast<unsigned>(format)) != 0;
-}
-
-std::string acceptedNames(const LibraryProfile &profile)
-{
-    std::string names;
-    for (ArchiveFormat format : {ArchiveFormat::Lzh, ArchiveFormat::Cab, ArchiveFormat::Zip,
-                                 ArchiveFormat::SevenZip, ArchiveFormat::Rar4, ArchiveFormat::Rar5,
-                                 ArchiveFormat::Tar}) {
-        if (accepts(profile, format)) {
-            if (!names.empty())
-                names += ", ";
-            names += formatName(format);
-        }
-    }
-    return names;
-}
-
-TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sink,
-                   std::string &message, const std::string *password)
-{
-    switch (format) {
-    case ArchiveFormat::Cab:
-        return decodeCab(path, sink, message);
-    case ArchiveFormat::Zip: {
-        bool readByUnarr = false;
-        if (const TenvoResult apart = checkZipEntriesApart(path, message, readByUnarr); apart != TENVO_OK)
-            return apart;
-        if (readByUnarr)
-            return decodeZipWithUnarr(path, sink, message);
-        return decodeWithLibarchive(LibarchiveFormat::Zip, path, sink, message, password);
-    }
-    case ArchiveFormat::SevenZip:
-        return decodeSevenZip(path, sink, message, password);
-    case ArchiveFormat::Rar4:
-        return decodeRar4(path, sink, message);
-    case ArchiveFormat::Rar5:
-        return decodeWithLibarchive(LibarchiveFormat::Rar5, path, sink, message);
-    case ArchiveFormat::Lzh:
-        return decodeLzh(path, sink, message);
-    case ArchiveFormat::Tar:
-        return decodeWithLibarchive(LibarchiveFormat::Tar, path, sink, message);
-    default:
-        message = "unknown format";
-        return TENVO_ERR_FORMAT;
-    }
-}
-
-} // namespace
-
-bool checkFormat(ArchiveFormat format, const std::string &path)
-{
-    switch (format) {
-    case ArchiveFormat::Cab:
-        return checkCab(path);
-    case ArchiveFormat::Zip: {
-        // What only unarr reads is checked by a walk of the directory.
-        bool readByUnarr = false;
-        std::string message;
-        checkZipEntriesApart(path, message, readByUnarr);
-        if (!readByUnarr)
-            return checkWithLibarchive(LibarchiveFormat::Zip, path);
-        ZipCentralDirectory directory;
-        ZipCentralEntry entry;
-        if (directory.open(path, message) != TENVO_OK)
-            return false;
-        while (directory.next(entry)) {
-        }
-        return !directory.failed();
-    }
-    case ArchiveFormat::SevenZip:
-        return checkSevenZip(path);
-    case ArchiveFormat::Rar4:
-        return checkRar4(path);
-    case ArchiveFormat::Rar5:
-        return checkWithLibarchive(LibarchiveFormat::Rar5, path);
-    case ArchiveFormat::Lzh:
-        return checkLzh(path);
-    case ArchiveFormat::Tar:
-        return checkWithLibarchive(LibarchiveFormat::Tar, path);
-    default:
-        return false;
-    }
-}
-
-void preloadDecoders()
-{
-    // Local times of DOS stamps need the time zone file, which a sandboxed
-    // decoder can no longer open.
-    ::tzset();
-    NameDecoder::preload();
-    preloadLibarchiveSupport();
-}
-
-namespace {
-
 // Runs one call in a decoder child of the decoder program (decoderclient.h
-// says why there). Without that program beside the library (a library file
-// copied on its own), the child is forked here as before, but only for a
-// single-threaded caller: a child forked from a threaded one may dead-lock
-// on a lock another thread held, so such a call fails with
-// TENVO_ERR_DECODER instead.
+// says why there). A library file copied on its own, without that program
+// beside it, decodes nothing: every archive is read in a sandboxed child,
+// and this library links none of the decoding libraries.
 int isolate(const LibraryProfile &profile, char kind, std::string_view text,
             const std::string &cleanupRoot, int stallSeconds, unsigned long long total,
-            isolation::ProgressCall progress, void *context, int processes,
-            const std::function<int(std::string &)> &inProcess, std::string &message)
+            isolation::ProgressCall progress, void *context, int processes, std::string &message)
 {
     const isolation::Limits limits = isolation::defaultLimits(stallSeconds);
     isolation::DecoderRequest request;
@@ -165,12 +57,8 @@ int isolate(const LibraryProfile &profile, char kind, std::string_view text,
     int result = TENVO_ERR_DAMAGED;
     if (isolation::runInDecoder(request, total, progress, context, result, message))
         return result == isolation::kStopped ? int(TENVO_ERR_STOPPED) : result;
-    if (!isolation::singleThreaded()) {
-        message = std::string(profile.name) + ": its decoder program (tenvo-decoder) is not beside it";
-        return TENVO_ERR_DECODER;
-    }
-    preloadDecoders();
-    return isolation::runIsolated(inProcess, limits, cleanupRoot, message);
+    message = std::string(profile.name) + ": its decoder program (tenvo-decoder) is not beside it";
+    return TENVO_ERR_DECODER;
 }
 
 unsigned long long fileSize(const std::string &path)
@@ -189,143 +77,6 @@ unsigned long long fileSize(const std::string &path)
 }
 
 } // namespace
-
-TenvoResult extractCommand(const LibraryProfile &profile, const Command &command,
-                           std::string &message)
-{
-    return extractArchive(profile, command.archivePath, command.destination,
-                          command.flatten ? Layout::Flatten : Layout::Restore, message,
-                          command.hasPassword ? &command.password : nullptr, command.encoding);
-}
-
-TenvoResult extractArchive(const LibraryProfile &profile, const std::string &archivePath,
-                           const std::string &destination, Layout layout, std::string &message,
-                           const std::string *password, const NameEncoding *encoding)
-{
-    ArchiveFormat format = ArchiveFormat::Unknown;
-    if (const TenvoResult opened = sniffFile(archivePath, format, message); opened != TENVO_OK)
-        return opened;
-    // "x.zip.002" alone: the archive begins in the part before it.
-    if (format == ArchiveFormat::Unknown && numberedPartNumber(archivePath) > 1) {
-        message = "this is not the first volume of a multi-volume archive";
-        return TENVO_ERR_VOLUME;
-    }
-    const NumberedParts parts = joinedParts(archivePath);
-    if (format == ArchiveFormat::Unknown && !parts.missing.empty()) {
-        message = "a volume of the set is missing: " + parts.missing;
-        return TENVO_ERR_VOLUME;
-    }
-    if (!accepts(profile, format)) {
-        message = std::string(profile.name) + " reads only " + acceptedNames(profile)
-            + " archives; \"" + escapeForMessage(archivePath) + "\" is "
-            + (format == ArchiveFormat::Unknown ? "none of them" : formatName(format));
-        return TENVO_ERR_FORMAT;
-    }
-
-    // The password is tried before anything is written, so a wrong one
-    // leaves no file behind.
-    bool encrypted = false;
-    if (format == ArchiveFormat::Zip || format == ArchiveFormat::SevenZip) {
-        const TenvoResult opens = format == ArchiveFormat::Zip
-            ? checkZipPassword(archivePath, password, encrypted, message)
-            : checkSevenZipPassword(archivePath, password, encrypted, message);
-        if (opens != TENVO_OK)
-            return opens;
-    }
-
-    SafeWriter writer(layout, encoding);
-    writer.setDecryptsEntries(encrypted);
-    if (const TenvoResult opened = writer.open(destination, message); opened != TENVO_OK)
-        return opened;
-
-    std::string decoderMessage;
-    TenvoResult decoded = TENVO_OK;
-    bool failed = false;
-    if (const EntryShare *share = currentEntryShare()) {
-        // One of several processes decoding this archive: it writes its
-        // share of the entries (entryshare.h).
-        SharedEntrySink shared(writer, layout, *share);
-        decoded = decode(format, archivePath, shared, decoderMessage, password);
-        shared.finishAfterOthers();
-        failed = shared.failedAnywhere(decoded != TENVO_OK || writer.result() != TENVO_OK);
-    } else {
-        decoded = decode(format, archivePath, writer, decoderMessage, password);
-        failed = decoded != TENVO_OK;
-    }
-    writer.finish(failed);
-
-    // A numbered set cut short reads as a damaged archive; the missing part
-    // is the cause to name. Equal cuts make a last part of full size the
-    // likely place of a cut at the end.
-    std::string missingPart = parts.missing;
-    if (numberedPartNumber(archivePath) == 1) {
-        struct stat first {}, last {};
-        if (missingPart.empty() && (failed || writer.result() != TENVO_OK) && !parts.paths.empty()
-            && ::stat(parts.paths.front().c_str(), &first) == 0
-            && ::stat(parts.paths.back().c_str(), &last) == 0 && first.st_size == last.st_size)
-            missingPart = numberedPartName(archivePath, parts.paths.size());
-    }
-    if (!missingPart.empty() && decoded != TENVO_ERR_STOPPED && writer.result() != TENVO_ERR_WRITE) {
-        decoded = TENVO_ERR_VOLUME;
-        decoderMessage = "a volume of the set is missing: " + missingPart;
-    }
-
-    std::string shortened;
-    if (writer.shortenedCount() > 0) {
-        shortened = "\n" + std::string(kShortenedMark) + std::to_string(writer.shortenedCount());
-        for (const auto &[stored, landed] : writer.shortenedNames())
-            shortened += "\n" + std::string(kShortenedMark) + escapeForMessage(stored) + '\t'
-                + escapeForMessage(landed);
-        shortened += '\n';
-    }
-    if (writer.result() != TENVO_OK && decoded == TENVO_ERR_VOLUME && !missingPart.empty()) {
-        message = escapeForMessage(decoderMessage) + shortened;
-        return TENVO_ERR_VOLUME;
-    }
-    if (writer.result() != TENVO_OK) {
-        message = writer.message();
-        if (writer.entriesFailed() > 1)
-            message += " (" + std::to_string(writer.entriesFailed()) + " entries kept out in all)";
-        if (decoded != TENVO_OK)
-            message += "; then: " + escapeForMessage(decoderMessage);
-        message += shortened;
-        return writer.result();
-    }
-    if (decoded != TENVO_OK) {
-        message = escapeForMessage(decoderMessage) + shortened;
-        return decoded;
-    }
-    message = std::to_string(writer.entriesWritten()) + " entries extracted" + shortened;
-    return TENVO_OK;
-}
-
-std::string withShortenedNames(const std::string &message, const std::vector<std::string> &messages)
-{
-    std::string result = message.substr(0, message.find('\n'));
-    std::string lines;
-    std::size_t count = 0;
-    const std::size_t markSize = std::strlen(kShortenedMark);
-    for (const std::string &text : messages) {
-        std::size_t at = text.find('\n');
-        while (at != std::string::npos) {
-            const std::size_t end = text.find('\n', at + 1);
-            if (end == std::string::npos)
-                break;
-            const std::string line = text.substr(at + 1, end - at - 1);
-            if (line.rfind(kShortenedMark, 0) == 0) {
-                if (line.find('\t', markSize) != std::string::npos)
-                    lines += line + '\n';
-                else
-                    count += std::strtoull(line.c_str() + markSize, nullptr, 10);
-            }
-            at = end;
-        }
-    }
-    if (count > 0)
-        result += "\n" + std::string(kShortenedMark) + std::to_string(count) + '\n' + lines;
-    return result;
-}
-
 int runCommand(const LibraryProfile &profile, const char *commandLine, char *output,
                unsigned int outputSize,
                int (*progress)(void *, unsigned long long, unsigned long long),
@@ -348,11 +99,7 @@ int runCommand(const LibraryProfile &profile, const char *commandLine, char *out
         if (result == TENVO_OK) {
             result = static_cast<TenvoResult>(isolate(
                 profile, 'x', commandLine, command.destination, kExtractStallSeconds,
-                fileSize(command.archivePath), progress, context, processes,
-                [&](std::string &childMessage) {
-                    return int(extractCommand(profile, command, childMessage));
-                },
-                message));
+                fileSize(command.archivePath), progress, context, processes, message));
         }
         wipeText(command.password);
         scrubStack();
@@ -386,8 +133,7 @@ int checkArchive(const LibraryProfile &profile, const char *path, int) noexcept
         // (result 3) does not accept the file.
         std::string childMessage;
         const int answer = isolate(
-            profile, 'c', path, std::string(), kCheckStallSeconds, 0, nullptr, nullptr, 1,
-            [&](std::string &) { return checkFormat(format, path) ? 1 : 0; }, childMessage);
+            profile, 'c', path, std::string(), kCheckStallSeconds, 0, nullptr, nullptr, 1, childMessage);
         return answer == 1 ? 1 : 0;
     } catch (...) {
         return 0;

@@ -29,6 +29,13 @@ constexpr unsigned operator|(ArchiveFormat a, ArchiveFormat b)
     return static_cast<unsigned>(a) | static_cast<unsigned>(b);
 }
 
+// Whether a library of this profile reads archives of this format.
+inline bool accepts(const LibraryProfile &profile, ArchiveFormat format)
+{
+    return format != ArchiveFormat::Unknown
+        && (profile.formats & static_cast<unsigned>(format)) != 0;
+}
+
 // The command call. Reads `switch "archive" "destination"`, extracts and
 // returns a TenvoResult: 0 only when every entry landed, else the first
 // cause. Writes a message into output when output != NULL and

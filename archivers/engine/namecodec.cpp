@@ -7,6 +7,9 @@
 #include <cstring>
 #include <iconv.h>
 
+#include <mutex>
+#include <set>
+
 namespace tenvo::engine {
 
 namespace {
@@ -156,18 +159,26 @@ const NameEncoding *findNameEncoding(std::string_view name)
     return nullptr;
 }
 
-void NameDecoder::preload()
+void NameDecoder::preload(const NameEncoding *chosen)
 {
     // Opening a converter reads glibc's module configuration and maps the
-    // module, which costs milliseconds; the handles stay open for the life
-    // of the process so that all of it stays loaded.
+    // module, which costs a millisecond or so; the handles stay open for the
+    // life of the process so that all of it stays loaded. The converters
+    // names are read with unless told otherwise are loaded at once, any
+    // other only when a call names it.
     static const bool loaded = [] {
         (void)iconv_open("UTF-8", "CP932");
-        for (const NameEncoding &encoding : nameEncodings())
-            (void)iconv_open("UTF-8", encoding.converter);
+        (void)iconv_open("UTF-8", "CP437");
         return true;
     }();
     (void)loaded;
+    static std::mutex mutex;
+    static std::set<std::string_view> opened;
+    if (chosen == nullptr)
+        return;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (opened.insert(chosen->converter).second)
+        (void)iconv_open("UTF-8", chosen->converter);
 }
 
 namespace {

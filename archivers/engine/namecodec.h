@@ -44,10 +44,10 @@ const NameEncoding *findNameEncoding(std::string_view name);
 // iconv handles, so one decoder serves a whole archive.
 class NameDecoder {
 public:
-    // Loads glibc's converters for CP932 and every choosable encoding into
-    // this process once, so that the decoder processes forked from it (which
-    // may no longer reach glibc's files) start with them in place.
-    static void preload();
+    // Loads glibc's converters for CP932, CP437 and the chosen encoding into
+    // this process once each, so that the decoder processes forked from it
+    // (which may no longer reach glibc's files) start with them in place.
+    static void preload(const NameEncoding *chosen = nullptr);
 
     explicit NameDecoder(const NameEncoding *chosen = nullptr);
     ~NameDecoder();

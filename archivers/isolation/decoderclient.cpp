@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,15 +78,9 @@ public:
             return; // already ended by another call
         // The call's socket closes as the program exits, a moment before it
         // can be waited for.
-        bool gone = false;
-        for (int waited = 0; waited < 50 && !gone && !force; ++waited) {
-            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-                gone = true;
-                m_pid = -1;
-            } else {
-                ::usleep(2000);
-            }
-        }
+        const bool gone = !force && reaped(m_pid, 100);
+        if (gone)
+            m_pid = -1;
         if (!gone && !force)
             return; // alive: only the call's own supervisor ended
         stop();
@@ -183,14 +178,32 @@ private:
             return;
         // The program is gone a millisecond or two after the socket closes;
         // every exit of this process waits that long, not a coarse tick.
-        for (int waited = 0; waited < 2000; ++waited) {
-            if (::waitpid(m_pid, nullptr, WNOHANG) != 0) {
-                m_pid = -1;
-                return;
-            }
-            ::usleep(1000);
+        if (reaped(m_pid, 2000)) {
+            m_pid = -1;
+            return;
         }
         stop();
+    }
+
+    // Waits up to timeoutMs for child pid to end and reaps it. The wait
+    // wakes the moment it ends (through a pidfd where the kernel has them).
+    static bool reaped(pid_t pid, int timeoutMs)
+    {
+        const int pidFd = int(::syscall(SYS_pidfd_open, pid, 0));
+        if (pidFd >= 0) {
+            pollfd watched{pidFd, POLLIN, 0};
+            int ready;
+            while ((ready = ::poll(&watched, 1, timeoutMs)) < 0 && errno == EINTR) {
+            }
+            ::close(pidFd);
+            return ready > 0 && ::waitpid(pid, nullptr, WNOHANG) != 0;
+        }
+        for (int waited = 0; waited < timeoutMs; ++waited) {
+            if (::waitpid(pid, nullptr, WNOHANG) != 0)
+                return true;
+            ::usleep(1000);
+        }
+        return false;
     }
 
     // Ends the program and every process of its group (its decoder
