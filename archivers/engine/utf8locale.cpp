@@ -9,10 +9,13 @@ locale_t ScopedUtf8Locale::utf8Locale()
 {
     // Loaded once and kept for the life of the process: a locale_t is not
     // changed after it is made, so every thread may use the same one, and
-    // decoder processes forked later find it already loaded.
+    // decoder processes forked later find it already loaded. Only the
+    // character type is UTF-8's (the rest stays the built-in C locale):
+    // that is all name conversion reads, and loading no other category
+    // saves each decoder program a dozen files at start.
     static const locale_t utf8 = [] {
         for (const char *name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-            if (const locale_t found = ::newlocale(LC_ALL_MASK, name, nullptr))
+            if (const locale_t found = ::newlocale(LC_CTYPE_MASK, name, nullptr))
                 return found;
         }
         return locale_t(nullptr);
