@@ -36,8 +36,10 @@ void archive(const std::string &name, const std::string &bytes, const std::strin
 {
     if (bytes.empty())
         std::fprintf(stderr, "makeseeds: no %s: %s\n", name.c_str(), error.c_str());
-    else
+    else {
         seed("extract", name, bytes);
+        seed("decoders", name, bytes);
+    }
 }
 
 std::string text(int lines)

@@ -1,0 +1,101 @@
+// libFuzzer target: the engine's own decoders against the library path they
+// stand in for, on the same bytes. Where both decode an entry whole, they
+// must agree on its name and every byte.
+#include "decoders.h"
+#include "entrysink.h"
+#include "libarchivedecoder.h"
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace tenvo::engine;
+
+namespace {
+
+struct Entry {
+    std::string name;
+    std::string data;
+    TenvoResult outcome = TENVO_OK;
+};
+
+// Keeps every entry's name, bytes and outcome.
+class Recorder final : public EntrySink {
+public:
+    std::vector<Entry> entries;
+
+    bool beginEntry(const EntryInfo &info) override
+    {
+        entries.push_back({info.rawName, {}, TENVO_OK});
+        return true;
+    }
+    bool entryData(const void *data, std::size_t size) override
+    {
+        // Bounded: a decoder that runs away is the sanitizers' and the
+        // memory limit's to catch, not this comparison's.
+        if (entries.back().data.size() + size > (std::size_t(64) << 20))
+            return false;
+        entries.back().data.append(static_cast<const char *>(data), size);
+        return true;
+    }
+    void endEntry(TenvoResult outcome, const std::string &) override { entries.back().outcome = outcome; }
+};
+
+std::string g_archive;
+
+[[noreturn]] void fail(const std::string &what)
+{
+    std::fprintf(stderr, "ERROR: fuzz_decoders: %s\n", what.c_str());
+    std::abort();
+}
+
+void compare(const char *pair, const Recorder &own, const Recorder &reference)
+{
+    const std::size_t both = std::min(own.entries.size(), reference.entries.size());
+    for (std::size_t i = 0; i < both; ++i) {
+        const Entry &mine = own.entries[i];
+        const Entry &theirs = reference.entries[i];
+        if (mine.outcome != TENVO_OK || theirs.outcome != TENVO_OK)
+            continue;
+        if (mine.name != theirs.name)
+            fail(std::string(pair) + ": entry " + std::to_string(i) + " is named apart");
+        if (mine.data != theirs.data)
+            fail(std::string(pair) + ": entry \"" + mine.name + "\" decodes to other bytes");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    g_archive = "/dev/shm/tenvo-fuzz-decoders-" + std::to_string(::getpid());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 8)
+        return 0;
+    FILE *file = std::fopen(g_archive.c_str(), "wb");
+    if (!file)
+        return 0;
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+
+    std::string ownMessage;
+    std::string referenceMessage;
+    Recorder own;
+    Recorder reference;
+    // LZH: the engine's table-driven decoder against libarchive's.
+    if (size > 21 && data[2] == '-' && data[3] == 'l' && data[6] == '-') {
+        decodeLzh(g_archive, own, ownMessage);
+        decodeWithLibarchive(LibarchiveFormat::Lha, g_archive, reference, referenceMessage);
+        compare("lzh", own, reference);
+    }
+    ::unlink(g_archive.c_str());
+    return 0;
+}
