@@ -4,6 +4,7 @@
 #include "decoders.h"
 #include "entrysink.h"
 #include "libarchivedecoder.h"
+#include "zipdirect.h"
 
 #include <unistd.h>
 
@@ -95,6 +96,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         decodeLzh(g_archive, own, ownMessage);
         decodeWithLibarchive(LibarchiveFormat::Lha, g_archive, reference, referenceMessage);
         compare("lzh", own, reference);
+    }
+    // ZIP: stored and Deflate entries inflated straight from the file
+    // against libarchive's reading of the same entries.
+    if (data[0] == 'P' && data[1] == 'K') {
+        setZipDirectDecoding(true);
+        decodeWithLibarchive(LibarchiveFormat::Zip, g_archive, own, ownMessage);
+        setZipDirectDecoding(false);
+        decodeWithLibarchive(LibarchiveFormat::Zip, g_archive, reference, referenceMessage);
+        setZipDirectDecoding(true);
+        compare("zip", own, reference);
     }
     ::unlink(g_archive.c_str());
     return 0;
