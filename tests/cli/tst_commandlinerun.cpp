@@ -4,9 +4,11 @@
 #include "everytype.h"
 #include "lzhwriter.h"
 #include "nativepath.h"
+#include "singleinstance.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QLocalServer>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -294,6 +296,11 @@ private slots:
         QVERIFY(work.isValid());
         QVERIFY(writeZip(work.filePath("a.zip"), {FixtureEntry::file("one.txt", "one")}));
         QProcess process;
+        // An open window (on a display of the test's own) is never joined.
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(work.path()));
+        qputenv("DISPLAY", ":tenvo-test");
+        QLocalServer window;
+        QVERIFY(window.listen(instanceServerName()));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("libs"));
         process.setProcessEnvironment(environment);
@@ -303,6 +310,8 @@ private slots:
         const QString loaded = QString::fromUtf8(process.readAllStandardError());
         QCOMPARE(process.exitCode(), 0);
         QVERIFY(QFile::exists(work.filePath("out/one.txt")));
+        QVERIFY(!window.waitForNewConnection(0));
+        QVERIFY2(!loaded.contains(QLatin1String("libQt6Network")), qPrintable(loaded));
         QVERIFY2(loaded.contains(QLatin1String("libQt6Core")) && loaded.contains(QLatin1String("libarchive")),
                  qPrintable(loaded));
         QVERIFY2(!loaded.contains(QLatin1String("libQt6Widgets")) && !loaded.contains(QLatin1String("libQt6Gui")),
