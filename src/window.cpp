@@ -82,7 +82,7 @@ extern "C" __attribute__((visibility("default"))) int tenvoWindowMain(int argc, 
     InstanceServer instance;
     if (instance.claim(paths) == InstanceServer::Delivered)
         return exitExtracted;
-    QObject::connect(&instance, &InstanceServer::pathsReceived, &addPathsFromAnotherStart);
+    instance.setReceiver(&addPathsFromAnotherStart);
 
     Main();
     addStartPaths(paths);

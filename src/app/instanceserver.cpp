@@ -59,8 +59,11 @@ void InstanceServer::readFrom(QLocalSocket *socket)
     }
     if (!paths)
         return;
+    if (!m_receiver || !m_receiver(*paths)) {
+        socket->abort();
+        return;
+    }
     socket->write(&instanceAcknowledgement, 1);
     socket->flush();
     socket->disconnectFromServer();
-    emit pathsReceived(*paths);
 }

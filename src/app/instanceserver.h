@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -28,13 +30,16 @@ public:
     // Starts that claim at the same moment take turns under a lock file.
     Claim claim(const QStringList &paths);
 
-signals:
-    // A later start's files (absolute; empty when it only asks to bring the
-    // window to the front), sent once their start has been answered.
-    void pathsReceived(const QStringList &paths);
+    // Takes a later start's files (absolute; empty when it only asks to bring
+    // the window to the front) and says whether it took them. That start is
+    // answered only then; files not taken stay with it, which opens a window
+    // of its own rather than lose them.
+    using Receiver = std::function<bool(const QStringList &paths)>;
+    void setReceiver(Receiver receiver) { m_receiver = std::move(receiver); }
 
 private:
     void readFrom(QLocalSocket *socket);
 
     QLocalServer *m_server = nullptr;
+    Receiver m_receiver;
 };

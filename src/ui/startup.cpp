@@ -127,16 +127,18 @@ void addStartPaths(const QStringList &paths)
     });
 }
 
-void addPathsFromAnotherStart(const QStringList &paths)
+bool addPathsFromAnotherStart(const QStringList &paths)
 {
-    if (!theMainWindow)
-        return;
+    // Shut-down releases the list before the window goes.
+    if (!theMainWindow || !gListCtrl)
+        return false;
     bringToFront(theMainWindow);
     if (paths.isEmpty())
-        return;
+        return true;
     if (!heldPaths)
         heldPaths = new HeldPaths(theMainWindow);
     heldPaths->add(paths);
+    return true;
 }
 
 void endApplication()

@@ -201,32 +201,34 @@ private slots:
     {
         QTest::addColumn<QStringList>("listed");
         QTest::addColumn<QStringList>("names"); // relative to the later start's working folder
-        QTest::addColumn<bool>("minimized");
-        QTest::addColumn<bool>("modalOpen");
+        QTest::addColumn<QString>("window"); // open, minimized, modal (a dialog over it), closed
         QTest::addColumn<QStringList>("rows");
         QTest::addColumn<int>("exclamations");
+        QTest::addColumn<int>("exitCode"); // 2: the later start went on to a window of its own
 
         QTest::newRow("two files, one with a Japanese name and a space, join the list")
-            << QStringList{"a.lzh"} << QStringList{"テスト ファイル.lzh", "sub/b.zip"} << false << false
-            << QStringList{"a.lzh", "テスト ファイル.lzh", "b.zip"} << 0;
+            << QStringList{"a.lzh"} << QStringList{"テスト ファイル.lzh", "sub/b.zip"} << "open"
+            << QStringList{"a.lzh", "テスト ファイル.lzh", "b.zip"} << 0 << 0;
         QTest::newRow("a name with a newline joins, one already listed is refused as at start")
-            << QStringList{"a.lzh"} << QStringList{"a.lzh", "two\nlines.zip"} << false << false
-            << QStringList{"a.lzh", "two\nlines.zip"} << 1;
+            << QStringList{"a.lzh"} << QStringList{"a.lzh", "two\nlines.zip"} << "open"
+            << QStringList{"a.lzh", "two\nlines.zip"} << 1 << 0;
         QTest::newRow("a start without files brings the minimized window back")
-            << QStringList{"a.lzh"} << QStringList{} << true << false << QStringList{"a.lzh"} << 0;
+            << QStringList{"a.lzh"} << QStringList{} << "minimized" << QStringList{"a.lzh"} << 0 << 0;
         QTest::newRow("files sent while a modal window is open join once it closes")
-            << QStringList{} << QStringList{"a.lzh", "sub/b.zip"} << false << true
-            << QStringList{"a.lzh", "b.zip"} << 0;
+            << QStringList{} << QStringList{"a.lzh", "sub/b.zip"} << "modal" << QStringList{"a.lzh", "b.zip"} << 0
+            << 0;
+        QTest::newRow("a window that is closing takes nothing; the later start keeps its files")
+            << QStringList{} << QStringList{"a.lzh"} << "closed" << QStringList{} << 0 << 2;
     }
 
     void anotherStartJoinsTheOpenWindow()
     {
         QFETCH(QStringList, listed);
         QFETCH(QStringList, names);
-        QFETCH(bool, minimized);
-        QFETCH(bool, modalOpen);
+        QFETCH(QString, window);
         QFETCH(QStringList, rows);
         QFETCH(int, exclamations);
+        QFETCH(int, exitCode);
 
         ScriptedDialogs dialogs;
         ProgramFolder program;
@@ -241,19 +243,22 @@ private slots:
         }
 
         Main(program.path());
-        frmMain *window = mainWindow();
+        const QPointer<frmMain> first = mainWindow();
         InstanceServer instance;
         QCOMPARE(instance.claim({}), InstanceServer::Listening);
-        connect(&instance, &InstanceServer::pathsReceived, &addPathsFromAnotherStart);
+        instance.setReceiver(&addPathsFromAnotherStart);
         for (const QString &name : listed)
             QCOMPARE(gListCtrl->addFile(files.filePath(name)), 0);
-        if (minimized)
-            window->showMinimized();
-        QDialog modal(window);
-        if (modalOpen) {
-            modal.setModal(true);
-            modal.show();
+        if (window == u"minimized")
+            first->showMinimized();
+        QPointer<QDialog> modal;
+        if (window == u"modal") {
+            modal = new QDialog(first);
+            modal->setModal(true);
+            modal->show();
         }
+        if (window == u"closed")
+            first->close();
 
         QProcess later;
         later.setWorkingDirectory(files.path());
@@ -261,15 +266,17 @@ private slots:
         later.start(second.program(), names);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
         QCOMPARE(later.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(later.exitCode(), 0);
-        if (modalOpen) {
+        QCOMPARE(later.exitCode(), exitCode);
+        if (window == u"modal") {
             QCoreApplication::processEvents();
-            QCOMPARE(listRows(window->list), listed);
-            modal.close();
+            QCOMPARE(listRows(first->list), listed);
+            delete modal;
         }
-        QTRY_COMPARE(listRows(window->list), rows);
+        if (first) {
+            QTRY_COMPARE(listRows(first->list), rows);
+            QVERIFY(!first->isMinimized());
+        }
         QCOMPARE(dialogs.exclamations.size(), exclamations);
-        QVERIFY(!window->isMinimized());
         // The later start wrote no settings: not beside itself, not in the user's folder.
         QCOMPARE(QDir(second.folder.path()).entryList(QDir::Files), QStringList{"tenvo"});
         QCOMPARE(QDir(second.config.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{});
