@@ -1,8 +1,10 @@
 // Tenvo's entry point: the command line without a window when options are
-// given, else the window, whose code lives in tenvo-window.so beside the
-// program so that a run from a script never loads the widget libraries.
+// given, else the files handed to a window already open, else the window,
+// whose code lives in tenvo-window.so beside the program so that a run from
+// a script never loads the widget libraries.
 #include "commandline.h"
 #include "nativepath.h"
+#include "singleinstance.h"
 
 #include <QCoreApplication>
 
@@ -59,5 +61,10 @@ int main(int argc, char *argv[])
         QCoreApplication::setApplicationVersion(QStringLiteral(TENVO_VERSION));
         return commandLineMain(nativeArguments(argc, argv));
     }
+    // A window already open for this user and display takes the files (or
+    // only comes to the front), so no second window writes its settings over
+    // the first one's when it closes.
+    if (sendToRunningInstance(windowStartPaths(nativeArguments(argc, argv))) == InstanceReply::Delivered)
+        return exitExtracted;
     return runWindow(argc, argv);
 }

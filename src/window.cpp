@@ -1,6 +1,7 @@
 // The window side of the program, loaded by main.cpp only when a window is
 // wanted, so that the command line never loads the widget libraries.
 #include "commandline.h"
+#include "instanceserver.h"
 #include "nativepath.h"
 #include "qtuserdialogs.h"
 #include "startup.h"
@@ -75,7 +76,15 @@ extern "C" __attribute__((visibility("default"))) int tenvoWindowMain(int argc, 
     QtUserDialogs dialogs;
     setUserDialogs(&dialogs);
 
+    // A window that opened since the program looked (main.cpp) takes the
+    // files instead; else this one is the window later starts reach.
+    const QStringList paths = windowStartPaths(nativeArguments(argc, argv));
+    InstanceServer instance;
+    if (instance.claim(paths) == InstanceServer::Delivered)
+        return exitExtracted;
+    instance.setReceiver(&addPathsFromAnotherStart);
+
     Main();
-    addStartPaths(windowStartPaths(nativeArguments(argc, argv)));
+    addStartPaths(paths);
     return app.exec();
 }

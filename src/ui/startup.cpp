@@ -15,9 +15,67 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 QPointer<frmMain> theMainWindow;
+
+// Holds what other starts sent while a modal window was open, and lists it
+// once the main window is no longer blocked.
+class HeldPaths : public QObject
+{
+public:
+    explicit HeldPaths(frmMain *window) : QObject(window), m_window(window) { window->installEventFilter(this); }
+
+    void add(const QStringList &paths)
+    {
+        m_paths += paths;
+        if (!QApplication::activeModalWidget())
+            QTimer::singleShot(0, this, &HeldPaths::addToList);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::WindowUnblocked && !m_paths.isEmpty())
+            QTimer::singleShot(0, this, &HeldPaths::addToList);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void addToList()
+    {
+        if (m_paths.isEmpty() || QApplication::activeModalWidget())
+            return;
+        m_window->addPaths(std::exchange(m_paths, {}));
+    }
+
+    frmMain *m_window;
+    QStringList m_paths;
+};
+
+QPointer<HeldPaths> heldPaths;
+
+void bringToFront(QWidget *window)
+{
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    QWidget *modal = QApplication::activeModalWidget();
+    if (modal && modal != window) {
+        modal->raise();
+        modal->activateWindow();
+    }
+    // A window manager that refuses to hand over the focus is asked at least
+    // to show that the window wants attention.
+    QTimer::singleShot(500, window, [window] {
+        if (!window->isActiveWindow())
+            QApplication::alert(window);
+    });
 }
+
+} // namespace
 
 frmMain *mainWindow()
 {
@@ -67,6 +125,20 @@ void addStartPaths(const QStringList &paths)
         if (theMainWindow)
             theMainWindow->addPaths(paths);
     });
+}
+
+bool addPathsFromAnotherStart(const QStringList &paths)
+{
+    // Shut-down releases the list before the window goes.
+    if (!theMainWindow || !gListCtrl)
+        return false;
+    bringToFront(theMainWindow);
+    if (paths.isEmpty())
+        return true;
+    if (!heldPaths)
+        heldPaths = new HeldPaths(theMainWindow);
+    heldPaths->add(paths);
+    return true;
 }
 
 void endApplication()

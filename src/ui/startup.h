@@ -23,6 +23,15 @@ void Main();
 // refused ones comes up over the shown window. Nothing for an empty list.
 void addStartPaths(const QStringList &paths);
 
+// Files another start of the program sent (InstanceServer's receiver) join
+// the main window's list as files given at start do, and the window comes to
+// the front. While a modal window is open over it (the options, a
+// run, a message) they wait and join once the last one closes, as a run
+// ends by clearing the list when asked to. Empty paths only bring the
+// window to the front. False, taking nothing, once the window is gone or
+// closing.
+bool addPathsFromAnotherStart(const QStringList &paths);
+
 // The main window Main made; nullptr before Main and once it is gone.
 frmMain *mainWindow();
 

@@ -4,9 +4,11 @@
 #include "everytype.h"
 #include "lzhwriter.h"
 #include "nativepath.h"
+#include "singleinstance.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QLocalServer>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -294,6 +296,11 @@ private slots:
         QVERIFY(work.isValid());
         QVERIFY(writeZip(work.filePath("a.zip"), {FixtureEntry::file("one.txt", "one")}));
         QProcess process;
+        // An open window (on a display of the test's own) is never joined.
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(work.path()));
+        qputenv("DISPLAY", ":tenvo-test");
+        QLocalServer window;
+        QVERIFY(window.listen(instanceServerName()));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("libs"));
         process.setProcessEnvironment(environment);
@@ -303,11 +310,13 @@ private slots:
         const QString loaded = QString::fromUtf8(process.readAllStandardError());
         QCOMPARE(process.exitCode(), 0);
         QVERIFY(QFile::exists(work.filePath("out/one.txt")));
+        QVERIFY(!window.waitForNewConnection(0));
         QVERIFY2(loaded.contains(QLatin1String("libQt6Core")) && loaded.contains(QLatin1String("7-zip32.so")),
                  qPrintable(loaded));
-        // Neither the window's, the keyring's nor the decoders' libraries:
-        // decoding happens in the decoder program alone.
-        for (const char *library : {"libQt6Widgets", "libQt6Gui", "libqt6keychain", "libQt6DBus", "libarchive"})
+        // Neither the window's, the network's, the keyring's nor the
+        // decoders' libraries: decoding happens in the decoder program alone.
+        for (const char *library :
+             {"libQt6Widgets", "libQt6Gui", "libQt6Network", "libqt6keychain", "libQt6DBus", "libarchive"})
             QVERIFY2(!loaded.contains(QLatin1String(library)), library);
         QVERIFY2(!loaded.contains(QLatin1String("RUNPATH")) && !loaded.contains(QLatin1String("RPATH")),
                  qPrintable(loaded));

@@ -1,23 +1,33 @@
 // Start-up and shut-down: the registered libraries' filter handed to the
 // open-file dialog, the placement read from and written to the settings file,
-// the first-start size, and the globals' life.
+// the first-start size, the globals' life, and later starts reaching the one
+// open window.
 #include "clsarchive.h"
 #include "clsfolderblowserdialog.h"
 #include "clsinictrl.h"
 #include "clslistctrl.h"
 #include "frmmain.h"
 #include "globals.h"
+#include "instanceserver.h"
 #include "mainwindowtesting.h"
 #include "module1.h"
 #include "qtuserdialogs.h"
+#include "singleinstance.h"
 #include "startup.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QtTest>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 
 namespace {
 
@@ -34,6 +44,35 @@ QRect storedPlacement(const QString &iniPath)
     return QRect(ini.getLong("Tenvo", "Left"), ini.getLong("Tenvo", "Top"), ini.getLong("Tenvo", "Width"),
                  ini.getLong("Tenvo", "Height"));
 }
+
+QStringList listRows(QTreeWidget *list)
+{
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        rows << list->topLevelItem(i)->text(0);
+    return rows;
+}
+
+// A program folder holding a copy of the program and, when asked, its window
+// library: a start that opened a window of its own there fails without it,
+// and any settings it wrote would land there. Later starts run in a runtime
+// folder and on a display of their own, never meeting the user's window.
+struct LoneProgram {
+    explicit LoneProgram(bool withWindow)
+    {
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        qputenv("DISPLAY", ":tenvo-test");
+        qunsetenv("WAYLAND_DISPLAY");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        copied = QFile::copy(QStringLiteral(TENVO_BIN_DIR "/tenvo"), program())
+            && (!withWindow || QFile::link(QStringLiteral(TENVO_BIN_DIR "/tenvo-window.so"),
+                                           folder.filePath("tenvo-window.so")));
+    }
+    QString program() const { return folder.filePath("tenvo"); }
+
+    QTemporaryDir folder, runtime, config;
+    bool copied = false;
+};
 
 } // namespace
 
@@ -156,6 +195,114 @@ private slots:
         QCOMPARE(dialogs.exclamations, QStringList{"次のファイルは追加できませんでした\n\n" + files.filePath("notes.txt")
                                                    + "\n　このファイルは対応していません"});
         QCOMPARE(dialogs.exclamationOwners, QList<QWidget *>{mainWindow()});
+    }
+
+    void anotherStartJoinsTheOpenWindow_data()
+    {
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QStringList>("names"); // relative to the later start's working folder
+        QTest::addColumn<QString>("window"); // open, minimized, modal (a dialog over it), closed
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<int>("exclamations");
+        QTest::addColumn<int>("exitCode"); // 2: the later start went on to a window of its own
+
+        QTest::newRow("two files, one with a Japanese name and a space, join the list")
+            << QStringList{"a.lzh"} << QStringList{"テスト ファイル.lzh", "sub/b.zip"} << "open"
+            << QStringList{"a.lzh", "テスト ファイル.lzh", "b.zip"} << 0 << 0;
+        QTest::newRow("a name with a newline joins, one already listed is refused as at start")
+            << QStringList{"a.lzh"} << QStringList{"a.lzh", "two\nlines.zip"} << "open"
+            << QStringList{"a.lzh", "two\nlines.zip"} << 1 << 0;
+        QTest::newRow("a start without files brings the minimized window back")
+            << QStringList{"a.lzh"} << QStringList{} << "minimized" << QStringList{"a.lzh"} << 0 << 0;
+        QTest::newRow("files sent while a modal window is open join once it closes")
+            << QStringList{} << QStringList{"a.lzh", "sub/b.zip"} << "modal" << QStringList{"a.lzh", "b.zip"} << 0
+            << 0;
+        QTest::newRow("a window that is closing takes nothing; the later start keeps its files")
+            << QStringList{} << QStringList{"a.lzh"} << "closed" << QStringList{} << 0 << 2;
+    }
+
+    void anotherStartJoinsTheOpenWindow()
+    {
+        QFETCH(QStringList, listed);
+        QFETCH(QStringList, names);
+        QFETCH(QString, window);
+        QFETCH(QStringList, rows);
+        QFETCH(int, exclamations);
+        QFETCH(int, exitCode);
+
+        ScriptedDialogs dialogs;
+        ProgramFolder program;
+        QTemporaryDir files;
+        LoneProgram second(false);
+        QVERIFY(second.copied && files.isValid());
+        QVERIFY(program.addLibraries(QStringLiteral(TENVO_FAKES_DIR), {"unlha32.so", "unzip32.so"}));
+        for (const QString &name : listed + names) {
+            QVERIFY(QDir(files.path()).mkpath(QFileInfo(files.filePath(name)).path()));
+            QFile file(files.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+
+        Main(program.path());
+        const QPointer<frmMain> first = mainWindow();
+        InstanceServer instance;
+        QCOMPARE(instance.claim({}), InstanceServer::Listening);
+        instance.setReceiver(&addPathsFromAnotherStart);
+        for (const QString &name : listed)
+            QCOMPARE(gListCtrl->addFile(files.filePath(name)), 0);
+        if (window == u"minimized")
+            first->showMinimized();
+        QPointer<QDialog> modal;
+        if (window == u"modal") {
+            modal = new QDialog(first);
+            modal->setModal(true);
+            modal->show();
+        }
+        if (window == u"closed")
+            first->close();
+
+        QProcess later;
+        later.setWorkingDirectory(files.path());
+        QSignalSpy finished(&later, &QProcess::finished);
+        later.start(second.program(), names);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+        QCOMPARE(later.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(later.exitCode(), exitCode);
+        if (window == u"modal") {
+            QCoreApplication::processEvents();
+            QCOMPARE(listRows(first->list), listed);
+            delete modal;
+        }
+        if (first) {
+            QTRY_COMPARE(listRows(first->list), rows);
+            QVERIFY(!first->isMinimized());
+        }
+        QCOMPARE(dialogs.exclamations.size(), exclamations);
+        // The later start wrote no settings: not beside itself, not in the user's folder.
+        QCOMPARE(QDir(second.folder.path()).entryList(QDir::Files), QStringList{"tenvo"});
+        QCOMPARE(QDir(second.config.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{});
+    }
+
+    void aSocketLeftByACrashedWindowIsTakenOver()
+    {
+        LoneProgram program(true);
+        QVERIFY(program.copied);
+        // A socket file nobody listens on, as a killed window leaves it.
+        const QByteArray name = QFile::encodeName(instanceServerName());
+        const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, name.constData(), std::size_t(name.size()));
+        QCOMPARE(::bind(stale, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+        ::close(stale);
+        QCOMPARE(sendToRunningInstance({}), InstanceReply::NoInstance);
+
+        QProcess window;
+        window.start(program.program(), QStringList{});
+        QVERIFY(window.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sendToRunningInstance({}) == InstanceReply::Delivered, 30000);
+        QCOMPARE(window.state(), QProcess::Running);
+        window.kill();
+        QVERIFY(window.waitForFinished());
     }
 
     void storedPlacementIsRestoredAndWrittenBack()
