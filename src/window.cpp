@@ -1,9 +1,11 @@
 // The window side of the program, loaded by main.cpp only when a window is
 // wanted, so that the command line never loads the widget libraries.
 #include "commandline.h"
+#include "module1.h"
 #include "nativepath.h"
 #include "qtuserdialogs.h"
 #include "startup.h"
+#include "translations.h"
 #include "userdialogs.h"
 
 #include <QApplication>
@@ -34,6 +36,7 @@ QList<HeldMessage> *heldMessages = nullptr;
 void holdStartMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtFatalMsg) {
+        installTranslators(translationsFolder(getAppPath()));
         std::fputs(noDisplayLine().toUtf8().constData(), stderr);
         std::_Exit(exitUsageError);
     }
@@ -70,6 +73,7 @@ extern "C" __attribute__((visibility("default"))) int tenvoWindowMain(int argc, 
     heldMessages = nullptr;
     passOnHeldMessages(qtHandler, held);
     nameApplication();
+    installTranslators(translationsFolder(getAppPath()));
     QGuiApplication::setDesktopFileName(QStringLiteral("tenvo"));
 
     QtUserDialogs dialogs;
