@@ -856,7 +856,7 @@ so passwords cannot be remembered</translation>
     </message>
     <message>
         <source>、</source>
-        <translation>, </translation>
+        <translation>; </translation>
     </message>
     <message>
         <source>解凍先を開く</source>
