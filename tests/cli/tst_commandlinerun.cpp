@@ -307,9 +307,13 @@ private slots:
     {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QStringList>("listed");
-        QTest::newRow("--help lists the program's options") << "--help" << QStringList{"--extract-to", "--json"};
+        QTest::addColumn<QString>("messages");
+        QTest::newRow("--help lists the program's options")
+            << "--help" << QStringList{"--extract-to", "--json"} << "";
         QTest::newRow("--help-all lists Qt's own options too")
-            << "--help-all" << QStringList{"--extract-to", "--help-all", "--platform", "--qwindowgeometry"};
+            << "--help-all" << QStringList{"--extract-to", "--help-all", "--platform", "--qwindowgeometry"} << "";
+        QTest::newRow("LC_MESSAGES alone chooses the language")
+            << "--help" << QStringList{"--extract-to"} << inLocale("ja_JP.UTF-8", "C");
     }
 
     // Japanese, Qt's headings too, in a Japanese locale; not a Japanese
@@ -318,10 +322,17 @@ private slots:
     {
         QFETCH(QString, option);
         QFETCH(QStringList, listed);
+        QFETCH(QString, messages);
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(QString::fromLatin1(name));
+        // The other locale everywhere but in the messages.
+        if (!messages.isEmpty()) {
+            environment.remove(QStringLiteral("LC_ALL"));
+            environment.insert(QStringLiteral("LANG"), inLocale("C", "ja_JP.UTF-8"));
+            environment.insert(QStringLiteral("LC_MESSAGES"), messages);
+        }
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(TENVO_PROGRAM), {option});
         QVERIFY(process.waitForFinished(-1));
