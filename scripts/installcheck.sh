@@ -3,7 +3,8 @@
 # prefix and checks it as a user's desktop would meet it: the installed
 # program, with no display, extracts an archive of every type exactly; the
 # desktop entry, the file managers' actions and the AppStream metadata
-# validate; the manual and its pictures are there; the icon's PNGs match its
+# validate; the manual and its pictures are there; --help speaks English
+# outside a Japanese locale and Japanese in one; the icon's PNGs match its
 # SVG; the Debian package builds and lintian --pedantic finds no error and no
 # missing hardening in it.
 #
@@ -29,7 +30,8 @@ for file in bin/tenvo lib/tenvo/unlha32.so lib/tenvo/cab32.so lib/tenvo/unzip32.
             share/icons/hicolor/scalable/apps/tenvo.svg share/man/man1/tenvo.1.gz \
             share/kio/servicemenus/tenvo.desktop share/nemo/actions/tenvo.nemo_action \
             share/nautilus-python/extensions/tenvo.py share/doc/tenvo/copyright \
-            share/doc/tenvo/manual/ja/index.html share/doc/tenvo/manual/en/index.html; do
+            share/doc/tenvo/manual/ja/index.html share/doc/tenvo/manual/en/index.html \
+            share/tenvo/translations/tenvo_en.qm; do
     [ -f "$prefix/$file" ] || fail "not installed: $file"
 done
 
@@ -40,6 +42,16 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
     || fail "the installed tenvo --extract-to failed: $(cat "$work/lines")"
 diff -r "$work/fixtures/expected" "$work/out" || fail "the extracted files differ from the archives' contents"
 [ "$(wc -l <"$work/lines")" -eq "$(ls "$work/fixtures/in" | wc -l)" ] || fail "not one line per archive"
+
+# Its language: English wherever the locale is not Japanese, Japanese where
+# it is.
+english=C.UTF-8
+locale -a 2>/dev/null | grep -qix 'en_US\.utf-\?8' && english=en_US.UTF-8
+LANG=$english LC_ALL=$english "$prefix/bin/tenvo" --help >"$work/help-en"
+grep -q 'Batch extraction utility' "$work/help-en" || fail "--help is not in English under $english"
+! LC_ALL=C.UTF-8 grep -qP '[\x{3000}-\x{9fff}\x{ff00}-\x{ffef}]' "$work/help-en" || fail "--help under $english shows Japanese"
+LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$prefix/bin/tenvo" --help >"$work/help-ja"
+grep -q '書庫ファイル一括解凍ユーティリティ' "$work/help-ja" || fail "--help is not in Japanese under ja_JP.UTF-8"
 
 for size in 16 32 48 64 128; do
     rsvg-convert -w "$size" -h "$size" "$root/data/tenvo.svg" -o "$work/icon.png"

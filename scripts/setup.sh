@@ -9,7 +9,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev libgl-dev libxkbcommon-dev qt6-translations-l10n locales
+    qt6-base-dev libgl-dev libxkbcommon-dev qt6-translations-l10n qt6-l10n-tools locales
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus
     libarchive-dev libunarr-dev libmspack-dev liblhasa-dev libseccomp-dev nettle-dev libisal-dev
     gcab zip 7zip jlha-utils

@@ -3,8 +3,10 @@
 // whose code lives in tenvo-window.so beside the program so that a run from
 // a script never loads the widget libraries.
 #include "commandline.h"
+#include "module1.h"
 #include "nativepath.h"
 #include "singleinstance.h"
+#include "translations.h"
 
 #include <QCoreApplication>
 
@@ -18,7 +20,7 @@
 namespace {
 
 // What the user reads when the window's library is missing or broken.
-const char *const cannotLoadWindow = "ウィンドウを表示するライブラリを読み込めません: %s\n";
+const char *const cannotLoadWindow = QT_TRANSLATE_NOOP("main", "ウィンドウを表示するライブラリを読み込めません: %1");
 
 // Where the window's library is looked for, as the archiver libraries are:
 // the program's folder, then lib/tenvo beside it (an installed program).
@@ -47,7 +49,12 @@ int runWindow(int argc, char *argv[])
         error = ::dlerror();
         break;
     }
-    std::fprintf(stderr, cannotLoadWindow, error.empty() ? (folder + "tenvo-window.so").c_str() : error.c_str());
+    QCoreApplication app(argc, argv);
+    installTranslators(translationsFolder(getAppPath()));
+    const std::string cause = error.empty() ? folder + "tenvo-window.so" : error;
+    std::fputs((QCoreApplication::translate("main", cannotLoadWindow).arg(QString::fromLocal8Bit(cause)) + u'\n')
+                   .toUtf8().constData(),
+               stderr);
     return exitUsageError;
 }
 

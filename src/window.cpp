@@ -2,9 +2,11 @@
 // wanted, so that the command line never loads the widget libraries.
 #include "commandline.h"
 #include "instanceserver.h"
+#include "module1.h"
 #include "nativepath.h"
 #include "qtuserdialogs.h"
 #include "startup.h"
+#include "translations.h"
 #include "userdialogs.h"
 
 #include <QApplication>
@@ -35,6 +37,7 @@ QList<HeldMessage> *heldMessages = nullptr;
 void holdStartMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtFatalMsg) {
+        installTranslators(translationsFolder(getAppPath()));
         std::fputs(noDisplayLine().toUtf8().constData(), stderr);
         std::_Exit(exitUsageError);
     }
@@ -71,6 +74,7 @@ extern "C" __attribute__((visibility("default"))) int tenvoWindowMain(int argc, 
     heldMessages = nullptr;
     passOnHeldMessages(qtHandler, held);
     nameApplication();
+    installTranslators(translationsFolder(getAppPath()));
     QGuiApplication::setDesktopFileName(QStringLiteral("tenvo"));
 
     QtUserDialogs dialogs;

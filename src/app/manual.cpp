@@ -3,6 +3,7 @@
 
 #include "userdialogs.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -10,8 +11,8 @@
 
 namespace {
 
-const QString notFoundText = QStringLiteral("マニュアルが見つかりません\n\n%1");
-const QString cannotOpenText = QStringLiteral("マニュアルを開けませんでした\n\n%1");
+QString notFoundText() { return QCoreApplication::translate("Manual", "マニュアルが見つかりません\n\n%1"); }
+QString cannotOpenText() { return QCoreApplication::translate("Manual", "マニュアルを開けませんでした\n\n%1"); }
 
 QString pageFor(const QString &appPath, const QString &language)
 {
@@ -41,9 +42,9 @@ void openManual(QWidget *owner, const QString &appPath)
     const QString language = manualLanguage();
     const QString page = manualPath(appPath, language);
     if (page.isEmpty()) {
-        userDialogs().exclamation(owner, notFoundText.arg(QDir::toNativeSeparators(pageFor(appPath, language))));
+        userDialogs().exclamation(owner, notFoundText().arg(QDir::toNativeSeparators(pageFor(appPath, language))));
         return;
     }
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
-        userDialogs().exclamation(owner, cannotOpenText.arg(QDir::toNativeSeparators(page)));
+        userDialogs().exclamation(owner, cannotOpenText().arg(QDir::toNativeSeparators(page)));
 }

@@ -55,9 +55,9 @@ QList<SupportType> registrationRows()
 QString buildFilter(const QList<SupportType> &types)
 {
     if (types.isEmpty() || types.first().typeName.isEmpty())
-        return QStringLiteral("対応する形式はありません|*.nohavedllfiles");
+        return QCoreApplication::translate("module1", "対応する形式はありません") + QStringLiteral("|*.nohavedllfiles");
 
-    QString description = QStringLiteral(" 対応する形式(");
+    QString description = QCoreApplication::translate("module1", " 対応する形式(");
     QString patterns;
     QString pairs;
     for (const SupportType &type : types) {

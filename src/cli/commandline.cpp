@@ -8,12 +8,10 @@
 #include "nameencoding.h"
 #include "nativepath.h"
 #include "sandbox.h"
+#include "translations.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstring>
@@ -21,45 +19,92 @@
 namespace {
 
 // What the user reads.
-const QString description = QStringLiteral(
-    "書庫ファイル一括解凍ユーティリティ\n"
-    "ファイルやフォルダを指定するとそれらをリストに入れてウィンドウを開きます。\n"
-    "--extract-to を指定するとウィンドウを開かずに解凍します。");
-const QString extractToText = QStringLiteral("ウィンドウを開かずに書庫ファイルを DIR に解凍する");
-const QString nameFoldersText = QStringLiteral("それぞれの書庫ファイル名でフォルダを作成し、そこに解凍する"
-                                               "（同じ名前があれば「名前 (2)」などにする）");
-const QString flattenText = QStringLiteral("書庫ファイル内のフォルダ構造を復元しない(RAR書庫以外)");
-const QString parallelText = QStringLiteral("同時に解凍する書庫ファイルの数（既定: 設定ファイルの Parallel、なければ CPU の数）");
-const QString passwordFileText = QStringLiteral("パスワード付きの書庫に順に試すパスワードを1行に1つずつ書いたファイル（UTF-8）");
-const QString smartFoldersText = QStringLiteral("--name-folders と共に: 中身がフォルダ1つかファイル1つだけの書庫には"
-                                                "フォルダを作成せず、そのまま解凍先に置く");
-const QString existingText = QStringLiteral("解凍先に同じ名前のファイルがあるとき: overwrite（上書きする、既定）、"
-                                            "skip（今あるファイルを残す）、rename（名前を変えて両方残す）、"
-                                            "newer（書庫のファイルが新しいときだけ上書きする）");
-const QString keepJunkText = QStringLiteral("__MACOSX、.DS_Store、Thumbs.db、desktop.ini も解凍する");
-const QString nestedText = QStringLiteral("書庫の中の書庫も、その隣の同じ名前のフォルダに解凍する（3階層まで）");
-const QString trashArchivesText = QStringLiteral("すべて解凍できた書庫ファイルをごみ箱に移す（分割書庫はすべての部分）");
-const QString openDestinationText = QStringLiteral("解凍が終わったら解凍先のフォルダをファイルマネージャで開く");
-const QString encodingText = QStringLiteral("すべての書庫のファイル名をこの文字コードで読む: %1（既定: 書庫ごとに自動）");
-const QString keyringText = QStringLiteral("ウィンドウで記憶したパスワード（デスクトップのキーリング）も順に試す");
-const QString badEncoding = QStringLiteral("--encoding には次のどれかを指定してください: %1");
-const QString badExisting = QStringLiteral("--existing には overwrite、skip、rename、newer のどれかを指定してください");
-const QString smartNeedsNameFolders = QStringLiteral("--smart-folders は --name-folders と共に指定してください");
-const QString quietText = QStringLiteral("解凍できなかった書庫ファイルだけを表示する");
-const QString verboseText = QStringLiteral("解凍したファイルをすべて表示する（--version と共に: 解凍処理の保護も表示する）");
-const QString protectionsHeading = QStringLiteral("解凍処理の保護:");
-const QString protectionOn = QStringLiteral("有効");
-const QString protectionMissing = QStringLiteral("使えません（このカーネルにはありません）");
-const QString jsonText = QStringLiteral("書庫ファイルごとの結果を1行1つの JSON で標準出力に書く");
-const QString badParallel = QStringLiteral("--parallel には 1 以上の数を指定してください");
-const QString conflictingOutput = QStringLiteral("--quiet、--verbose、--json はどれか1つだけ指定してください");
-const QString inputsText = QStringLiteral("書庫ファイル、または書庫ファイルを探すフォルダ");
-const QString needsExtractTo = QStringLiteral("--name-folders と --flatten は --extract-to と共に指定してください");
-const QString needsDestination = QStringLiteral("解凍先のフォルダが空です");
-const QString needsInputs = QStringLiteral("解凍する書庫ファイルかフォルダを指定してください");
-const QString seeHelp = QStringLiteral("使い方は「%1 --help」で表示します");
-const QString noDisplayText = QStringLiteral("ディスプレイが見つからないため、ウィンドウを開けません"
-                                             "（--extract-to を指定すると、ディスプレイなしで解凍できます）");
+QString description()
+{
+    return QCoreApplication::translate("CommandLine",
+                                       "書庫ファイル一括解凍ユーティリティ\n"
+                                       "ファイルやフォルダを指定するとそれらをリストに入れてウィンドウを開きます。\n"
+                                       "--extract-to を指定するとウィンドウを開かずに解凍します。");
+}
+QString extractToText() { return QCoreApplication::translate("CommandLine", "ウィンドウを開かずに書庫ファイルを DIR に解凍する"); }
+QString nameFoldersText()
+{
+    return QCoreApplication::translate("CommandLine",
+                                       "それぞれの書庫ファイル名でフォルダを作成し、そこに解凍する"
+                                       "（同じ名前があれば「名前 (2)」などにする）");
+}
+QString flattenText() { return QCoreApplication::translate("CommandLine", "書庫ファイル内のフォルダ構造を復元しない(RAR書庫以外)"); }
+QString parallelText()
+{
+    return QCoreApplication::translate("CommandLine", "同時に解凍する書庫ファイルの数（既定: 設定ファイルの Parallel、なければ CPU の数）");
+}
+QString passwordFileText()
+{
+    return QCoreApplication::translate("CommandLine", "パスワード付きの書庫に順に試すパスワードを1行に1つずつ書いたファイル（UTF-8）");
+}
+QString smartFoldersText()
+{
+    return QCoreApplication::translate("CommandLine",
+                                       "--name-folders と共に: 中身がフォルダ1つかファイル1つだけの書庫には"
+                                       "フォルダを作成せず、そのまま解凍先に置く");
+}
+QString existingText()
+{
+    return QCoreApplication::translate("CommandLine",
+                                       "解凍先に同じ名前のファイルがあるとき: overwrite（上書きする、既定）、"
+                                       "skip（今あるファイルを残す）、rename（名前を変えて両方残す）、"
+                                       "newer（書庫のファイルが新しいときだけ上書きする）");
+}
+QString keepJunkText()
+{
+    return QCoreApplication::translate("CommandLine", "__MACOSX、.DS_Store、Thumbs.db、desktop.ini も解凍する");
+}
+QString nestedText() { return QCoreApplication::translate("CommandLine", "書庫の中の書庫も、その隣の同じ名前のフォルダに解凍する（3階層まで）"); }
+QString trashArchivesText() { return QCoreApplication::translate("CommandLine", "すべて解凍できた書庫ファイルをごみ箱に移す（分割書庫はすべての部分）"); }
+QString openDestinationText() { return QCoreApplication::translate("CommandLine", "解凍が終わったら解凍先のフォルダをファイルマネージャで開く"); }
+QString encodingText()
+{
+    return QCoreApplication::translate("CommandLine", "すべての書庫のファイル名をこの文字コードで読む: %1（既定: 書庫ごとに自動）");
+}
+QString keyringText() { return QCoreApplication::translate("CommandLine", "ウィンドウで記憶したパスワード（デスクトップのキーリング）も順に試す"); }
+QString badEncoding() { return QCoreApplication::translate("CommandLine", "--encoding には次のどれかを指定してください: %1"); }
+QString badExisting()
+{
+    return QCoreApplication::translate("CommandLine", "--existing には overwrite、skip、rename、newer のどれかを指定してください");
+}
+QString smartNeedsNameFolders()
+{
+    return QCoreApplication::translate("CommandLine", "--smart-folders は --name-folders と共に指定してください");
+}
+QString quietText() { return QCoreApplication::translate("CommandLine", "解凍できなかった書庫ファイルだけを表示する"); }
+QString verboseText()
+{
+    return QCoreApplication::translate("CommandLine", "解凍したファイルをすべて表示する（--version と共に: 解凍処理の保護も表示する）");
+}
+QString protectionsHeading() { return QCoreApplication::translate("CommandLine", "解凍処理の保護:"); }
+QString protectionOn() { return QCoreApplication::translate("CommandLine", "有効"); }
+QString protectionMissing() { return QCoreApplication::translate("CommandLine", "使えません（このカーネルにはありません）"); }
+QString jsonText() { return QCoreApplication::translate("CommandLine", "書庫ファイルごとの結果を1行1つの JSON で標準出力に書く"); }
+QString badParallel() { return QCoreApplication::translate("CommandLine", "--parallel には 1 以上の数を指定してください"); }
+QString conflictingOutput()
+{
+    return QCoreApplication::translate("CommandLine", "--quiet、--verbose、--json はどれか1つだけ指定してください");
+}
+QString inputsText() { return QCoreApplication::translate("CommandLine", "書庫ファイル、または書庫ファイルを探すフォルダ"); }
+QString listSeparator() { return QCoreApplication::translate("CommandLine", "、"); }
+QString needsExtractTo()
+{
+    return QCoreApplication::translate("CommandLine", "--name-folders と --flatten は --extract-to と共に指定してください");
+}
+QString needsDestination() { return QCoreApplication::translate("CommandLine", "解凍先のフォルダが空です"); }
+QString needsInputs() { return QCoreApplication::translate("CommandLine", "解凍する書庫ファイルかフォルダを指定してください"); }
+QString seeHelp() { return QCoreApplication::translate("CommandLine", "使い方は「%1 --help」で表示します"); }
+QString noDisplayText()
+{
+    return QCoreApplication::translate("CommandLine",
+                                       "ディスプレイが見つからないため、ウィンドウを開けません"
+                                       "（--extract-to を指定すると、ディスプレイなしで解凍できます）");
+}
 
 // Qt's own options, read by its application objects from the command line.
 struct QtOption {
@@ -111,7 +156,7 @@ QStringList argumentList(int argc, char **argv)
 int usageError(const QString &message)
 {
     const QString program = QStringLiteral("tenvo");
-    std::fputs((program + QStringLiteral(": ") + message + u'\n' + seeHelp.arg(program) + u'\n')
+    std::fputs((program + QStringLiteral(": ") + message + u'\n' + seeHelp().arg(program) + u'\n')
                    .toUtf8().constData(),
                stderr);
     return exitUsageError;
@@ -128,11 +173,11 @@ void printOut(const QString &text)
 QString protectionsText()
 {
     const tenvo::isolation::SandboxSupport support = tenvo::isolation::probeSandbox();
-    return protectionsHeading + u'\n'
+    return protectionsHeading() + u'\n'
         + QStringLiteral("  Landlock: ")
-        + (support.landlockAbi > 0 ? QStringLiteral("ABI %1").arg(support.landlockAbi) : protectionMissing) + u'\n'
-        + QStringLiteral("  seccomp: ") + (support.seccomp ? protectionOn : protectionMissing) + u'\n'
-        + QStringLiteral("  no-new-privileges: ") + protectionOn + u'\n';
+        + (support.landlockAbi > 0 ? QStringLiteral("ABI %1").arg(support.landlockAbi) : protectionMissing()) + u'\n'
+        + QStringLiteral("  seccomp: ") + (support.seccomp ? protectionOn() : protectionMissing()) + u'\n'
+        + QStringLiteral("  no-new-privileges: ") + protectionOn() + u'\n';
 }
 
 } // namespace
@@ -188,42 +233,39 @@ QStringList windowStartPaths(const QStringList &arguments)
     return paths;
 }
 
-QString noDisplayLine() { return QStringLiteral("tenvo: ") + noDisplayText + u'\n'; }
+QString noDisplayLine() { return QStringLiteral("tenvo: ") + noDisplayText() + u'\n'; }
 
 int commandLineMain(const QStringList &arguments)
 {
-    // Qt's own words in the help and the parser's errors follow the user's
-    // language, as Qt's dialogs do in the window.
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&qtTranslator);
+    // The help, the parser's errors and every line after in the user's
+    // language, as in the window.
+    installTranslators(translationsFolder(getAppPath()));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(description);
-    const QCommandLineOption extractTo(QStringLiteral("extract-to"), extractToText, QStringLiteral("DIR"));
-    const QCommandLineOption nameFolders(QStringLiteral("name-folders"), nameFoldersText);
-    const QCommandLineOption flatten(QStringLiteral("flatten"), flattenText);
-    const QCommandLineOption parallel(QStringLiteral("parallel"), parallelText, QStringLiteral("N"));
-    const QCommandLineOption passwordFile(QStringLiteral("password-file"), passwordFileText, QStringLiteral("FILE"));
-    const QCommandLineOption smartFolders(QStringLiteral("smart-folders"), smartFoldersText);
-    const QCommandLineOption existing(QStringLiteral("existing"), existingText, QStringLiteral("MODE"));
-    const QCommandLineOption keepJunk(QStringLiteral("keep-junk"), keepJunkText);
-    const QCommandLineOption nested(QStringLiteral("nested"), nestedText);
-    const QCommandLineOption trashArchives(QStringLiteral("trash-archives"), trashArchivesText);
-    const QCommandLineOption openDestination(QStringLiteral("open-destination"), openDestinationText);
+    parser.setApplicationDescription(description());
+    const QCommandLineOption extractTo(QStringLiteral("extract-to"), extractToText(), QStringLiteral("DIR"));
+    const QCommandLineOption nameFolders(QStringLiteral("name-folders"), nameFoldersText());
+    const QCommandLineOption flatten(QStringLiteral("flatten"), flattenText());
+    const QCommandLineOption parallel(QStringLiteral("parallel"), parallelText(), QStringLiteral("N"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"), passwordFileText(), QStringLiteral("FILE"));
+    const QCommandLineOption smartFolders(QStringLiteral("smart-folders"), smartFoldersText());
+    const QCommandLineOption existing(QStringLiteral("existing"), existingText(), QStringLiteral("MODE"));
+    const QCommandLineOption keepJunk(QStringLiteral("keep-junk"), keepJunkText());
+    const QCommandLineOption nested(QStringLiteral("nested"), nestedText());
+    const QCommandLineOption trashArchives(QStringLiteral("trash-archives"), trashArchivesText());
+    const QCommandLineOption openDestination(QStringLiteral("open-destination"), openDestinationText());
     const QCommandLineOption encoding(QStringLiteral("encoding"),
-                                      encodingText.arg(nameEncodingChoices().join(QStringLiteral("、"))),
+                                      encodingText().arg(nameEncodingChoices().join(listSeparator())),
                                       QStringLiteral("NAME"));
-    const QCommandLineOption keyring(QStringLiteral("keyring"), keyringText);
-    const QCommandLineOption quiet(QStringLiteral("quiet"), quietText);
-    const QCommandLineOption verbose(QStringLiteral("verbose"), verboseText);
-    const QCommandLineOption json(QStringLiteral("json"), jsonText);
+    const QCommandLineOption keyring(QStringLiteral("keyring"), keyringText());
+    const QCommandLineOption quiet(QStringLiteral("quiet"), quietText());
+    const QCommandLineOption verbose(QStringLiteral("verbose"), verboseText());
+    const QCommandLineOption json(QStringLiteral("json"), jsonText());
     parser.addOptions({extractTo, nameFolders, smartFolders, flatten, existing, keepJunk, nested, encoding, parallel,
                        passwordFile, keyring, trashArchives, openDestination, quiet, verbose, json});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), inputsText, QStringLiteral("[FILE|FOLDER...]"));
+    parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), inputsText(), QStringLiteral("[FILE|FOLDER...]"));
 
     // Qt's window options mean nothing without a window; they are let pass.
     const QStringList ownArguments = withoutQtOptions(arguments);
@@ -242,7 +284,7 @@ int commandLineMain(const QStringList &arguments)
         return exitExtracted;
     }
     if (!parser.isSet(extractTo))
-        return usageError(needsExtractTo);
+        return usageError(needsExtractTo());
 
     CommandLineOptions options;
     options.destination = parser.value(extractTo);
@@ -252,13 +294,13 @@ int commandLineMain(const QStringList &arguments)
     options.passwordFile = parser.value(passwordFile);
     options.smartFolders = parser.isSet(smartFolders);
     if (options.smartFolders && !options.nameFolders)
-        return usageError(smartNeedsNameFolders);
+        return usageError(smartNeedsNameFolders());
     if (parser.isSet(existing)) {
         static const QStringList modes{QStringLiteral("overwrite"), QStringLiteral("skip"), QStringLiteral("rename"),
                                        QStringLiteral("newer")};
         const qsizetype mode = modes.indexOf(parser.value(existing).toLower());
         if (mode < 0)
-            return usageError(badExisting);
+            return usageError(badExisting());
         options.existing = ExtractOptions::Existing(mode);
     }
     options.keepJunk = parser.isSet(keepJunk);
@@ -269,11 +311,11 @@ int commandLineMain(const QStringList &arguments)
     if (parser.isSet(encoding)) {
         const std::optional<QString> chosen = canonicalNameEncoding(parser.value(encoding));
         if (!chosen)
-            return usageError(badEncoding.arg(nameEncodingChoices().join(QStringLiteral("、"))));
+            return usageError(badEncoding().arg(nameEncodingChoices().join(listSeparator())));
         options.encoding = *chosen;
     }
     if (int(parser.isSet(quiet)) + int(parser.isSet(verbose)) + int(parser.isSet(json)) > 1)
-        return usageError(conflictingOutput);
+        return usageError(conflictingOutput());
     options.output = parser.isSet(quiet)     ? CommandLineOptions::Output::Quiet
         : parser.isSet(verbose)              ? CommandLineOptions::Output::Verbose
         : parser.isSet(json)                 ? CommandLineOptions::Output::Json
@@ -282,7 +324,7 @@ int commandLineMain(const QStringList &arguments)
         bool number = false;
         options.parallel = parser.value(parallel).toInt(&number);
         if (!number || options.parallel < 1)
-            return usageError(badParallel);
+            return usageError(badParallel());
     } else {
         // The window's setting, when the settings file has one.
         clsINICtrl settings;
@@ -290,9 +332,9 @@ int commandLineMain(const QStringList &arguments)
         options.parallel = ExtractOptions::parallelFor(settings.getLong(QStringLiteral("Option"), QStringLiteral("Parallel")));
     }
     if (options.destination.isEmpty())
-        return usageError(needsDestination);
+        return usageError(needsDestination());
     if (options.inputs.isEmpty())
-        return usageError(needsInputs);
+        return usageError(needsInputs());
 
     clsArchive archive;
     archive.setLibraryFolder(getAppPath());

@@ -33,22 +33,25 @@
 namespace {
 
 // What the user reads.
-const QString extractedLine = QStringLiteral("解凍しました: %1 → %2");
-const QString failedLine = QStringLiteral("解凍できませんでした: %1: %2");
-const QString detailLine = QStringLiteral("　%1");
-const QString shortenedLine = QStringLiteral("　名前を短くしました: %1 → %2");
-const QString landedLine = QStringLiteral("　%1");
-const QString noArchivesLine = QStringLiteral("書庫ファイルがありません: %1");
-const QString nothingToExtract = QStringLiteral("解凍する書庫ファイルが見つかりませんでした");
-const QString progressLine = QStringLiteral("現在解凍中です... %1 / %2  %3  %4 / %5 (%6%)");
-const QString timeLeftLine = QStringLiteral("  残り %1");
-const QString cannotMakeDestination = QStringLiteral("解凍先のフォルダを作成できません: %1");
-const QString cannotReadPasswords = QStringLiteral("パスワードのファイルを読み込めません: %1");
-const QString passwordPrompt = QStringLiteral("%1 (空行で飛ばす、Ctrl+C で中止): ");
-const QString stoppedBySignal = QStringLiteral("中止しました");
-const QString noKeyring = QStringLiteral("デスクトップのキーリングが動いていないため、記憶したパスワードを使えません");
-const QString cannotOpenDestination = QStringLiteral("解凍先のフォルダを開けません: %1");
-const QString trashedLine = QStringLiteral("　書庫ファイルをごみ箱に移しました");
+QString extractedLine() { return QCoreApplication::translate("CommandLineRun", "解凍しました: %1 → %2"); }
+QString failedLine() { return QCoreApplication::translate("CommandLineRun", "解凍できませんでした: %1: %2"); }
+QString detailLine() { return QCoreApplication::translate("CommandLineRun", "　%1"); }
+QString shortenedLine() { return QCoreApplication::translate("CommandLineRun", "　名前を短くしました: %1 → %2"); }
+QString landedLine() { return QCoreApplication::translate("CommandLineRun", "　%1"); }
+QString noArchivesLine() { return QCoreApplication::translate("CommandLineRun", "書庫ファイルがありません: %1"); }
+QString nothingToExtract() { return QCoreApplication::translate("CommandLineRun", "解凍する書庫ファイルが見つかりませんでした"); }
+QString progressLine()
+{
+    return QCoreApplication::translate("CommandLineRun", "現在解凍中です... %1 / %2  %3  %4 / %5 (%6%)");
+}
+QString timeLeftLine() { return QCoreApplication::translate("CommandLineRun", "  残り %1"); }
+QString cannotMakeDestination() { return QCoreApplication::translate("CommandLineRun", "解凍先のフォルダを作成できません: %1"); }
+QString cannotReadPasswords() { return QCoreApplication::translate("CommandLineRun", "パスワードのファイルを読み込めません: %1"); }
+QString passwordPrompt() { return QCoreApplication::translate("CommandLineRun", "%1 (空行で飛ばす、Ctrl+C で中止): "); }
+QString stoppedBySignal() { return QCoreApplication::translate("CommandLineRun", "中止しました"); }
+QString noKeyring() { return QCoreApplication::translate("CommandLineRun", "デスクトップのキーリングが動いていないため、記憶したパスワードを使えません"); }
+QString cannotOpenDestination() { return QCoreApplication::translate("CommandLineRun", "解凍先のフォルダを開けません: %1"); }
+QString trashedLine() { return QCoreApplication::translate("CommandLineRun", "　書庫ファイルをごみ箱に移しました"); }
 
 // Shows folder in the desktop's file manager, through xdg-open as every
 // desktop provides it; no window of ours is needed.
@@ -142,7 +145,7 @@ int CommandLineRun::run(const CommandLineOptions &options)
         m_progress = false;
     QString destination = absolute(options.destination);
     if (!makeFolders(destination)) {
-        print(m_err, cannotMakeDestination.arg(displayPath(destination)));
+        print(m_err, cannotMakeDestination().arg(displayPath(destination)));
         return exitSomeFailed;
     }
 
@@ -165,10 +168,10 @@ int CommandLineRun::run(const CommandLineOptions &options)
         if (store.available())
             jobOptions.passwords = store.passwords();
         else
-            print(m_err, noKeyring);
+            print(m_err, noKeyring());
     }
     if (!options.passwordFile.isEmpty() && !readPasswordFile(options.passwordFile, jobOptions.passwords)) {
-        print(m_err, cannotReadPasswords.arg(displayPath(options.passwordFile)));
+        print(m_err, cannotReadPasswords().arg(displayPath(options.passwordFile)));
         return exitSomeFailed;
     }
 
@@ -176,7 +179,7 @@ int CommandLineRun::run(const CommandLineOptions &options)
     const QStringList archives = archivesToExtract(options.inputs, &allFound);
     if (archives.isEmpty()) {
         wipeSecrets(jobOptions.passwords);
-        print(m_err, nothingToExtract);
+        print(m_err, nothingToExtract());
         return exitSomeFailed;
     }
 
@@ -217,11 +220,11 @@ int CommandLineRun::run(const CommandLineOptions &options)
     if (!summary.isEmpty() && m_output != CommandLineOptions::Output::Json)
         print(m_err, summary);
     if (signal != 0) {
-        print(m_err, stoppedBySignal);
+        print(m_err, stoppedBySignal());
         return 128 + signal;
     }
     if (options.openDestination && !openInFileManager(destination))
-        print(m_err, cannotOpenDestination.arg(displayPath(destination)));
+        print(m_err, cannotOpenDestination().arg(displayPath(destination)));
     return anyFailed ? exitSomeFailed : exitExtracted;
 }
 
@@ -245,7 +248,7 @@ QStringList CommandLineRun::archivesToExtract(const QStringList &inputs, bool *a
         }
         const QStringList found = archivesInFolder(path, types);
         if (found.isEmpty()) {
-            print(m_err, noArchivesLine.arg(displayPath(path)));
+            print(m_err, noArchivesLine().arg(displayPath(path)));
             *allFound = false;
         }
         for (const QString &archive : found)
@@ -309,7 +312,7 @@ QString CommandLineRun::askPassword(const JobQuestion &question, bool *stop)
 {
     clearProgress();
     print(m_err, question.text());
-    std::fputs(passwordPrompt.arg(question.title()).toUtf8().constData(), m_err);
+    std::fputs(passwordPrompt().arg(question.title()).toUtf8().constData(), m_err);
     std::fflush(m_err);
     const int fd = ::fileno(m_in);
     termios saved;
@@ -348,27 +351,27 @@ void CommandLineRun::archiveFinished(const ArchiveResult &result)
     if (m_output == Output::Json) {
         printJson(result);
     } else if (result.failed()) {
-        print(m_out, failedLine.arg(displayPath(result.path), causeText(result)));
+        print(m_out, failedLine().arg(displayPath(result.path), causeText(result)));
         // The library's own words name the entry a cause concerns.
         if (!result.message.isEmpty() && !result.stopped && !result.skippedByUser)
-            print(m_out, detailLine.arg(displayPath(result.message)));
+            print(m_out, detailLine().arg(displayPath(result.message)));
     } else if (m_output != Output::Quiet) {
-        print(m_out, extractedLine.arg(displayPath(result.path), displayPath(result.destination)));
+        print(m_out, extractedLine().arg(displayPath(result.path), displayPath(result.destination)));
     }
     if (m_output != Output::Json) {
         if (result.trashed && m_output != Output::Quiet)
-            print(m_out, trashedLine);
+            print(m_out, trashedLine());
         if (const QString existing = existingFilesText(result); !existing.isEmpty())
-            print(m_out, detailLine.arg(existing));
+            print(m_out, detailLine().arg(existing));
         for (const QString &pair : result.shortened)
-            print(m_out, shortenedLine.arg(displayPath(pair.section(u'\t', 0, 0)),
+            print(m_out, shortenedLine().arg(displayPath(pair.section(u'\t', 0, 0)),
                                            displayPath(pair.section(u'\t', 1))));
         for (const QString &line : nestedLines(result, m_output != Output::Quiet))
             print(m_out, line);
     }
     if (m_output == Output::Verbose) {
         for (const QString &name : result.landedNames)
-            print(m_out, landedLine.arg(displayPath(name)));
+            print(m_out, landedLine().arg(displayPath(name)));
     }
     showProgress();
 }
@@ -421,14 +424,14 @@ void CommandLineRun::showProgress()
         return;
     const JobProgress progress = m_job->progress();
     const int percent = progress.bytesTotal > 0 ? int(progress.bytesDone * 100 / progress.bytesTotal) : 0;
-    QString line = progressLine.arg(progress.archivesDone)
+    QString line = progressLine().arg(progress.archivesDone)
                        .arg(progress.archivesTotal)
                        .arg(m_current, sizeText(progress.bytesDone), sizeText(progress.bytesTotal))
                        .arg(percent);
     if (progress.runningTotal > 0)
         line += QStringLiteral(" [%1%]").arg(progress.runningDone * 100 / progress.runningTotal);
     if (const TimeLeft left = timeLeft(progress); left.known)
-        line += timeLeftLine.arg(durationText(left.seconds));
+        line += timeLeftLine().arg(durationText(left.seconds));
     std::fputs(("\r\x1b[K" + line).toUtf8().constData(), m_err);
     std::fflush(m_err);
     m_progressShown = true;

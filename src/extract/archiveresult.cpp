@@ -5,39 +5,46 @@
 #include "pathtext.h"
 #include "result.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 // What the user reads.
-const QString summaryHeading = QStringLiteral("次の書庫ファイルは解凍できませんでした");
-const QString summaryMore = QStringLiteral("ほか %1 件");
-const QString shortenedHeading = QStringLiteral("次の書庫ファイルでは、長すぎる名前を短くして解凍しました");
-const QString shortenedCount = QStringLiteral("　%1 個の名前");
-const QString existingHeading = QStringLiteral("次の書庫ファイルでは、解凍先に同じ名前のファイルがありました");
-const QString existingKept = QStringLiteral("既存のファイル %1 個をそのまま残しました");
-const QString existingRenamed = QStringLiteral("%1 個のファイルを別の名前で解凍しました");
-const QString existingBoth = QStringLiteral("既存のファイル %1 個をそのまま残し、%2 個のファイルを別の名前で解凍しました");
-const QString trashHeading = QStringLiteral("次の書庫ファイルはごみ箱に移動できませんでした");
-const QString trashDetail = QStringLiteral("　解凍は完了しています");
-const QString causeOpen = QStringLiteral("書庫ファイルを開けません");
-const QString causeFormat = QStringLiteral("対応していない形式です");
-const QString causeDamaged = QStringLiteral("書庫ファイルが壊れています");
-const QString causeEncrypted = QStringLiteral("パスワード付きの書庫です");
-const QString causeVolume = QStringLiteral("分割書庫の先頭ではないか、一部が欠けています");
-const QString causeUnsafe = QStringLiteral("安全でない項目を飛ばしました");
-const QString causeWrite = QStringLiteral("解凍先に書き込めません");
-const QString causeEnded = QStringLiteral("解凍処理が途中で終了しました");
-const QString causeMethod = QStringLiteral("対応していない圧縮方式です");
-const QString causeForbidden = QStringLiteral("許可されていない操作をしようとしたため解凍を中止しました");
-const QString causeLibrary = QStringLiteral("この形式の解凍ライブラリを読み込めません");
-const QString causeFolder = QStringLiteral("フォルダを作成できません");
-const QString causeSkipped = QStringLiteral("解凍を飛ばしました");
-const QString causeStopped = QStringLiteral("中止したため解凍していません");
-const QString causeStoppedPartly = QStringLiteral("中止したため一部のファイルだけを解凍しました");
-const QString causeOther = QStringLiteral("解凍に失敗しました (%1)");
-const QString nestedHeading = QStringLiteral("次の書庫ファイルの中の書庫ファイルは解凍できませんでした");
-const QString nestedRow = QStringLiteral("　%1: %2");
-const QString nestedExtractedLine = QStringLiteral("　中の書庫ファイル %1 個を解凍しました");
-const QString nestedLeftLine = QStringLiteral("　中の書庫ファイルを解凍できませんでした: %1: %2");
+QString summaryHeading() { return QCoreApplication::translate("ArchiveResult", "次の書庫ファイルは解凍できませんでした"); }
+QString summaryMore() { return QCoreApplication::translate("ArchiveResult", "ほか %1 件"); }
+QString shortenedHeading() { return QCoreApplication::translate("ArchiveResult", "次の書庫ファイルでは、長すぎる名前を短くして解凍しました"); }
+QString shortenedCount() { return QCoreApplication::translate("ArchiveResult", "　%1 個の名前"); }
+QString existingHeading() { return QCoreApplication::translate("ArchiveResult", "次の書庫ファイルでは、解凍先に同じ名前のファイルがありました"); }
+QString existingKept() { return QCoreApplication::translate("ArchiveResult", "既存のファイル %1 個をそのまま残しました"); }
+QString existingRenamed() { return QCoreApplication::translate("ArchiveResult", "%1 個のファイルを別の名前で解凍しました"); }
+QString existingBoth()
+{
+    return QCoreApplication::translate("ArchiveResult", "既存のファイル %1 個をそのまま残し、%2 個のファイルを別の名前で解凍しました");
+}
+QString trashHeading() { return QCoreApplication::translate("ArchiveResult", "次の書庫ファイルはごみ箱に移動できませんでした"); }
+QString trashDetail() { return QCoreApplication::translate("ArchiveResult", "　解凍は完了しています"); }
+QString causeOpen() { return QCoreApplication::translate("ArchiveResult", "書庫ファイルを開けません"); }
+QString causeFormat() { return QCoreApplication::translate("ArchiveResult", "対応していない形式です"); }
+QString causeDamaged() { return QCoreApplication::translate("ArchiveResult", "書庫ファイルが壊れています"); }
+QString causeEncrypted() { return QCoreApplication::translate("ArchiveResult", "パスワード付きの書庫です"); }
+QString causeVolume() { return QCoreApplication::translate("ArchiveResult", "分割書庫の先頭ではないか、一部が欠けています"); }
+QString causeUnsafe() { return QCoreApplication::translate("ArchiveResult", "安全でない項目を飛ばしました"); }
+QString causeWrite() { return QCoreApplication::translate("ArchiveResult", "解凍先に書き込めません"); }
+QString causeEnded() { return QCoreApplication::translate("ArchiveResult", "解凍処理が途中で終了しました"); }
+QString causeMethod() { return QCoreApplication::translate("ArchiveResult", "対応していない圧縮方式です"); }
+QString causeForbidden() { return QCoreApplication::translate("ArchiveResult", "許可されていない操作をしようとしたため解凍を中止しました"); }
+QString causeLibrary() { return QCoreApplication::translate("ArchiveResult", "この形式の解凍ライブラリを読み込めません"); }
+QString causeFolder() { return QCoreApplication::translate("ArchiveResult", "フォルダを作成できません"); }
+QString causeSkipped() { return QCoreApplication::translate("ArchiveResult", "解凍を飛ばしました"); }
+QString causeStopped() { return QCoreApplication::translate("ArchiveResult", "中止したため解凍していません"); }
+QString causeStoppedPartly() { return QCoreApplication::translate("ArchiveResult", "中止したため一部のファイルだけを解凍しました"); }
+QString causeOther() { return QCoreApplication::translate("ArchiveResult", "解凍に失敗しました (%1)"); }
+QString nestedHeading() { return QCoreApplication::translate("ArchiveResult", "次の書庫ファイルの中の書庫ファイルは解凍できませんでした"); }
+QString nestedRow() { return QCoreApplication::translate("ArchiveResult", "　%1: %2"); }
+QString nestedExtractedLine() { return QCoreApplication::translate("ArchiveResult", "　中の書庫ファイル %1 個を解凍しました"); }
+// Sets the lines under a file name off from it.
+QString indent() { return QCoreApplication::translate("ArchiveResult", "　", "indent"); }
+QString nestedLeftLine() { return QCoreApplication::translate("ArchiveResult", "　中の書庫ファイルを解凍できませんでした: %1: %2"); }
 
 // A message box grows with its text; past this many archives the rest are
 // only counted, and past nestedLimit the inner archives of one archive.
@@ -65,49 +72,49 @@ qint64 roundHalfToEven(qint64 numerator, qint64 denominator)
 QString causeText(const ArchiveResult &result)
 {
     if (result.stopped)
-        return result.landed > 0 ? causeStoppedPartly : causeStopped;
+        return result.landed > 0 ? causeStoppedPartly() : causeStopped();
     if (result.skippedByUser)
-        return causeSkipped;
+        return causeSkipped();
     if (result.skipped)
-        return causeFolder;
+        return causeFolder();
     switch (result.code) {
     case TENVO_ERR_OPEN:
-        return causeOpen;
+        return causeOpen();
     case TENVO_ERR_FORMAT:
     case -2:
-        return causeFormat;
+        return causeFormat();
     case ArchiverLibrary::libraryUnavailable:
     case TENVO_ERR_DECODER:
-        return causeLibrary;
+        return causeLibrary();
     case TENVO_ERR_DAMAGED:
-        return causeDamaged;
+        return causeDamaged();
     case TENVO_ERR_ENCRYPTED:
-        return causeEncrypted;
+        return causeEncrypted();
     case TENVO_ERR_VOLUME:
-        return causeVolume;
+        return causeVolume();
     case TENVO_ERR_UNSAFE:
-        return causeUnsafe;
+        return causeUnsafe();
     case TENVO_ERR_WRITE:
-        return causeWrite;
+        return causeWrite();
     case TENVO_ERR_ENDED:
-        return causeEnded;
+        return causeEnded();
     case TENVO_ERR_METHOD:
-        return causeMethod;
+        return causeMethod();
     case TENVO_ERR_FORBIDDEN:
-        return causeForbidden;
+        return causeForbidden();
     default:
-        return causeOther.arg(result.code);
+        return causeOther().arg(result.code);
     }
 }
 
 QString existingFilesText(const ArchiveResult &result)
 {
     if (result.kept > 0 && result.renamed > 0)
-        return existingBoth.arg(result.kept).arg(result.renamed);
+        return existingBoth().arg(result.kept).arg(result.renamed);
     if (result.kept > 0)
-        return existingKept.arg(result.kept);
+        return existingKept().arg(result.kept);
     if (result.renamed > 0)
-        return existingRenamed.arg(result.renamed);
+        return existingRenamed().arg(result.renamed);
     return QString();
 }
 
@@ -142,22 +149,22 @@ QString summaryText(const QList<ArchiveResult> &results)
         for (qsizetype i = 0; i < shown; ++i)
             text += u'\n' + displayPath(rows[i]->path) + QStringLiteral("\n") + detail(*rows[i]);
         if (rows.size() > shown)
-            text += QStringLiteral("\n\n") + summaryMore.arg(rows.size() - shown);
+            text += QStringLiteral("\n\n") + summaryMore().arg(rows.size() - shown);
     };
-    list(summaryHeading, failures,
-         [](const ArchiveResult &result) { return QStringLiteral("　") + causeText(result); });
-    list(shortenedHeading, shortened,
-         [](const ArchiveResult &result) { return shortenedCount.arg(result.shortened.size()); });
-    list(existingHeading, existing,
-         [](const ArchiveResult &result) { return QStringLiteral("　") + existingFilesText(result); });
-    list(trashHeading, untrashed, [](const ArchiveResult &) { return trashDetail; });
-    list(nestedHeading, nested, [](const ArchiveResult &result) {
+    list(summaryHeading(), failures,
+         [](const ArchiveResult &result) { return indent() + causeText(result); });
+    list(shortenedHeading(), shortened,
+         [](const ArchiveResult &result) { return shortenedCount().arg(result.shortened.size()); });
+    list(existingHeading(), existing,
+         [](const ArchiveResult &result) { return indent() + existingFilesText(result); });
+    list(trashHeading(), untrashed, [](const ArchiveResult &) { return trashDetail(); });
+    list(nestedHeading(), nested, [](const ArchiveResult &result) {
         const qsizetype shown = qMin<qsizetype>(result.nestedLeft.size(), nestedLimit);
         QStringList rows;
         for (qsizetype i = 0; i < shown; ++i)
-            rows.append(nestedRowText(result.nestedLeft[i], nestedRow));
+            rows.append(nestedRowText(result.nestedLeft[i], nestedRow()));
         if (result.nestedLeft.size() > shown)
-            rows.append(QStringLiteral("　") + summaryMore.arg(result.nestedLeft.size() - shown));
+            rows.append(indent() + summaryMore().arg(result.nestedLeft.size() - shown));
         return rows.join(u'\n');
     });
     return text;
@@ -167,9 +174,9 @@ QStringList nestedLines(const ArchiveResult &result, bool withCount)
 {
     QStringList lines;
     if (withCount && result.nestedExtracted > 0)
-        lines.append(nestedExtractedLine.arg(result.nestedExtracted));
+        lines.append(nestedExtractedLine().arg(result.nestedExtracted));
     for (const QString &pair : result.nestedLeft)
-        lines.append(nestedRowText(pair, nestedLeftLine));
+        lines.append(nestedRowText(pair, nestedLeftLine()));
     return lines;
 }
 

@@ -9,41 +9,43 @@
 #include <cerrno>
 #include <cstring>
 
+#include <QCoreApplication>
+
 namespace {
 
 // What the user reads.
-const QString folderWord = QStringLiteral("フォルダ ");
-const QString alreadyExists = QStringLiteral(" は既に存在しています。");
-const QString useAnotherName = QStringLiteral("別の名前でフォルダを作成してください");
-const QString renamePrompt = QStringLiteral("変更するフォルダ名を入力してください");
-const QString renameTitle = QStringLiteral("フォルダ名の変更");
-const QString cannotCreate = QStringLiteral(" を作成できません。");
-const QString slashInName = QStringLiteral("フォルダ名に「/」は使えません");
-const QString badCharacterInName = QStringLiteral("フォルダ名に使えない文字が含まれています");
-const QString missingParent = QStringLiteral("親フォルダがありません");
-const QString fileInTheWay = QStringLiteral("同じ名前のファイルがあります");
-const QString folderAppeared = QStringLiteral("同じ名前のフォルダが既にあります");
-const QString noPermission = QStringLiteral("書き込む権限がありません");
-const QString nameTooLong = QStringLiteral("名前が長すぎます");
-const QString diskFull = QStringLiteral("ディスクに空きがありません");
+QString folderWord() { return QCoreApplication::translate("NameFolder", "フォルダ "); }
+QString alreadyExists() { return QCoreApplication::translate("NameFolder", " は既に存在しています。"); }
+QString useAnotherName() { return QCoreApplication::translate("NameFolder", "別の名前でフォルダを作成してください"); }
+QString renamePrompt() { return QCoreApplication::translate("NameFolder", "変更するフォルダ名を入力してください"); }
+QString renameTitle() { return QCoreApplication::translate("NameFolder", "フォルダ名の変更"); }
+QString cannotCreate() { return QCoreApplication::translate("NameFolder", " を作成できません。"); }
+QString slashInName() { return QCoreApplication::translate("NameFolder", "フォルダ名に「/」は使えません"); }
+QString badCharacterInName() { return QCoreApplication::translate("NameFolder", "フォルダ名に使えない文字が含まれています"); }
+QString missingParent() { return QCoreApplication::translate("NameFolder", "親フォルダがありません"); }
+QString fileInTheWay() { return QCoreApplication::translate("NameFolder", "同じ名前のファイルがあります"); }
+QString folderAppeared() { return QCoreApplication::translate("NameFolder", "同じ名前のフォルダが既にあります"); }
+QString noPermission() { return QCoreApplication::translate("NameFolder", "書き込む権限がありません"); }
+QString nameTooLong() { return QCoreApplication::translate("NameFolder", "名前が長すぎます"); }
+QString diskFull() { return QCoreApplication::translate("NameFolder", "ディスクに空きがありません"); }
 
 QString causeOf(int error, const QString &path)
 {
     switch (error) {
     case ENOENT:
     case ENOTDIR:
-        return missingParent;
+        return missingParent();
     case EEXIST:
-        return isFolderAt(path) ? folderAppeared : fileInTheWay;
+        return isFolderAt(path) ? folderAppeared() : fileInTheWay();
     case EACCES:
     case EPERM:
     case EROFS:
-        return noPermission;
+        return noPermission();
     case ENAMETOOLONG:
-        return nameTooLong;
+        return nameTooLong();
     case ENOSPC:
     case EDQUOT:
-        return diskFull;
+        return diskFull();
     default:
         return QString::fromLocal8Bit(std::strerror(error));
     }
@@ -83,17 +85,17 @@ QString freeNameFolderPath(const QString &path)
 
 QString nameFolderTakenText(const QString &path)
 {
-    return folderWord + displayPath(path) + alreadyExists + u'\n' + useAnotherName;
+    return folderWord() + displayPath(path) + alreadyExists() + u'\n' + useAnotherName();
 }
 
 QString renamePromptText()
 {
-    return renamePrompt;
+    return renamePrompt();
 }
 
 QString renameTitleText()
 {
-    return renameTitle;
+    return renameTitle();
 }
 
 QString makeNameFolder(const QString &path)
@@ -101,7 +103,7 @@ QString makeNameFolder(const QString &path)
     if (::mkdir(nativePath(path).constData(), 0777) == 0)
         return QString();
     const int error = errno;
-    return folderWord + displayPath(path) + cannotCreate + u'\n' + causeOf(error, path);
+    return folderWord() + displayPath(path) + cannotCreate() + u'\n' + causeOf(error, path);
 }
 
 QString renamedNameFolder(const QString &path, const QString &name, QString *problem)
@@ -114,12 +116,12 @@ QString renamedNameFolder(const QString &path, const QString &name, QString *pro
     // The answer names one folder beside the others; a "/" would lead
     // elsewhere and a NUL would cut the name short on its way to the file
     // system.
-    const QString cause = name.contains(u'/') ? slashInName
-        : name.contains(QChar(u'\0'))      ? badCharacterInName
+    const QString cause = name.contains(u'/') ? slashInName()
+        : name.contains(QChar(u'\0'))      ? badCharacterInName()
                                            : QString();
     if (!cause.isEmpty()) {
         if (problem)
-            *problem = folderWord + displayPath(folder) + cannotCreate + u'\n' + cause;
+            *problem = folderWord() + displayPath(folder) + cannotCreate() + u'\n' + cause;
         return QString();
     }
     return folder;

@@ -4,14 +4,20 @@
 #include "clsarchive.h"
 #include "pathtext.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 // What the user reads.
-const QString passwordTitle = QStringLiteral("パスワードの入力");
-const QString passwordPrompt =
-    QStringLiteral("書庫ファイル「%1」はパスワード付きです。\nパスワードを入力してください");
-const QString passwordWrong =
-    QStringLiteral("パスワードが違います。\n書庫ファイル「%1」のパスワードを入力してください");
+QString passwordTitle() { return QCoreApplication::translate("PasswordKeeper", "パスワードの入力"); }
+QString passwordPrompt()
+{
+    return QCoreApplication::translate("PasswordKeeper", "書庫ファイル「%1」はパスワード付きです。\nパスワードを入力してください");
+}
+QString passwordWrong()
+{
+    return QCoreApplication::translate("PasswordKeeper", "パスワードが違います。\n書庫ファイル「%1」のパスワードを入力してください");
+}
 
 // A copy that shares nothing with text, so wiping one leaves the other.
 QString ownCopy(const QString &text)
@@ -71,10 +77,10 @@ void PasswordKeeper::wipe()
 
 QString PasswordKeeper::promptText(const QString &path, bool afterWrongOne)
 {
-    return (afterWrongOne ? passwordWrong : passwordPrompt).arg(displayPath(path.section(u'/', -1)));
+    return (afterWrongOne ? passwordWrong() : passwordPrompt()).arg(displayPath(path.section(u'/', -1)));
 }
 
 QString PasswordKeeper::titleText()
 {
-    return passwordTitle;
+    return passwordTitle();
 }

@@ -5,14 +5,16 @@
 
 #include <cmath>
 
+#include <QCoreApplication>
+
 namespace {
 
 // What the user reads.
-const QString leftText = QStringLiteral("残り 約 %1 (%2)");
-const QString hoursText = QStringLiteral("%1 時間 %2 分");
-const QString minutesText = QStringLiteral("%1 分 %2 秒");
-const QString secondsText = QStringLiteral("%1 秒");
-const QString speedText = QStringLiteral("%1 %2/秒");
+QString leftText() { return QCoreApplication::translate("TimeLeft", "残り 約 %1 (%2)"); }
+QString hoursText() { return QCoreApplication::translate("TimeLeft", "%1 時間 %2 分"); }
+QString minutesText() { return QCoreApplication::translate("TimeLeft", "%1 分 %2 秒"); }
+QString secondsText() { return QCoreApplication::translate("TimeLeft", "%1 秒"); }
+QString speedText() { return QCoreApplication::translate("TimeLeft", "%1 %2/秒"); }
 
 // Less than this and the speed says more about start-up than about the job.
 constexpr qint64 leastElapsedMs = 1000;
@@ -46,9 +48,9 @@ QString timeLeftText(const TimeLeft &left)
     if (!left.known)
         return QString();
     const qint64 s = qMax<qint64>(1, left.seconds);
-    const QString duration = s >= 3600 ? hoursText.arg(s / 3600).arg(s / 60 % 60)
-        : s >= 60                      ? minutesText.arg(s / 60).arg(s % 60)
-                                       : secondsText.arg(s);
+    const QString duration = s >= 3600 ? hoursText().arg(s / 3600).arg(s / 60 % 60)
+        : s >= 60                      ? minutesText().arg(s / 60).arg(s % 60)
+                                       : secondsText().arg(s);
     // The list's sizes count in thousands, so the speed does too.
     double speed = left.bytesPerSecond / 1000;
     QString unit = QStringLiteral("KB");
@@ -60,5 +62,5 @@ QString timeLeftText(const TimeLeft &left)
         speed /= 1000;
         unit = QStringLiteral("GB");
     }
-    return leftText.arg(duration, speedText.arg(speed, 0, 'f', 1).arg(unit));
+    return leftText().arg(duration, speedText().arg(speed, 0, 'f', 1).arg(unit));
 }

@@ -1,6 +1,7 @@
 // The columns of the two archive lists.
 #include "listcolumns.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QTreeWidget>
 
@@ -9,7 +10,7 @@ namespace {
 struct ColumnDefinition
 {
     const QString &key;
-    const char16_t *caption;
+    const char *caption; // translated where shown
     Qt::Alignment alignment;
     int widthTwips;
 };
@@ -25,17 +26,17 @@ QList<ColumnDefinition> columnsOf(ArchiveListLayout layout)
 {
     if (layout == ArchiveListLayout::MainWindow) {
         return {
-            {keyFileName, u"ファイル名", alignLeft, 2250},
-            {keyFolderName, u"フォルダ位置", alignLeft, 3750},
-            {keyType, u"圧縮形式", alignCentre, 1050},
-            {keySize, u"サイズ", alignRight, 1200},
-            {keyEncoding, u"文字コード", alignCentre, 1050},
+            {keyFileName, QT_TRANSLATE_NOOP("ArchiveList", "ファイル名"), alignLeft, 2250},
+            {keyFolderName, QT_TRANSLATE_NOOP("ArchiveList", "フォルダ位置"), alignLeft, 3750},
+            {keyType, QT_TRANSLATE_NOOP("ArchiveList", "圧縮形式"), alignCentre, 1050},
+            {keySize, QT_TRANSLATE_NOOP("ArchiveList", "サイズ"), alignRight, 1200},
+            {keyEncoding, QT_TRANSLATE_NOOP("ArchiveList", "文字コード"), alignCentre, 1050},
         };
     }
     return {
-        {keyFileName, u"ファイル名", alignLeft, 2250},
-        {keyType, u"圧縮形式", alignCentre, 1050},
-        {keySize, u"サイズ", alignRight, 1050},
+        {keyFileName, QT_TRANSLATE_NOOP("ArchiveList", "ファイル名"), alignLeft, 2250},
+        {keyType, QT_TRANSLATE_NOOP("ArchiveList", "圧縮形式"), alignCentre, 1050},
+        {keySize, QT_TRANSLATE_NOOP("ArchiveList", "サイズ"), alignRight, 1050},
     };
 }
 
@@ -49,7 +50,7 @@ void setupArchiveListColumns(QTreeWidget *list, ArchiveListLayout layout)
     QTreeWidgetItem *header = list->headerItem();
     for (int i = 0; i < columns.size(); ++i) {
         const ColumnDefinition &column = columns[i];
-        header->setText(i, QString::fromUtf16(column.caption));
+        header->setText(i, QCoreApplication::translate("ArchiveList", column.caption));
         header->setData(i, columnKeyRole, column.key);
         header->setTextAlignment(i, column.alignment);
         list->setColumnWidth(i, column.widthTwips / twipsPerPixel);

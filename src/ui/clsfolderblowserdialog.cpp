@@ -4,6 +4,8 @@
 #include "lastfolder.h"
 #include "userdialogs.h"
 
+#include <QCoreApplication>
+
 #include <optional>
 
 namespace {
@@ -12,9 +14,9 @@ namespace {
 // description; the folder last chosen for it is shown first.
 std::optional<FolderPurpose> purposeOf(const QString &description)
 {
-    if (description == QStringLiteral("書庫ファイルのあるフォルダを指定してください"))
+    if (description == QCoreApplication::translate("clsFolderBlowserDialog", "書庫ファイルのあるフォルダを指定してください"))
         return FolderPurpose::AddFolder;
-    if (description == QStringLiteral("解凍先のフォルダを指定してください"))
+    if (description == QCoreApplication::translate("clsFolderBlowserDialog", "解凍先のフォルダを指定してください"))
         return FolderPurpose::Destination;
     return std::nullopt;
 }

@@ -11,6 +11,7 @@
 #include "userdialogs.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -22,16 +23,16 @@
 namespace {
 
 // What the user reads.
-const QString caption = QStringLiteral(" 書庫ファイルをフォルダから追加");
-const QString folderLabel = QStringLiteral("フォルダ名");
-const QString listLabel = QStringLiteral("対応書庫ファイル一覧");
-const QString refreshCaption = QStringLiteral("最新の情報に更新(&R)");
-const QString addCaption = QStringLiteral("追加(&A)");
-const QString cancelCaption = QStringLiteral("キャンセル(&C)");
+QString caption() { return QCoreApplication::translate("frmAddFolder", " 書庫ファイルをフォルダから追加"); }
+QString folderLabel() { return QCoreApplication::translate("frmAddFolder", "フォルダ名"); }
+QString listLabel() { return QCoreApplication::translate("frmAddFolder", "対応書庫ファイル一覧"); }
+QString refreshCaption() { return QCoreApplication::translate("frmAddFolder", "最新の情報に更新(&R)"); }
+QString addCaption() { return QCoreApplication::translate("frmAddFolder", "追加(&A)"); }
+QString cancelCaption() { return QCoreApplication::translate("frmAddFolder", "キャンセル(&C)"); }
 const QString popupCaption = QStringLiteral("_");
-const QString checkAllCaption = QStringLiteral("すべて選択");
-const QString checkOffCaption = QStringLiteral("すべての選択を解除");
-const QString pickerDescription = QStringLiteral("書庫ファイルのあるフォルダを指定してください");
+QString checkAllCaption() { return QCoreApplication::translate("frmAddFolder", "すべて選択"); }
+QString checkOffCaption() { return QCoreApplication::translate("frmAddFolder", "すべての選択を解除"); }
+QString pickerDescription() { return QCoreApplication::translate("clsFolderBlowserDialog", "書庫ファイルのあるフォルダを指定してください"); }
 
 // A row keeps the full path of its archive: an archive found in a matching
 // sub-folder does not lie in the chosen folder itself.
@@ -54,10 +55,10 @@ frmAddFolder::frmAddFolder(QWidget *parent)
     , m_listCtrl(std::make_unique<clsListCtrl>())
 {
     setObjectName(QStringLiteral("frmAddFolder"));
-    setWindowTitle(caption);
+    setWindowTitle(caption());
     setFixedSize(415, 474);
 
-    Label1 = new QLabel(folderLabel, this);
+    Label1 = new QLabel(folderLabel(), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     placeLabel(Label1, 8, 8, 55, 12);
 
@@ -68,7 +69,7 @@ frmAddFolder::frmAddFolder(QWidget *parent)
     cmdOpenDlg->setAutoDefault(false);
     connect(cmdOpenDlg, &QPushButton::clicked, this, &frmAddFolder::cmdOpenDlg_Click);
 
-    Label2 = new QLabel(listLabel, this);
+    Label2 = new QLabel(listLabel(), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     placeLabel(Label2, 8, 64, 113, 12);
 
@@ -81,7 +82,7 @@ frmAddFolder::frmAddFolder(QWidget *parent)
     list->setUniformRowHeights(true);
     list->viewport()->installEventFilter(this);
 
-    Command4 = new QPushButton(refreshCaption, this);
+    Command4 = new QPushButton(refreshCaption(), this);
     Command4->setObjectName(QStringLiteral("Command4"));
     Command4->setGeometry(8, 432, 161, 25);
     Command4->setAutoDefault(false);
@@ -96,13 +97,13 @@ frmAddFolder::frmAddFolder(QWidget *parent)
     grey.setColor(QPalette::Window, QColor(128, 128, 128));
     Line1->setPalette(grey);
 
-    Command1 = new QPushButton(addCaption, this);
+    Command1 = new QPushButton(addCaption(), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(200, 432, 97, 25);
     Command1->setDefault(true);
     connect(Command1, &QPushButton::clicked, this, &frmAddFolder::Command1_Click);
 
-    Command2 = new QPushButton(cancelCaption, this);
+    Command2 = new QPushButton(cancelCaption(), this);
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setGeometry(304, 432, 97, 25);
     Command2->setAutoDefault(false);
@@ -111,10 +112,10 @@ frmAddFolder::frmAddFolder(QWidget *parent)
     // Never part of the window; the list's pop-up menu only.
     mPopup = new QMenu(popupCaption, this);
     mPopup->setObjectName(QStringLiteral("mPopup"));
-    mCheckAll = mPopup->addAction(checkAllCaption);
+    mCheckAll = mPopup->addAction(checkAllCaption());
     mCheckAll->setObjectName(QStringLiteral("mCheckAll"));
     connect(mCheckAll, &QAction::triggered, this, &frmAddFolder::mCheckAll_Click);
-    mCheckOff = mPopup->addAction(checkOffCaption);
+    mCheckOff = mPopup->addAction(checkOffCaption());
     mCheckOff->setObjectName(QStringLiteral("mCheckOff"));
     connect(mCheckOff, &QAction::triggered, this, &frmAddFolder::mCheckOff_Click);
 
@@ -161,7 +162,7 @@ void frmAddFolder::refreshList()
 void frmAddFolder::cmdOpenDlg_Click()
 {
     QString path;
-    if (!pickFolder(this, pickerDescription, path))
+    if (!pickFolder(this, pickerDescription(), path))
         return;
     setFolderPath(path);
     refreshList();

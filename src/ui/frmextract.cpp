@@ -13,6 +13,7 @@
 #include "windowcentre.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFontMetrics>
 #include <QFrame>
@@ -29,12 +30,12 @@
 namespace {
 
 // What the user reads.
-const QString caption = QStringLiteral(" 解凍");
-const QString extractCaption = QStringLiteral("解凍(&E)");
-const QString cancelCaption = QStringLiteral("キャンセル(&C)");
-const QString folderLabel = QStringLiteral("解凍先フォルダ名");
-const QString passwordsCaption = QStringLiteral("記憶したパスワード(&P)...");
-const QString pickerDescription = QStringLiteral("解凍先のフォルダを指定してください");
+QString caption() { return QCoreApplication::translate("frmExtract", " 解凍"); }
+QString extractCaption() { return QCoreApplication::translate("frmExtract", "解凍(&E)"); }
+QString cancelCaption() { return QCoreApplication::translate("frmExtract", "キャンセル(&C)"); }
+QString folderLabel() { return QCoreApplication::translate("frmExtract", "解凍先フォルダ名"); }
+QString passwordsCaption() { return QCoreApplication::translate("frmExtract", "記憶したパスワード(&P)..."); }
+QString pickerDescription() { return QCoreApplication::translate("clsFolderBlowserDialog", "解凍先のフォルダを指定してください"); }
 
 const QString optionSection = QStringLiteral("Option");
 // How many archives are extracted at once (absent: one per core).
@@ -43,26 +44,30 @@ const QString parallelKey = QStringLiteral("Parallel");
 struct OptionItem
 {
     QString key;
-    QString text;
+    const char *text; // translated where shown
     bool *global;
     bool underPrevious = false; // shown below the item before it, which it depends on
 };
 
 // The items in the order the list shows them.
 const OptionItem optionItems[] = {
-    {QStringLiteral("deleteFromList"), QStringLiteral("解凍が終了したらリストを新規作成する"), &gDeleteFromList},
+    {QStringLiteral("deleteFromList"), QT_TRANSLATE_NOOP("frmExtract", "解凍が終了したらリストを新規作成する"),
+     &gDeleteFromList},
     {QStringLiteral("makeNameFolder"),
-     QStringLiteral("それぞれの書庫ファイル名でフォルダを作成し、そこに解凍する"), &gMakeNameFolder},
+     QT_TRANSLATE_NOOP("frmExtract", "それぞれの書庫ファイル名でフォルダを作成し、そこに解凍する"), &gMakeNameFolder},
     {QStringLiteral("smartFolders"),
-     QStringLiteral("中身がフォルダ1つかファイル1つだけの書庫には、フォルダを作成しない"), &gSmartFolders, true},
-    {QStringLiteral("restoreFolder"), QStringLiteral("書庫ファイル内のフォルダ構造を復元する(RAR書庫以外)"),
-     &gRestoreFolder},
-    {QStringLiteral("closeDialog"), QStringLiteral("解凍が終了したら自動でダイアログを閉じる"), &gCloseDialog},
-    {QStringLiteral("skipJunk"), QStringLiteral("不要なファイル(__MACOSX、.DS_Store、Thumbs.db など)を解凍しない"),
-     &gSkipJunk},
-    {QStringLiteral("nested"), QStringLiteral("書庫の中の書庫も解凍する(3階層まで)"), &gNested},
-    {QStringLiteral("openFolder"), QStringLiteral("解凍が終了したら解凍先フォルダを開く"), &gOpenFolder},
-    {QStringLiteral("trashArchives"), QStringLiteral("すべて解凍できた書庫ファイルをごみ箱に移す"),
+     QT_TRANSLATE_NOOP("frmExtract", "中身がフォルダ1つかファイル1つだけの書庫には、フォルダを作成しない"),
+     &gSmartFolders, true},
+    {QStringLiteral("restoreFolder"),
+     QT_TRANSLATE_NOOP("frmExtract", "書庫ファイル内のフォルダ構造を復元する(RAR書庫以外)"), &gRestoreFolder},
+    {QStringLiteral("closeDialog"), QT_TRANSLATE_NOOP("frmExtract", "解凍が終了したら自動でダイアログを閉じる"),
+     &gCloseDialog},
+    {QStringLiteral("skipJunk"),
+     QT_TRANSLATE_NOOP("frmExtract", "不要なファイル(__MACOSX、.DS_Store、Thumbs.db など)を解凍しない"), &gSkipJunk},
+    {QStringLiteral("nested"), QT_TRANSLATE_NOOP("frmExtract", "書庫の中の書庫も解凍する(3階層まで)"), &gNested},
+    {QStringLiteral("openFolder"), QT_TRANSLATE_NOOP("frmExtract", "解凍が終了したら解凍先フォルダを開く"),
+     &gOpenFolder},
+    {QStringLiteral("trashArchives"), QT_TRANSLATE_NOOP("frmExtract", "すべて解凍できた書庫ファイルをごみ箱に移す"),
      &gTrashArchives},
 };
 
@@ -89,17 +94,17 @@ const OptionKey optionKeys[] = {
 // What becomes of a file the destination already holds: the settings value
 // and the choice's text, in ExtractOptions::Existing's order.
 const QString existingKey = QStringLiteral("Existing");
-const QString existingLabel = QStringLiteral("同じ名前のファイルがあるとき");
+QString existingLabel() { return QCoreApplication::translate("frmExtract", "同じ名前のファイルがあるとき"); }
 struct ExistingChoice
 {
     QString value;
-    QString text;
+    const char *text; // translated where shown
 };
 const ExistingChoice existingChoices[] = {
-    {QStringLiteral("overwrite"), QStringLiteral("上書きする")},
-    {QStringLiteral("skip"), QStringLiteral("今あるファイルを残す")},
-    {QStringLiteral("rename"), QStringLiteral("名前を変えて両方残す")},
-    {QStringLiteral("newer"), QStringLiteral("書庫のファイルが新しいときだけ上書きする")},
+    {QStringLiteral("overwrite"), QT_TRANSLATE_NOOP("frmExtract", "上書きする")},
+    {QStringLiteral("skip"), QT_TRANSLATE_NOOP("frmExtract", "今あるファイルを残す")},
+    {QStringLiteral("rename"), QT_TRANSLATE_NOOP("frmExtract", "名前を変えて両方残す")},
+    {QStringLiteral("newer"), QT_TRANSLATE_NOOP("frmExtract", "書庫のファイルが新しいときだけ上書きする")},
 };
 
 constexpr int keyRole = Qt::UserRole;
@@ -116,7 +121,7 @@ frmExtract::frmExtract(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmExtract"));
-    setWindowTitle(caption);
+    setWindowTitle(caption());
 
     const FolderBox folderBox = createFolderBox(this);
     Picture1 = folderBox.frame;
@@ -124,15 +129,15 @@ frmExtract::frmExtract(QWidget *parent)
     cmdOpenDlg = folderBox.button;
     connect(cmdOpenDlg, &QPushButton::clicked, this, &frmExtract::cmdOpenDlg_Click);
 
-    cmdExtract = new QPushButton(extractCaption, this);
+    cmdExtract = new QPushButton(extractCaption(), this);
     cmdExtract->setObjectName(QStringLiteral("cmdExtract"));
     connect(cmdExtract, &QPushButton::clicked, this, &frmExtract::cmdExtract_Click);
 
-    cmdCancel = new QPushButton(cancelCaption, this);
+    cmdCancel = new QPushButton(cancelCaption(), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     connect(cmdCancel, &QPushButton::clicked, this, &frmExtract::cmdCancel_Click);
 
-    Label2 = new QLabel(folderLabel, this);
+    Label2 = new QLabel(folderLabel(), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     placeLabel(Label2, 8, 8, 91, 12);
 
@@ -144,19 +149,19 @@ frmExtract::frmExtract(QWidget *parent)
     list->setItemsExpandable(false);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    Label1 = new QLabel(folderLabel, this);
+    Label1 = new QLabel(folderLabel(), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     placeLabel(Label1, 8, 64, 91, 12);
 
-    lblExisting = new QLabel(existingLabel, this);
+    lblExisting = new QLabel(existingLabel(), this);
     lblExisting->setObjectName(QStringLiteral("lblExisting"));
     cboExisting = new QComboBox(this);
     cboExisting->setObjectName(QStringLiteral("cboExisting"));
     for (const ExistingChoice &choice : existingChoices)
-        cboExisting->addItem(choice.text, choice.value);
+        cboExisting->addItem(QCoreApplication::translate("frmExtract", choice.text), choice.value);
     lblExisting->setBuddy(cboExisting);
 
-    cmdPasswords = new QPushButton(passwordsCaption, this);
+    cmdPasswords = new QPushButton(passwordsCaption(), this);
     cmdPasswords->setObjectName(QStringLiteral("cmdPasswords"));
     connect(cmdPasswords, &QPushButton::clicked, this, &frmExtract::cmdPasswords_Click);
 
@@ -170,7 +175,7 @@ frmExtract::frmExtract(QWidget *parent)
     QTreeWidgetItem *previous = nullptr;
     for (const OptionItem &option : optionItems) {
         auto *item = option.underPrevious ? new QTreeWidgetItem(previous) : new QTreeWidgetItem(list);
-        item->setText(0, option.text);
+        item->setText(0, QCoreApplication::translate("frmExtract", option.text));
         item->setData(0, keyRole, option.key);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, *option.global ? Qt::Checked : Qt::Unchecked);
@@ -253,7 +258,8 @@ void frmExtract::layOut()
     const QFontMetrics metrics(list->font());
     int textWidth = 0;
     for (const OptionItem &option : optionItems)
-        textWidth = qMax(textWidth, metrics.horizontalAdvance(option.text) + (option.underPrevious ? list->indentation() : 0));
+        textWidth = qMax(textWidth, metrics.horizontalAdvance(QCoreApplication::translate("frmExtract", option.text))
+                                        + (option.underPrevious ? list->indentation() : 0));
     const int listWidth = qMax(409, textWidth + 48);
     const int rows = int(std::size(optionItems));
     const int rowHeight = qMax(18, list->sizeHintForRow(0));
@@ -297,7 +303,7 @@ ExtractOptions frmExtract::extractOptions() const
 void frmExtract::cmdOpenDlg_Click()
 {
     QString path;
-    if (!pickFolder(this, pickerDescription, path))
+    if (!pickFolder(this, pickerDescription(), path))
         return;
     setFolderPath(path);
 }

@@ -23,6 +23,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -42,39 +43,40 @@ namespace {
 
 // What the user reads.
 const QString caption = QStringLiteral("Tenvo");
-const QString fileMenuCaption = QStringLiteral(" ファイル(&F) ");
-const QString newListCaption = QStringLiteral(" リストを新規作成(&N) ");
-const QString addListCaption = QStringLiteral(" 書庫ファイルを追加(&A) ");
-const QString folderListCaption = QStringLiteral(" 書庫ファイルをフォルダから追加(&F) ");
-const QString deleteListCaption = QStringLiteral(" リストから削除(&D) ");
-const QString endCaption = QStringLiteral(" 終了(&E) ");
-const QString ctrlMenuCaption = QStringLiteral(" 操作(&C) ");
-const QString extractCaption = QStringLiteral(" 解凍(&E) ");
-const QString helpMenuCaption = QStringLiteral(" ヘルプ(&H) ");
-const QString helpViewCaption = QStringLiteral(" ヘルプ(&H)");
-const QString versionCaption = QStringLiteral(" バージョン情報(&V) ");
-const QString debugMenuCaption = QStringLiteral("デバッグ(&D)");
-const QString listupTypeCaption = QStringLiteral("対応形式表示");
-const QString debugsCaption = QStringLiteral("汎用デバッグ");
-const QString encodingMenuCaption = QStringLiteral("ファイル名の文字コード");
-const QString automaticEncodingCaption = QStringLiteral("自動");
+QString fileMenuCaption() { return QCoreApplication::translate("frmMain", " ファイル(&F) "); }
+QString newListCaption() { return QCoreApplication::translate("frmMain", " リストを新規作成(&N) "); }
+QString addListCaption() { return QCoreApplication::translate("frmMain", " 書庫ファイルを追加(&A) "); }
+QString folderListCaption() { return QCoreApplication::translate("frmMain", " 書庫ファイルをフォルダから追加(&F) "); }
+QString deleteListCaption() { return QCoreApplication::translate("frmMain", " リストから削除(&D) "); }
+QString endCaption() { return QCoreApplication::translate("frmMain", " 終了(&E) "); }
+QString ctrlMenuCaption() { return QCoreApplication::translate("frmMain", " 操作(&C) "); }
+QString extractCaption() { return QCoreApplication::translate("frmMain", " 解凍(&E) "); }
+QString helpMenuCaption() { return QCoreApplication::translate("frmMain", " ヘルプ(&H) "); }
+QString helpViewCaption() { return QCoreApplication::translate("frmMain", " ヘルプ(&H)"); }
+QString versionCaption() { return QCoreApplication::translate("frmMain", " バージョン情報(&V) "); }
+QString debugMenuCaption() { return QCoreApplication::translate("frmMain", "デバッグ(&D)"); }
+QString listupTypeCaption() { return QCoreApplication::translate("frmMain", "対応形式表示"); }
+QString debugsCaption() { return QCoreApplication::translate("frmMain", "汎用デバッグ"); }
+QString encodingMenuCaption() { return QCoreApplication::translate("frmMain", "ファイル名の文字コード"); }
+QString automaticEncodingCaption() { return QCoreApplication::translate("frmMain", "自動"); }
 
-const QString newButtonCaption = QStringLiteral("新規リスト");
-const QString addFileButtonCaption = QStringLiteral("追加");
-const QString addFolderButtonCaption = QStringLiteral("フォルダから追加");
-const QString deleteButtonCaption = QStringLiteral("リストから削除");
-const QString extractButtonCaption = QStringLiteral("解凍");
-const QString helpButtonCaption = QStringLiteral("ヘルプ");
-const QString exitButtonCaption = QStringLiteral("終了");
+QString newButtonCaption() { return QCoreApplication::translate("frmMain", "新規リスト"); }
+QString addFileButtonCaption() { return QCoreApplication::translate("frmMain", "追加"); }
+QString addFolderButtonCaption() { return QCoreApplication::translate("frmMain", "フォルダから追加"); }
+QString deleteButtonCaption() { return QCoreApplication::translate("frmMain", "リストから削除"); }
+QString extractButtonCaption() { return QCoreApplication::translate("frmMain", "解凍"); }
+QString helpButtonCaption() { return QCoreApplication::translate("frmMain", "ヘルプ"); }
+QString exitButtonCaption() { return QCoreApplication::translate("frmMain", "終了"); }
 
-const QString notSupportedText = QStringLiteral("このファイルは対応していません");
-const QString alreadyListedText = QStringLiteral("既にリストに登録されています");
-const QString archiveFolderDescription = QStringLiteral("書庫ファイルのあるフォルダを指定してください");
-const QString destinationDescription = QStringLiteral("解凍先のフォルダを指定してください");
-const QString notAddedHeading = QStringLiteral("次のファイルは追加できませんでした");
-const QString noArchivesText = QStringLiteral("書庫ファイルが見つかりません");
-const QString unreadableText = QStringLiteral("ファイルを読み込めません");
-const QString notAddedMore = QStringLiteral("ほか %1 件");
+QString notSupportedText() { return QCoreApplication::translate("frmMain", "このファイルは対応していません"); }
+QString alreadyListedText() { return QCoreApplication::translate("frmMain", "既にリストに登録されています"); }
+QString archiveFolderDescription() { return QCoreApplication::translate("clsFolderBlowserDialog", "書庫ファイルのあるフォルダを指定してください"); }
+QString destinationDescription() { return QCoreApplication::translate("clsFolderBlowserDialog", "解凍先のフォルダを指定してください"); }
+QString notAddedHeading() { return QCoreApplication::translate("frmMain", "次のファイルは追加できませんでした"); }
+QString noArchivesText() { return QCoreApplication::translate("frmMain", "書庫ファイルが見つかりません"); }
+QString unreadableText() { return QCoreApplication::translate("frmMain", "ファイルを読み込めません"); }
+QString indent() { return QCoreApplication::translate("frmMain", "　", "indent"); }
+QString notAddedMore() { return QCoreApplication::translate("frmMain", "ほか %1 件"); }
 const QString trueText = QStringLiteral("True");
 const QString falseText = QStringLiteral("False");
 
@@ -150,35 +152,35 @@ frmMain::frmMain(QWidget *parent)
     // The toolbar is part of the window, not something to hide.
     setContextMenuPolicy(Qt::PreventContextMenu);
 
-    mFile = menuBar()->addMenu(fileMenuCaption);
+    mFile = menuBar()->addMenu(fileMenuCaption());
     mFile->setObjectName(QStringLiteral("mFile"));
-    mNewList = namedAction(mFile, newListCaption, "mNewList");
+    mNewList = namedAction(mFile, newListCaption(), "mNewList");
     mNewList->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     mspltr = namedSeparator(mFile, "mspltr");
-    mAddList = namedAction(mFile, addListCaption, "mAddList");
-    mFolderList = namedAction(mFile, folderListCaption, "mFolderList");
-    mDeleteList = namedAction(mFile, deleteListCaption, "mDeleteList");
+    mAddList = namedAction(mFile, addListCaption(), "mAddList");
+    mFolderList = namedAction(mFile, folderListCaption(), "mFolderList");
+    mDeleteList = namedAction(mFile, deleteListCaption(), "mDeleteList");
     msplter = namedSeparator(mFile, "msplter");
-    mEnd = namedAction(mFile, endCaption, "mEnd");
+    mEnd = namedAction(mFile, endCaption(), "mEnd");
     mEnd->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-    mCtrl = menuBar()->addMenu(ctrlMenuCaption);
+    mCtrl = menuBar()->addMenu(ctrlMenuCaption());
     mCtrl->setObjectName(QStringLiteral("mCtrl"));
-    mExtract = namedAction(mCtrl, extractCaption, "mExtract");
+    mExtract = namedAction(mCtrl, extractCaption(), "mExtract");
 
-    mHelp = menuBar()->addMenu(helpMenuCaption);
+    mHelp = menuBar()->addMenu(helpMenuCaption());
     mHelp->setObjectName(QStringLiteral("mHelp"));
-    mHelpView = namedAction(mHelp, helpViewCaption, "mHelpView");
+    mHelpView = namedAction(mHelp, helpViewCaption(), "mHelpView");
     mHelpView->setShortcut(QKeySequence::HelpContents);
     mspltr2 = namedSeparator(mHelp, "mspltr2");
-    mVersion = namedAction(mHelp, versionCaption, "mVersion");
+    mVersion = namedAction(mHelp, versionCaption(), "mVersion");
 
     // Diagnostics, never shown in a normal run.
-    mDebug = menuBar()->addMenu(debugMenuCaption);
+    mDebug = menuBar()->addMenu(debugMenuCaption());
     mDebug->setObjectName(QStringLiteral("mDebug"));
     mDebug->menuAction()->setVisible(false);
-    mListupType = namedAction(mDebug, listupTypeCaption, "mListupType");
-    mDebugs = namedAction(mDebug, debugsCaption, "mDebugs");
+    mListupType = namedAction(mDebug, listupTypeCaption(), "mListupType");
+    mDebugs = namedAction(mDebug, debugsCaption(), "mDebugs");
 
     connect(mNewList, &QAction::triggered, this, &frmMain::mNewList_Click);
     connect(mAddList, &QAction::triggered, this, &frmMain::mAddList_Click);
@@ -213,16 +215,16 @@ frmMain::frmMain(QWidget *parent)
     };
     // Delete and Extract are addressed by position (5 and 7), so this order,
     // separators included, is fixed.
-    keyNew = button(1, newButtonCaption, "keyNew");
+    keyNew = button(1, newButtonCaption(), "keyNew");
     toolMenu->addSeparator();
-    keyAddFile = button(2, addFileButtonCaption, "keyAddFile");
-    keyAddFolder = button(2, addFolderButtonCaption, "keyAddFolder");
-    keyDelete = button(3, deleteButtonCaption, "keyDelete");
+    keyAddFile = button(2, addFileButtonCaption(), "keyAddFile");
+    keyAddFolder = button(2, addFolderButtonCaption(), "keyAddFolder");
+    keyDelete = button(3, deleteButtonCaption(), "keyDelete");
     toolMenu->addSeparator();
-    keyExtract = button(4, extractButtonCaption, "keyExtract");
+    keyExtract = button(4, extractButtonCaption(), "keyExtract");
     toolMenu->addSeparator();
-    keyHelp = button(5, helpButtonCaption, "keyHelp");
-    keyExit = button(0, exitButtonCaption, "keyExit");
+    keyHelp = button(5, helpButtonCaption(), "keyHelp");
+    keyExit = button(0, exitButtonCaption(), "keyExit");
     connect(toolMenu, &QToolBar::actionTriggered, this, &frmMain::toolMenu_ButtonClick);
 
     status = new QStatusBar(this);
@@ -252,11 +254,11 @@ frmMain::frmMain(QWidget *parent)
     connect(list, &QWidget::customContextMenuRequested, this, &frmMain::list_ContextMenu);
     mListMenu = new QMenu(this);
     mListMenu->setObjectName(QStringLiteral("mListMenu"));
-    mEncoding = mListMenu->addMenu(encodingMenuCaption);
+    mEncoding = mListMenu->addMenu(encodingMenuCaption());
     mEncoding->setObjectName(QStringLiteral("mEncoding"));
     auto *encodings = new QActionGroup(mEncoding);
     for (const QString &encoding : QStringList{QString()} + nameEncodingChoices()) {
-        QAction *action = mEncoding->addAction(encoding.isEmpty() ? automaticEncodingCaption : encoding);
+        QAction *action = mEncoding->addAction(encoding.isEmpty() ? automaticEncodingCaption() : encoding);
         action->setData(encoding);
         action->setCheckable(true);
         encodings->addAction(action);
@@ -384,13 +386,13 @@ void frmMain::addPaths(const QStringList &paths)
     gArchive->getSupportTypes(types);
     QStringList refused;
     const auto refuse = [&refused](const QString &path, const QString &cause) {
-        refused << displayPath(path) + QStringLiteral("\n　") + cause;
+        refused << displayPath(path) + u'\n' + indent() + cause;
     };
     for (const QString &path : paths) {
         if (isFolderAt(path)) {
             const QStringList archives = archivesInFolder(path, types);
             if (archives.isEmpty())
-                refuse(path, noArchivesText);
+                refuse(path, noArchivesText());
             for (const QString &archive : archives)
                 gListCtrl->addFile(archive);
             continue;
@@ -399,23 +401,23 @@ void frmMain::addPaths(const QStringList &paths)
         // list the set once, without a word.
         const QString first = firstVolumeOf(path);
         if (gArchive->isSupportFile(first) < 0) {
-            refuse(path, notSupportedText);
+            refuse(path, notSupportedText());
             continue;
         }
         const int added = gListCtrl->addFile(first);
         if (added == clsListCtrl::alreadyListed) {
             if (first == path)
-                refuse(path, alreadyListedText);
+                refuse(path, alreadyListedText());
         } else if (added != clsListCtrl::added)
-            refuse(path, unreadableText);
+            refuse(path, unreadableText());
     }
     if (!refused.isEmpty()) {
-        QString text = notAddedHeading + u'\n';
+        QString text = notAddedHeading() + u'\n';
         const qsizetype shown = qMin<qsizetype>(refused.size(), notAddedLimit);
         for (qsizetype i = 0; i < shown; ++i)
             text += u'\n' + refused[i];
         if (refused.size() > shown)
-            text += QStringLiteral("\n\n") + notAddedMore.arg(refused.size() - shown);
+            text += QStringLiteral("\n\n") + notAddedMore().arg(refused.size() - shown);
         userDialogs().exclamation(this, text);
     }
     updateButtons();
@@ -529,11 +531,11 @@ void frmMain::addFileFromDialog()
         if (fileName.isEmpty() || !gArchive || !gListCtrl)
             return;
         if (gArchive->isSupportFile(firstVolumeOf(fileName)) < 0) {
-            userDialogs().exclamation(this, displayPath(fileName) + QStringLiteral("\n\n") + notSupportedText);
+            userDialogs().exclamation(this, displayPath(fileName) + QStringLiteral("\n\n") + notSupportedText());
             return;
         }
         if (gListCtrl->addFile(fileName) == clsListCtrl::alreadyListed)
-            userDialogs().exclamation(this, displayPath(fileName) + QStringLiteral("\n\n") + alreadyListedText);
+            userDialogs().exclamation(this, displayPath(fileName) + QStringLiteral("\n\n") + alreadyListedText());
     } catch (...) {
     }
 }
@@ -542,7 +544,7 @@ void frmMain::addFromFolder()
 {
     if (!gFolderDialog)
         return;
-    gFolderDialog->setDescription(archiveFolderDescription);
+    gFolderDialog->setDescription(archiveFolderDescription());
     if (!gFolderDialog->ShowDialog(this))
         return;
     frmAddFolder dialog(this);
@@ -557,7 +559,7 @@ void frmMain::startExtract()
 {
     if (!gFolderDialog)
         return;
-    gFolderDialog->setDescription(destinationDescription);
+    gFolderDialog->setDescription(destinationDescription());
     if (!gFolderDialog->ShowDialog(this))
         return;
     frmExtract dialog(this);

@@ -6,6 +6,7 @@
 #include "userdialogs.h"
 #include "windowcentre.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -15,14 +16,13 @@
 namespace {
 
 // What the user reads.
-const QString caption = QStringLiteral(" 記憶したパスワード");
-const QString listedText = QStringLiteral("記憶しているパスワード (新しい順)");
-const QString noneText = QStringLiteral("記憶しているパスワードはありません");
-const QString noKeyringText =
-    QStringLiteral("デスクトップのキーリングが動いていないため、\nパスワードを記憶できません");
-const QString removeCaption = QStringLiteral("削除(&D)");
-const QString closeCaption = QStringLiteral("閉じる(&C)");
-const QString removeFailedText = QStringLiteral("パスワードを削除できませんでした");
+QString caption() { return QCoreApplication::translate("frmPasswords", " 記憶したパスワード"); }
+QString listedText() { return QCoreApplication::translate("frmPasswords", "記憶しているパスワード (新しい順)"); }
+QString noneText() { return QCoreApplication::translate("frmPasswords", "記憶しているパスワードはありません"); }
+QString noKeyringText() { return QCoreApplication::translate("frmPasswords", "デスクトップのキーリングが動いていないため、\nパスワードを記憶できません"); }
+QString removeCaption() { return QCoreApplication::translate("frmPasswords", "削除(&D)"); }
+QString closeCaption() { return QCoreApplication::translate("frmPasswords", "閉じる(&C)"); }
+QString removeFailedText() { return QCoreApplication::translate("frmPasswords", "パスワードを削除できませんでした"); }
 
 } // namespace
 
@@ -31,7 +31,7 @@ frmPasswords::frmPasswords(PasswordStore &store, QWidget *parent)
     , m_store(store)
 {
     setObjectName(QStringLiteral("frmPasswords"));
-    setWindowTitle(caption);
+    setWindowTitle(caption());
 
     lblStatus = new QLabel(this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
@@ -41,12 +41,12 @@ frmPasswords::frmPasswords(PasswordStore &store, QWidget *parent)
     lstPasswords->setObjectName(QStringLiteral("lstPasswords"));
     lstPasswords->setSelectionMode(QAbstractItemView::SingleSelection);
 
-    cmdRemove = new QPushButton(removeCaption, this);
+    cmdRemove = new QPushButton(removeCaption(), this);
     cmdRemove->setObjectName(QStringLiteral("cmdRemove"));
     cmdRemove->setAutoDefault(false);
     connect(cmdRemove, &QPushButton::clicked, this, &frmPasswords::cmdRemove_Click);
 
-    cmdClose = new QPushButton(closeCaption, this);
+    cmdClose = new QPushButton(closeCaption(), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     cmdClose->setDefault(true);
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
@@ -89,7 +89,7 @@ void frmPasswords::refreshList()
         lstPasswords->addItem(maskText());
     for (QString &password : passwords)
         wipeSecret(password);
-    lblStatus->setText(!available ? noKeyringText : lstPasswords->count() == 0 ? noneText : listedText);
+    lblStatus->setText(!available ? noKeyringText() : lstPasswords->count() == 0 ? noneText() : listedText());
     lstPasswords->setEnabled(lstPasswords->count() > 0);
     if (lstPasswords->count() > 0)
         lstPasswords->setCurrentRow(qBound(0, selected, lstPasswords->count() - 1));
@@ -102,6 +102,6 @@ void frmPasswords::cmdRemove_Click()
     if (row < 0)
         return;
     if (!m_store.remove(row))
-        userDialogs().exclamation(this, removeFailedText);
+        userDialogs().exclamation(this, removeFailedText());
     refreshList();
 }

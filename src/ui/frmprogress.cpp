@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
@@ -24,25 +25,25 @@
 namespace {
 
 // What the user reads.
-const QString caption = QStringLiteral("変換中...");
-const QString closeCaption = QStringLiteral("閉じる");
-const QString stopCaption = QStringLiteral("中止");
-const QString stopQuestion = QStringLiteral("解凍を中止しますか？");
-const QString preparingText = QStringLiteral("現在準備中です...");
-const QString extractingText = QStringLiteral("現在解凍中です...");
-const QString finishedText = QStringLiteral("解凍が終了しました");
-const QString stoppedText = QStringLiteral("解凍を中止しました");
+QString caption() { return QCoreApplication::translate("frmProgress", "変換中..."); }
+QString closeCaption() { return QCoreApplication::translate("frmProgress", "閉じる"); }
+QString stopCaption() { return QCoreApplication::translate("frmProgress", "中止"); }
+QString stopQuestion() { return QCoreApplication::translate("frmProgress", "解凍を中止しますか？"); }
+QString preparingText() { return QCoreApplication::translate("frmProgress", "現在準備中です..."); }
+QString extractingText() { return QCoreApplication::translate("frmProgress", "現在解凍中です..."); }
+QString finishedText() { return QCoreApplication::translate("frmProgress", "解凍が終了しました"); }
+QString stoppedText() { return QCoreApplication::translate("frmProgress", "解凍を中止しました"); }
 const QString counterSeparator = QStringLiteral(" / ");
 // After the counter while archives run: how much of them has been read.
 const QString counterShare = QStringLiteral(" (%1%)");
 // The ways out of the name-folder question.
-const QString renameCaption = QStringLiteral("別の名前にする");
-const QString skipCaption = QStringLiteral("この書庫を飛ばす");
+QString renameCaption() { return QCoreApplication::translate("frmProgress", "別の名前にする"); }
+QString skipCaption() { return QCoreApplication::translate("frmProgress", "この書庫を飛ばす"); }
 
 // The status text at its tallest: message, path, an empty line, counter.
 // Japanese may come from a taller fallback font than the window's own.
-const QString tallestMessage = QStringLiteral("現在解凍中です...\n/Ágy/書庫.zip\n\n0 / 0");
-const QString tallestTimeLeft = QStringLiteral("残り 約 59 分 59 秒 (999.9 MB/秒)");
+QString tallestMessage() { return QCoreApplication::translate("frmProgress", "現在解凍中です...\n/Ágy/書庫.zip\n\n0 / 0"); }
+QString tallestTimeLeft() { return QCoreApplication::translate("frmProgress", "残り 約 59 分 59 秒 (999.9 MB/秒)"); }
 
 } // namespace
 
@@ -50,14 +51,14 @@ frmProgress::frmProgress(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmProgress"));
-    setWindowTitle(caption);
+    setWindowTitle(caption());
 
-    cmdClose = new QPushButton(closeCaption, this);
+    cmdClose = new QPushButton(closeCaption(), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     cmdClose->setEnabled(false);
     connect(cmdClose, &QPushButton::clicked, this, &frmProgress::cmdClose_Click);
 
-    cmdStop = new QPushButton(stopCaption, this);
+    cmdStop = new QPushButton(stopCaption(), this);
     cmdStop->setObjectName(QStringLiteral("cmdStop"));
     connect(cmdStop, &QPushButton::clicked, this, &frmProgress::cmdStop_Click);
 
@@ -89,9 +90,9 @@ frmProgress::~frmProgress() = default;
 void frmProgress::placeControls()
 {
     // The design's places, pushed down as far as the desktop's font needs
-    // for four whole lines of status text and a whole button caption.
+    // for four whole lines of status text and a whole button caption().
     const int textHeight = lblMessage->fontMetrics()
-                               .boundingRect(QRect(0, 0, 355, 10000), Qt::AlignHCenter, tallestMessage)
+                               .boundingRect(QRect(0, 0, 355, 10000), Qt::AlignHCenter, tallestMessage())
                                .height();
     const int messageHeight = qMax(60, textHeight);
     lblMessage->setGeometry(11, 16, 355, messageHeight);
@@ -100,16 +101,16 @@ void frmProgress::placeControls()
     // The time left under the bar (two lines when a large font needs them),
     // its room kept from the start so that the buttons do not move.
     const int timeLeftHeight = lblTimeLeft->fontMetrics()
-                                   .boundingRect(QRect(0, 0, 361, 10000), Qt::AlignHCenter | Qt::TextWordWrap, tallestTimeLeft)
+                                   .boundingRect(QRect(0, 0, 361, 10000), Qt::AlignHCenter | Qt::TextWordWrap, tallestTimeLeft())
                                    .height();
     lblTimeLeft->setGeometry(8, boxTop + 31, 361, timeLeftHeight);
     const int buttonTop = boxTop + 40 + timeLeftHeight;
     const QFontMetrics buttonMetrics = cmdClose->fontMetrics();
-    const QSize button(qMax(81, buttonMetrics.horizontalAdvance(closeCaption) + 16),
+    const QSize button(qMax(81, buttonMetrics.horizontalAdvance(closeCaption()) + 16),
                        qMax(25, buttonMetrics.height() + 8));
     cmdClose->setGeometry(152 - (button.width() - 81) / 2, buttonTop, button.width(), button.height());
     // The stop button keeps to the right, lined up with the bar's end.
-    const int stopWidth = qMax(81, buttonMetrics.horizontalAdvance(stopCaption) + 16);
+    const int stopWidth = qMax(81, buttonMetrics.horizontalAdvance(stopCaption()) + 16);
     cmdStop->setGeometry(369 - stopWidth, buttonTop, stopWidth, button.height());
     setFixedSize(379, buttonTop + button.height() + 17);
     showMessage();
@@ -149,14 +150,14 @@ void frmProgress::startJob(clsArchive &archive, const QStringList &archives, con
     connect(m_job.get(), &ExtractJob::finished, this, &frmProgress::jobFinished, Qt::QueuedConnection);
     // Stored from the event loop: the keyring is waited on in a loop of its own.
     connect(m_job.get(), &ExtractJob::passwordWorked, this, &frmProgress::storePassword, Qt::QueuedConnection);
-    setMessage(preparingText + QStringLiteral("\n\n0") + counterSeparator + QString::number(archives.size()));
+    setMessage(preparingText() + QStringLiteral("\n\n0") + counterSeparator + QString::number(archives.size()));
     m_job->start();
     timerExtract->start();
 }
 
 void frmProgress::archiveStarted(int index, const QString &path)
 {
-    m_counterText = extractingText + u'\n' + displayPath(path) + QStringLiteral("\n\n")
+    m_counterText = extractingText() + u'\n' + displayPath(path) + QStringLiteral("\n\n")
         + QString::number(index + 1) + counterSeparator + QString::number(m_job->count());
     m_lastShare = -1;
     if (!m_job->isStopping())
@@ -217,7 +218,7 @@ void frmProgress::answer(JobQuestion *question)
     }
     case JobQuestion::NameFolderTaken:
         while (asked && asked->isOpen()) {
-            const int choice = dialogs.choice(this, question->text(), {renameCaption, skipCaption, stopCaption});
+            const int choice = dialogs.choice(this, question->text(), {renameCaption(), skipCaption(), stopCaption()});
             if (!asked || !asked->isOpen())
                 break;
             if (choice == 0) {
@@ -265,12 +266,12 @@ void frmProgress::cmdStop_Click()
     // Nothing new starts while the user makes up their mind.
     m_askingStop = true;
     m_job->setPaused(true);
-    const bool stop = userDialogs().question(this, stopQuestion);
+    const bool stop = userDialogs().question(this, stopQuestion());
     m_askingStop = false;
     if (!m_job->isFinished() && stop) {
         m_job->stop();
         cmdStop->setEnabled(false);
-        setMessage(stoppedText);
+        setMessage(stoppedText());
     } else {
         m_job->setPaused(false);
     }
@@ -302,7 +303,7 @@ void frmProgress::jobFinished()
         closeOpenBox();
     timerExtract_Timer();
     timerExtract->stop();
-    setMessage(m_job->isStopping() ? stoppedText : finishedText);
+    setMessage(m_job->isStopping() ? stoppedText() : finishedText());
     cmdStop->setEnabled(false);
     cmdClose->setEnabled(true);
     if (frmResults::worthShowing(m_job->results())) {

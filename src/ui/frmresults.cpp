@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -23,22 +24,25 @@
 namespace {
 
 // What the user reads.
-const QString caption = QStringLiteral("解凍結果");
-const QStringList columnTitles = {QStringLiteral("書庫ファイル"), QStringLiteral("結果"), QStringLiteral("詳細"),
-                                  QStringLiteral("解凍先")};
-const QString extractedText = QStringLiteral("解凍しました");
-const QString failedText = QStringLiteral("解凍できませんでした");
-const QString shortenedNote = QStringLiteral("長すぎる名前を短くして解凍しました (%1 個の名前)");
-const QString nestedNote = QStringLiteral("中の書庫を解凍しました (%1 個)");
-const QString nestedLeftNote = QStringLiteral("中の書庫を解凍できませんでした (%1 個)");
-const QString trashedNote = QStringLiteral("書庫ファイルをごみ箱に移しました");
-const QString noteSeparator = QStringLiteral("、");
-const QString openFolderCaption = QStringLiteral("解凍先を開く");
-const QString retryCaption = QStringLiteral("失敗した書庫をリストに戻す");
-const QString closeCaption = QStringLiteral("閉じる");
-const QString copyCaption = QStringLiteral("コピー");
-const QString selectAllCaption = QStringLiteral("すべて選択");
-const QString cannotOpenFolder = QStringLiteral("解凍先のフォルダを開けませんでした\n\n%1");
+QString caption() { return QCoreApplication::translate("frmResults", "解凍結果"); }
+QStringList columnTitles()
+{
+    return {QCoreApplication::translate("frmResults", "書庫ファイル"), QCoreApplication::translate("frmResults", "結果"),
+            QCoreApplication::translate("frmResults", "詳細"), QCoreApplication::translate("frmResults", "解凍先")};
+}
+QString extractedText() { return QCoreApplication::translate("frmResults", "解凍しました"); }
+QString failedText() { return QCoreApplication::translate("frmResults", "解凍できませんでした"); }
+QString shortenedNote() { return QCoreApplication::translate("frmResults", "長すぎる名前を短くして解凍しました (%1 個の名前)"); }
+QString nestedNote() { return QCoreApplication::translate("frmResults", "中の書庫を解凍しました (%1 個)"); }
+QString nestedLeftNote() { return QCoreApplication::translate("frmResults", "中の書庫を解凍できませんでした (%1 個)"); }
+QString trashedNote() { return QCoreApplication::translate("frmResults", "書庫ファイルをごみ箱に移しました"); }
+QString noteSeparator() { return QCoreApplication::translate("frmResults", "、"); }
+QString openFolderCaption() { return QCoreApplication::translate("frmResults", "解凍先を開く"); }
+QString retryCaption() { return QCoreApplication::translate("frmResults", "失敗した書庫をリストに戻す"); }
+QString closeCaption() { return QCoreApplication::translate("frmResults", "閉じる"); }
+QString copyCaption() { return QCoreApplication::translate("frmResults", "コピー"); }
+QString selectAllCaption() { return QCoreApplication::translate("frmResults", "すべて選択"); }
+QString cannotOpenFolder() { return QCoreApplication::translate("frmResults", "解凍先のフォルダを開けませんでした\n\n%1"); }
 
 enum Column { NameColumn, ResultColumn, DetailColumn, DestinationColumn };
 
@@ -51,7 +55,7 @@ std::pair<QString, QString> details(const ArchiveResult &result)
     if (result.failed())
         notes.append(causeText(result));
     if (!result.shortened.isEmpty()) {
-        notes.append(shortenedNote.arg(result.shortened.size()));
+        notes.append(shortenedNote().arg(result.shortened.size()));
         for (const QString &pair : result.shortened)
             names.append(displayPath(pair.section(u'\t', 0, 0)) + QStringLiteral(" → ")
                          + displayPath(pair.section(u'\t', 1)));
@@ -59,15 +63,15 @@ std::pair<QString, QString> details(const ArchiveResult &result)
     if (result.kept > 0 || result.renamed > 0)
         notes.append(existingFilesText(result));
     if (result.nestedExtracted > 0)
-        notes.append(nestedNote.arg(result.nestedExtracted));
+        notes.append(nestedNote().arg(result.nestedExtracted));
     if (!result.nestedLeft.isEmpty()) {
-        notes.append(nestedLeftNote.arg(result.nestedLeft.size()));
+        notes.append(nestedLeftNote().arg(result.nestedLeft.size()));
         for (const QString &pair : result.nestedLeft)
             names.append(displayPath(pair.section(u'\t', 0, 0)) + QStringLiteral(": ") + pair.section(u'\t', 1));
     }
     if (result.trashed)
-        notes.append(trashedNote);
-    return {notes.join(noteSeparator), names.join(u'\n')};
+        notes.append(trashedNote());
+    return {notes.join(noteSeparator()), names.join(u'\n')};
 }
 
 } // namespace
@@ -77,11 +81,11 @@ frmResults::frmResults(const QList<ArchiveResult> &results, const QString &desti
     , m_destination(destination)
 {
     setObjectName(QStringLiteral("frmResults"));
-    setWindowTitle(caption);
+    setWindowTitle(caption());
 
     list = new QTreeWidget(this);
     list->setObjectName(QStringLiteral("list"));
-    list->setHeaderLabels(columnTitles);
+    list->setHeaderLabels(columnTitles());
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -90,7 +94,7 @@ frmResults::frmResults(const QList<ArchiveResult> &results, const QString &desti
         auto *item = new QTreeWidgetItem(list);
         item->setText(NameColumn, displayPath(result.path));
         item->setToolTip(NameColumn, item->text(NameColumn));
-        item->setText(ResultColumn, result.failed() ? failedText : extractedText);
+        item->setText(ResultColumn, result.failed() ? failedText() : extractedText());
         const auto [detail, names] = details(result);
         item->setText(DetailColumn, detail);
         item->setToolTip(DetailColumn, names.isEmpty() ? detail : detail + u'\n' + names);
@@ -110,12 +114,12 @@ frmResults::frmResults(const QList<ArchiveResult> &results, const QString &desti
     list->header()->setSortIndicator(-1, Qt::AscendingOrder);
     list->setSortingEnabled(true);
 
-    mCopy = new QAction(copyCaption, list);
+    mCopy = new QAction(copyCaption(), list);
     mCopy->setObjectName(QStringLiteral("mCopy"));
     mCopy->setShortcut(QKeySequence::Copy);
     mCopy->setShortcutContext(Qt::WidgetShortcut);
     connect(mCopy, &QAction::triggered, this, &frmResults::copyRows);
-    auto *selectAll = new QAction(selectAllCaption, list);
+    auto *selectAll = new QAction(selectAllCaption(), list);
     selectAll->setObjectName(QStringLiteral("mSelectAll"));
     selectAll->setShortcut(QKeySequence::SelectAll);
     selectAll->setShortcutContext(Qt::WidgetShortcut);
@@ -126,16 +130,16 @@ frmResults::frmResults(const QList<ArchiveResult> &results, const QString &desti
     list->addAction(selectAll);
     list->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    cmdOpenFolder = new QPushButton(openFolderCaption, this);
+    cmdOpenFolder = new QPushButton(openFolderCaption(), this);
     cmdOpenFolder->setObjectName(QStringLiteral("cmdOpenFolder"));
     cmdOpenFolder->setAutoDefault(false);
     connect(cmdOpenFolder, &QPushButton::clicked, this, &frmResults::cmdOpenFolder_Click);
-    cmdRetry = new QPushButton(retryCaption, this);
+    cmdRetry = new QPushButton(retryCaption(), this);
     cmdRetry->setObjectName(QStringLiteral("cmdRetry"));
     cmdRetry->setAutoDefault(false);
     cmdRetry->setEnabled(!m_failed.isEmpty());
     connect(cmdRetry, &QPushButton::clicked, this, &frmResults::cmdRetry_Click);
-    cmdClose = new QPushButton(closeCaption, this);
+    cmdClose = new QPushButton(closeCaption(), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     cmdClose->setDefault(true);
     connect(cmdClose, &QPushButton::clicked, this, &frmResults::cmdClose_Click);
@@ -204,7 +208,7 @@ void frmResults::copyRows()
 void frmResults::cmdOpenFolder_Click()
 {
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(m_destination)))
-        userDialogs().exclamation(this, cannotOpenFolder.arg(displayPath(m_destination)));
+        userDialogs().exclamation(this, cannotOpenFolder().arg(displayPath(m_destination)));
 }
 
 void frmResults::cmdRetry_Click()

@@ -1,6 +1,7 @@
 // The about window.
 #include "frmversion.h"
 
+#include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPalette>
@@ -9,11 +10,11 @@
 namespace {
 
 // What the user reads.
-const QString caption = QStringLiteral("バージョン情報");
-const QString title = QStringLiteral("書庫ファイル一括解凍ユーティリティ");
+QString caption() { return QCoreApplication::translate("frmVersion", "バージョン情報"); }
+QString title() { return QCoreApplication::translate("frmVersion", "書庫ファイル一括解凍ユーティリティ"); }
 const QString version = QStringLiteral("Tenvo ver2.1 ( release build 1206.3 )");
-const QString notice = QStringLiteral("本ソフトウェアは無保証です");
-const QString closeCaption = QStringLiteral("閉じる");
+QString notice() { return QCoreApplication::translate("frmVersion", "本ソフトウェアは無保証です"); }
+QString closeCaption() { return QCoreApplication::translate("frmVersion", "閉じる"); }
 
 // Labels get at least their design size, more when the font needs it.
 void placeLabel(QLabel *label, int left, int top, int width, int height)
@@ -34,29 +35,29 @@ QIcon programIcon()
 
 QString frmVersion::titleText()
 {
-    return title + QStringLiteral("\n\n\n") + version;
+    return title() + QStringLiteral("\n\n\n") + version;
 }
 
 frmVersion::frmVersion(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmVersion"));
-    setWindowTitle(caption);
+    setWindowTitle(caption());
     setWindowIcon(programIcon());
     setFixedSize(380, 200);
 
-    Label1 = new QLabel(notice, this);
+    Label1 = new QLabel(notice(), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     placeLabel(Label1, 82, 136, 213, 12);
 
-    lblTitle = new QLabel(title, this);
+    lblTitle = new QLabel(title(), this);
     lblTitle->setObjectName(QStringLiteral("lblTitle"));
     lblTitle->setTextFormat(Qt::PlainText);
     lblTitle->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblTitle->setWordWrap(true);
     lblTitle->setGeometry(136, 16, 233, 105);
 
-    Command1 = new QPushButton(closeCaption, this);
+    Command1 = new QPushButton(closeCaption(), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(256, 168, 113, 25);
     Command1->setDefault(true);
@@ -80,7 +81,7 @@ frmVersion::frmVersion(QWidget *parent)
 
     Command1->setFocus();
 
-    // Loading the window puts the version string under the title.
+    // Loading the window puts the version string under the title().
     lblTitle->setText(titleText());
 }
 

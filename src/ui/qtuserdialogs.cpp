@@ -14,8 +14,6 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -36,26 +34,15 @@ constexpr int screenMargin = 160;
 constexpr int screenMarginHeight = 96;
 
 // What the user reads on the password box's other ways out.
-const QString skipArchiveCaption = QStringLiteral("この書庫を飛ばす");
-const QString stopRunCaption = QStringLiteral("中止");
-const QString rememberCaption = QStringLiteral("このパスワードを記憶する");
+QString skipArchiveCaption() { return QCoreApplication::translate("QtUserDialogs", "この書庫を飛ばす"); }
+QString stopRunCaption() { return QCoreApplication::translate("QtUserDialogs", "中止"); }
+QString rememberCaption() { return QCoreApplication::translate("QtUserDialogs", "このパスワードを記憶する"); }
 
 } // namespace
 
-QtUserDialogs::QtUserDialogs()
-{
-    // Qt's own dialogs (file and folder choosers, the buttons of message and
-    // input boxes) speak the desktop's language when Qt has its words.
-    const QLocale locale;
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    if (m_qtTranslator.load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), folder))
-        QCoreApplication::installTranslator(&m_qtTranslator);
-}
+QtUserDialogs::QtUserDialogs() = default;
 
-QtUserDialogs::~QtUserDialogs()
-{
-    QCoreApplication::removeTranslator(&m_qtTranslator);
-}
+QtUserDialogs::~QtUserDialogs() = default;
 
 void QtUserDialogs::exclamation(QWidget *owner, const QString &text)
 {
@@ -186,16 +173,16 @@ std::unique_ptr<QInputDialog> QtUserDialogs::passwordBox(QWidget *owner, const Q
     box->setLabelText(prompt);
     box->setInputMode(QInputDialog::TextInput);
     box->setTextEchoMode(QLineEdit::Password);
-    box->setCancelButtonText(skipArchiveCaption);
+    box->setCancelButtonText(skipArchiveCaption());
     // Qt's box has no third button nor a tick of its own; they are added to
     // its row and above it.
     if (auto *buttons = box->findChild<QDialogButtonBox *>()) {
-        QPushButton *stop = buttons->addButton(stopRunCaption, QDialogButtonBox::DestructiveRole);
+        QPushButton *stop = buttons->addButton(stopRunCaption(), QDialogButtonBox::DestructiveRole);
         QInputDialog *dialog = box.get();
         QObject::connect(stop, &QPushButton::clicked, dialog, [dialog] { dialog->done(passwordStopCode); });
         auto *layout = qobject_cast<QBoxLayout *>(box->layout());
         if (offerTick && layout) {
-            auto *tick = new QCheckBox(rememberCaption, dialog);
+            auto *tick = new QCheckBox(rememberCaption(), dialog);
             tick->setObjectName(QStringLiteral("chkRemember"));
             layout->insertWidget(layout->indexOf(buttons), tick);
         }

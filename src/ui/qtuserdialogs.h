@@ -4,16 +4,15 @@
 #include "userdialogs.h"
 
 #include <QFileDialog>
-#include <QTranslator>
 
 #include <memory>
 
 class QDialog;
 class QInputDialog;
 
-// The program installs one of these with setUserDialogs at start-up. While
-// one exists, Qt's own dialog texts are in the user's language (Qt's
-// translations for the system locale, when installed).
+// The program installs one of these with setUserDialogs at start-up. Qt's
+// own dialog texts are in the user's language once the program has installed
+// its translators (installTranslators).
 class QtUserDialogs : public UserDialogs
 {
 public:
@@ -60,7 +59,4 @@ public:
     // "description (patterns);;...". Each pattern is offered in lower case
     // as well, as this file system tells "a.lzh" from "a.LZH".
     static QString qtFilter(const QString &filter);
-
-private:
-    QTranslator m_qtTranslator;
 };

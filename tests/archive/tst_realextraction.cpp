@@ -10,6 +10,7 @@
 #include "lzhwriter.h"
 #include "rar4writer.h"
 #include "rar5writer.h"
+#include "testlocale.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -311,10 +312,10 @@ private slots:
             // The archive's name, and whether the answer before, for the
             // same archive, was wrong.
             const QString &prompt = prompts[i];
-            QVERIFY2(prompt.contains(u'「' + askedFor[i] + u'」'), qPrintable(prompt));
-            QCOMPARE(prompt.startsWith(QStringLiteral("パスワードが違います")),
+            QVERIFY2(prompt.contains(inLocale("「%1」", "\"%1\"").arg(askedFor[i])), qPrintable(prompt));
+            QCOMPARE(prompt.startsWith(inLocale("パスワードが違います", "Wrong password")),
                      i > 0 && askedFor[i - 1] == askedFor[i]);
-            QCOMPARE(titles[i], QStringLiteral("パスワードの入力"));
+            QCOMPARE(titles[i], inLocale(QStringLiteral("パスワードの入力"), QStringLiteral("Enter Password")));
         }
         const std::map<QString, QByteArray> secret{{QStringLiteral("secret.txt"), QByteArray::fromStdString(binaryData(50000, 3))}};
         const std::map<QString, QByteArray> expected = extracted ? secret : std::map<QString, QByteArray>();
@@ -344,7 +345,8 @@ private slots:
         QCOMPARE(results.size(), 2);
         QCOMPARE(results[0].code, int(TENVO_OK));
         QCOMPARE(results[1].code, int(TENVO_ERR_VOLUME));
-        QCOMPARE(causeText(results[1]), QStringLiteral("分割書庫の先頭ではないか、一部が欠けています"));
+        QCOMPARE(causeText(results[1]), inLocale(QStringLiteral("分割書庫の先頭ではないか、一部が欠けています"),
+                                                 QStringLiteral("Not the first part of a multi-part archive, or a part is missing")));
         QCOMPARE(filesOnDisk(dir.filePath(QStringLiteral("out/set.part1"))),
                  (std::map<QString, QByteArray>{{QStringLiteral("big.bin"), QByteArray::fromStdString(data)}}));
         QCOMPARE(filesOnDisk(dir.filePath(QStringLiteral("out/set.part2"))), (std::map<QString, QByteArray>{}));
@@ -416,7 +418,7 @@ private slots:
             << Maker([=] { return zip({FixtureEntry::file("docs/bad.zip", badZip), FixtureEntry::file("good.zip", inZip)}); })
             << true << QStringList()
             << Files{{"c/docs/bad.zip", QByteArray::fromStdString(badZip)}, {"c/good/inner.txt", leafText}} << 1
-            << QStringList{"docs/bad.zip\t書庫ファイルが壊れています"};
+            << QStringList{inLocale("docs/bad.zip\t書庫ファイルが壊れています", "docs/bad.zip\tThe archive is damaged")};
         const std::string big = binaryData(9000, 4);
         const std::vector<std::string> volumes = makeRar5Volumes({FixtureEntry::file("big.bin", big)}, 4096);
         QTest::newRow("a volume set inside: extracted once from its first volume, every volume removed")
@@ -432,7 +434,7 @@ private slots:
             << "c.zip" << Maker([=] { return zip({FixtureEntry::file("locked.zip", lockedZip)}); })
             << true << QStringList()
             << Files{{"c/locked.zip", QByteArray::fromStdString(lockedZip)}} << 0
-            << QStringList{"locked.zip\tパスワード付きの書庫です"};
+            << QStringList{inLocale("locked.zip\tパスワード付きの書庫です", "locked.zip\tThe archive is password-protected")};
     }
 
     void nestedArchives()
@@ -470,13 +472,16 @@ private slots:
         const QStringList lines = nestedLines(result);
         QCOMPARE(lines.size(), (extracted > 0 ? 1 : 0) + left.size());
         if (extracted > 0)
-            QCOMPARE(lines.first(), QStringLiteral("　中の書庫ファイル %1 個を解凍しました").arg(extracted));
+            QCOMPARE(lines.first(), inLocale(QStringLiteral("　中の書庫ファイル %1 個を解凍しました"),
+                                             QStringLiteral("  Inner archives extracted: %1")).arg(extracted));
         for (const QString &pair : left) {
             const QString row = pair.section(u'\t', 0, 0) + QStringLiteral(": ") + pair.section(u'\t', 1);
-            QVERIFY2(summary.contains(QStringLiteral("中の書庫ファイルは解凍できませんでした\n\n") + in + fileName
-                                      + QStringLiteral("\n　") + row),
+            QVERIFY2(summary.contains(inLocale(QStringLiteral("中の書庫ファイルは解凍できませんでした\n\n"),
+                                               QStringLiteral("Archives inside the following archives could not be extracted\n\n")) + in + fileName
+                                      + inLocale(QStringLiteral("\n　"), QStringLiteral("\n  ")) + row),
                      qPrintable(summary));
-            QVERIFY(lines.contains(QStringLiteral("　中の書庫ファイルを解凍できませんでした: ") + row));
+            QVERIFY(lines.contains(inLocale(QStringLiteral("　中の書庫ファイルを解凍できませんでした: "),
+                                            QStringLiteral("  Could not extract an inner archive: ")) + row));
         }
         if (left.isEmpty())
             QVERIFY2(summary.isEmpty(), qPrintable(summary));
@@ -532,7 +537,8 @@ private slots:
         const ArchiveResult &result = job.results()[0];
         QCOMPARE(result.code, int(TENVO_OK));
         QCOMPARE(result.nestedExtracted, 0);
-        const QString stopped = QStringLiteral("\t中止したため解凍していません");
+        const QString stopped = inLocale(QStringLiteral("\t中止したため解凍していません"),
+                                         QStringLiteral("\tNot extracted because the run was stopped"));
         QCOMPARE(result.nestedLeft, (QStringList{"in-wait.zip" + stopped, "second.zip" + stopped}));
         const QByteArray innerBytes = QByteArray::fromStdString(inner);
         QCOMPARE(filesOnDisk(out), (std::map<QString, QByteArray>{{"a/in-wait.zip", innerBytes}, {"a/second.zip", innerBytes}}));

@@ -2,6 +2,7 @@
 // text and type detection that follow from it.
 #include "clsarchive.h"
 #include "module1.h"
+#include "testlocale.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -81,13 +82,14 @@ private slots:
         QTest::addColumn<QString>("filter");
         QTest::addColumn<bool>("unzipAsked");
 
-        const QString all = QStringLiteral(
-            " 対応する形式(*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| "
+        const QString supported = inLocale(" 対応する形式(", " Supported formats(");
+        const QString all = supported + QStringLiteral(
+            "*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| "
             "CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| RAR (*.RAR) | *.RAR| ");
-        const QString zipOnly = QStringLiteral(" 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ");
-        const QString zipAnd7z = QStringLiteral(
-            " 対応する形式(*.ZIP,*.7Z)| *.ZIP;*.7Z;| ZIP (*.ZIP) | *.ZIP| 7Z (*.7Z) | *.7Z| ");
-        const QString none = QStringLiteral("対応する形式はありません|*.nohavedllfiles");
+        const QString zipOnly = supported + QStringLiteral("*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ");
+        const QString zipAnd7z = supported + QStringLiteral(
+            "*.ZIP,*.7Z)| *.ZIP;*.7Z;| ZIP (*.ZIP) | *.ZIP| 7Z (*.7Z) | *.7Z| ");
+        const QString none = inLocale("対応する形式はありません", "No supported formats") + QStringLiteral("|*.nohavedllfiles");
 
         QTest::newRow("no library at all") << QStringList{} << "" << QStringList{""} << false << none << false;
         QTest::newRow("all four libraries")
@@ -96,14 +98,14 @@ private slots:
         QTest::newRow("all five libraries: 7z comes after the four, served by 7-zip32")
             << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so", "7-zip32.so"} << ""
             << QStringList{"LHA", "CAB", "ZIP", "RAR", "7Z"} << true
-            << QStringLiteral(" 対応する形式(*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR,*.7Z)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;*.7Z;| "
+            << supported + QStringLiteral("*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR,*.7Z)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;*.7Z;| "
                               "LHA (*.LZH,*.LHA) | *.LZH;*.LHA| CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| "
                               "RAR (*.RAR) | *.RAR| 7Z (*.7Z) | *.7Z| ")
             << false;
         QTest::newRow("all six libraries: TAR comes after 7Z, with the tar family's extensions")
             << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so", "7-zip32.so", "tar32.so"}
             << "" << QStringList{"LHA", "CAB", "ZIP", "RAR", "7Z", "TAR"} << true
-            << QStringLiteral(" 対応する形式(*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR,*.7Z,*.TAR,*.TGZ,*.TBZ2,*.TXZ,*.TZST,"
+            << supported + QStringLiteral("*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR,*.7Z,*.TAR,*.TGZ,*.TBZ2,*.TXZ,*.TZST,"
                               "*.GZ,*.BZ2,*.XZ,*.ZST)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;*.7Z;*.TAR;*.TGZ;*.TBZ2;*.TXZ;"
                               "*.TZST;*.GZ;*.BZ2;*.XZ;*.ZST;| "
                               "LHA (*.LZH,*.LHA) | *.LZH;*.LHA| CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| "
@@ -111,19 +113,19 @@ private slots:
                               "*.GZ,*.BZ2,*.XZ,*.ZST) | *.TAR;*.TGZ;*.TBZ2;*.TXZ;*.TZST;*.GZ;*.BZ2;*.XZ;*.ZST| ")
             << false;
         QTest::newRow("only tar32") << QStringList{"tar32.so"} << "" << QStringList{"TAR"} << false
-            << QStringLiteral(" 対応する形式(*.TAR,*.TGZ,*.TBZ2,*.TXZ,*.TZST,*.GZ,*.BZ2,*.XZ,*.ZST)| "
+            << supported + QStringLiteral("*.TAR,*.TGZ,*.TBZ2,*.TXZ,*.TZST,*.GZ,*.BZ2,*.XZ,*.ZST)| "
                               "*.TAR;*.TGZ;*.TBZ2;*.TXZ;*.TZST;*.GZ;*.BZ2;*.XZ;*.ZST;| TAR (*.TAR,*.TGZ,*.TBZ2,"
                               "*.TXZ,*.TZST,*.GZ,*.BZ2,*.XZ,*.ZST) | *.TAR;*.TGZ;*.TBZ2;*.TXZ;*.TZST;*.GZ;*.BZ2;"
                               "*.XZ;*.ZST| ")
             << false;
         QTest::newRow("only cab32 and unrar32")
             << QStringList{"cab32.so", "unrar32.so"} << "" << QStringList{"CAB", "RAR"} << false
-            << QStringLiteral(" 対応する形式(*.CAB,*.RAR)| *.CAB;*.RAR;| CAB (*.CAB) | *.CAB| "
+            << supported + QStringLiteral("*.CAB,*.RAR)| *.CAB;*.RAR;| CAB (*.CAB) | *.CAB| "
                               "RAR (*.RAR) | *.RAR| ")
             << false;
         QTest::newRow("unlha32 and unrar32")
             << QStringList{"unlha32.so", "unrar32.so"} << "" << QStringList{"LHA", "RAR"} << false
-            << QStringLiteral(" 対応する形式(*.LZH,*.LHA,*.RAR)| *.LZH;*.LHA;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| "
+            << supported + QStringLiteral("*.LZH,*.LHA,*.RAR)| *.LZH;*.LHA;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| "
                               "RAR (*.RAR) | *.RAR| ")
             << false;
         QTest::newRow("only unzip32") << QStringList{"unzip32.so"} << "" << QStringList{"ZIP"} << false
@@ -135,7 +137,7 @@ private slots:
             << zipAnd7z << false;
         QTest::newRow("7-zip32 answering 0 with unzip32 missing registers only 7z")
             << QStringList{"7-zip32.so"} << "0" << QStringList{"7Z"} << false
-            << QStringLiteral(" 対応する形式(*.7Z)| *.7Z;| 7Z (*.7Z) | *.7Z| ") << false;
+            << supported + QStringLiteral("*.7Z)| *.7Z;| 7Z (*.7Z) | *.7Z| ") << false;
         QTest::newRow("7-zip32 answering 0 falls back to unzip32")
             << QStringList{"7-zip32.so", "unzip32.so"} << "0" << QStringList{"ZIP", "7Z"} << false
             << zipAnd7z << true;
@@ -144,10 +146,10 @@ private slots:
             << zipAnd7z << false;
         QTest::newRow("a library file that cannot be loaded is registered")
             << QStringList{"garbage:unlha32.so"} << "" << QStringList{"LHA"} << false
-            << QStringLiteral(" 対応する形式(*.LZH,*.LHA)| *.LZH;*.LHA;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| ") << false;
+            << supported + QStringLiteral("*.LZH,*.LHA)| *.LZH;*.LHA;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| ") << false;
         QTest::newRow("a library lacking its version call is registered")
             << QStringList{"noversion:cab32.so", "unrar32.so"} << "" << QStringList{"CAB", "RAR"} << false
-            << QStringLiteral(" 対応する形式(*.CAB,*.RAR)| *.CAB;*.RAR;| CAB (*.CAB) | *.CAB| "
+            << supported + QStringLiteral("*.CAB,*.RAR)| *.CAB;*.RAR;| CAB (*.CAB) | *.CAB| "
                               "RAR (*.RAR) | *.RAR| ")
             << false;
     }

@@ -5,6 +5,7 @@
 #include "lzhwriter.h"
 #include "nativepath.h"
 #include "singleinstance.h"
+#include "testlocale.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -37,8 +38,17 @@ QStringList filesBelow(const QString &folder)
     return files;
 }
 
+// The English texts, where an installed program finds them.
+bool copyTranslations(const QString &root)
+{
+    const QString folder = root + QStringLiteral("/share/tenvo/translations");
+    return QDir().mkpath(folder)
+        && QFile::copy(QStringLiteral(TENVO_TRANSLATIONS_DIR "/tenvo_en.qm"), folder + QStringLiteral("/tenvo_en.qm"));
+}
+
 // The program as installed: bin/tenvo, and what the build put beside it in
-// lib/tenvo. Returns the program's path, or "" when a copy failed.
+// lib/tenvo and share/tenvo. Returns the program's path, or "" when a copy
+// failed.
 QString installedCopy(const QString &root)
 {
     const QFileInfo program(QStringLiteral(TENVO_PROGRAM));
@@ -51,7 +61,7 @@ QString installedCopy(const QString &root)
         if (!QFile::copy(program.dir().filePath(name), root + QStringLiteral("/lib/tenvo/") + name))
             return QString();
     }
-    return root + QStringLiteral("/bin/tenvo");
+    return copyTranslations(root) ? root + QStringLiteral("/bin/tenvo") : QString();
 }
 
 // "<83>" in a row stands for the byte 0x83 of a file name that is not UTF-8.
@@ -100,8 +110,8 @@ private slots:
         QTest::addColumn<QString>("stderrText");
         QTest::addColumn<bool>("stderrExact");
 
-        const QString done = QStringLiteral("解凍しました: ");
-        const QString failed = QStringLiteral("解凍できませんでした: ");
+        const QString done = inLocale(QStringLiteral("解凍しました: "), QStringLiteral("Extracted: "));
+        const QString failed = inLocale(QStringLiteral("解凍できませんでした: "), QStringLiteral("Could not extract: "));
         const QStringList none;
 
         QStringList everyFile;
@@ -134,10 +144,15 @@ private slots:
         QTest::newRow("failures are listed as the window lists them, and the run goes on")
             << QStringList{"--extract-to", "%OUT", "%BAD/notes.txt", "%BAD/broken.zip", "%IN/pack.lzh"} << false
             << none << 1 << QStringList{"sub/one.txt=one"}
-            << QStringList{done + "%IN/pack.lzh → %OUT/", failed + "%BAD/broken.zip: 書庫ファイルが壊れています",
-                           "　*x.txt*", failed + "%BAD/notes.txt: 対応していない形式です"}
-            << QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n%BAD/notes.txt\n　対応していない形式です\n"
-                              "%BAD/broken.zip\n　書庫ファイルが壊れています\n")
+            << QStringList{done + "%IN/pack.lzh → %OUT/", failed + inLocale("%BAD/broken.zip: 書庫ファイルが壊れています",
+                                                                            "%BAD/broken.zip: The archive is damaged"),
+                           inLocale("　*x.txt*",
+                                    "  *x.txt*"), failed + inLocale("%BAD/notes.txt: 対応していない形式です",
+                                                                    "%BAD/notes.txt: Unsupported format")}
+            << inLocale(QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n%BAD/notes.txt\n　対応していない形式です\n"
+                                       "%BAD/broken.zip\n　書庫ファイルが壊れています\n"),
+                        QStringLiteral("The following archives could not be extracted\n\n%BAD/notes.txt\n  Unsupported format\n"
+                                       "%BAD/broken.zip\n  The archive is damaged\n"))
             << true;
         QTest::newRow("password ZIPs opened with the passwords of a file, tried in order")
             << QStringList{"--extract-to", "%OUT", "--password-file", "%BAD/passwords.txt", "%SECRET"} << false << none
@@ -146,18 +161,24 @@ private slots:
         QTest::newRow("a password ZIP with no password to try is not extracted, and nothing lands")
             << QStringList{"--quiet", "--extract-to", "%OUT", "%SECRET/a.zip", "%IN/docs.zip"} << false << none << 1
             << QStringList{"guide/read.txt=read me", "top.txt=top"}
-            << QStringList{failed + "%SECRET/a.zip: パスワード付きの書庫です", "　*"} << "パスワード付きの書庫です" << false;
+            << QStringList{failed + inLocale("%SECRET/a.zip: パスワード付きの書庫です",
+                                             "%SECRET/a.zip: The archive is password-protected"), inLocale("　*",
+                                                                                                           "  *")} << inLocale("パスワード付きの書庫です",
+                                                                                                                               "The archive is password-protected") << false;
         QTest::newRow("a password 7z opened with a password of the file, into its name folder")
             << QStringList{"--extract-to", "%OUT", "--name-folders", "--password-file", "%BAD/passwords.txt", "%SEVEN/locked.7z"}
             << false << none << 0 << QStringList{"locked/one.txt=first secret"}
             << QStringList{done + "%SEVEN/locked.7z → %OUT/locked/"} << "" << true;
         QTest::newRow("a 7z with encrypted names and no password to try: nothing lands, not even its name folder")
             << QStringList{"--quiet", "--extract-to", "%OUT", "--name-folders", "%SEVEN/locked.7z"} << false << none << 1
-            << none << QStringList{failed + "%SEVEN/locked.7z: パスワード付きの書庫です", "　*"}
-            << "パスワード付きの書庫です" << false;
+            << none << QStringList{failed + inLocale("%SEVEN/locked.7z: パスワード付きの書庫です",
+                                                     "%SEVEN/locked.7z: The archive is password-protected"), inLocale("　*",
+                                                                                                                      "  *")}
+            << inLocale("パスワード付きの書庫です", "The archive is password-protected") << false;
         QTest::newRow("a folder holding no archive yields nothing to extract: exit 1")
             << QStringList{"--extract-to", "%OUT", "%EMPTY"} << false << none << 1 << none << none
-            << QStringLiteral("書庫ファイルがありません: %EMPTY\n解凍する書庫ファイルが見つかりませんでした\n") << true;
+            << inLocale(QStringLiteral("書庫ファイルがありません: %EMPTY\n解凍する書庫ファイルが見つかりませんでした\n"),
+                        QStringLiteral("No archive files: %EMPTY\nNo archive files to extract were found\n")) << true;
         QTest::newRow("--json: one object per archive, for scripts")
             << QStringList{"--json", "--extract-to", "%OUT", "%IN/docs.zip"} << false << none << 0
             << QStringList{"guide/read.txt=read me", "top.txt=top"}
@@ -191,14 +212,16 @@ private slots:
         QTest::newRow("--existing=skip keeps a file already there and says so")
             << QStringList{"--extract-to", "%OUT", "--existing=skip", "%IN/docs.zip"} << false
             << QStringList{"top.txt=old"} << 0 << QStringList{"guide/read.txt=read me", "top.txt=old"}
-            << QStringList{done + "%IN/docs.zip → %OUT/", "　既存のファイル 1 個をそのまま残しました"}
-            << "既存のファイル 1 個をそのまま残しました" << false;
+            << QStringList{done + "%IN/docs.zip → %OUT/", inLocale("　既存のファイル 1 個をそのまま残しました",
+                                                                   "  Existing files kept: 1")}
+            << inLocale("既存のファイル 1 個をそのまま残しました", "Existing files kept: 1") << false;
         QTest::newRow("--existing=rename keeps both")
             << QStringList{"--extract-to", "%OUT", "--existing=rename", "%IN/docs.zip"} << false
             << QStringList{"top.txt=old"} << 0
             << QStringList{"guide/read.txt=read me", "top (2).txt=top", "top.txt=old"}
-            << QStringList{done + "%IN/docs.zip → %OUT/", "　1 個のファイルを別の名前で解凍しました"}
-            << "1 個のファイルを別の名前で解凍しました" << false;
+            << QStringList{done + "%IN/docs.zip → %OUT/", inLocale("　1 個のファイルを別の名前で解凍しました",
+                                                                   "  Files extracted under another name: 1")}
+            << inLocale("1 個のファイルを別の名前で解凍しました", "Files extracted under another name: 1") << false;
         QTest::newRow("junk files of other systems are left out unless --keep-junk")
             << QStringList{"--extract-to", "%OUT", "%BAD/mac.zip"} << false << none << 0
             << QStringList{"a.txt=a"} << QStringList{done + "%BAD/mac.zip → %OUT/"} << "" << true;
@@ -209,25 +232,29 @@ private slots:
         QTest::newRow("--trash-archives moves an archive extracted whole to the trash")
             << QStringList{"--extract-to", "%OUT", "--trash-archives", "%BAD/mac.zip", "%BAD/broken.zip"} << false
             << none << 1 << QStringList{"a.txt=a"}
-            << QStringList{done + "%BAD/mac.zip → %OUT/", "　書庫ファイルをごみ箱に移しました",
-                           failed + "%BAD/broken.zip: 書庫ファイルが壊れています", "　*x.txt*"}
+            << QStringList{done + "%BAD/mac.zip → %OUT/", inLocale("　書庫ファイルをごみ箱に移しました", "  Archive moved to the trash"),
+                           failed + inLocale("%BAD/broken.zip: 書庫ファイルが壊れています",
+                                             "%BAD/broken.zip: The archive is damaged"), inLocale("　*x.txt*",
+                                                                                                  "  *x.txt*")}
             << "" << false;
         QTest::newRow("--encoding reads every archive's names in the encoding given")
             << QStringList{"--extract-to", "%OUT", "--encoding=euc-jp", "%BAD/euc.zip"} << false << none << 0
             << QStringList{"日本.txt=euc"} << QStringList{done + "%BAD/euc.zip → %OUT/"} << "" << true;
         QTest::newRow("--encoding with an unknown name is a usage error, listing the choices")
             << QStringList{"--extract-to", "%OUT", "--encoding=klingon", "%BAD/euc.zip"} << false << none << 2 << none
-            << none << "Shift_JIS、UTF-8、EUC-JP" << false;
+            << none << inLocale("Shift_JIS、UTF-8、EUC-JP", "Shift_JIS, UTF-8, EUC-JP") << false;
         QTest::newRow("--keyring with no keyring running says so and goes on")
             << QStringList{"--extract-to", "%OUT", "--keyring", "%IN/docs.zip"} << false << none << 0
             << QStringList{"guide/read.txt=read me", "top.txt=top"} << QStringList{done + "%IN/docs.zip → %OUT/"}
-            << "デスクトップのキーリングが動いていないため、記憶したパスワードを使えません\n" << true;
+            << inLocale("デスクトップのキーリングが動いていないため、記憶したパスワードを使えません\n",
+                        "The desktop's keyring is not running, so remembered passwords cannot be used\n") << true;
         QTest::newRow("--existing with an unknown mode is a usage error")
             << QStringList{"--extract-to", "%OUT", "--existing=all", "%IN/docs.zip"} << false << none << 2 << none
-            << none << "--existing には overwrite" << false;
+            << none << inLocale("--existing には overwrite", "--existing takes one of overwrite") << false;
         QTest::newRow("--smart-folders without --name-folders is a usage error")
             << QStringList{"--extract-to", "%OUT", "--smart-folders", "%IN/docs.zip"} << false << none << 2 << none
-            << none << "--smart-folders は --name-folders と共に" << false;
+            << none << inLocale("--smart-folders は --name-folders と共に", "--smart-folders needs --name-folders")
+            << false;
         // The stand-in file manager notes how many folders it was given.
         QTest::newRow("--open-destination shows the destination in the file manager, once")
             << QStringList{"--extract-to", "%OUT", "--open-destination", "%IN/docs.zip", "%IN/pack.lzh"} << false
@@ -238,9 +265,13 @@ private slots:
             << QStringList{"--extract-to", "%OUT", "%BAD/docs.zip.001", "%BAD/cut.zip.002"} << false << none << 1
             << QStringList{"guide/read.txt=read me", "top.txt=top"}
             << QStringList{done + "%BAD/docs.zip.001 → %OUT/",
-                           failed + "%BAD/cut.zip.002: 分割書庫の先頭ではないか、一部が欠けています", "　*"}
-            << QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n%BAD/cut.zip.002\n"
-                              "　分割書庫の先頭ではないか、一部が欠けています\n")
+                           failed + inLocale("%BAD/cut.zip.002: 分割書庫の先頭ではないか、一部が欠けています",
+                                             "%BAD/cut.zip.002: Not the first part of a multi-part archive, or a part is missing"), inLocale("　*",
+                                                                                                                                             "  *")}
+            << inLocale(QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n%BAD/cut.zip.002\n"
+                                       "　分割書庫の先頭ではないか、一部が欠けています\n"),
+                        QStringLiteral("The following archives could not be extracted\n\n%BAD/cut.zip.002\n"
+                                       "  Not the first part of a multi-part archive, or a part is missing\n"))
             << true;
         QTest::newRow("an unknown option is a usage error")
             << QStringList{"--bogus", "%IN/docs.zip"} << false << none << 2 << none << none << "bogus" << false;
@@ -253,11 +284,14 @@ private slots:
             << true;
         QTest::newRow("--version --verbose names what confines the decoders")
             << QStringList{"--version", "--verbose"} << false << none << 0 << none
-            << QStringList{"Tenvo " TENVO_VERSION, "解凍処理の保護:", "  Landlock: *", "  seccomp: *",
-                           "  no-new-privileges: 有効"}
+            << QStringList{"Tenvo " TENVO_VERSION, inLocale("解凍処理の保護:",
+                                                            "Extraction protections:"), "  Landlock: *", "  seccomp: *",
+                           inLocale("  no-new-privileges: 有効", "  no-new-privileges: enabled")}
             << "" << true;
-        const QString noDisplay = QStringLiteral("tenvo: ディスプレイが見つからないため、ウィンドウを開けません"
-                                                 "（--extract-to を指定すると、ディスプレイなしで解凍できます）\n");
+        const QString noDisplay = inLocale(QStringLiteral("tenvo: ディスプレイが見つからないため、ウィンドウを開けません"
+                                                          "（--extract-to を指定すると、ディスプレイなしで解凍できます）\n"),
+                                           QStringLiteral("tenvo: Cannot open the window because no display was found "
+                                                          "(with --extract-to, archives are extracted without a display)\n"));
         QTest::newRow("the window without a display says so in one line, naming --extract-to")
             << QStringList{"%IN/docs.zip"} << false << none << 2 << none << none << noDisplay << true;
         QTest::newRow("installed in bin/, the window's library is found in ../lib/tenvo")
@@ -271,25 +305,56 @@ private slots:
             << QStringList{done + "%IN/docs.zip → %OUT/"} << "" << true;
     }
 
-    void helpAllListsQtsOwnOptions()
+    void helpInTheUsersLanguage_data()
     {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QString>("messages");
+        QTest::newRow("--help lists the program's options")
+            << "--help" << QStringList{"--extract-to", "--json"} << "";
+        QTest::newRow("--help-all lists Qt's own options too")
+            << "--help-all" << QStringList{"--extract-to", "--help-all", "--platform", "--qwindowgeometry"} << "";
+        QTest::newRow("LC_MESSAGES alone chooses the language")
+            << "--help" << QStringList{"--extract-to"} << inLocale("ja_JP.UTF-8", "C");
+    }
+
+    // Japanese, Qt's headings too, in a Japanese locale; not a Japanese
+    // character in any other.
+    void helpInTheUsersLanguage()
+    {
+        QFETCH(QString, option);
+        QFETCH(QStringList, listed);
+        QFETCH(QString, messages);
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(QString::fromLatin1(name));
+        // The other locale everywhere but in the messages.
+        if (!messages.isEmpty()) {
+            environment.remove(QStringLiteral("LC_ALL"));
+            environment.insert(QStringLiteral("LANG"), inLocale("C", "ja_JP.UTF-8"));
+            environment.insert(QStringLiteral("LC_MESSAGES"), messages);
+        }
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TENVO_PROGRAM), {QStringLiteral("--help-all")});
+        process.start(QStringLiteral(TENVO_PROGRAM), {option});
         QVERIFY(process.waitForFinished(-1));
         const QString output = QString::fromUtf8(process.readAllStandardOutput());
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QVERIFY2(process.exitCode() == 0, qPrintable(output + process.readAllStandardError()));
-        for (const char *option : {"--extract-to", "--help-all", "--platform", "--qwindowgeometry"})
-            QVERIFY2(output.contains(QLatin1String(option)), qPrintable(output));
+        for (const QString &name : listed)
+            QVERIFY2(output.contains(name), qPrintable(output));
+        const QStringList lines = inLocale(QStringLiteral("使い方:|書庫ファイル一括解凍ユーティリティ"),
+                                           QStringLiteral("Usage:|Batch extraction utility for archive files"))
+                                      .split(u'|');
+        for (const QString &line : lines)
+            QVERIFY2(output.contains(line), qPrintable(line + u'\n' + output));
+        const QRegularExpression japanese(QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+        QVERIFY2(output.contains(japanese) == (QLocale().language() == QLocale::Japanese), qPrintable(output));
     }
 
     // A script's run starts fast: nothing of the window's, the keyring's or
-    // the decoders' libraries is loaded, and no library is looked for in the current folder (a run
-    // path), where anyone could put one.
+    // the decoders' libraries is loaded, and no library is looked for in the
+    // current folder (a run path), where anyone could put one.
     void commandLineLoadsNoWidgets()
     {
         QTemporaryDir work;
@@ -472,16 +537,24 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QVERIFY2(process.exitCode() == exitCode, qPrintable(output + errors));
         QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
-        lines.sort();
         // A "*" in an expected line stands for any text (the library's own
-        // words, which name the entry).
-        for (qsizetype i = 0; i < qMin(lines.size(), stdoutLines.size()); ++i) {
-            QString pattern = QRegularExpression::escape(stdoutLines[i]);
+        // words, which name the entry): it takes the first line that it
+        // matches and that no other expected line names, wherever the
+        // locale's words sort that line.
+        for (const QString &expected : std::as_const(stdoutLines)) {
+            if (!expected.contains(u'*'))
+                continue;
+            QString pattern = QRegularExpression::escape(expected);
             pattern.replace(QStringLiteral("\\*"), QStringLiteral(".*"));
-            if (stdoutLines[i].contains(u'*')
-                && QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(lines[i]).hasMatch())
-                lines[i] = stdoutLines[i];
+            const QRegularExpression any(QRegularExpression::anchoredPattern(pattern));
+            for (QString &line : lines) {
+                if (!stdoutLines.contains(line) && any.match(line).hasMatch()) {
+                    line = expected;
+                    break;
+                }
+            }
         }
+        lines.sort();
         QCOMPARE(lines, stdoutLines);
         if (stderrExact)
             QCOMPARE(errors, expand(stderrText));
@@ -508,7 +581,7 @@ private slots:
         QTemporaryDir work;
         const QString root = work.filePath("prefix");
         QVERIFY(QDir().mkpath(root + "/bin") && QDir().mkpath(root + "/lib/tenvo") && QDir().mkpath(work.filePath("in")));
-        QVERIFY(QFile::copy(QStringLiteral(TENVO_PROGRAM), root + "/bin/tenvo"));
+        QVERIFY(QFile::copy(QStringLiteral(TENVO_PROGRAM), root + "/bin/tenvo") && copyTranslations(root));
         // Stand-in libraries: the ZIP one can be stopped and waits for a
         // file that never comes.
         QVERIFY(QFile::copy(QStringLiteral(TENVO_FAKES_DIR "/progress/unzip32.so"), root + "/lib/tenvo/unzip32.so"));
@@ -531,10 +604,12 @@ private slots:
         const QString errors = QString::fromUtf8(process.readAllStandardError());
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 128 + signal);
-        QVERIFY2(output.contains(archives[0] + QStringLiteral(": 中止したため解凍していません"))
-                     && output.contains(archives[1] + QStringLiteral(": 中止したため解凍していません")),
+        QVERIFY2(output.contains(archives[0] + inLocale(QStringLiteral(": 中止したため解凍していません"),
+                                                        QStringLiteral(": Not extracted because the run was stopped")))
+                     && output.contains(archives[1] + inLocale(QStringLiteral(": 中止したため解凍していません"),
+                                                               QStringLiteral(": Not extracted because the run was stopped"))),
                  qPrintable(output));
-        QVERIFY(errors.contains(QStringLiteral("中止しました")));
+        QVERIFY(errors.contains(inLocale(QStringLiteral("中止しました"), QStringLiteral("Stopped"))));
         QFile calls(log);
         QVERIFY(calls.open(QIODevice::ReadOnly));
         const QByteArray called = calls.readAll();

@@ -5,6 +5,7 @@
 #include "extractjob.h"
 #include "module1.h"
 #include "volumefiles.h"
+#include "testlocale.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,7 +23,8 @@
 
 namespace {
 
-const QString heading = QStringLiteral("次の書庫ファイルは解凍できませんでした\n");
+const QString heading = inLocale(QStringLiteral("次の書庫ファイルは解凍できませんでした\n"),
+                                 QStringLiteral("The following archives could not be extracted\n"));
 
 QStringList readLines(const QString &path)
 {
@@ -239,7 +241,8 @@ private slots:
         for (const ArchiveResult &result : job.results())
             order.append(result.path);
         QCOMPARE(order, paths);
-        const QString damaged = QStringLiteral("\n　書庫ファイルが壊れています");
+        const QString damaged = inLocale(QStringLiteral("\n　書庫ファイルが壊れています"),
+                                         QStringLiteral("\n  The archive is damaged"));
         QCOMPARE(::summaryText(job.results()),
                  heading + u'\n' + paths[0] + damaged + u'\n' + paths[1] + damaged + u'\n' + paths[3] + damaged);
         QVERIFY(commandLines().contains("-x \"" + paths[0] + "\" \"" + m_out + "\""));
@@ -277,8 +280,9 @@ private slots:
         QTest::addColumn<QStringList>("replies");
         QTest::addColumn<QStringList>("destinations");
         QTest::addColumn<QStringList>("causes");
-        const QString skipped = QStringLiteral("解凍を飛ばしました");
-        const QString stopped = QStringLiteral("中止したため解凍していません");
+        const QString skipped = inLocale(QStringLiteral("解凍を飛ばしました"), QStringLiteral("Skipped"));
+        const QString stopped = inLocale(QStringLiteral("中止したため解凍していません"),
+                                         QStringLiteral("Not extracted because the run was stopped"));
         QTest::newRow("another name") << QStringList{"answer b2"} << QStringList{"a-wait/", "b2/", "c/"}
                                       << QStringList{"", "", ""};
         QTest::newRow("an empty name asks again") << QStringList{"answer ", "answer b3"}
@@ -287,7 +291,8 @@ private slots:
             << QStringList{"answer b", "answer b4"} << QStringList{"a-wait/", "b4/", "c/"} << QStringList{"", "", ""};
         QTest::newRow("a name with a slash cannot be made") << QStringList{"answer x/y"}
                                                             << QStringList{"a-wait/", "b/", "c/"}
-                                                            << QStringList{"", "フォルダを作成できません", ""};
+                                                            << QStringList{"", inLocale("フォルダを作成できません",
+                                                                                        "Cannot create the folder"), ""};
         QTest::newRow("skip the archive") << QStringList{"skip"} << QStringList{"a-wait/", "b/", "c/"}
                                           << QStringList{"", skipped, ""};
         // The stop may come before the first archive's call is made.
@@ -322,7 +327,8 @@ private slots:
         runToEnd(job);
 
         QCOMPARE(endedWhenAsked, 0);
-        QVERIFY(answers.asked.first().endsWith(QStringLiteral("b/ は既に存在しています。\n別の名前でフォルダを作成してください")));
+        QVERIFY(answers.asked.first().endsWith(inLocale(QStringLiteral("b/ は既に存在しています。\n別の名前でフォルダを作成してください"),
+                                                        QStringLiteral("b/ already exists.\nCreate the folder under another name"))));
         for (int i = 0; i < 3; ++i) {
             const ArchiveResult &result = job.results()[i];
             if (!destinations[i].isEmpty())
@@ -331,7 +337,8 @@ private slots:
                 QCOMPARE(result.failed() ? causeText(result) : QString(), causes[i]);
         }
         if (replies.first().contains(u'/'))
-            QVERIFY(answers.asked.last().endsWith(QStringLiteral("x/y/ を作成できません。\nフォルダ名に「/」は使えません")));
+            QVERIFY(answers.asked.last().endsWith(inLocale(QStringLiteral("x/y/ を作成できません。\nフォルダ名に「/」は使えません"),
+                                                           QStringLiteral("x/y/ cannot be created.\nA folder name cannot contain \"/\""))));
         // No folder is left for an archive that was not extracted, and the
         // one that was there stays.
         QCOMPARE(QDir(m_out).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -349,8 +356,10 @@ private slots:
         QTest::addColumn<int>("questions");
         QTest::addColumn<QStringList>("causes");
         QTest::addColumn<QStringList>("toRemember");
-        const QString encrypted = QStringLiteral("パスワード付きの書庫です");
-        const QString stopped = QStringLiteral("中止したため解凍していません");
+        const QString encrypted = inLocale(QStringLiteral("パスワード付きの書庫です"),
+                                           QStringLiteral("The archive is password-protected"));
+        const QString stopped = inLocale(QStringLiteral("中止したため解凍していません"),
+                                         QStringLiteral("Not extracted because the run was stopped"));
         QTest::newRow("two passwords in turn: each is asked once")
             << QStringList() << QStringList{"answer right", "answer other"} << 2 << QStringList{"", "", "", ""}
             << QStringList();
@@ -399,7 +408,8 @@ private slots:
 
         QCOMPARE(answers.asked.size(), questions);
         if (questions > 0)
-            QVERIFY(answers.asked.first().contains(QStringLiteral("「a-locked.zip」はパスワード付きです")));
+            QVERIFY(answers.asked.first().contains(inLocale("「a-locked.zip」はパスワード付きです",
+                                                            "\"a-locked.zip\" is password-protected")));
         QStringList got;
         for (const ArchiveResult &result : job.results())
             got.append(result.failed() ? causeText(result) : QString());
@@ -435,8 +445,10 @@ private slots:
         QStringList got;
         for (const ArchiveResult &result : job.results())
             got.append(result.failed() ? causeText(result) : QString());
-        const QString notDone = QStringLiteral("中止したため解凍していません");
-        QCOMPARE(got, libraryCanStop ? QStringList({QStringLiteral("中止したため一部のファイルだけを解凍しました"), notDone, notDone})
+        const QString notDone = inLocale(QStringLiteral("中止したため解凍していません"),
+                                         QStringLiteral("Not extracted because the run was stopped"));
+        QCOMPARE(got, libraryCanStop ? QStringList({inLocale(QStringLiteral("中止したため一部のファイルだけを解凍しました"),
+                                                             QStringLiteral("Only some files were extracted because the run was stopped")), notDone, notDone})
                                      : QStringList({QString(), QString(), notDone}));
         QCOMPARE(readFile(m_out + QStringLiteral("landed.txt")), paths[0]);
         QVERIFY(job.progress().steps < job.progress().stepsTotal);
@@ -475,19 +487,31 @@ private slots:
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("cause");
 
-        QTest::newRow("an archive that cannot be opened") << QByteArray("1") << "a.zip" << "書庫ファイルを開けません";
-        QTest::newRow("an archive of another format") << QByteArray("2") << "a.zip" << "対応していない形式です";
-        QTest::newRow("a damaged archive") << QByteArray("3") << "a.zip" << "書庫ファイルが壊れています";
-        QTest::newRow("an encrypted archive") << QByteArray("4") << "a.zip" << "パスワード付きの書庫です";
-        QTest::newRow("an archive with an unsafe entry") << QByteArray("5") << "a.zip" << "安全でない項目を飛ばしました";
-        QTest::newRow("a destination that cannot be written") << QByteArray("6") << "a.zip" << "解凍先に書き込めません";
-        QTest::newRow("a command line the library cannot read") << QByteArray("7") << "a.zip" << "解凍に失敗しました (7)";
-        QTest::newRow("the extraction process ended") << QByteArray("10") << "a.zip" << "解凍処理が途中で終了しました";
-        QTest::newRow("a method no decoder reads") << QByteArray("11") << "a.zip" << "対応していない圧縮方式です";
+        QTest::newRow("an archive that cannot be opened") << QByteArray("1") << "a.zip" << inLocale("書庫ファイルを開けません",
+                                                                                                    "Cannot open the archive");
+        QTest::newRow("an archive of another format") << QByteArray("2") << "a.zip" << inLocale("対応していない形式です",
+                                                                                                "Unsupported format");
+        QTest::newRow("a damaged archive") << QByteArray("3") << "a.zip" << inLocale("書庫ファイルが壊れています",
+                                                                                     "The archive is damaged");
+        QTest::newRow("an encrypted archive") << QByteArray("4") << "a.zip" << inLocale("パスワード付きの書庫です",
+                                                                                        "The archive is password-protected");
+        QTest::newRow("an archive with an unsafe entry") << QByteArray("5") << "a.zip" << inLocale("安全でない項目を飛ばしました",
+                                                                                                   "Unsafe entries were skipped");
+        QTest::newRow("a destination that cannot be written") << QByteArray("6") << "a.zip" << inLocale("解凍先に書き込めません",
+                                                                                                        "Cannot write to the destination");
+        QTest::newRow("a command line the library cannot read") << QByteArray("7") << "a.zip" << inLocale("解凍に失敗しました (7)",
+                                                                                                          "Extraction failed (7)");
+        QTest::newRow("the extraction process ended") << QByteArray("10") << "a.zip" << inLocale("解凍処理が途中で終了しました",
+                                                                                                 "The extraction process ended unexpectedly");
+        QTest::newRow("a method no decoder reads") << QByteArray("11") << "a.zip" << inLocale("対応していない圧縮方式です",
+                                                                                              "Unsupported compression method");
         QTest::newRow("a decoder ended for an operation it may not do")
-            << QByteArray("12") << "a.zip" << "許可されていない操作をしようとしたため解凍を中止しました";
-        QTest::newRow("a file of no registered type") << QByteArray("0") << "a.xyz" << "対応していない形式です";
-        QTest::newRow("a result no library gives") << QByteArray("42") << "a.zip" << "解凍に失敗しました (42)";
+            << QByteArray("12") << "a.zip" << inLocale("許可されていない操作をしようとしたため解凍を中止しました",
+                                                       "Extraction was stopped because it attempted a forbidden operation");
+        QTest::newRow("a file of no registered type") << QByteArray("0") << "a.xyz" << inLocale("対応していない形式です",
+                                                                                                "Unsupported format");
+        QTest::newRow("a result no library gives") << QByteArray("42") << "a.zip" << inLocale("解凍に失敗しました (42)",
+                                                                                              "Extraction failed (42)");
     }
 
     void causes()
@@ -499,7 +523,8 @@ private slots:
         const QString path = archive(fileName);
         ExtractJob job(*m_archive, {path}, options());
         runToEnd(job);
-        QCOMPARE(::summaryText(job.results()), heading + u'\n' + path + QStringLiteral("\n　") + cause);
+        QCOMPARE(::summaryText(job.results()), heading + u'\n' + path + inLocale(QStringLiteral("\n　"),
+                                                                                 QStringLiteral("\n  ")) + cause);
     }
 
     // The summary lists 20 archives and counts the rest; control characters
@@ -510,9 +535,11 @@ private slots:
         QTest::addColumn<QStringList>("contains");
         QTest::addColumn<QStringList>("lacks");
         QTest::newRow("25 failures: 20 shown, 5 counted")
-            << 25 << QStringList{"/in/a19.zip\n", "\n\nほか 5 件"} << QStringList{"/in/a20.zip"};
+            << 25 << QStringList{"/in/a19.zip\n", inLocale("\n\nほか 5 件",
+                                                           "\n\nand 5 more")} << QStringList{"/in/a20.zip"};
         QTest::newRow("a newline in a path is shown as \\n")
-            << 1 << QStringList{"/in/a\\nb.zip\n　書庫ファイルが壊れています"} << QStringList{"a\nb"};
+            << 1 << QStringList{inLocale("/in/a\\nb.zip\n　書庫ファイルが壊れています",
+                                         "/in/a\\nb.zip\n  The archive is damaged")} << QStringList{"a\nb"};
     }
 
     void summaryTexts()
@@ -536,22 +563,27 @@ private slots:
             QVERIFY2(text.contains(part), qPrintable(text));
         for (const QString &part : lacks)
             QVERIFY(!text.contains(part));
-        QVERIFY(text.endsWith(QStringLiteral("長すぎる名前を短くして解凍しました\n\n/in/long.lzh\n　2 個の名前")));
+        QVERIFY(text.endsWith(inLocale(QStringLiteral("長すぎる名前を短くして解凍しました\n\n/in/long.lzh\n　2 個の名前"),
+                                       QStringLiteral("names too long were shortened\n\n/in/long.lzh\n  Names shortened: 2"))));
     }
 
     // Inner archives left are told under their archive, five of them and
     // the rest counted; their archive is not listed as failed.
     void nestedSummaryText()
     {
+        const QString damaged = inLocale("書庫ファイルが壊れています", "The archive is damaged");
+        const QString indent = inLocale("　", "  ");
         ArchiveResult result;
         result.path = QStringLiteral("/in/outer.zip");
         for (int i = 1; i <= 7; ++i)
-            result.nestedLeft.append(QStringLiteral("sub/in%1.zip\t書庫ファイルが壊れています").arg(i));
+            result.nestedLeft.append(QStringLiteral("sub/in%1.zip\t").arg(i) + damaged);
         QCOMPARE(::summaryText({result}),
-                 QStringLiteral("次の書庫ファイルの中の書庫ファイルは解凍できませんでした\n\n/in/outer.zip\n"
-                                "　sub/in1.zip: 書庫ファイルが壊れています\n　sub/in2.zip: 書庫ファイルが壊れています\n"
-                                "　sub/in3.zip: 書庫ファイルが壊れています\n　sub/in4.zip: 書庫ファイルが壊れています\n"
-                                "　sub/in5.zip: 書庫ファイルが壊れています\n　ほか 2 件"));
+                 inLocale(QStringLiteral("次の書庫ファイルの中の書庫ファイルは解凍できませんでした"),
+                          QStringLiteral("Archives inside the following archives could not be extracted"))
+                     + QStringLiteral("\n\n/in/outer.zip\n") + indent + QStringLiteral("sub/in1.zip: ") + damaged + u'\n' + indent
+                     + QStringLiteral("sub/in2.zip: ") + damaged + u'\n' + indent + QStringLiteral("sub/in3.zip: ") + damaged
+                     + u'\n' + indent + QStringLiteral("sub/in4.zip: ") + damaged + u'\n' + indent
+                     + QStringLiteral("sub/in5.zip: ") + damaged + u'\n' + indent + inLocale("ほか 2 件", "and 2 more"));
     }
 
     void barWidths_data()
@@ -590,7 +622,8 @@ private slots:
                                     "sub/b=old"};
         const QStringList replaced{".profile=new", "a (2).txt=old", "a.txt=new", "l.txt=new", "new.txt=new", "sub/",
                                    "sub/b=new"};
-        const QString keptFour = QStringLiteral("既存のファイル 4 個をそのまま残しました");
+        const QString keptFour = inLocale(QStringLiteral("既存のファイル 4 個をそのまま残しました"),
+                                          QStringLiteral("Existing files kept: 4"));
         QTest::newRow("overwrite: every file replaced, the link too, not followed")
             << int(E::Overwrite) << older << replaced << 0 << 0 << QString();
         QTest::newRow("skip: every file there stays as it was")
@@ -599,7 +632,8 @@ private slots:
             << int(E::Rename) << older
             << QStringList{".profile=old", ".profile (2)=new", "a (2).txt=old", "a (3).txt=new", "a.txt=old",
                            "l (2).txt=new", "l.txt->", "new.txt=new", "sub/", "sub/b=old", "sub/b (2)=new"}
-            << 0 << 4 << QStringLiteral("4 個のファイルを別の名前で解凍しました");
+            << 0 << 4 << inLocale(QStringLiteral("4 個のファイルを別の名前で解凍しました"),
+                                  QStringLiteral("Files extracted under another name: 4"));
         QTest::newRow("newer, the archive's files older: kept")
             << int(E::Newer) << older << untouched << 4 << 0 << keptFour;
         QTest::newRow("newer, the archive's files newer: replaced")
@@ -653,8 +687,9 @@ private slots:
         QCOMPARE(existingFilesText(result), text);
         QCOMPARE(::summaryText(job.results()),
                  text.isEmpty() ? QString()
-                                : QStringLiteral("次の書庫ファイルでは、解凍先に同じ名前のファイルがありました\n\n") + path
-                         + QStringLiteral("\n　") + text);
+                                : inLocale(QStringLiteral("次の書庫ファイルでは、解凍先に同じ名前のファイルがありました\n\n"),
+                                           QStringLiteral("In the following archives, files of the same name were already in the destination\n\n")) + path
+                         + inLocale(QStringLiteral("\n　"), QStringLiteral("\n  ")) + text);
     }
 
     void junkAndSmartFolders_data()
@@ -750,7 +785,8 @@ private slots:
             << QStringList{"x.zip", "x.z01"} << true << true << QStringList() << "*";
         QTest::newRow("a trash that cannot be used: the archive stays, the summary says so")
             << QStringList{"x.zip"} << false << false << QStringList()
-            << QStringLiteral("次の書庫ファイルはごみ箱に移動できませんでした\n\n%1x.zip\n　解凍は完了しています");
+            << inLocale(QStringLiteral("次の書庫ファイルはごみ箱に移動できませんでした\n\n%1x.zip\n　解凍は完了しています"),
+                        QStringLiteral("The following archives could not be moved to the trash\n\n%1x.zip\n  They were extracted completely"));
     }
 
     // The desktop's trash under a home of the test's own.

@@ -1,6 +1,7 @@
 // Name folders: how they are named, renamed and warned about, and folders that cannot be made.
 #include "namefolder.h"
 #include "nativepath.h"
+#include "testlocale.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +13,8 @@
 
 namespace {
 
-const QString warningTail = QStringLiteral(" は既に存在しています。\n別の名前でフォルダを作成してください");
+const QString warningTail = inLocale(QStringLiteral(" は既に存在しています。\n別の名前でフォルダを作成してください"),
+                                     QStringLiteral(" already exists.\nCreate the folder under another name"));
 
 QStringList subfolders(const QString &path)
 {
@@ -70,13 +72,13 @@ private slots:
         QTest::addColumn<QString>("cause");
 
         QTest::newRow("an answer holding a slash")
-            << "" << "x/y" << "x/y/" << "フォルダ名に「/」は使えません";
+            << "" << "x/y" << "x/y/" << inLocale("フォルダ名に「/」は使えません", "A folder name cannot contain \"/\"");
         QTest::newRow("a destination that does not exist")
-            << "missing" << "" << "gone/data/" << "親フォルダがありません";
+            << "missing" << "" << "gone/data/" << inLocale("親フォルダがありません", "The parent folder does not exist");
         QTest::newRow("a file in the way")
-            << "file" << "" << "data/" << "同じ名前のファイルがあります";
+            << "file" << "" << "data/" << inLocale("同じ名前のファイルがあります", "A file of the same name exists");
         QTest::newRow("a destination without write permission")
-            << "readonly" << "" << "data/" << "書き込む権限がありません";
+            << "readonly" << "" << "data/" << inLocale("書き込む権限がありません", "No permission to write");
     }
 
     void folderThatCannotBeMade()
@@ -115,7 +117,9 @@ private slots:
         }
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-        QCOMPARE(message, QStringLiteral("フォルダ ") + out + attempted + QStringLiteral(" を作成できません。\n") + cause);
+        QCOMPARE(message, inLocale(QStringLiteral("フォルダ "),
+                                   QStringLiteral("The folder ")) + out + attempted + inLocale(QStringLiteral(" を作成できません。\n"),
+                                                                                               QStringLiteral(" cannot be created.\n")) + cause);
         QCOMPARE(subfolders(out), before);
     }
 
@@ -140,7 +144,8 @@ private slots:
     void warningShowsControlCharactersEscaped()
     {
         QCOMPARE(nameFolderTakenText(QStringLiteral("/out/da\nta/")),
-                 QStringLiteral("フォルダ /out/da\\nta/") + warningTail);
+                 inLocale(QStringLiteral("フォルダ /out/da\\nta/"),
+                          QStringLiteral("The folder /out/da\\nta/")) + warningTail);
     }
 };
 

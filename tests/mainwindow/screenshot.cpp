@@ -3,15 +3,17 @@
 // the open-file dialog, the folder picker, a message box, the extraction
 // options dialog and the results window as the user's locale shows them
 // (screenshot-addfile.png, -folder.png, -message.png, -options.png,
-// -results.png).
+// -results.png), in the locale's language.
 #include "clslistctrl.h"
 #include "frmextract.h"
 #include "frmmain.h"
 #include "frmresults.h"
 #include "frmversion.h"
 #include "globals.h"
+#include "module1.h"
 #include "qtuserdialogs.h"
 #include "startup.h"
+#include "translations.h"
 #include "userdialogs.h"
 
 #include <QApplication>
@@ -31,6 +33,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tenvo"));
     QApplication::setWindowIcon(programIcon());
+    installTranslators(translationsFolder(getAppPath()));
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s LIBRARY-FOLDER OUTPUT.png\n", argv[0]);
         return 2;

@@ -11,6 +11,7 @@
 #include "mainwindowtesting.h"
 #include "rar5writer.h"
 #include "startup.h"
+#include "testlocale.h"
 
 #include <QDirIterator>
 #include <QApplication>
@@ -174,7 +175,7 @@ private slots:
             resultsCloser.stop();
             results->list->selectAll();
             for (const QString &row : results->selectedText().split(u'\n', Qt::SkipEmptyParts)) {
-                if (row.contains(QStringLiteral("\t解凍できませんでした\t")))
+                if (row.contains(inLocale(QStringLiteral("\t解凍できませんでした\t"), QStringLiteral("\tNot extracted\t"))))
                     failedRows.append(row);
             }
             results->cmdClose->click();
@@ -183,7 +184,8 @@ private slots:
         clickButton(window, window->keyExtract);
         QVERIFY(extractAnswer.handled());
         // Only the damaged archive failed.
-        QCOMPARE(failedRows, QStringList{in + QStringLiteral("/broken.zip\t解凍できませんでした\t書庫ファイルが壊れています\t")});
+        QCOMPARE(failedRows, QStringList{in + inLocale(QStringLiteral("/broken.zip\t解凍できませんでした\t書庫ファイルが壊れています\t"),
+                                                       QStringLiteral("/broken.zip\tNot extracted\tThe archive is damaged\t"))});
         QCOMPARE(dialogs.exclamations, QStringList());
         QCOMPARE(filesBelow(out), expectedFiles);
 
@@ -198,8 +200,10 @@ private slots:
         QCOMPARE(cli.exitCode(), 1);
         QCOMPARE(filesBelow(cliOut), expectedFiles);
         QCOMPARE(QString::fromUtf8(cli.readAllStandardError()),
-                 QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n") + in
-                     + QStringLiteral("/broken.zip\n　書庫ファイルが壊れています\n"));
+                 inLocale(QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n"),
+                          QStringLiteral("The following archives could not be extracted\n\n")) + in
+                     + inLocale(QStringLiteral("/broken.zip\n　書庫ファイルが壊れています\n"),
+                                QStringLiteral("/broken.zip\n  The archive is damaged\n")));
         // The list was cleared after the run, and the commands follow it.
         QCOMPARE(window->list->topLevelItemCount(), 0);
         QVERIFY(!window->keyExtract->isEnabled());

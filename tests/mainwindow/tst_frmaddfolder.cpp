@@ -8,6 +8,7 @@
 #include "mainwindowtesting.h"
 #include "nativepath.h"
 #include "startup.h"
+#include "testlocale.h"
 
 #include <QAction>
 #include <QLabel>
@@ -138,7 +139,8 @@ private slots:
         // the matching sub-folder, every row unticked; the ticked ones go to
         // the main list in the list's order, each with its own folder.
         bool ok = program.openDialog(data, [&](frmAddFolder *dialog) {
-            QCOMPARE(dialog->windowTitle(), QStringLiteral(" 書庫ファイルをフォルダから追加"));
+            QCOMPARE(dialog->windowTitle(), inLocale(QStringLiteral(" 書庫ファイルをフォルダから追加"),
+                                                     QStringLiteral(" Add Archives from Folder")));
             QCOMPARE(dialog->lblFolderPath->text(), data + u'/');
             QCOMPARE(rows(dialog), (QStringList{"a.lzh LZH 2KB", "b.zip ZIP 0KB", "x.lzh LZH 0KB"}));
             tick(dialog, "b.zip");
@@ -183,7 +185,8 @@ private slots:
 
         QCOMPARE(program.dialogs.folderRequests.size(), 5);
         for (const ScriptedDialogs::FolderRequest &request : program.dialogs.folderRequests)
-            QCOMPARE(request.description, QStringLiteral("書庫ファイルのあるフォルダを指定してください"));
+            QCOMPARE(request.description, inLocale(QStringLiteral("書庫ファイルのあるフォルダを指定してください"),
+                                                   QStringLiteral("Choose the folder holding the archive files")));
         QCOMPARE(program.dialogs.folderRequests[3].ownerName, QStringLiteral("frmAddFolder"));
         QVERIFY(!program.dialogs.ranOutOfAnswers);
     }
@@ -261,8 +264,8 @@ private slots:
         dialog.show();
         QCOMPARE(dialog.list->topLevelItemCount(), withArchives ? 2 : 0);
         QCOMPARE(dialog.mPopup->title(), QStringLiteral("_"));
-        QCOMPARE(dialog.mCheckAll->text(), QStringLiteral("すべて選択"));
-        QCOMPARE(dialog.mCheckOff->text(), QStringLiteral("すべての選択を解除"));
+        QCOMPARE(dialog.mCheckAll->text(), inLocale(QStringLiteral("すべて選択"), QStringLiteral("Select All")));
+        QCOMPARE(dialog.mCheckOff->text(), inLocale(QStringLiteral("すべての選択を解除"), QStringLiteral("Deselect All")));
 
         rightClick(&dialog, Qt::LeftButton);
         QVERIFY(!dialog.mPopup->isVisible());

@@ -11,6 +11,7 @@
 #include "mainwindowtesting.h"
 #include "nativepath.h"
 #include "startup.h"
+#include "testlocale.h"
 
 #include <QDesktopServices>
 #include <QHeaderView>
@@ -151,9 +152,13 @@ private slots:
         QStringList captions;
         for (int i = 0; i < window->list->columnCount(); ++i)
             captions << window->list->headerItem()->text(i);
-        QCOMPARE(captions, (QStringList{QStringLiteral("ファイル名"), QStringLiteral("フォルダ位置"),
-                                        QStringLiteral("圧縮形式"), QStringLiteral("サイズ"),
-                                        QStringLiteral("文字コード")}));
+        QCOMPARE(captions, (QStringList{inLocale(QStringLiteral("ファイル名"),
+                                                 QStringLiteral("File name")), inLocale(QStringLiteral("フォルダ位置"),
+                                                                                        QStringLiteral("Folder")),
+                                        inLocale(QStringLiteral("圧縮形式"),
+                                                 QStringLiteral("Type")), inLocale(QStringLiteral("サイズ"),
+                                                                                   QStringLiteral("Size")),
+                                        inLocale(QStringLiteral("文字コード"), QStringLiteral("Encoding"))}));
         // Only the list takes the keyboard focus.
         for (QAction *action : window->toolMenu->actions()) {
             if (QWidget *widget = window->toolMenu->widgetForAction(action))
@@ -173,26 +178,32 @@ private slots:
 
         const QKeySequence none;
         QTest::newRow("the file menu starts with a new list on Ctrl+N")
-            << "mFile" << 0 << "mNewList" << " リストを新規作成(&N) " << QKeySequence(QStringLiteral("Ctrl+N")) << true;
+            << "mFile" << 0 << "mNewList" << inLocale(" リストを新規作成(&N) ",
+                                                      " &New List ") << QKeySequence(QStringLiteral("Ctrl+N")) << true;
         QTest::newRow("a separator follows new list") << "mFile" << 1 << "mspltr" << "" << none << true;
-        QTest::newRow("then adding one archive file") << "mFile" << 2 << "mAddList" << " 書庫ファイルを追加(&A) " << none << true;
+        QTest::newRow("then adding one archive file") << "mFile" << 2 << "mAddList" << inLocale(" 書庫ファイルを追加(&A) ",
+                                                                                                " &Add Archive... ") << none << true;
         QTest::newRow("then adding archives from a folder")
-            << "mFile" << 3 << "mFolderList" << " 書庫ファイルをフォルダから追加(&F) " << none << true;
+            << "mFile" << 3 << "mFolderList" << inLocale(" 書庫ファイルをフォルダから追加(&F) ",
+                                                         " Add Archives from &Folder... ") << none << true;
         QTest::newRow("then removing from the list, enabled at start")
-            << "mFile" << 4 << "mDeleteList" << " リストから削除(&D) " << none << true;
+            << "mFile" << 4 << "mDeleteList" << inLocale(" リストから削除(&D) ", " &Remove from List ") << none << true;
         QTest::newRow("a second separator") << "mFile" << 5 << "msplter" << "" << none << true;
         QTest::newRow("exit closes the file menu on Ctrl+Q")
-            << "mFile" << 6 << "mEnd" << " 終了(&E) " << QKeySequence(QStringLiteral("Ctrl+Q")) << true;
+            << "mFile" << 6 << "mEnd" << inLocale(" 終了(&E) ",
+                                                  " E&xit ") << QKeySequence(QStringLiteral("Ctrl+Q")) << true;
         QTest::newRow("the operations menu holds extract, enabled at start")
-            << "mCtrl" << 0 << "mExtract" << " 解凍(&E) " << none << true;
+            << "mCtrl" << 0 << "mExtract" << inLocale(" 解凍(&E) ", " &Extract ") << none << true;
         QTest::newRow("help opens the manual on F1, without a trailing blank")
-            << "mHelp" << 0 << "mHelpView" << " ヘルプ(&H)" << QKeySequence(QStringLiteral("F1")) << true;
+            << "mHelp" << 0 << "mHelpView" << inLocale(" ヘルプ(&H)",
+                                                       " &Help") << QKeySequence(QStringLiteral("F1")) << true;
         QTest::newRow("a separator in the help menu") << "mHelp" << 1 << "mspltr2" << "" << none << true;
         QTest::newRow("version information ends the help menu")
-            << "mHelp" << 2 << "mVersion" << " バージョン情報(&V) " << none << true;
+            << "mHelp" << 2 << "mVersion" << inLocale(" バージョン情報(&V) ", " &About Tenvo ") << none << true;
         QTest::newRow("the hidden debug menu lists the supported formats")
-            << "mDebug" << 0 << "mListupType" << "対応形式表示" << none << true;
-        QTest::newRow("and a general-purpose check") << "mDebug" << 1 << "mDebugs" << "汎用デバッグ" << none << true;
+            << "mDebug" << 0 << "mListupType" << inLocale("対応形式表示", "Show Supported Formats") << none << true;
+        QTest::newRow("and a general-purpose check") << "mDebug" << 1 << "mDebugs" << inLocale("汎用デバッグ",
+                                                                                               "General Debugging") << none << true;
     }
 
     void menuItems()
@@ -287,7 +298,7 @@ private slots:
         if (found.isEmpty()) {
             QCOMPARE(viewer.shown, QStringList());
             QCOMPARE(dialogs.exclamations,
-                     QStringList{QStringLiteral("マニュアルが見つかりません\n\n") + page(localeLanguage())});
+                     QStringList{inLocale("マニュアルが見つかりません\n\n", "The manual was not found\n\n") + page(localeLanguage())});
         } else {
             QCOMPARE(viewer.shown.size(), 1);
             QCOMPARE(dialogs.exclamations, QStringList());
@@ -303,8 +314,12 @@ private slots:
             titles << action->text();
             visible << action->isVisible();
         }
-        QCOMPARE(titles, (QStringList{QStringLiteral(" ファイル(&F) "), QStringLiteral(" 操作(&C) "),
-                                      QStringLiteral(" ヘルプ(&H) "), QStringLiteral("デバッグ(&D)")}));
+        QCOMPARE(titles, (QStringList{inLocale(QStringLiteral(" ファイル(&F) "),
+                                               QStringLiteral(" &File ")), inLocale(QStringLiteral(" 操作(&C) "),
+                                                                                    QStringLiteral(" &Actions ")),
+                                      inLocale(QStringLiteral(" ヘルプ(&H) "),
+                                               QStringLiteral(" &Help ")), inLocale(QStringLiteral("デバッグ(&D)"),
+                                                                                    QStringLiteral("&Debug"))}));
         QCOMPARE(visible, (QList<bool>{true, true, true, false}));
     }
 
@@ -315,16 +330,16 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<bool>("hasImage");
 
-        QTest::newRow("1: new list") << 1 << "keyNew" << "新規リスト" << true;
+        QTest::newRow("1: new list") << 1 << "keyNew" << inLocale("新規リスト", "New List") << true;
         QTest::newRow("2: a separator") << 2 << "" << "" << false;
-        QTest::newRow("3: add a file") << 3 << "keyAddFile" << "追加" << true;
-        QTest::newRow("4: add from a folder") << 4 << "keyAddFolder" << "フォルダから追加" << true;
-        QTest::newRow("5: remove from the list") << 5 << "keyDelete" << "リストから削除" << true;
+        QTest::newRow("3: add a file") << 3 << "keyAddFile" << inLocale("追加", "Add") << true;
+        QTest::newRow("4: add from a folder") << 4 << "keyAddFolder" << inLocale("フォルダから追加", "Add Folder") << true;
+        QTest::newRow("5: remove from the list") << 5 << "keyDelete" << inLocale("リストから削除", "Remove") << true;
         QTest::newRow("6: a separator") << 6 << "" << "" << false;
-        QTest::newRow("7: extract") << 7 << "keyExtract" << "解凍" << true;
+        QTest::newRow("7: extract") << 7 << "keyExtract" << inLocale("解凍", "Extract") << true;
         QTest::newRow("8: a separator") << 8 << "" << "" << false;
-        QTest::newRow("9: help") << 9 << "keyHelp" << "ヘルプ" << true;
-        QTest::newRow("10: exit, without an image") << 10 << "keyExit" << "終了" << false;
+        QTest::newRow("9: help") << 9 << "keyHelp" << inLocale("ヘルプ", "Help") << true;
+        QTest::newRow("10: exit, without an image") << 10 << "keyExit" << inLocale("終了", "Exit") << false;
     }
 
     void toolbarButtons()
@@ -354,8 +369,10 @@ private slots:
         QTest::addColumn<QStringList>("expectedMessages");
         QTest::addColumn<QStringList>("expectedRows");
 
-        const QString notSupported = QStringLiteral("\n\nこのファイルは対応していません");
-        const QString already = QStringLiteral("\n\n既にリストに登録されています");
+        const QString notSupported = inLocale(QStringLiteral("\n\nこのファイルは対応していません"),
+                                              QStringLiteral("\n\nThis file is not supported"));
+        const QString already = inLocale(QStringLiteral("\n\n既にリストに登録されています"),
+                                         QStringLiteral("\n\nAlready in the list"));
         QTest::newRow("a supported file is added without a message")
             << QStringList{"data/a.lzh"} << QStringList{} << QStringList{"a.lzh"};
         QTest::newRow("a file of no registered type is refused with its path and message")
@@ -407,10 +424,12 @@ private slots:
             << QStringList{"data/a.lzh", "data/b.zip", "data/notes.txt", "empty/readme"}
             << QStringList{"data/a.lzh"} << QStringList{"data/a.lzh", "data/notes.txt", "empty", "data/b.zip"}
             << QStringList{"a.lzh", "b.zip"}
-            << QStringList{QStringLiteral("次のファイルは追加できませんでした\n\n"
-                                          "%T/data/a.lzh\n　既にリストに登録されています\n"
-                                          "%T/data/notes.txt\n　このファイルは対応していません\n"
-                                          "%T/empty\n　書庫ファイルが見つかりません")};
+            << QStringList{inLocale(QStringLiteral("次のファイルは追加できませんでした\n\n%T/data/a.lzh\n　既にリストに登録されています\n"
+                                                   "%T/data/notes.txt\n　このファイルは対応していません\n"
+                                                   "%T/empty\n　書庫ファイルが見つかりません"),
+                                    QStringLiteral("The following files could not be added\n\n%T/data/a.lzh\n  Already in the list\n"
+                                                   "%T/data/notes.txt\n  This file is not supported\n"
+                                                   "%T/empty\n  No archive files found"))};
         QTest::newRow("parts of a set, dropped or found in a dropped folder, list it once by its first")
             << QStringList{"data/a.zip.001", "data/a.zip.002", "data/a.zip.003", "data/s.z01", "data/s.zip",
                            "data/notes.001", "data/lone.zip.002"}
@@ -723,7 +742,8 @@ private slots:
 
         QCOMPARE(program.dialogs.folderRequests.size(), 1);
         QCOMPARE(program.dialogs.folderRequests[0].description,
-                 QStringLiteral("書庫ファイルのあるフォルダを指定してください"));
+                 inLocale(QStringLiteral("書庫ファイルのあるフォルダを指定してください"),
+                          QStringLiteral("Choose the folder holding the archive files")));
         QCOMPARE(program.dialogs.folderRequests[0].owner, program.window);
         QCOMPARE(answer.handled(), !label.isEmpty());
         QCOMPARE(seen, label);
@@ -757,7 +777,8 @@ private slots:
         program.window->mExtract->trigger();
 
         QCOMPARE(program.dialogs.folderRequests.size(), 1);
-        QCOMPARE(program.dialogs.folderRequests[0].description, QStringLiteral("解凍先のフォルダを指定してください"));
+        QCOMPARE(program.dialogs.folderRequests[0].description, inLocale(QStringLiteral("解凍先のフォルダを指定してください"),
+                                                                         QStringLiteral("Choose the destination folder")));
         QCOMPARE(answer.handled(), !chosen.isEmpty());
         QCOMPARE(seen, chosen);
     }
@@ -772,7 +793,8 @@ private slots:
         QCOMPARE(gListCtrl->addFile(program.file("a.lzh")), clsListCtrl::added);
         QCOMPARE(gListCtrl->addFile(program.file("b.lzh")), clsListCtrl::added);
         const int column = window->list->columnCount() - 1;
-        QCOMPARE(window->list->headerItem()->text(column), QStringLiteral("文字コード"));
+        QCOMPARE(window->list->headerItem()->text(column), inLocale(QStringLiteral("文字コード"),
+                                                                    QStringLiteral("Encoding")));
 
         // Every choice, the row's own checked, on the row under the pointer.
         const auto openMenuOn = [window](int row) {
@@ -790,17 +812,19 @@ private slots:
         };
         const auto [captions, checked] = openMenuOn(0);
         QVERIFY(window->mListMenu->isVisible());
-        QCOMPARE(window->mEncoding->title(), QStringLiteral("ファイル名の文字コード"));
-        QCOMPARE(captions, (QStringList{QStringLiteral("自動"), "Shift_JIS", "UTF-8", "EUC-JP", "GBK", "Big5",
+        QCOMPARE(window->mEncoding->title(), inLocale(QStringLiteral("ファイル名の文字コード"),
+                                                      QStringLiteral("File Name Encoding")));
+        QCOMPARE(captions, (QStringList{inLocale(QStringLiteral("自動"),
+                                                 QStringLiteral("Automatic")), "Shift_JIS", "UTF-8", "EUC-JP", "GBK", "Big5",
                                         "EUC-KR", "CP437"}));
-        QCOMPARE(checked, QStringLiteral("自動"));
+        QCOMPARE(checked, inLocale(QStringLiteral("自動"), QStringLiteral("Automatic")));
         window->mEncoding->actions().at(3)->trigger();
         window->mListMenu->close();
         QCOMPARE(window->list->topLevelItem(0)->text(column), QStringLiteral("EUC-JP"));
         QCOMPARE(window->list->topLevelItem(1)->text(column), QString());
         QCOMPARE(openMenuOn(0).second, QStringLiteral("EUC-JP"));
         window->mListMenu->close();
-        QCOMPARE(openMenuOn(1).second, QStringLiteral("自動"));
+        QCOMPARE(openMenuOn(1).second, inLocale(QStringLiteral("自動"), QStringLiteral("Automatic")));
         window->mListMenu->close();
 
         // Extracting hands the choice to that archive's library call only.
@@ -845,15 +869,16 @@ private slots:
                 title = about->windowTitle();
                 text = about->lblTitle->text();
                 QVERIFY(!about->Image1->pixmap().isNull());
-                QCOMPARE(about->Command1->text(), QStringLiteral("閉じる"));
+                QCOMPARE(about->Command1->text(), inLocale(QStringLiteral("閉じる"), QStringLiteral("Close")));
                 QTest::mouseClick(about->Image1, Qt::LeftButton);
                 openAfterImageClick = about->isVisible();
                 about->Command1->click();
             });
             program.window->mVersion->trigger();
             QVERIFY(answer.handled());
-            QCOMPARE(title, QStringLiteral("バージョン情報"));
-            QCOMPARE(text, QStringLiteral("書庫ファイル一括解凍ユーティリティ\n\n\nTenvo ver2.1 ( release build 1206.3 )"));
+            QCOMPARE(title, inLocale(QStringLiteral("バージョン情報"), QStringLiteral("About Tenvo")));
+            QCOMPARE(text, inLocale(QStringLiteral("書庫ファイル一括解凍ユーティリティ\n\n\nTenvo ver2.1 ( release build 1206.3 )"),
+                                    QStringLiteral("Batch extraction utility for archive files\n\n\nTenvo ver2.1 ( release build 1206.3 )")));
             QVERIFY(openAfterImageClick);
         }
     }

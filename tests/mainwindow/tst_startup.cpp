@@ -14,6 +14,7 @@
 #include "qtuserdialogs.h"
 #include "singleinstance.h"
 #include "startup.h"
+#include "testlocale.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -95,17 +96,22 @@ private slots:
 
         QTest::newRow("all four libraries give five pairs")
             << QStringList{"unlha32.so", "cab32.so", "unzip32.so", "unrar32.so"}
-            << " 対応する形式(*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| "
-               "CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| RAR (*.RAR) | *.RAR| ";
+            << inLocale(" 対応する形式(", " Supported formats(")
+                   + "*.LZH,*.LHA,*.CAB,*.ZIP,*.RAR)| *.LZH;*.LHA;*.CAB;*.ZIP;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| "
+                     "CAB (*.CAB) | *.CAB| ZIP (*.ZIP) | *.ZIP| RAR (*.RAR) | *.RAR| ";
         QTest::newRow("only unzip32 gives ZIP alone")
-            << QStringList{"unzip32.so"} << " 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ";
+            << QStringList{"unzip32.so"} << inLocale(" 対応する形式(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ",
+                                                     " Supported formats(*.ZIP)| *.ZIP;| ZIP (*.ZIP) | *.ZIP| ");
         QTest::newRow("only 7-zip32 gives ZIP and 7z")
             << QStringList{"7-zip32.so"}
-            << " 対応する形式(*.ZIP,*.7Z)| *.ZIP;*.7Z;| ZIP (*.ZIP) | *.ZIP| 7Z (*.7Z) | *.7Z| ";
+            << inLocale(" 対応する形式(*.ZIP,*.7Z)| *.ZIP;*.7Z;| ZIP (*.ZIP) | *.ZIP| 7Z (*.7Z) | *.7Z| ",
+                        " Supported formats(*.ZIP,*.7Z)| *.ZIP;*.7Z;| ZIP (*.ZIP) | *.ZIP| 7Z (*.7Z) | *.7Z| ");
         QTest::newRow("unlha32 and unrar32 give LHA then RAR")
             << QStringList{"unrar32.so", "unlha32.so"}
-            << " 対応する形式(*.LZH,*.LHA,*.RAR)| *.LZH;*.LHA;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| RAR (*.RAR) | *.RAR| ";
-        QTest::newRow("no library at all") << QStringList{} << "対応する形式はありません|*.nohavedllfiles";
+            << inLocale(" 対応する形式(*.LZH,*.LHA,*.RAR)| *.LZH;*.LHA;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| RAR (*.RAR) | *.RAR| ",
+                        " Supported formats(*.LZH,*.LHA,*.RAR)| *.LZH;*.LHA;*.RAR;| LHA (*.LZH,*.LHA) | *.LZH;*.LHA| RAR (*.RAR) | *.RAR| ");
+        QTest::newRow("no library at all") << QStringList{} << inLocale("対応する形式はありません|*.nohavedllfiles",
+                                                                        "No supported formats|*.nohavedllfiles");
     }
 
     void filterHandedToTheOpenFileDialog()
@@ -136,7 +142,7 @@ private slots:
         dialog.setNameFilter(QtUserDialogs::qtFilter(filter));
         const QStringList offered = dialog.nameFilters();
         QCOMPARE(offered.size(), 5);
-        const QStringList starts = {"対応する形式", "LHA", "CAB", "ZIP", "RAR"};
+        const QStringList starts = {inLocale("対応する形式", "Supported formats"), "LHA", "CAB", "ZIP", "RAR"};
         for (int i = 0; i < 5; ++i)
             QVERIFY2(offered[i].startsWith(starts[i]), qPrintable(offered[i]));
         // The file system tells a.lzh from a.LZH; both are offered, and .lha as well.
@@ -192,8 +198,9 @@ private slots:
         for (int i = 0; i < mainWindow()->list->topLevelItemCount(); ++i)
             rows << mainWindow()->list->topLevelItem(i)->text(0);
         QCOMPARE(rows, (QStringList{"a.lzh", "b.zip"}));
-        QCOMPARE(dialogs.exclamations, QStringList{"次のファイルは追加できませんでした\n\n" + files.filePath("notes.txt")
-                                                   + "\n　このファイルは対応していません"});
+        QCOMPARE(dialogs.exclamations, QStringList{inLocale("次のファイルは追加できませんでした\n\n",
+                                                            "The following files could not be added\n\n") + files.filePath("notes.txt")
+                                                   + inLocale("\n　このファイルは対応していません", "\n  This file is not supported")});
         QCOMPARE(dialogs.exclamationOwners, QList<QWidget *>{mainWindow()});
     }
 

@@ -3,6 +3,7 @@
 #include "clsinictrl.h"
 #include "globals.h"
 #include "scripteddialogs.h"
+#include "testlocale.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,8 +12,10 @@
 #include <QtTest>
 
 namespace {
-const QString addFolderDescription = QStringLiteral("書庫ファイルのあるフォルダを指定してください");
-const QString destinationDescription = QStringLiteral("解凍先のフォルダを指定してください");
+const QString addFolderDescription = inLocale(QStringLiteral("書庫ファイルのあるフォルダを指定してください"),
+                                              QStringLiteral("Choose the folder holding the archive files"));
+const QString destinationDescription = inLocale(QStringLiteral("解凍先のフォルダを指定してください"),
+                                                QStringLiteral("Choose the destination folder"));
 } // namespace
 
 class TestFolderPicker : public QObject
@@ -42,17 +45,20 @@ private slots:
         dialogs.folderAnswers = {QStringLiteral("/srv/archives")};
         QWidget owner;
         clsFolderBlowserDialog picker;
-        picker.setDescription(QStringLiteral("書庫ファイルのあるフォルダを指定してください"));
+        picker.setDescription(inLocale(QStringLiteral("書庫ファイルのあるフォルダを指定してください"),
+                                       QStringLiteral("Choose the folder holding the archive files")));
         picker.setShowNewFolderButton(newFolder);
 
         QVERIFY(picker.ShowDialog(&owner));
 
         QCOMPARE(dialogs.folderRequests.size(), 1);
         QCOMPARE(dialogs.folderRequests[0].owner, &owner);
-        QCOMPARE(dialogs.folderRequests[0].description, QStringLiteral("書庫ファイルのあるフォルダを指定してください"));
+        QCOMPARE(dialogs.folderRequests[0].description, inLocale(QStringLiteral("書庫ファイルのあるフォルダを指定してください"),
+                                                                 QStringLiteral("Choose the folder holding the archive files")));
         QCOMPARE(dialogs.folderRequests[0].showNewFolderButton, newFolder);
         QCOMPARE(picker.SelectedPath(), QStringLiteral("/srv/archives"));
-        QCOMPARE(picker.Description(), QStringLiteral("書庫ファイルのあるフォルダを指定してください"));
+        QCOMPARE(picker.Description(), inLocale(QStringLiteral("書庫ファイルのあるフォルダを指定してください"),
+                                                QStringLiteral("Choose the folder holding the archive files")));
         QCOMPARE(picker.ShowNewFolderButton(), newFolder);
     }
 

@@ -6,6 +6,7 @@
 #include "passwordstore.h"
 #include "runenvironment.h"
 #include "scripteddialogs.h"
+#include "testlocale.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
@@ -21,15 +22,23 @@ namespace {
 // Every item in the order the list shows it, the one under the name-folder
 // item included.
 const QStringList itemTexts{
-    QStringLiteral("解凍が終了したらリストを新規作成する"),
-    QStringLiteral("それぞれの書庫ファイル名でフォルダを作成し、そこに解凍する"),
-    QStringLiteral("中身がフォルダ1つかファイル1つだけの書庫には、フォルダを作成しない"),
-    QStringLiteral("書庫ファイル内のフォルダ構造を復元する(RAR書庫以外)"),
-    QStringLiteral("解凍が終了したら自動でダイアログを閉じる"),
-    QStringLiteral("不要なファイル(__MACOSX、.DS_Store、Thumbs.db など)を解凍しない"),
-    QStringLiteral("書庫の中の書庫も解凍する(3階層まで)"),
-    QStringLiteral("解凍が終了したら解凍先フォルダを開く"),
-    QStringLiteral("すべて解凍できた書庫ファイルをごみ箱に移す"),
+    inLocale(QStringLiteral("解凍が終了したらリストを新規作成する"), QStringLiteral("Clear the list when extraction is done")),
+    inLocale(QStringLiteral("それぞれの書庫ファイル名でフォルダを作成し、そこに解凍する"),
+             QStringLiteral("Extract each archive into a new folder named after it")),
+    inLocale(QStringLiteral("中身がフォルダ1つかファイル1つだけの書庫には、フォルダを作成しない"),
+             QStringLiteral("No new folder for an archive holding only one folder or one file")),
+    inLocale(QStringLiteral("書庫ファイル内のフォルダ構造を復元する(RAR書庫以外)"),
+             QStringLiteral("Restore the folders stored in the archives (except RAR archives)")),
+    inLocale(QStringLiteral("解凍が終了したら自動でダイアログを閉じる"),
+             QStringLiteral("Close the dialog automatically when extraction is done")),
+    inLocale(QStringLiteral("不要なファイル(__MACOSX、.DS_Store、Thumbs.db など)を解凍しない"),
+             QStringLiteral("Do not extract unneeded files (__MACOSX, .DS_Store, Thumbs.db and the like)")),
+    inLocale(QStringLiteral("書庫の中の書庫も解凍する(3階層まで)"),
+             QStringLiteral("Also extract archives inside archives (up to 3 levels)")),
+    inLocale(QStringLiteral("解凍が終了したら解凍先フォルダを開く"),
+             QStringLiteral("Open the destination folder when extraction is done")),
+    inLocale(QStringLiteral("すべて解凍できた書庫ファイルをごみ箱に移す"),
+             QStringLiteral("Move archives extracted completely to the trash")),
 };
 
 QList<QTreeWidgetItem *> items(const frmExtract &dialog)
@@ -150,7 +159,7 @@ private slots:
         RunEnvironment env;
         frmExtract dialog;
 
-        QCOMPARE(dialog.windowTitle(), QStringLiteral(" 解凍"));
+        QCOMPARE(dialog.windowTitle(), inLocale(QStringLiteral(" 解凍"), QStringLiteral(" Extract")));
         // Fixed in size, as wide as its longest option needs at the font.
         QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
         QVERIFY(dialog.width() >= 424);
@@ -158,18 +167,20 @@ private slots:
         QVERIFY(!dialog.cmdOpenDlg->icon().isNull());
         QCOMPARE(dialog.Picture1->pos(), QPoint(8, 24));
         QCOMPARE(dialog.lblFolderPath->parentWidget(), dialog.Picture1);
-        QCOMPARE(dialog.cmdExtract->text(), QStringLiteral("解凍(&E)"));
-        QCOMPARE(dialog.cmdCancel->text(), QStringLiteral("キャンセル(&C)"));
-        QCOMPARE(dialog.Label2->text(), QStringLiteral("解凍先フォルダ名"));
+        QCOMPARE(dialog.cmdExtract->text(), inLocale(QStringLiteral("解凍(&E)"), QStringLiteral("&Extract")));
+        QCOMPARE(dialog.cmdCancel->text(), inLocale(QStringLiteral("キャンセル(&C)"), QStringLiteral("&Cancel")));
+        QCOMPARE(dialog.Label2->text(), inLocale(QStringLiteral("解凍先フォルダ名"), QStringLiteral("Destination folder")));
         QCOMPARE(dialog.Label2->pos(), QPoint(8, 8));
-        QCOMPARE(dialog.Label1->text(), QStringLiteral("解凍先フォルダ名"));
+        QCOMPARE(dialog.Label1->text(), inLocale(QStringLiteral("解凍先フォルダ名"), QStringLiteral("Destination folder")));
         QCOMPARE(dialog.Label1->pos(), QPoint(8, 64));
         QCOMPARE(dialog.list->pos(), QPoint(8, 80));
         QCOMPARE(dialog.list->columnCount(), 1);
         QCOMPARE(dialog.findChild<QTreeWidget *>(QStringLiteral("list")), dialog.list);
-        QCOMPARE(dialog.lblExisting->text(), QStringLiteral("同じ名前のファイルがあるとき"));
+        QCOMPARE(dialog.lblExisting->text(), inLocale(QStringLiteral("同じ名前のファイルがあるとき"),
+                                                      QStringLiteral("When a file of the same name exists")));
         QCOMPARE(dialog.cboExisting->count(), 4);
-        QCOMPARE(dialog.cboExisting->itemText(2), QStringLiteral("名前を変えて両方残す"));
+        QCOMPARE(dialog.cboExisting->itemText(2), inLocale(QStringLiteral("名前を変えて両方残す"),
+                                                           QStringLiteral("Keep both under different names")));
         QCOMPARE(dialog.cboExisting->currentIndex(), 0);
 
         // Every control whole inside the window, none over another, and
@@ -209,7 +220,8 @@ private slots:
         QCOMPARE(nextTabStop(dialog.cboExisting), dialog.cmdPasswords);
 
         // The remembered passwords are listed in a window of their own.
-        QCOMPARE(dialog.cmdPasswords->text(), QStringLiteral("記憶したパスワード(&P)..."));
+        QCOMPARE(dialog.cmdPasswords->text(), inLocale(QStringLiteral("記憶したパスワード(&P)..."),
+                                                       QStringLiteral("Remembered &Passwords...")));
         QString opened;
         QTimer closer;
         // The keyring is asked first, in an event loop of its own.
@@ -339,7 +351,8 @@ private slots:
         gFolderDialog = nullptr;
 
         QCOMPARE(dialogs.folderRequests.size(), 1);
-        QCOMPARE(dialogs.folderRequests[0].description, QStringLiteral("解凍先のフォルダを指定してください"));
+        QCOMPARE(dialogs.folderRequests[0].description, inLocale(QStringLiteral("解凍先のフォルダを指定してください"),
+                                                                 QStringLiteral("Choose the destination folder")));
         QCOMPARE(dialogs.folderRequests[0].owner, &dialog);
         QVERIFY(dialogs.folderRequests[0].showNewFolderButton);
         QCOMPARE(dialog.lblFolderPath->text(), shown);
@@ -409,7 +422,7 @@ private slots:
         QCOMPARE(closer.pressedRetry, damaged);
         QCOMPARE(closer.pressedClose, !closeDialog && !damaged);
         if (!closeDialog && !damaged)
-            QCOMPARE(closer.finalText, QStringLiteral("解凍が終了しました"));
+            QCOMPARE(closer.finalText, inLocale(QStringLiteral("解凍が終了しました"), QStringLiteral("Extraction finished")));
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QVERIFY(!dialog.findChild<frmProgress *>());

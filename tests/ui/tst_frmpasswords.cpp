@@ -4,6 +4,7 @@
 #include "frmpasswords.h"
 #include "passwordstore.h"
 #include "scripteddialogs.h"
+#include "testlocale.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -18,7 +19,8 @@
 namespace {
 
 const QString noKeyringText =
-    QStringLiteral("デスクトップのキーリングが動いていないため、\nパスワードを記憶できません");
+    inLocale(QStringLiteral("デスクトップのキーリングが動いていないため、\nパスワードを記憶できません"),
+             QStringLiteral("The desktop's keyring is not running,\nso passwords cannot be remembered"));
 const QString skipText = QStringLiteral(
     "No keyring daemon could be started (the test runs it through tests/support/withkeyring.sh, "
     "which needs dbus-run-session and gnome-keyring-daemon)");
@@ -107,12 +109,13 @@ private slots:
         ScriptedDialogs dialogs;
         frmPasswords dialog(store);
         dialog.show();
-        QCOMPARE(dialog.windowTitle(), QStringLiteral(" 記憶したパスワード"));
-        QCOMPARE(dialog.lblStatus->text(), QStringLiteral("記憶しているパスワード (新しい順)"));
+        QCOMPARE(dialog.windowTitle(), inLocale(QStringLiteral(" 記憶したパスワード"), QStringLiteral(" Remembered Passwords")));
+        QCOMPARE(dialog.lblStatus->text(), inLocale(QStringLiteral("記憶しているパスワード (新しい順)"),
+                                                    QStringLiteral("Remembered passwords (newest first)")));
         QCOMPARE(dialog.lstPasswords->count(), 3);
         for (int row = 0; row < 3; ++row)
             QCOMPARE(dialog.lstPasswords->item(row)->text(), QStringLiteral("●●●●●●●●"));
-        QCOMPARE(dialog.cmdRemove->text(), QStringLiteral("削除(&D)"));
+        QCOMPARE(dialog.cmdRemove->text(), inLocale(QStringLiteral("削除(&D)"), QStringLiteral("&Delete")));
 
         dialog.lstPasswords->setCurrentRow(1);
         dialog.cmdRemove->click();
@@ -124,7 +127,8 @@ private slots:
         QCOMPARE(PasswordStore().passwords(), QStringList());
         QCOMPARE(dialog.lstPasswords->count(), 0);
         QVERIFY(!dialog.cmdRemove->isEnabled());
-        QCOMPARE(dialog.lblStatus->text(), QStringLiteral("記憶しているパスワードはありません"));
+        QCOMPARE(dialog.lblStatus->text(), inLocale(QStringLiteral("記憶しているパスワードはありません"),
+                                                    QStringLiteral("No passwords are remembered")));
         QCOMPARE(dialogs.exclamations, QStringList());
     }
 

@@ -7,6 +7,7 @@
 #include "runenvironment.h"
 #include "scripteddialogs.h"
 #include "timeleft.h"
+#include "testlocale.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,7 +25,7 @@
 
 namespace {
 
-const QString finished = QStringLiteral("解凍が終了しました");
+const QString finished = inLocale(QStringLiteral("解凍が終了しました"), QStringLiteral("Extraction finished"));
 
 QString readText(const QString &path)
 {
@@ -112,7 +113,7 @@ private slots:
         RunEnvironment env;
         frmProgress window;
 
-        QCOMPARE(window.windowTitle(), QStringLiteral("変換中..."));
+        QCOMPARE(window.windowTitle(), inLocale(QStringLiteral("変換中..."), QStringLiteral("Extracting...")));
         QCOMPARE(window.minimumSize(), window.maximumSize());
         QCOMPARE(window.width(), 379);
         QVERIFY(window.height() >= 170);
@@ -131,14 +132,14 @@ private slots:
         QCOMPARE(window.lblTimeLeft->text(), QString());
         QCOMPARE(window.cmdClose->geometry().top(), 128 + extra + timeLeft.height());
         QVERIFY(window.cmdClose->width() >= 81 && window.cmdClose->height() >= 25);
-        QCOMPARE(window.cmdClose->text(), QStringLiteral("閉じる"));
+        QCOMPARE(window.cmdClose->text(), inLocale(QStringLiteral("閉じる"), QStringLiteral("Close")));
         QVERIFY(!window.cmdClose->isEnabled());
         QCOMPARE(window.timerExtract->interval(), 10);
         QVERIFY(!window.timerExtract->isActive());
         QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lblMessage")), window.lblMessage);
         QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("cmdClose")), window.cmdClose);
         // The stop button beside it, lined up with the bar's right end.
-        QCOMPARE(window.cmdStop->text(), QStringLiteral("中止"));
+        QCOMPARE(window.cmdStop->text(), inLocale(QStringLiteral("中止"), QStringLiteral("Stop")));
         QVERIFY(window.cmdStop->isEnabled());
         QCOMPARE(window.cmdStop->geometry().top(), window.cmdClose->geometry().top());
         QCOMPARE(window.cmdStop->geometry().right(), window.picProgress->geometry().right());
@@ -171,10 +172,13 @@ private slots:
         frmResults *results = window.resultsWindow();
         QVERIFY(results->isVisible());
         QCOMPARE(results->parentWidget(), &window);
-        QCOMPARE(results->windowTitle(), QStringLiteral("解凍結果"));
-        QCOMPARE(allRows(*results), a + QStringLiteral("\t解凍しました\t\t") + env.out + u'\n' + b
-                                        + QStringLiteral("\t解凍できませんでした\t書庫ファイルが壊れています\t\n") + c
-                                        + QStringLiteral("\t解凍しました\t\t") + env.out + u'\n');
+        QCOMPARE(results->windowTitle(), inLocale(QStringLiteral("解凍結果"), QStringLiteral("Extraction Results")));
+        QCOMPARE(allRows(*results), a + inLocale(QStringLiteral("\t解凍しました\t\t"),
+                                                 QStringLiteral("\tExtracted\t\t")) + env.out + u'\n' + b
+                                        + inLocale(QStringLiteral("\t解凍できませんでした\t書庫ファイルが壊れています\t\n"),
+                                                   QStringLiteral("\tNot extracted\tThe archive is damaged\t\n")) + c
+                                        + inLocale(QStringLiteral("\t解凍しました\t\t"),
+                                                   QStringLiteral("\tExtracted\t\t")) + env.out + u'\n');
         QCOMPARE(dialogs.exclamations, QStringList());
         QCOMPARE(window.lblMessage->text(), finished);
         QCOMPARE(window.lblTimeLeft->text(), QString());
@@ -213,20 +217,25 @@ private slots:
         QTest::newRow("all done") << quint64(1000000) << quint64(1000000) << qint64(3000) << QString()
                                   << QString();
         QTest::newRow("a second in, half done")
-            << quint64(500000) << quint64(1000000) << qint64(1000) << QStringLiteral("残り 約 1 秒 (500.0 KB/秒)")
+            << quint64(500000) << quint64(1000000) << qint64(1000) << inLocale(QStringLiteral("残り 約 1 秒 (500.0 KB/秒)"),
+                                                                               QStringLiteral("About 1 s left (500.0 KB/s)"))
             << QStringLiteral("0:01");
         QTest::newRow("minutes to go at megabytes a second")
             << quint64(123000000) << quint64(1107000000) << qint64(10000)
-            << QStringLiteral("残り 約 1 分 20 秒 (12.3 MB/秒)") << QStringLiteral("1:20");
+            << inLocale(QStringLiteral("残り 約 1 分 20 秒 (12.3 MB/秒)"),
+                        QStringLiteral("About 1 min 20 s left (12.3 MB/s)")) << QStringLiteral("1:20");
         QTest::newRow("a part of a second left rounds up")
-            << quint64(999999) << quint64(1000000) << qint64(2000) << QStringLiteral("残り 約 1 秒 (500.0 KB/秒)")
+            << quint64(999999) << quint64(1000000) << qint64(2000) << inLocale(QStringLiteral("残り 約 1 秒 (500.0 KB/秒)"),
+                                                                               QStringLiteral("About 1 s left (500.0 KB/s)"))
             << QStringLiteral("0:01");
         QTest::newRow("hours to go at kilobytes a second")
             << quint64(2000000) << quint64(20000000000ULL) << qint64(4000)
-            << QStringLiteral("残り 約 11 時間 6 分 (500.0 KB/秒)") << QStringLiteral("11:06:36");
+            << inLocale(QStringLiteral("残り 約 11 時間 6 分 (500.0 KB/秒)"),
+                        QStringLiteral("About 11 h 6 min left (500.0 KB/s)")) << QStringLiteral("11:06:36");
         QTest::newRow("gigabytes a second")
             << quint64(3000000000ULL) << quint64(4500000000ULL) << qint64(1500)
-            << QStringLiteral("残り 約 1 秒 (2.0 GB/秒)") << QStringLiteral("0:01");
+            << inLocale(QStringLiteral("残り 約 1 秒 (2.0 GB/秒)"),
+                        QStringLiteral("About 1 s left (2.0 GB/s)")) << QStringLiteral("0:01");
     }
 
     void timeLeftLine()
@@ -258,49 +267,61 @@ private slots:
 
         const QString out = QStringLiteral("\t/out/\n");
         ArchiveResult result = resultFor(QStringLiteral("b.zip"));
-        QTest::newRow("extracted") << result << false << QStringLiteral("/in/b.zip\t解凍しました\t") + out;
+        QTest::newRow("extracted") << result << false << inLocale(QStringLiteral("/in/b.zip\t解凍しました\t"),
+                                                                  QStringLiteral("/in/b.zip\tExtracted\t")) + out;
         result.nestedExtracted = 2;
         result.trashed = true;
         QTest::newRow("extracted with its inner archives, then put in the trash")
             << result << false
-            << QStringLiteral("/in/b.zip\t解凍しました\t中の書庫を解凍しました (2 個)、書庫ファイルをごみ箱に移しました") + out;
+            << inLocale(QStringLiteral("/in/b.zip\t解凍しました\t中の書庫を解凍しました (2 個)、書庫ファイルをごみ箱に移しました"),
+                        QStringLiteral("/in/b.zip\tExtracted\tInner archives extracted (2); Archive moved to the trash")) + out;
         QTest::newRow("damaged, nothing landed")
             << resultFor(QStringLiteral("b.zip"), 3, 0) << true
-            << QStringLiteral("/in/b.zip\t解凍できませんでした\t書庫ファイルが壊れています\t\n");
+            << inLocale(QStringLiteral("/in/b.zip\t解凍できませんでした\t書庫ファイルが壊れています\t\n"),
+                        QStringLiteral("/in/b.zip\tNot extracted\tThe archive is damaged\t\n"));
         result = resultFor(QStringLiteral("b.zip"), 3, 2);
         QTest::newRow("damaged after two files landed")
-            << result << true << QStringLiteral("/in/b.zip\t解凍できませんでした\t書庫ファイルが壊れています") + out;
+            << result << true << inLocale(QStringLiteral("/in/b.zip\t解凍できませんでした\t書庫ファイルが壊れています"),
+                                          QStringLiteral("/in/b.zip\tNot extracted\tThe archive is damaged")) + out;
         result = resultFor(QStringLiteral("b.zip"), 0, 0);
         result.skippedByUser = true;
         QTest::newRow("skipped at the password question")
-            << result << true << QStringLiteral("/in/b.zip\t解凍できませんでした\t解凍を飛ばしました\t\n");
+            << result << true << inLocale(QStringLiteral("/in/b.zip\t解凍できませんでした\t解凍を飛ばしました\t\n"),
+                                          QStringLiteral("/in/b.zip\tNot extracted\tSkipped\t\n"));
         result = resultFor(QStringLiteral("b.zip"), 0, 0);
         result.stopped = true;
         QTest::newRow("not started before the stop")
-            << result << true << QStringLiteral("/in/b.zip\t解凍できませんでした\t中止したため解凍していません\t\n");
+            << result << true << inLocale(QStringLiteral("/in/b.zip\t解凍できませんでした\t中止したため解凍していません\t\n"),
+                                          QStringLiteral("/in/b.zip\tNot extracted\tNot extracted because the run was stopped\t\n"));
         result = resultFor(QStringLiteral("b.zip"));
         result.kept = 3;
         QTest::newRow("files kept") << result << true
-                                    << QStringLiteral("/in/b.zip\t解凍しました\t既存のファイル 3 個をそのまま残しました") + out;
+                                    << inLocale(QStringLiteral("/in/b.zip\t解凍しました\t既存のファイル 3 個をそのまま残しました"),
+                                                QStringLiteral("/in/b.zip\tExtracted\tExisting files kept: 3")) + out;
         result = resultFor(QStringLiteral("b.zip"));
         result.renamed = 1;
         QTest::newRow("files renamed") << result << true
-                                       << QStringLiteral("/in/b.zip\t解凍しました\t1 個のファイルを別の名前で解凍しました") + out;
+                                       << inLocale(QStringLiteral("/in/b.zip\t解凍しました\t1 個のファイルを別の名前で解凍しました"),
+                                                   QStringLiteral("/in/b.zip\tExtracted\tFiles extracted under another name: 1")) + out;
         result = resultFor(QStringLiteral("b.zip"));
         result.shortened = QStringList{QStringLiteral("long\tlo"), QStringLiteral("longer\tlon")};
         QTest::newRow("names shortened")
             << result << true
-            << QStringLiteral("/in/b.zip\t解凍しました\t長すぎる名前を短くして解凍しました (2 個の名前)") + out;
+            << inLocale(QStringLiteral("/in/b.zip\t解凍しました\t長すぎる名前を短くして解凍しました (2 個の名前)"),
+                        QStringLiteral("/in/b.zip\tExtracted\tNames too long were shortened (2)")) + out;
         result = resultFor(QStringLiteral("b.zip"));
-        result.nestedLeft = QStringList{QStringLiteral("inner.zip\t書庫ファイルが壊れています")};
+        result.nestedLeft = QStringList{inLocale(QStringLiteral("inner.zip\t書庫ファイルが壊れています"),
+                                                 QStringLiteral("inner.zip\tThe archive is damaged"))};
         QTest::newRow("an inner archive left")
-            << result << true << QStringLiteral("/in/b.zip\t解凍しました\t中の書庫を解凍できませんでした (1 個)") + out;
+            << result << true << inLocale(QStringLiteral("/in/b.zip\t解凍しました\t中の書庫を解凍できませんでした (1 個)"),
+                                          QStringLiteral("/in/b.zip\tExtracted\tInner archives not extracted (1)")) + out;
         result = resultFor(QStringLiteral("b\n.zip"), 0, 0);
         result.skipped = true;
         result.kept = 1;
         QTest::newRow("a name with a line break, its folder not made")
             << result << true
-            << QStringLiteral("/in/b\\n.zip\t解凍できませんでした\tフォルダを作成できません、既存のファイル 1 個をそのまま残しました\t\n");
+            << inLocale(QStringLiteral("/in/b\\n.zip\t解凍できませんでした\tフォルダを作成できません、既存のファイル 1 個をそのまま残しました\t\n"),
+                        QStringLiteral("/in/b\\n.zip\tNot extracted\tCannot create the folder; Existing files kept: 1\t\n"));
     }
 
     void resultsWindowRows()
@@ -313,7 +334,8 @@ private slots:
         QCOMPARE(frmResults::worthShowing(results), shown);
         frmResults window(results, QStringLiteral("/out/"));
         QCOMPARE(window.list->topLevelItemCount(), 2);
-        QCOMPARE(allRows(window), QStringLiteral("/in/a.zip\t解凍しました\t\t/out/\n") + row);
+        QCOMPARE(allRows(window), inLocale(QStringLiteral("/in/a.zip\t解凍しました\t\t/out/\n"),
+                                           QStringLiteral("/in/a.zip\tExtracted\t\t/out/\n")) + row);
         QCOMPARE(window.cmdRetry->isEnabled(), result.failed());
         // The names behind a count are in the tooltip.
         const QString tip = window.list->topLevelItem(1)->toolTip(2);
@@ -346,7 +368,7 @@ private slots:
                           QPoint(list->header()->sectionViewportPosition(0) + 5, 5));
         QCOMPARE(names(), (QStringList{"/in/c.zip", "/in/b.zip", "/in/a.zip"}));
         list->sortByColumn(2, Qt::AscendingOrder);
-        QCOMPARE(list->topLevelItem(0)->text(2), QString("パスワード付きの書庫です"));
+        QCOMPARE(list->topLevelItem(0)->text(2), inLocale("パスワード付きの書庫です", "Existing files kept: 1"));
 
         list->sortByColumn(0, Qt::AscendingOrder);
         list->topLevelItem(2)->setSelected(true);
@@ -354,13 +376,15 @@ private slots:
         QApplication::clipboard()->clear();
         list->setFocus();
         QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
-        const QString copied = QStringLiteral("/in/a.zip\t解凍しました\t既存のファイル 1 個をそのまま残しました\t/out/\n"
-                                              "/in/c.zip\t解凍できませんでした\t書庫ファイルが壊れています\t\n");
+        const QString copied = inLocale(QStringLiteral("/in/a.zip\t解凍しました\t既存のファイル 1 個をそのまま残しました\t/out/\n"
+                                                       "/in/c.zip\t解凍できませんでした\t書庫ファイルが壊れています\t\n"),
+                                        QStringLiteral("/in/a.zip\tExtracted\tExisting files kept: 1\t/out/\n"
+                                                       "/in/c.zip\tNot extracted\tThe archive is damaged\t\n"));
         QCOMPARE(QApplication::clipboard()->text(), copied);
         QApplication::clipboard()->clear();
         QAction *copy = nullptr;
         for (QAction *action : list->actions())
-            copy = action->text() == QStringLiteral("コピー") ? action : copy;
+            copy = action->text() == inLocale(QStringLiteral("コピー"), QStringLiteral("Copy")) ? action : copy;
         QVERIFY(copy);
         QCOMPARE(list->contextMenuPolicy(), Qt::ActionsContextMenu);
         copy->trigger();
@@ -492,7 +516,10 @@ private slots:
 
         QVERIFY(!dialogs.ranOutOfAnswers);
         QCOMPARE(dialogs.choices.size(), 1);
-        QCOMPARE(dialogs.choiceButtons, (QStringList{"別の名前にする", "この書庫を飛ばす", "中止"}));
+        QCOMPARE(dialogs.choiceButtons, (QStringList{inLocale("別の名前にする",
+                                                              "Use Another Name"), inLocale("この書庫を飛ばす",
+                                                                                            "Skip This Archive"), inLocale("中止",
+                                                                                                                           "Stop")}));
         QCOMPARE(env.filesOut(), QStringList{"data2/d.txt"});
         QTRY_COMPARE(window.lblMessage->text(), finished);
     }
@@ -535,18 +562,23 @@ private slots:
             dialogs.onQuestion = nullptr;
         };
         window.cmdStop->click();
-        QCOMPARE(dialogs.questions, QStringList{QStringLiteral("解凍を中止しますか？")});
+        QCOMPARE(dialogs.questions, QStringList{inLocale(QStringLiteral("解凍を中止しますか？"),
+                                                         QStringLiteral("Stop extracting?"))});
         QVERIFY(!window.job()->isStopping());
         QTRY_VERIFY(readText(log).contains(QStringLiteral("UnZip\t-x \"") + paths[2]));
         window.cmdStop->click();
         QTRY_VERIFY_WITH_TIMEOUT(window.job()->isFinished(), 60000);
 
-        QTRY_COMPARE(window.lblMessage->text(), QStringLiteral("解凍を中止しました"));
+        QTRY_COMPARE(window.lblMessage->text(), inLocale(QStringLiteral("解凍を中止しました"),
+                                                         QStringLiteral("Extraction stopped")));
         QTRY_VERIFY(window.resultsWindow());
         QCOMPARE(allRows(*window.resultsWindow()),
-                 paths[0] + QStringLiteral("\t解凍しました\t\t") + env.out + u'\n' + paths[1]
-                     + QStringLiteral("\t解凍しました\t\t") + env.out + u'\n' + paths[2]
-                     + QStringLiteral("\t解凍できませんでした\t中止したため解凍していません\t\n"));
+                 paths[0] + inLocale(QStringLiteral("\t解凍しました\t\t"),
+                                     QStringLiteral("\tExtracted\t\t")) + env.out + u'\n' + paths[1]
+                     + inLocale(QStringLiteral("\t解凍しました\t\t"),
+                                QStringLiteral("\tExtracted\t\t")) + env.out + u'\n' + paths[2]
+                     + inLocale(QStringLiteral("\t解凍できませんでした\t中止したため解凍していません\t\n"),
+                                QStringLiteral("\tNot extracted\tNot extracted because the run was stopped\t\n")));
         window.resultsWindow()->cmdClose->click();
         QVERIFY(window.isVisible());
         QVERIFY(readText(log).contains(QStringLiteral("UnZipStopped")));

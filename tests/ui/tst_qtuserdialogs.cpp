@@ -4,6 +4,7 @@
 #include "archiveresult.h"
 #include "module1.h"
 #include "qtuserdialogs.h"
+#include "testlocale.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -43,14 +44,16 @@ private slots:
         QTest::addColumn<QString>("filter");
 
         const QList<SupportType> rows = registrationRows();
+        const QString supported = inLocale("対応する形式", "Supported formats");
         QTest::newRow("one type: all supported, then the type, both cases")
             << QList<SupportType>{rows[2]}
-            << "対応する形式 (*.ZIP *.zip);;ZIP (*.ZIP *.zip)";
+            << supported + " (*.ZIP *.zip);;ZIP (*.ZIP *.zip)";
         QTest::newRow("two types: the first entry holds both")
             << QList<SupportType>{rows[0], rows[3]}
-            << "対応する形式 (*.LZH *.lzh *.LHA *.lha *.RAR *.rar);;LHA (*.LZH *.lzh *.LHA *.lha);;RAR (*.RAR *.rar)";
+            << supported + " (*.LZH *.lzh *.LHA *.lha *.RAR *.rar);;LHA (*.LZH *.lzh *.LHA *.lha);;RAR (*.RAR *.rar)";
         QTest::newRow("no type registered")
-            << QList<SupportType>{SupportType{}} << "対応する形式はありません (*.nohavedllfiles)";
+            << QList<SupportType>{SupportType{}} << inLocale("対応する形式はありません (*.nohavedllfiles)",
+                                                             "No supported formats (*.nohavedllfiles)");
     }
 
     void qtFilter()
@@ -66,16 +69,20 @@ private slots:
         QTest::addColumn<QString>("shown");
 
         const QString folder = QStringLiteral("/home/利用者/ダウンロード/写真_2023夏/");
-        const QString exists = QStringLiteral("フォルダ ") + folder
-            + QStringLiteral(" は既に存在しています。\n別の名前でフォルダを作成してください");
+        const QString exists = inLocale(QStringLiteral("フォルダ "), QStringLiteral("The folder ")) + folder
+            + inLocale(QStringLiteral(" は既に存在しています。\n別の名前でフォルダを作成してください"),
+                       QStringLiteral(" already exists.\nCreate the folder under another name"));
         QTest::newRow("the folder-exists warning, wider than Qt's boxes wrap at") << exists << exists;
-        const QString summary = QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n") + folder
-            + QStringLiteral("a.zip\n　この形式の解凍ライブラリを読み込めません");
+        const QString summary = inLocale(QStringLiteral("次の書庫ファイルは解凍できませんでした\n\n"),
+                                         QStringLiteral("The following archives could not be extracted\n\n")) + folder
+            + inLocale(QStringLiteral("a.zip\n　この形式の解凍ライブラリを読み込めません"),
+                       QStringLiteral("a.zip\n  Cannot load the extraction library for this format"));
         QTest::newRow("the failure summary") << summary << summary;
         const QString deep = QStringLiteral("/書庫").repeated(200) + QStringLiteral("/最後.lzh");
         QTest::newRow("a path wider than the screen is shortened, keeping its file name")
-            << deep + QStringLiteral("\n\nこのファイルは対応していません")
-            << QStringLiteral("…/最後.lzh\n\nこのファイルは対応していません");
+            << deep + inLocale(QStringLiteral("\n\nこのファイルは対応していません"), QStringLiteral("\n\nThis file is not supported"))
+            << inLocale(QStringLiteral("…/最後.lzh\n\nこのファイルは対応していません"),
+                        QStringLiteral("…/最後.lzh\n\nThis file is not supported"));
     }
 
     void messageBoxKeepsSentencesWhole()
@@ -217,7 +224,8 @@ private slots:
             auto *check = box->findChild<QCheckBox *>(QStringLiteral("chkRemember"));
             shown = check && check->isVisible();
             if (check) {
-                QCOMPARE(check->text(), QStringLiteral("このパスワードを記憶する"));
+                QCOMPARE(check->text(), inLocale(QStringLiteral("このパスワードを記憶する"),
+                                                 QStringLiteral("Remember this password")));
                 QVERIFY(!check->isChecked());
                 check->setChecked(tick);
             }
@@ -248,7 +256,8 @@ private slots:
     {
         // Which words are expected depends on the locale the test runs in.
         QtUserDialogs dialogs;
-        const QString description = QStringLiteral("書庫ファイルのあるフォルダを指定してください");
+        const QString description = inLocale(QStringLiteral("書庫ファイルのあるフォルダを指定してください"),
+                                             QStringLiteral("Choose the folder holding the archive files"));
         const std::unique_ptr<QFileDialog> picker =
             QtUserDialogs::folderDialog(nullptr, description, true, QDir::tempPath());
         picker->show();
