@@ -207,7 +207,10 @@ bool CabDirectFolders::fill()
         }
         m_out = m_output.get();
         m_outSize = used;
-        return used > 0 || m_error != TENVO_OK ? used > 0 : fail(TENVO_ERR_DAMAGED, kBadFormat);
+        if (used > 0)
+            return true;
+        // Data wanted past the folder's last frame.
+        return m_error == TENVO_OK ? fail(TENVO_ERR_DAMAGED, kBadFormat) : false;
     }
     // A stored folder is its blocks' data in a row.
     if (!nextBlock())
@@ -276,8 +279,11 @@ bool CabDirectFolders::nextFrame(unsigned char *out, std::size_t &size)
     // Every frame opens with "CK" on a byte boundary; as libmspack, bytes
     // before it are passed over.
     for (bool sawC = false;;) {
-        if (m_inSize == 0 && !nextBlock())
-            return false;
+        // A block may hold no data at all.
+        while (m_inSize == 0) {
+            if (!nextBlock())
+                return false;
+        }
         const unsigned char byte = *m_in++;
         --m_inSize;
         if (sawC && byte == 'K')
