@@ -1,6 +1,7 @@
 // Writes the fuzz targets' seed corpora: command lines, settings files and
 // small archives of every format made by the test fixture writers.
 #include "archivemaker.h"
+#include "cabwriter.h"
 #include "deflate64zip.h"
 #include "lzhwriter.h"
 #include "rar4writer.h"
@@ -191,19 +192,24 @@ void archiveSeeds()
             seed("extract", name, made.readAll().toStdString());
     }
 
+    FixtureEntries files;
+    for (const FixtureEntry &entry : plain) {
+        if (entry.kind == FixtureEntry::File)
+            files.push_back(entry);
+    }
     if (gcabAvailable()) {
-        FixtureEntries files;
-        for (const FixtureEntry &entry : plain) {
-            if (entry.kind == FixtureEntry::File)
-                files.push_back(entry);
-        }
         archive("cab-stored", makeCab(files, {}, &error), error);
         archive("cab-mszip", makeCab(files, {.mszip = true}, &error), error);
         archive("cab-hostile", makeCab(hostile, {.mszip = true}, &error), error);
         archive("cab-names", makeCab(names, {}, &error), error);
+        // MSZIP data of several blocks, decoded straight from the file.
+        archive("cab-mszip-blocks", makeCab({FixtureEntry::file("run.txt", text(4000))}, {.mszip = true}, &error),
+                error);
     } else {
         std::fprintf(stderr, "makeseeds: gcab is not installed, no CAB seeds\n");
     }
+
+    archive("cab-folders", makeFolderedCab(files, {.filesPerFolder = 2, .reserve = 6}, &error), error);
 
     archive("rar4", makeRar4(plain, {}, &error), error);
     archive("rar4-solid", makeRar4(plain, {.solid = true}, &error), error);

@@ -12,6 +12,8 @@ target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/zipdirect.h
     ${CMAKE_CURRENT_LIST_DIR}/zipdirect.cpp
     ${CMAKE_CURRENT_LIST_DIR}/unarrdecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cabdirect.h
+    ${CMAKE_CURRENT_LIST_DIR}/cabdirect.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mspackdecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/lzhhuffman.h
     ${CMAKE_CURRENT_LIST_DIR}/lzhhuffman.cpp

@@ -67,8 +67,7 @@ bool mentionsUnreadMethod(archive *a)
     for (const char *mark : {"Unsupported lzh compression method", "Unknown codec ID",
                              "Unsupported filter", "Unsupported form of BCJ2",
                              "encoded with many filters", "Unsupported compression method",
-                             "Compression method not supported", "Unsupported ZIP compression method",
-                             "Unsupported CAB compression"}) {
+                             "Compression method not supported", "Unsupported ZIP compression method"}) {
         if (std::strstr(text, mark))
             return true;
     }
@@ -233,11 +232,6 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
         // Latin-1 every byte converts; the names themselves come from our own
         // header scan (see StoredNames below).
         archive_read_set_format_option(reader.get(), "lha", "hdrcharset", "ISO-8859-1");
-        break;
-    case LibarchiveFormat::Cab:
-        // As for LZH: every byte converts, and the caller has the names.
-        archive_read_support_format_cab(reader.get());
-        archive_read_set_format_option(reader.get(), "cab", "hdrcharset", "ISO-8859-1");
         break;
     case LibarchiveFormat::Tar:
         // Compressed data that is no tar archive is one file: the raw reader
@@ -424,7 +418,7 @@ bool isSpecialFile(uint32_t mode)
     return type == S_IFIFO || type == S_IFCHR || type == S_IFBLK || type == S_IFSOCK;
 }
 
-// Gives each LZH or CAB entry its name as stored, from our own reading of
+// Gives each LZH entry its name as stored, from our own reading of
 // the headers when it agrees with libarchive on the position (and the size,
 // where known), and keeps out the FIFOs and devices that libarchive hands
 // over as regular files.
@@ -818,85 +812,6 @@ TenvoResult checkZipPassword(const std::string &archivePath, const std::string *
     }
 }
 
-TenvoResult decodeCabWithLibarchive(const std::string &archivePath, std::vector<StoredName> names,
-                                    EntrySink &sink, std::string &message)
-{
-    const StoredNames stored(std::move(names));
-    return decodeEntries(LibarchiveFormat::Cab, archivePath, &stored, sink, message);
-}
-
-namespace {
-
-// The made-up headers, then a range of the cabinet file.
-class CabFolderSource {
-public:
-    static int open(archive *a, const std::string &path, std::string headers, uint64_t dataStart,
-                    uint64_t dataSize)
-    {
-        auto *source = new CabFolderSource;
-        source->m_headers = std::move(headers);
-        source->m_dataStart = dataStart;
-        source->m_size = int64_t(source->m_headers.size() + dataSize);
-        if (!source->m_file.open(path) || dataStart + dataSize > source->m_file.size()) {
-            archive_set_error(a, source->m_file.openError() ? source->m_file.openError() : EINVAL,
-                              "cannot open the archive");
-            delete source;
-            return ARCHIVE_FATAL;
-        }
-        archive_read_set_callback_data(a, source);
-        archive_read_set_read_callback(a, read);
-        archive_read_set_skip_callback(a, skip);
-        archive_read_set_close_callback(a, close);
-        return archive_read_open1(a);
-    }
-
-private:
-    static la_ssize_t read(archive *a, void *data, const void **block)
-    {
-        auto *source = static_cast<CabFolderSource *>(data);
-        const auto headerSize = int64_t(source->m_headers.size());
-        if (source->m_position < headerSize) {
-            *block = source->m_headers.data() + source->m_position;
-            const int64_t n = headerSize - source->m_position;
-            source->m_position = headerSize;
-            return la_ssize_t(n);
-        }
-        const auto n = static_cast<std::size_t>(
-            std::min<int64_t>(int64_t(kReadBlock), source->m_size - source->m_position));
-        *block = source->m_buffer.get();
-        if (n == 0)
-            return 0;
-        const uint64_t at = source->m_dataStart + uint64_t(source->m_position - headerSize);
-        if (!source->m_file.readAt(at, source->m_buffer.get(), n)) {
-            archive_set_error(a, EIO, "cannot read the archive");
-            return -1;
-        }
-        source->m_position += int64_t(n);
-        return la_ssize_t(n);
-    }
-    static la_int64_t skip(archive *, void *data, la_int64_t request)
-    {
-        auto *source = static_cast<CabFolderSource *>(data);
-        const int64_t step = std::clamp<int64_t>(request, 0, source->m_size - source->m_position);
-        source->m_position += step;
-        return step;
-    }
-    static int close(archive *, void *data)
-    {
-        delete static_cast<CabFolderSource *>(data);
-        return ARCHIVE_OK;
-    }
-
-    FileReader m_file;
-    std::string m_headers;
-    uint64_t m_dataStart = 0;
-    int64_t m_size = 0;
-    int64_t m_position = 0;
-    std::unique_ptr<char[]> m_buffer = std::make_unique_for_overwrite<char[]>(kReadBlock);
-};
-
-} // namespace
-
 namespace {
 
 // Serves an ArchiveBytes to libarchive, seeking as its 7z reader needs.
@@ -1025,48 +940,6 @@ TenvoResult readSevenZipEntry(std::unique_ptr<ArchiveBytes> bytes, std::size_t d
         }
         return TENVO_OK;
     }
-}
-
-void CabFolderReader::Free::operator()(archive *a) const { archive_read_free(a); }
-
-CabFolderReader::CabFolderReader() = default;
-CabFolderReader::~CabFolderReader() = default;
-
-bool CabFolderReader::open(const std::string &archivePath, std::string headers, uint64_t dataStart,
-                           uint64_t dataSize)
-{
-    m_reader.reset(archive_read_new());
-    if (!m_reader)
-        return false;
-    archive_read_support_format_cab(m_reader.get());
-    archive_read_set_format_option(m_reader.get(), "cab", "hdrcharset", "ISO-8859-1");
-    if (CabFolderSource::open(m_reader.get(), archivePath, std::move(headers), dataStart, dataSize)
-        != ARCHIVE_OK) {
-        m_reader.reset();
-        return false;
-    }
-    return true;
-}
-
-bool CabFolderReader::next(bool wanted, EntrySink &sink, TenvoResult &outcome, std::string &message,
-                           bool &fatal)
-{
-    if (!m_reader)
-        return false;
-    ScopedUtf8Locale utf8;
-    archive_entry *entry = nullptr;
-    const int r = archive_read_next_header(m_reader.get(), &entry);
-    if (r < ARCHIVE_WARN) {
-        m_reader.reset();
-        return false;
-    }
-    outcome = TENVO_OK;
-    fatal = false;
-    if (wanted)
-        outcome = streamData(m_reader.get(), entry, sink, message, fatal, nullptr);
-    if (fatal)
-        m_reader.reset();
-    return true;
 }
 
 bool checkWithLibarchive(LibarchiveFormat format, const std::string &archivePath)

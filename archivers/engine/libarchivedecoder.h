@@ -1,6 +1,6 @@
-// The formats the engine reads through libarchive: ZIP, 7z, RAR 5, LZH,
-// single cabinets compressed with MSZIP or stored, and tar archives (bare or
-// compressed with gzip, bzip2, xz or zstd) and single compressed files.
+// The formats the engine reads through libarchive: ZIP, 7z, RAR 5, LZH, and
+// tar archives (bare or compressed with gzip, bzip2, xz or zstd) and single
+// compressed files.
 #pragma once
 
 #include "entrysink.h"
@@ -15,7 +15,7 @@ struct archive;
 namespace tenvo::engine {
 
 // Only the one reader named here is enabled for an archive.
-enum class LibarchiveFormat { Zip, SevenZip, Rar5, Lha, Cab, Tar };
+enum class LibarchiveFormat { Zip, SevenZip, Rar5, Lha, Tar };
 
 // The name a single compressed file lands under: its own file name without
 // the compressor's suffix ("x.gz" gives "x", "x.tgz" gives "x.tar"), or with
@@ -40,37 +40,6 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
 // cannot be read: the decoder reports that.
 TenvoResult checkZipPassword(const std::string &archivePath, const std::string *password,
                              bool &encrypted, std::string &message);
-
-// A cabinet, whose names the caller has read from its file table, in order:
-// an entry takes its stored name from there when position and size agree.
-TenvoResult decodeCabWithLibarchive(const std::string &archivePath, std::vector<StoredName> names,
-                                    EntrySink &sink, std::string &message);
-
-// One folder of a single cabinet read through libarchive, which can only
-// read a cabinet's folders from the first on: it is given a cabinet of that
-// folder alone, made of the headers passed in followed by the folder's data
-// blocks, streamed from the file (dataSize bytes from dataStart).
-class CabFolderReader {
-public:
-    CabFolderReader();
-    ~CabFolderReader();
-    CabFolderReader(const CabFolderReader &) = delete;
-    CabFolderReader &operator=(const CabFolderReader &) = delete;
-
-    bool open(const std::string &archivePath, std::string headers, uint64_t dataStart,
-              uint64_t dataSize);
-    // Moves to the next file of the folder and, when wanted, streams its data
-    // into the sink (whose beginEntry() has accepted it). False when the
-    // reader cannot move on; otherwise outcome and message are the file's,
-    // and fatal tells that the reader cannot go on after it.
-    bool next(bool wanted, EntrySink &sink, TenvoResult &outcome, std::string &message, bool &fatal);
-
-private:
-    struct Free {
-        void operator()(archive *a) const;
-    };
-    std::unique_ptr<archive, Free> m_reader;
-};
 
 // An archive made up by the engine, read at any offset (a 7z archive whose
 // encryption the engine takes out on the way).

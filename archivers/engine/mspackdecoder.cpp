@@ -1,9 +1,8 @@
-// Microsoft cabinet files (and cabinet sets) through libmspack; a single
-// cabinet whose folders are all MSZIP or stored goes to libarchive, which
-// inflates faster.
+// Microsoft cabinet files (and cabinet sets) through libmspack; the MSZIP
+// and stored folders of a single cabinet are decoded straight from the file.
+#include "cabdirect.h"
 #include "decoderutil.h"
 #include "decoders.h"
-#include "libarchivedecoder.h"
 
 #include <mspack.h>
 
@@ -388,44 +387,20 @@ EntryInfo cabEntryInfo(const mscabd_file &file)
     return info;
 }
 
-// True for a cabinet that is a set of its own and whose folders are all
-// stored or MSZIP, the two methods libarchive decodes as libmspack does
-// (its LZX decoder gets some archives wrong; it reads no Quantum and no
-// sets).
-bool suitsLibarchive(const mscabd_cabinet &cabinet)
+// The folders in order, for their index.
+std::vector<const mscabd_folder *> folderList(const mscabd_cabinet &cabinet)
 {
-    if (cabinet.flags & (MSCAB_HDR_PREVCAB | MSCAB_HDR_NEXTCAB))
-        return false;
-    for (const mscabd_folder *folder = cabinet.folders; folder; folder = folder->next) {
-        const int method = MSCABD_COMP_METHOD(folder->comp_type);
-        if (method != MSCAB_COMP_NONE && method != MSCAB_COMP_MSZIP)
-            return false;
-    }
-    return true;
-}
-
-std::vector<StoredName> storedNames(const mscabd_cabinet &cabinet)
-{
-    std::vector<StoredName> names;
-    for (const mscabd_file *file = cabinet.files; file; file = file->next) {
-        const EntryInfo info = cabEntryInfo(*file);
-        StoredName name;
-        name.rawName = info.rawName;
-        name.nameIsUtf8 = info.nameIsUtf8;
-        name.size = info.size;
-        name.permissions = static_cast<int32_t>(info.mode);
-        names.push_back(std::move(name));
-    }
-    return names;
+    std::vector<const mscabd_folder *> folders;
+    for (const mscabd_folder *folder = cabinet.folders; folder; folder = folder->next)
+        folders.push_back(folder);
+    return folders;
 }
 
 // The files of a cabinet (or set) in order, each with the index of its
 // folder: a folder is decoded from its start, so its files go together.
 std::vector<EntrySink::GroupedEntry> groupedEntries(const mscabd_cabinet &cabinet)
 {
-    std::vector<const mscabd_folder *> folders;
-    for (const mscabd_folder *folder = cabinet.folders; folder; folder = folder->next)
-        folders.push_back(folder);
+    const std::vector<const mscabd_folder *> folders = folderList(cabinet);
     std::vector<EntrySink::GroupedEntry> entries;
     for (const mscabd_file *file = cabinet.files; file; file = file->next) {
         EntrySink::GroupedEntry entry;
@@ -437,133 +412,6 @@ std::vector<EntrySink::GroupedEntry> groupedEntries(const mscabd_cabinet &cabine
     return entries;
 }
 
-uint16_t le16(const unsigned char *p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t le32(const unsigned char *p) { return uint32_t(le16(p)) | uint32_t(le16(p + 2)) << 16; }
-void putLe16(char *p, uint32_t v)
-{
-    p[0] = char(v & 0xff);
-    p[1] = char(v >> 8 & 0xff);
-}
-void putLe32(char *p, uint32_t v)
-{
-    putLe16(p, v & 0xffff);
-    putLe16(p + 2, v >> 16);
-}
-
-// A folder of a single cabinet as a cabinet of its own: the headers of a
-// cabinet holding that folder alone and its files, and where the folder's
-// data blocks lie in the file.
-struct FolderCabinet {
-    std::string headers;
-    uint64_t dataStart = 0;
-    uint64_t dataSize = 0;
-    std::size_t firstFile = 0; // the folder's files follow each other in the table
-    std::size_t fileCount = 0;
-};
-
-// Read from the cabinet's own bytes, so that every record is passed on as
-// stored. Empty for anything but a plain cabinet whose folders each hold a
-// run of the file table in order and whose records agree with libmspack's.
-std::vector<FolderCabinet> folderCabinets(const std::string &path, const mscabd_cabinet &cabinet)
-{
-    constexpr std::size_t kHeader = 36, kFolder = 8, kFileFixed = 16, kMaxName = 256;
-    FileReader reader;
-    unsigned char header[kHeader];
-    if (!reader.open(path) || !reader.readAt(0, header, kHeader) || std::memcmp(header, "MSCF", 4) != 0)
-        return {};
-    const uint16_t flags = le16(header + 30);
-    if (flags & 0x7) // another cabinet before or after, or reserved areas
-        return {};
-    const std::size_t folderCount = le16(header + 26);
-    const std::size_t fileCount = le16(header + 28);
-    const uint32_t filesAt = le32(header + 16);
-    if (folderCount == 0 || fileCount == 0)
-        return {};
-    std::vector<unsigned char> folders(folderCount * kFolder);
-    if (!reader.readAt(kHeader, folders.data(), folders.size()) || filesAt >= reader.size())
-        return {};
-    std::vector<unsigned char> table(
-        std::size_t(std::min<uint64_t>(reader.size() - filesAt, fileCount * (kFileFixed + kMaxName + 1))));
-    if (!reader.readAt(filesAt, table.data(), table.size()))
-        return {};
-
-    std::vector<FolderCabinet> result(folderCount);
-    std::vector<std::string> records(folderCount);
-    std::vector<uint32_t> lastOffset(folderCount, 0);
-    const mscabd_file *file = cabinet.files;
-    std::size_t at = 0;
-    for (std::size_t index = 0; index < fileCount; ++index, file = file->next) {
-        if (!file || at + kFileFixed >= table.size())
-            return {};
-        const unsigned char *record = table.data() + at;
-        const auto *nameEnd = static_cast<const unsigned char *>(
-            std::memchr(record + kFileFixed, 0, std::min(table.size() - at - kFileFixed, kMaxName + 1)));
-        if (!nameEnd)
-            return {};
-        const std::size_t size = std::size_t(nameEnd - record) + 1;
-        const std::size_t folder = le16(record + 8);
-        const uint32_t offset = le32(record + 4);
-        const char *name = reinterpret_cast<const char *>(record + kFileFixed);
-        if (folder >= folderCount || le32(record) != file->length || !file->filename
-            || std::strcmp(name, file->filename) != 0 || offset < lastOffset[folder])
-            return {};
-        FolderCabinet &cab = result[folder];
-        if (cab.fileCount == 0)
-            cab.firstFile = index;
-        else if (cab.firstFile + cab.fileCount != index)
-            return {};
-        ++cab.fileCount;
-        lastOffset[folder] = offset;
-        std::string copy(reinterpret_cast<const char *>(record), size);
-        putLe16(copy.data() + 8, 0);
-        records[folder] += copy;
-        at += size;
-    }
-    if (file)
-        return {};
-
-    for (std::size_t folder = 0; folder < folderCount; ++folder) {
-        FolderCabinet &cab = result[folder];
-        const unsigned char *entry = folders.data() + folder * kFolder;
-        const uint32_t dataAt = le32(entry);
-        if (dataAt >= reader.size())
-            return {};
-        // libarchive reads the folder's blocks by their count and stops
-        // there, so the rest of the file may follow them.
-        cab.dataStart = dataAt;
-        cab.dataSize = reader.size() - dataAt;
-        const uint32_t headersSize = uint32_t(kHeader + kFolder + records[folder].size());
-        std::string headers(reinterpret_cast<const char *>(header), kHeader);
-        putLe32(headers.data() + 8, uint32_t(std::min<uint64_t>(headersSize + cab.dataSize, UINT32_MAX)));
-        putLe32(headers.data() + 16, kHeader + kFolder);
-        putLe16(headers.data() + 26, 1);
-        putLe16(headers.data() + 28, uint32_t(cab.fileCount));
-        headers.append(reinterpret_cast<const char *>(entry), kFolder);
-        putLe32(headers.data() + kHeader, headersSize);
-        headers += records[folder];
-        cab.headers = std::move(headers);
-    }
-    return result;
-}
-
-// Passes everything on and counts the entries ended.
-class CountingSink final : public EntrySink {
-public:
-    explicit CountingSink(EntrySink &sink) : m_sink(sink) {}
-    bool beginEntry(const EntryInfo &entry) override { return m_sink.beginEntry(entry); }
-    bool entryData(const void *data, std::size_t size) override { return m_sink.entryData(data, size); }
-    void endEntry(TenvoResult outcome, const std::string &message) override
-    {
-        ++m_ended;
-        m_sink.endEntry(outcome, message);
-    }
-    std::size_t ended() const { return m_ended; }
-
-private:
-    EntrySink &m_sink;
-    std::size_t m_ended = 0;
-};
-
 } // namespace
 
 TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::string &message)
@@ -574,95 +422,32 @@ TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::stri
     // A single cabinet has nothing to append; a set is read whole here so
     // that its folders can be shared.
     set.appendFollowingCabinets();
-    std::size_t done = 0;
     // Several processes sharing the cabinet each decode only their own
-    // folders; libarchive would decode every folder it passes to skip it,
-    // so it is given each folder as a cabinet of its own (see below).
-    const bool shared = sink.shareGroups(groupedEntries(*set.first()));
-    if (!shared && suitsLibarchive(*set.first())) {
-        // libarchive gives up on the whole cabinet at the first damaged
-        // block; libmspack then goes on after the files already reported, so
-        // that those in later folders are not lost.
-        CountingSink counting(sink);
-        const TenvoResult walked
-            = decodeCabWithLibarchive(archivePath, storedNames(*set.first()), counting, message);
-        done = counting.ended();
-        if (walked == TENVO_OK || walked == TENVO_ERR_WRITE)
-            return walked;
-        message.clear();
-        if (done >= set.fileCount())
-            return TENVO_OK; // every file has its outcome
+    // folders: a folder none of whose files is wanted is never decoded.
+    sink.shareGroups(groupedEntries(*set.first()));
+
+    const std::vector<const mscabd_folder *> folders = folderList(*set.first());
+    CabDirectFolders direct;
+    bool directOpen = false;
+    if (cabDirectDecoding()) {
+        std::vector<CabFolderRecord> records;
+        for (const mscabd_folder *folder : folders)
+            records.push_back({unsigned(folder->comp_type), unsigned(folder->num_blocks)});
+        directOpen = direct.open(archivePath, records);
     }
-    // Shared, each of this process's folders goes to libarchive as a cabinet
-    // of its own; a folder it cannot go on with is finished by libmspack.
-    std::vector<FolderCabinet> folders;
-    if (shared && suitsLibarchive(*set.first()))
-        folders = folderCabinets(archivePath, *set.first());
-    std::vector<std::size_t> folderOfFile;
-    for (std::size_t folder = 0; folder < folders.size(); ++folder) {
-        if (folderOfFile.size() < folders[folder].firstFile + folders[folder].fileCount)
-            folderOfFile.resize(folders[folder].firstFile + folders[folder].fileCount, folders.size());
-        for (std::size_t i = 0; i < folders[folder].fileCount; ++i)
-            folderOfFile[folders[folder].firstFile + i] = folder;
-    }
-    std::size_t folderIndex = folders.size();
-    CabFolderReader reader;
-    bool readerOpen = false;
-    std::size_t readerFolder = 0;
-    std::size_t readerNext = 0; // the next file of the folder in the reader
-    std::vector<bool> byLibmspack(folders.size(), false);
-    // libmspack decodes a folder in order and skips (decoding without
-    // output) up to each file, so refused files need no special care.
-    std::size_t index = 0;
+    // Each decoder goes on through a folder from one file to the next and
+    // starts it again only for a file that lies before the last one, so
+    // files not wanted need no special care.
     for (mscabd_file *file = set.first()->files; file; file = file->next) {
-        const std::size_t fileIndex = index++;
-        if (fileIndex < done)
-            continue;
-        folderIndex = fileIndex < folderOfFile.size() ? folderOfFile[fileIndex] : folders.size();
-        const EntryInfo info = cabEntryInfo(*file);
-        const bool wanted = sink.beginEntry(info);
-        if (folderIndex < folders.size() && !byLibmspack[folderIndex]) {
-            const FolderCabinet &folder = folders[folderIndex];
-            const std::size_t position = fileIndex - folder.firstFile;
-            bool read = false;
-            TenvoResult result = TENVO_OK;
-            std::string entryMessage;
-            bool fatal = false;
-            if (wanted && (!readerOpen || readerFolder != folderIndex)) {
-                readerOpen = reader.open(archivePath, folder.headers, folder.dataStart, folder.dataSize);
-                readerFolder = folderIndex;
-                readerNext = 0;
-            }
-            if (readerOpen && readerFolder == folderIndex) {
-                bool moved = true;
-                while (moved && readerNext < position) {
-                    TenvoResult skipped = TENVO_OK;
-                    std::string skippedMessage;
-                    moved = reader.next(false, sink, skipped, skippedMessage, fatal) && !fatal;
-                    ++readerNext;
-                }
-                if (moved && readerNext == position) {
-                    read = reader.next(wanted, sink, result, entryMessage, fatal);
-                    ++readerNext;
-                }
-                if (!read || fatal) {
-                    readerOpen = false;
-                    byLibmspack[folderIndex] = true;
-                }
-            } else if (wanted) {
-                byLibmspack[folderIndex] = true;
-            }
-            if (read || !wanted) {
-                sink.endEntry(wanted ? result : TENVO_OK, wanted ? entryMessage : std::string());
-                continue;
-            }
-        }
-        if (!wanted) {
+        if (!sink.beginEntry(cabEntryInfo(*file))) {
             sink.endEntry(TENVO_OK, {});
             continue;
         }
+        const auto folder = std::size_t(std::find(folders.begin(), folders.end(), file->folder) - folders.begin());
         std::string entryMessage;
-        const TenvoResult result = set.extract(file, sink, entryMessage);
+        const TenvoResult result = directOpen && direct.takes(folder)
+            ? direct.extract(folder, file->offset, file->length, sink, entryMessage)
+            : set.extract(file, sink, entryMessage);
         sink.endEntry(result, entryMessage);
     }
     return TENVO_OK;
