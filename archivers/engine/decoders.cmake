@@ -16,6 +16,8 @@ target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/lzhhuffman.h
     ${CMAKE_CURRENT_LIST_DIR}/lzhhuffman.cpp
     ${CMAKE_CURRENT_LIST_DIR}/lhasadecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/lzmadecoder.h
+    ${CMAKE_CURRENT_LIST_DIR}/lzmadecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sevenzipcrypt.h
     ${CMAKE_CURRENT_LIST_DIR}/sevenzipcrypt.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sevenzipheader.h
