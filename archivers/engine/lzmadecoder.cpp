@@ -504,8 +504,10 @@ TenvoResult decodeLzma1(Decoder &decoder, const Properties &props, uint64_t size
     input.setCur(decoder.in());
     uint64_t left = size;
     while (left > 0) {
-        if (!input.atEnd() && std::size_t(input.end() - input.cur()) < kSymbolInput)
+        if (!input.atEnd() && std::size_t(input.end() - input.cur()) < kSymbolInput) {
             input.fill(kInputBlock / 2);
+            decoder.setIn(input.cur());
+        }
         const unsigned char *const inLimit = input.atEnd() ? input.end() : input.end() - kSymbolInput;
         std::size_t done = 0;
         const auto status = decoder.run(std::size_t(std::min<uint64_t>(left, decoder.room())), inLimit, done);

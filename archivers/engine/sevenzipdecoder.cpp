@@ -648,6 +648,9 @@ private:
         } else if (file.hasAttributes && (file.attributes & 1)) {
             info.mode &= ~0222u;
         }
+        // Named as libarchive names folders.
+        if (info.kind == EntryKind::Directory && !info.rawName.empty() && info.rawName.back() != '/')
+            info.rawName += '/';
         info.size = info.kind == EntryKind::Directory ? 0 : int64_t(size);
         info.mtime = file.mtime;
         return info;
