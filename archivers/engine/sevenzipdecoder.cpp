@@ -954,7 +954,26 @@ TenvoResult checkSevenZipPassword(const std::string &archivePath, const std::str
         return TENVO_OK;
     std::string ignored;
     TenvoResult read = TENVO_OK;
-    if (bytes->filters().empty()) {
+    if (bytes->decodedHere()) {
+        // The entry is the first of the first encrypted folder: that much
+        // of the folder is decoded, then the decoding is stopped.
+        const auto &folders = bytes->streams().folders;
+        const auto encryptedFolder = std::find_if(folders.begin(), folders.end(), [](const SevenZipFolder &f) {
+            return std::any_of(f.coders.begin(), f.coders.end(),
+                               [](const SevenZipCoder &c) { return c.id == std::string(kSevenZipAesId, 4); });
+        });
+        const auto folder = std::size_t(encryptedFolder - folders.begin());
+        uint64_t decoded = 0;
+        read = bytes->decodeFolder(
+            folder,
+            [&decoded, enough](const unsigned char *, std::size_t size) {
+                decoded += size;
+                return decoded < enough;
+            },
+            ignored);
+        if (read == TENVO_ERR_WRITE && decoded >= enough)
+            read = TENVO_OK;
+    } else if (bytes->filters().empty()) {
         read = readSevenZipEntry(std::move(bytes), entry, enough, ignored);
     } else {
         // Folders whose filter or Deflate64 is undone here carry no CRC
