@@ -4,6 +4,7 @@
 #include "decoders.h"
 #include "entrysink.h"
 #include "libarchivedecoder.h"
+#include "cabdirect.h"
 #include "zipdirect.h"
 
 #include <unistd.h>
@@ -106,6 +107,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         decodeWithLibarchive(LibarchiveFormat::Zip, g_archive, reference, referenceMessage);
         setZipDirectDecoding(true);
         compare("zip", own, reference);
+    }
+    // CAB: MSZIP and stored folders read straight from the file against
+    // libmspack's reading.
+    if (data[0] == 'M' && data[1] == 'S' && data[2] == 'C' && data[3] == 'F') {
+        setCabDirectDecoding(true);
+        decodeCab(g_archive, own, ownMessage);
+        setCabDirectDecoding(false);
+        decodeCab(g_archive, reference, referenceMessage);
+        setCabDirectDecoding(true);
+        compare("cab", own, reference);
+    }
+    // 7z: LZMA and LZMA2 folders by the engine's decoder against libarchive.
+    if (data[0] == '7' && data[1] == 'z' && data[2] == 0xBC && data[3] == 0xAF) {
+        decodeSevenZip(g_archive, own, ownMessage, nullptr);
+        setSevenZipLzmaDecoding(false);
+        decodeSevenZip(g_archive, reference, referenceMessage, nullptr);
+        setSevenZipLzmaDecoding(true);
+        compare("7z", own, reference);
     }
     ::unlink(g_archive.c_str());
     return 0;

@@ -173,6 +173,19 @@ void archiveSeeds()
     archive("7z-deflate-hostile", make7z(hostile, {.method = SevenZipOptions::Method::Deflate}, &error),
             error);
     archive("7z-links", make7z(links, {}, &error), error);
+    // The raw LZMA2 stream of a 7z of one file (which starts right after the
+    // signature header), for the LZMA decoder alone: LZMA2, a 1 MiB
+    // dictionary, the file's size, the stream.
+    for (const int lines : {3, 400}) {
+        const std::string content = text(lines) + binary(lines * 20);
+        const std::string made = make7z({FixtureEntry::file("a.txt", content)}, {}, &error);
+        if (made.size() <= 32)
+            continue;
+        std::string input("\x01\x10\0\0\0\0", 6);
+        for (int i = 0; i < 4; ++i)
+            input += char((content.size() >> (8 * i)) & 0xFF);
+        seed("lzma", "lzma2-" + std::to_string(lines), input + made.substr(32));
+    }
     // Encrypted 7z, made by 7zz when it is installed.
     for (const auto &[name, options] : {std::pair<std::string, QStringList>{"7z-aes", {}},
                                         {"7z-aes-names", {"-mhe=on"}},

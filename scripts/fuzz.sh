@@ -10,7 +10,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_commandline fuzz_settings fuzz_extract fuzz_decoders)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_commandline fuzz_settings fuzz_extract fuzz_decoders fuzz_lzma)
 build="$root/build-fuzz"
 
 "$root/scripts/setup.sh" clang-14 libfuzzer-14-dev
@@ -30,7 +30,7 @@ export TMPDIR="$build/tmp"
 mkdir -p "$TMPDIR"
 
 # Per target: longest input, and per-input time and memory limits.
-declare -A max_len=([fuzz_commandline]=4096 [fuzz_settings]=8192 [fuzz_extract]=65536 [fuzz_decoders]=65536)
+declare -A max_len=([fuzz_commandline]=4096 [fuzz_settings]=8192 [fuzz_extract]=65536 [fuzz_decoders]=65536 [fuzz_lzma]=65536)
 status=0
 for target in "${targets[@]}"; do
     corpus="$build/corpus/$target"

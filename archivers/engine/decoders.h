@@ -46,6 +46,9 @@ bool checkLzh(const std::string &archivePath);
 // TENVO_ERR_ENCRYPTED. The others through libarchive as they are.
 TenvoResult decodeSevenZip(const std::string &archivePath, EntrySink &sink, std::string &message,
                            const std::string *password);
+// Whether LZMA and LZMA2 folders are decoded by the engine's own decoder
+// (on unless turned off, which leaves them to libarchive: for comparing).
+void setSevenZipLzmaDecoding(bool on);
 // Before a 7z archive is written out: encrypted tells whether anything of
 // it is encrypted. If so, TENVO_OK only when password decodes its header
 // and the first file of its first encrypted folder whole, CRC checked;

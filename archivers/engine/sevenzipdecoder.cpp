@@ -8,15 +8,22 @@
 
 #include "decoderutil.h"
 #include "libarchivedecoder.h"
+#include "lzmadecoder.h"
 #include "sevenzipcrypt.h"
 #include "sevenzipfilter.h"
 #include "sevenzipheader.h"
 
 #include <algorithm>
-#include <functional>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <sched.h>
 #include <sys/stat.h>
+#include <thread>
 
 #include <unarr.h>
 
@@ -27,6 +34,10 @@ namespace {
 constexpr std::size_t kBlock = 256 * 1024;
 // How much of a file packed with LZMA or LZMA2 is decoded to try a password.
 constexpr uint64_t kLzmaCheckBytes = 4 * 1024 * 1024;
+
+std::atomic<bool> lzmaDecoding{true};
+// A folder smaller than this is not worth a thread of its own.
+constexpr uint64_t kAheadMinBytes = 4 * 1024 * 1024;
 
 const std::string kDeflate64Id("\x04\x01\x09", 3);
 
@@ -137,9 +148,18 @@ public:
     TenvoResult open(const std::string &path, const std::string *password, bool &encrypted,
                      std::string &message);
     bool needed() const { return m_needed; }
+    // Every folder is LZMA or LZMA2 (after AES, before a filter undone
+    // here perhaps), decoded here rather than by libarchive.
+    bool decodedHere() const { return m_decodedHere; }
+    // Decodes the folder's LZMA or LZMA2 stream (decodedHere() only).
+    TenvoResult decodeFolder(std::size_t folder, const DecodedWriter &write, std::string &message);
     // The folders that end in a filter undone here (each folder is then a
     // file of the archive served), null for the others; empty when none.
     const std::vector<std::unique_ptr<BranchFilter>> &filters() const { return m_filters; }
+    BranchFilter *filter(std::size_t folder) const
+    {
+        return folder < m_filters.size() ? m_filters[folder].get() : nullptr;
+    }
     // Per folder (when filters() is not empty): its stream is Deflate64,
     // served as it is stored.
     bool inflated(std::size_t folder) const { return folder < m_inflated.size() && m_inflated[folder]; }
@@ -163,6 +183,8 @@ private:
         const AesCbcDecryptor *cipher = nullptr;
     };
     bool readStream(const Stream &stream, uint64_t at, unsigned char *out, std::size_t size);
+    struct LzmaFolder;
+    bool lzmaChain(const SevenZipFolder &folder, LzmaFolder &lzma) const;
 
     FileReader m_file;
     SevenZipHeaders m_headers;
@@ -175,6 +197,15 @@ private:
     std::vector<std::unique_ptr<AesCbcDecryptor>> m_ciphers;
     std::unique_ptr<unsigned char[]> m_scratch;
     bool m_needed = false;
+    bool m_decodedHere = false;
+    // Per folder when decodedHere(): its method and the coder's properties
+    // and output size.
+    struct LzmaFolder {
+        LzmaMethod method = LzmaMethod::Lzma;
+        const SevenZipCoder *coder = nullptr;
+        uint64_t size = 0;
+    };
+    std::vector<LzmaFolder> m_lzma;
     std::vector<std::unique_ptr<BranchFilter>> m_filters;
     std::vector<bool> m_inflated;
     std::vector<SevenZipFile> m_files;
@@ -228,7 +259,15 @@ TenvoResult DecryptedSevenZip::open(const std::string &path, const std::string *
         m_filters.clear();
         m_inflated.clear();
     }
-    m_needed = encrypted || rewrite.folderFiles;
+    m_decodedHere = lzmaDecoding && !streams.folders.empty();
+    for (const SevenZipFolder &folder : streams.folders) {
+        LzmaFolder lzma;
+        m_decodedHere = m_decodedHere && lzmaChain(folder, lzma);
+        m_lzma.push_back(lzma);
+    }
+    if (m_decodedHere && !rewrite.folderFiles && !readSevenZipFiles(m_headers, m_files))
+        m_decodedHere = false; // libarchive says what is wrong with it
+    m_needed = encrypted || rewrite.folderFiles || m_decodedHere;
     if (!m_needed)
         return TENVO_OK;
     if (rewrite.folderFiles && !readSevenZipFiles(m_headers, m_files)) {
@@ -312,6 +351,81 @@ TenvoResult DecryptedSevenZip::open(const std::string &path, const std::string *
     m_start = sevenZipSignatureHeader(m_dataEnd - 32, m_header);
     m_scratch = std::make_unique_for_overwrite<unsigned char[]>(kBlock + 32);
     return TENVO_OK;
+}
+
+bool DecryptedSevenZip::lzmaChain(const SevenZipFolder &folder, LzmaFolder &lzma) const
+{
+    // From the folder's output back to its one pack stream: a filter undone
+    // here perhaps, then LZMA or LZMA2, then AES perhaps.
+    const auto coderOf = [&folder](uint64_t out) -> std::size_t {
+        uint64_t first = 0;
+        for (std::size_t c = 0; c < folder.coders.size(); ++c) {
+            if (out >= first && out < first + folder.coders[c].outStreams)
+                return c;
+            first += folder.coders[c].outStreams;
+        }
+        return SIZE_MAX;
+    };
+    // The out stream that feeds coder c's one in stream, or UINT64_MAX when
+    // a pack stream does.
+    const auto feeding = [&folder](std::size_t c) -> uint64_t {
+        uint64_t in = 0;
+        for (std::size_t k = 0; k < c; ++k)
+            in += folder.coders[k].inStreams;
+        const auto pair = std::find_if(folder.bindPairs.begin(), folder.bindPairs.end(),
+                                       [in](const auto &p) { return p.first == in; });
+        return pair == folder.bindPairs.end() ? UINT64_MAX : pair->second;
+    };
+    for (const SevenZipCoder &coder : folder.coders) {
+        if (coder.inStreams != 1 || coder.outStreams != 1)
+            return false;
+    }
+    if (folder.packedStreams.size() != 1 || folder.unpackSizes.size() != folder.coders.size())
+        return false;
+    uint64_t out = folder.mainOutStream();
+    std::size_t c = coderOf(out);
+    std::size_t used = 1;
+    if (c != SIZE_MAX && BranchFilter::recognizes(folder.coders[c].id)) {
+        out = feeding(c);
+        c = out == UINT64_MAX ? SIZE_MAX : coderOf(out);
+        ++used;
+    }
+    if (c == SIZE_MAX)
+        return false;
+    const SevenZipCoder &coder = folder.coders[c];
+    if (coder.id == std::string("\x03\x01\x01", 3))
+        lzma.method = LzmaMethod::Lzma;
+    else if (coder.id == std::string(1, '\x21'))
+        lzma.method = LzmaMethod::Lzma2;
+    else
+        return false;
+    lzma.coder = &coder;
+    lzma.size = folder.unpackSizes[out];
+    const uint64_t fed = feeding(c);
+    if (fed != UINT64_MAX) {
+        const std::size_t aes = coderOf(fed);
+        if (aes == SIZE_MAX || folder.coders[aes].id != std::string(kSevenZipAesId, 4)
+            || feeding(aes) != UINT64_MAX)
+            return false;
+        ++used;
+    }
+    return used == folder.coders.size() && lzmaDecodable(lzma.method, coder.properties, lzma.size);
+}
+
+TenvoResult DecryptedSevenZip::decodeFolder(std::size_t folder, const DecodedWriter &write,
+                                            std::string &message)
+{
+    const LzmaFolder &lzma = m_lzma[folder];
+    const Stream &stream = m_streams[m_headers.main.firstPackStream[folder]];
+    uint64_t at = 0;
+    const PackedReader read = [&](unsigned char *buffer, std::size_t size) -> std::ptrdiff_t {
+        const auto n = std::size_t(std::min<uint64_t>({size, stream.servedSize - at, kBlock}));
+        if (n > 0 && !readStream(stream, at, buffer, n))
+            return -1;
+        at += n;
+        return std::ptrdiff_t(n);
+    };
+    return decodeLzma(lzma.method, lzma.coder->properties, lzma.size, read, write, message);
 }
 
 bool DecryptedSevenZip::firstEncryptedEntry(std::size_t &entry, uint64_t &enough) const
@@ -442,7 +556,7 @@ public:
         m_folder = folder;
         ++m_nextFolder;
         m_left = m_archive.streams().unpackStreams[folder];
-        m_filter = m_archive.filters()[folder].get();
+        m_filter = m_archive.filter(folder);
         m_packed.clear();
         return true;
     }
@@ -537,6 +651,9 @@ private:
         } else if (file.hasAttributes && (file.attributes & 1)) {
             info.mode &= ~0222u;
         }
+        // Named as libarchive names folders.
+        if (info.kind == EntryKind::Directory && !info.rawName.empty() && info.rawName.back() != '/')
+            info.rawName += '/';
         info.size = info.kind == EntryKind::Directory ? 0 : int64_t(size);
         info.mtime = file.mtime;
         return info;
@@ -670,6 +787,133 @@ private:
     bool m_inTarget = false;
 };
 
+// Whether a second core can decode while this thread checks and writes.
+bool secondCore()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) >= 2;
+}
+
+// Decodes the folder in a thread of its own, handing its output to deliver
+// on this thread through a few blocks, so that the CRCs and the writing
+// overlap the decoding.
+TenvoResult decodeFolderAhead(DecryptedSevenZip &archive, std::size_t folder, const DecodedWriter &deliver,
+                              std::string &message)
+{
+    constexpr std::size_t kBlocks = 4;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::vector<unsigned char>> full;
+    std::vector<std::vector<unsigned char>> spare;
+    std::size_t made = 0;
+    bool done = false;
+    bool stop = false;
+    TenvoResult decoded = TENVO_OK;
+    std::string decodeMessage;
+
+    std::thread worker([&] {
+        const DecodedWriter hand = [&](const unsigned char *data, std::size_t size) {
+            std::vector<unsigned char> block;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || !spare.empty() || made < kBlocks; });
+                if (stop)
+                    return false;
+                if (spare.empty()) {
+                    ++made;
+                } else {
+                    block = std::move(spare.back());
+                    spare.pop_back();
+                }
+            }
+            block.assign(data, data + size);
+            {
+                const std::lock_guard lock(mutex);
+                full.push_back(std::move(block));
+            }
+            changed.notify_all();
+            return true;
+        };
+        try {
+            decoded = archive.decodeFolder(folder, hand, decodeMessage);
+        } catch (const std::bad_alloc &) {
+            decoded = TENVO_ERR_WRITE;
+            decodeMessage = "out of memory";
+        }
+        {
+            const std::lock_guard lock(mutex);
+            done = true;
+        }
+        changed.notify_all();
+    });
+    // The worker is stopped and joined however this thread leaves.
+    struct Joiner {
+        std::thread &worker;
+        std::mutex &mutex;
+        bool &stop;
+        std::condition_variable &changed;
+        ~Joiner()
+        {
+            {
+                const std::lock_guard lock(mutex);
+                stop = true;
+            }
+            changed.notify_all();
+            worker.join();
+        }
+    } joiner{worker, mutex, stop, changed};
+
+    for (bool refused = false;;) {
+        std::vector<unsigned char> block;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return done || !full.empty(); });
+            if (full.empty())
+                break;
+            block = std::move(full.front());
+            full.pop_front();
+        }
+        refused = refused || !deliver(block.data(), block.size());
+        {
+            const std::lock_guard lock(mutex);
+            stop = stop || refused;
+            spare.push_back(std::move(block));
+        }
+        changed.notify_all();
+    }
+    message = decodeMessage;
+    return decoded;
+}
+
+// Each folder decoded here, cut into its files; a folder that fails fails
+// its own files only, as libarchive's walk goes on past a damaged entry.
+TenvoResult decodeFoldersHere(DecryptedSevenZip &archive, EntrySink &sink, std::string &message)
+{
+    FolderSplitter splitter(sink, archive);
+    const bool ahead = secondCore();
+    for (std::size_t folder = 0; folder < archive.streams().folders.size(); ++folder) {
+        EntryInfo entry;
+        entry.rawName = std::to_string(folder);
+        splitter.beginEntry(entry);
+        std::string folderMessage;
+        const DecodedWriter deliver = [&splitter](const unsigned char *data, std::size_t size) {
+            return splitter.entryData(data, size);
+        };
+        const TenvoResult decoded
+            = ahead && archive.streams().folders[folder].unpackSize() >= kAheadMinBytes
+            ? decodeFolderAhead(archive, folder, deliver, folderMessage)
+            : archive.decodeFolder(folder, deliver, folderMessage);
+        splitter.endEntry(decoded, folderMessage);
+        if (decoded == TENVO_ERR_OPEN) {
+            message = folderMessage;
+            return decoded;
+        }
+    }
+    splitter.finish();
+    return TENVO_OK;
+}
+
 } // namespace
 
 TenvoResult decodeSevenZip(const std::string &archivePath, EntrySink &sink, std::string &message,
@@ -685,6 +929,8 @@ TenvoResult decodeSevenZip(const std::string &archivePath, EntrySink &sink, std:
     forgetSevenZipKeys();
     if (opened != TENVO_OK)
         return opened;
+    if (bytes->decodedHere())
+        return decodeFoldersHere(*bytes, sink, message);
     if (bytes->filters().empty())
         return decodeSevenZipBytes(std::move(bytes), sink, message);
     FolderSplitter splitter(sink, *bytes);
@@ -711,7 +957,26 @@ TenvoResult checkSevenZipPassword(const std::string &archivePath, const std::str
         return TENVO_OK;
     std::string ignored;
     TenvoResult read = TENVO_OK;
-    if (bytes->filters().empty()) {
+    if (bytes->decodedHere()) {
+        // The entry is the first of the first encrypted folder: that much
+        // of the folder is decoded, then the decoding is stopped.
+        const auto &folders = bytes->streams().folders;
+        const auto encryptedFolder = std::find_if(folders.begin(), folders.end(), [](const SevenZipFolder &f) {
+            return std::any_of(f.coders.begin(), f.coders.end(),
+                               [](const SevenZipCoder &c) { return c.id == std::string(kSevenZipAesId, 4); });
+        });
+        const auto folder = std::size_t(encryptedFolder - folders.begin());
+        uint64_t decoded = 0;
+        read = bytes->decodeFolder(
+            folder,
+            [&decoded, enough](const unsigned char *, std::size_t size) {
+                decoded += size;
+                return decoded < enough;
+            },
+            ignored);
+        if (read == TENVO_ERR_WRITE && decoded >= enough)
+            read = TENVO_OK;
+    } else if (bytes->filters().empty()) {
         read = readSevenZipEntry(std::move(bytes), entry, enough, ignored);
     } else {
         // Folders whose filter or Deflate64 is undone here carry no CRC
@@ -743,5 +1008,7 @@ bool checkSevenZip(const std::string &archivePath)
     return file.open(archivePath)
         && readSevenZipHeaders(file, nullptr, headers, message) == TENVO_ERR_ENCRYPTED;
 }
+
+void setSevenZipLzmaDecoding(bool on) { lzmaDecoding = on; }
 
 } // namespace tenvo::engine

@@ -433,6 +433,8 @@ void TestLibarchiveFormats::damagedArchive_data()
                                                          << QByteArray("flip");
     QTest::newRow("ZIP (Deflate) with a flipped data byte") << QByteArray("zip") << QByteArray("flip");
     QTest::newRow("7z with a flipped data byte") << QByteArray("7z-store") << QByteArray("flip");
+    QTest::newRow("7z (LZMA, decoded by the engine) with a flipped data byte") << QByteArray("7z")
+                                                                              << QByteArray("flip-packed");
     QTest::newRow("tar.gz cut in half") << QByteArray("tar.gz") << QByteArray("truncate");
     QTest::newRow("tar cut in half") << QByteArray("tar") << QByteArray("truncate");
     QTest::newRow("gz of one file cut in half") << QByteArray("gz") << QByteArray("truncate");
@@ -451,6 +453,8 @@ void TestLibarchiveFormats::damagedArchive()
     QByteArray bytes = file.readAll();
     if (damage == "truncate") {
         bytes.truncate(bytes.size() / 2);
+    } else if (damage == "flip-packed") {
+        bytes[32 + 1000] = char(bytes[32 + 1000] ^ 0x55); // inside the packed data
     } else {
         const qsizetype at = bytes.indexOf(big.mid(1000, 64));
         QVERIFY(at > 0);

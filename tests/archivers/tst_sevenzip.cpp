@@ -1,16 +1,23 @@
 // Tests of the 7z layer beside libarchive: branch filters undone in any
-// pieces, and hostile headers met with a cause, never a crash or a stray entry.
+// pieces, LZMA and LZMA2 decoded here as libarchive decodes them, and
+// hostile headers or data met with a cause, never a crash or a stray entry.
 #include "decoderrecorder.h"
 #include "decoders.h"
 #include "decoderutil.h"
+#include "libarchivedecoder.h"
 #include "sevenzipfilter.h"
 
 #include "archivemaker.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 
 using namespace tenvo;
 using namespace tenvo::fixture;
@@ -53,6 +60,43 @@ std::string undo(const std::string &coderId, const std::string &data, std::size_
     return out;
 }
 
+// Text of words (short and long matches, repeated distances), runs and
+// short periods (overlapping copies), and bytes that do not compress
+// (stored chunks).
+std::map<std::string, std::string> lzmaFiles(std::size_t textSize)
+{
+    static const char *const words[] = {"archive ", "folder ", "window ", "dictionary ", "match ", "a ",
+                                        "literal\n", "range ", "probability ", "tenvo ", "the "};
+    std::string text;
+    uint32_t x = 12345;
+    while (text.size() < textSize) {
+        x = x * 1103515245u + 12345u;
+        text += words[(x >> 16) % 11];
+    }
+    std::string runs(70000, 'z');
+    for (std::size_t period = 2; period < 40; period += 3) {
+        const std::string unit = patternBytes(period, uint32_t(period));
+        for (int k = 0; k < 400; ++k)
+            runs += unit;
+    }
+    return {{"a.txt", text}, {"b.bin", patternBytes(300000, 9)}, {"c.dat", runs},
+            {"d.txt", text.substr(text.size() / 3, 200000)}, {"empty.txt", std::string()}};
+}
+
+// Chunks of the archive's first LZMA2 stream that reset the dictionary.
+int lzma2DictionaryResets(const std::string &archive)
+{
+    const auto byte = [&archive](std::size_t at) { return unsigned(static_cast<unsigned char>(archive[at])); };
+    int resets = 0;
+    for (std::size_t at = 32; at + 5 < archive.size() && byte(at) != 0;) {
+        const unsigned control = byte(at);
+        resets += control == 1 || control >= 0xE0;
+        at += control < 0x80 ? 3 + (byte(at + 1) << 8 | byte(at + 2)) + 1
+                             : 5 + (control >= 0xC0) + (byte(at + 3) << 8 | byte(at + 4)) + 1;
+    }
+    return resets;
+}
+
 } // namespace
 
 class TestSevenZip : public QObject {
@@ -83,12 +127,125 @@ private slots:
         QVERIFY(undo(id, code, std::size_t(piece)) == whole);
     }
 
+    void lzmaDecodedHere_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("textSize");
+        // A plain archive: libarchive's own walk gives the same entries.
+        QTest::addColumn<bool>("libarchiveReads");
+        // Chunks that reset the dictionary in the first stream, at least.
+        QTest::addColumn<int>("resets");
+        // Bytes of the packed data changed one at a time: no wrong file lands.
+        QTest::addColumn<bool>("flips");
+        const auto row = [](const char *name, const QStringList &options, bool plain = true,
+                            bool flips = false, int textSize = 600000, int resets = 0) {
+            QTest::newRow(name) << options << textSize << plain << resets << flips;
+        };
+        row("LZMA, level 1", {"-m0=LZMA", "-mx=1"}, true, true);
+        row("LZMA, level 9, lc=3 lp=2 pb=1 (more literal bits than libarchive reads)",
+            {"-m0=LZMA:lc=3:lp=2:pb=1", "-mx=9"}, false);
+        row("LZMA2, level 1", {"-mx=1"});
+        row("LZMA2, level 5", {"-mx=5"}, true, true);
+        row("LZMA2, level 9", {"-mx=9"});
+        row("LZMA2, a 64 KiB dictionary wrapped many times", {"-md=64k"}, true, true);
+        row("LZMA2 from two threads, the dictionary reset between blocks", {"-mmt=2", "-md=64k", "-mx=3"},
+            true, true, 3000000, 3);
+        row("LZMA2, solid blocks of two files", {"-ms=2f"});
+        row("LZMA, a folder per file", {"-m0=LZMA", "-ms=off"});
+        row("LZMA2 after AES, names encrypted", {"-psecret", "-mhe=on"}, false);
+        row("LZMA after AES, a folder per file", {"-m0=LZMA", "-psecret", "-ms=off"}, false);
+        row("LZMA2 behind the ARM64 filter", {"-mf=ARM64"}, false);
+        row("BCJ over LZMA, left to libarchive", {"-mf=BCJ", "-m0=LZMA"});
+        row("LZMA2, one folder above 4 MiB (decoded beside the writing on two cores)", {"-mx=1"}, true,
+            false, 5000000);
+    }
+
+    // Every file lands as it was packed, with the entries libarchive gives;
+    // a changed byte of the packed data fails a file and never lands one
+    // that is wrong.
+    void lzmaDecodedHere()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, textSize);
+        QFETCH(bool, libarchiveReads);
+        QFETCH(int, resets);
+        QFETCH(bool, flips);
+        const auto files = lzmaFiles(std::size_t(textSize));
+        QTemporaryDir work;
+        QVERIFY(QDir(work.path()).mkpath("in/sub"));
+        QStringList names{"sub"};
+        for (const auto &[name, data] : files) {
+            QFile file(work.filePath("in/" + QString::fromStdString(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(data.data(), qint64(data.size()));
+            names << QString::fromStdString(name);
+        }
+        QProcess maker;
+        maker.setWorkingDirectory(work.filePath("in"));
+        maker.start("7zz", QStringList{"a", "-bso0", "-bsp0", "../x.7z"} + options + names);
+        if (!maker.waitForStarted())
+            QSKIP("7zz (scripts/setup.sh installs it) cannot make the archive");
+        QVERIFY(maker.waitForFinished(120000) && maker.exitCode() == 0);
+        const std::string path = work.filePath("x.7z").toStdString();
+        QFile made(work.filePath("x.7z"));
+        QVERIFY(made.open(QIODevice::ReadOnly));
+        const std::string archive = made.readAll().toStdString();
+        if (resets > 0)
+            QVERIFY(lzma2DictionaryResets(archive) >= resets);
+
+        const std::string password = "secret";
+        const auto decode = [&](DecoderRecorder &recorder) {
+            std::string message;
+            const TenvoResult result = engine::decodeSevenZip(path, recorder, message, &password);
+            QVERIFY2(recorder.protocolKept(), qPrintable(recorder.protocolReport()));
+            QVERIFY(result == TENVO_OK || !message.empty());
+            for (const auto &entry : recorder.entries) {
+                const auto original = files.find(entry.info.rawName);
+                if (entry.outcome == TENVO_OK && entry.info.kind == engine::EntryKind::File)
+                    QVERIFY2(original != files.end() && entry.data == original->second, entry.info.rawName.c_str());
+            }
+        };
+        DecoderRecorder here;
+        decode(here);
+        QCOMPARE(here.entries.size(), files.size() + 1);
+        QVERIFY(std::all_of(here.entries.begin(), here.entries.end(), [](const auto &e) { return e.outcome == TENVO_OK; }));
+        if (libarchiveReads) {
+            DecoderRecorder reference;
+            std::string message;
+            QCOMPARE(int(engine::decodeWithLibarchive(engine::LibarchiveFormat::SevenZip, path, reference, message)),
+                     int(TENVO_OK));
+            QCOMPARE(here.entries.size(), reference.entries.size());
+            for (std::size_t i = 0; i < here.entries.size(); ++i) {
+                const auto &a = here.entries[i];
+                const auto &b = reference.entries[i];
+                QCOMPARE(a.info.rawName, b.info.rawName);
+                QCOMPARE(int(a.info.kind), int(b.info.kind));
+                QCOMPARE(a.info.size, b.info.size);
+                QCOMPARE(a.info.mode, b.info.mode);
+                QCOMPARE(a.info.mtime, b.info.mtime);
+                QVERIFY(a.data == b.data);
+            }
+        }
+        const std::size_t headerStart = 32 + std::size_t(engine::le64(reinterpret_cast<const unsigned char *>(archive.data()) + 12));
+        for (int k = 1; flips && k <= 40; ++k) {
+            std::string bytes = archive;
+            bytes[32 + (headerStart - 32) * std::size_t(k) / 41] ^= char(0xA5);
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+            DecoderRecorder damaged;
+            decode(damaged);
+            QVERIFY(std::any_of(damaged.entries.begin(), damaged.entries.end(),
+                                [](const auto &e) { return e.outcome == TENVO_ERR_DAMAGED; }));
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
     void hostileHeaders_data()
     {
         QTest::addColumn<int>("method");
         QTest::newRow("behind the ARM64 filter") << int(SevenZipOptions::Method::Arm64Filter);
         QTest::newRow("packed with Deflate64") << int(SevenZipOptions::Method::Deflate64);
-        QTest::newRow("LZMA2, read by libarchive alone") << int(SevenZipOptions::Method::Lzma2);
+        QTest::newRow("LZMA2, decoded here") << int(SevenZipOptions::Method::Lzma2);
     }
 
     // Every byte of the header changed in turn, and the archive cut short:
