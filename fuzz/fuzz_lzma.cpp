@@ -10,6 +10,8 @@
 
 using namespace tenvo::engine;
 
+// Input: one byte (bit 0: LZMA2), five bytes of properties, the stream's
+// size (32 bits, little-endian, at most 4 MiB is used), the stream.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 10)
