@@ -13,6 +13,20 @@ namespace tenvo::engine {
 
 namespace {
 
+// Copies len bytes forward Step at a time, so the last step may write up to
+// Step - 1 bytes past the end: only for a source at least Step bytes behind
+// the destination, with room after it.
+template <std::size_t Step>
+inline void copyInSteps(unsigned char *d, const unsigned char *s, std::size_t len)
+{
+    unsigned char *const e = d + len;
+    do {
+        std::memcpy(d, s, Step);
+        d += Step;
+        s += Step;
+    } while (d < e);
+}
+
 // Output is handed on at least this often, so writing overlaps decoding.
 constexpr std::size_t kOutputBlock = 1 << 20;
 // No symbol takes more input than this: the hot loop checks the input once
@@ -430,23 +444,9 @@ Decoder::Status Decoder::run(std::size_t count, const unsigned char *inLimit, st
         if (src + len <= windowSize && rep0 >= 15) {
             // Overshoot lands behind the match, on history older than the
             // dictionary, or in the slack behind the window.
-            unsigned char *d = w + pos;
-            const unsigned char *s = w + src;
-            unsigned char *const e = d + len;
-            do {
-                std::memcpy(d, s, 16);
-                d += 16;
-                s += 16;
-            } while (d < e);
+            copyInSteps<16>(w + pos, w + src, len);
         } else if (src + len <= windowSize && rep0 >= 7) {
-            unsigned char *d = w + pos;
-            const unsigned char *s = w + src;
-            unsigned char *const e = d + len;
-            do {
-                std::memcpy(d, s, 8);
-                d += 8;
-                s += 8;
-            } while (d < e);
+            copyInSteps<8>(w + pos, w + src, len);
         } else if (rep0 == 0 && pos > 0) {
             std::memset(w + pos, w[pos - 1], len);
         } else {

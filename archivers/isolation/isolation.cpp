@@ -314,24 +314,6 @@ void sweepStaleTemporaries(const std::string &root)
     removeTemporariesBelow(root, processGone);
 }
 
-bool singleThreaded()
-{
-    // The kernel's own count; "Threads:" is one line of /proc/self/status.
-    std::FILE *status = std::fopen("/proc/self/status", "re");
-    if (!status)
-        return false;
-    char line[256];
-    long threads = 0;
-    while (std::fgets(line, sizeof line, status)) {
-        if (std::strncmp(line, "Threads:", 8) == 0) {
-            threads = std::strtol(line + 8, nullptr, 10);
-            break;
-        }
-    }
-    std::fclose(status);
-    return threads == 1;
-}
-
 Limits defaultLimits(int fallbackStall)
 {
     Limits limits;

@@ -58,10 +58,6 @@ bool processGone(pid_t pid);
 void sweepStaleTemporariesIn(int folderFd);
 void sweepStaleTemporaries(const std::string &root);
 
-// True when this process runs one thread only, so that a child forked here
-// may do anything; false when it runs several or the count cannot be read.
-bool singleThreaded();
-
 // The limits the libraries use: stallSeconds from TENVO_STALL_SECONDS when
 // set (tests shorten it), else fallbackStall.
 Limits defaultLimits(int fallbackStall);
