@@ -25,6 +25,7 @@
 #include <chrono>
 #include <memory>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -413,6 +414,11 @@ int main()
     // program in front (this one runs in a group of its own all the same).
     for (const int sig : {SIGINT, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU})
         ::signal(sig, SIG_IGN);
+    // Unset, TZ makes the C library look at /etc/localtime again on every
+    // local-time conversion (a stat per entry of an archive with DOS
+    // times); naming that same file has it read once.
+    if (!::getenv("TZ"))
+        ::setenv("TZ", ":/etc/localtime", 1);
     engine::preloadDecoders();
     // Each child loads the filter built here and closes its own sandbox
     // before it decodes a byte; none inherits a right this program holds.

@@ -220,12 +220,18 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
         break;
     }
 
+    // A file that fits in what the last check of the free space left needs
+    // no check of its own: most of an archive's files ask nothing.
     uint64_t usable = 0, available = 0;
-    if (entry.size > 0 && usableBytes(m_root, usable, available) && uint64_t(entry.size) > usable) {
-        refuse(TENVO_ERR_WRITE, "not enough free space on the destination's file system ("
-                                    + std::to_string(entry.size) + " bytes needed, "
-                                    + std::to_string(available) + " free)");
-        return false;
+    if (entry.size > 0 && uint64_t(entry.size) > m_untilSpaceCheck
+        && usableBytes(m_root, usable, available)) {
+        if (uint64_t(entry.size) > usable) {
+            refuse(TENVO_ERR_WRITE, "not enough free space on the destination's file system ("
+                                        + std::to_string(entry.size) + " bytes needed, "
+                                        + std::to_string(available) + " free)");
+            return false;
+        }
+        m_untilSpaceCheck = std::min(kSpaceCheckInterval, usable / 2);
     }
     TenvoResult cause = TENVO_OK;
     m_fileFolder = folder(m_components.size() - 1, true, cause, reason);
@@ -605,8 +611,10 @@ bool SafeWriter::createTemp(int folderFd, int &fd, std::string &tempName)
 {
     // Temporaries a run killed outright left here (their process is gone)
     // go before this run adds its own.
+    // A handle already looked at is the same folder until it is closed.
     struct stat st;
-    if (::fstat(folderFd, &st) == 0 && m_sweptFolders.emplace(st.st_dev, st.st_ino).second)
+    if (m_sweptHandles.insert(folderFd).second && ::fstat(folderFd, &st) == 0
+        && m_sweptFolders.emplace(st.st_dev, st.st_ino).second)
         isolation::sweepStaleTemporariesIn(folderFd);
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempName = nextTempName();
@@ -717,6 +725,7 @@ void SafeWriter::removeEmptyCreatedFolders()
             continue;
         const auto cached = m_folders.find(joinComponents(components, components.size()));
         if (::unlinkat(parent, components.back().c_str(), AT_REMOVEDIR) == 0 && cached != m_folders.end()) {
+            m_sweptHandles.erase(cached->second);
             ::close(cached->second);
             m_folders.erase(cached);
         }
@@ -725,8 +734,10 @@ void SafeWriter::removeEmptyCreatedFolders()
 
 void SafeWriter::closeFolders()
 {
-    for (const auto &[key, fd] : m_folders)
+    for (const auto &[key, fd] : m_folders) {
+        m_sweptHandles.erase(fd);
         ::close(fd);
+    }
     m_folders.clear();
 }
 

@@ -168,6 +168,7 @@ private:
     std::string m_tempPrefix;
     unsigned m_tempCounter = 0;
     std::set<std::pair<dev_t, ino_t>> m_sweptFolders; // stale temporaries removed there
+    std::set<int> m_sweptHandles; // open folder handles whose folder was swept
 
     TenvoResult m_result = TENVO_OK;
     std::string m_message;
