@@ -25,7 +25,7 @@ prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 for file in bin/tenvo lib/tenvo/unlha32.so lib/tenvo/cab32.so lib/tenvo/unzip32.so \
-            lib/tenvo/7-zip32.so lib/tenvo/unrar32.so lib/tenvo/tar32.so lib/tenvo/tenvo-window.so lib/tenvo/tenvo-keyring.so \
+            lib/tenvo/7-zip32.so lib/tenvo/unrar32.so lib/tenvo/tar32.so lib/tenvo/tenvo-window.so lib/tenvo/tenvo-keyring.so lib/tenvo/tenvo-decoders.so \
             share/applications/tenvo.desktop share/metainfo/org.tenvo.tenvo.metainfo.xml \
             share/icons/hicolor/scalable/apps/tenvo.svg share/man/man1/tenvo.1.gz \
             share/kio/servicemenus/tenvo.desktop share/nemo/actions/tenvo.nemo_action \

@@ -6,6 +6,8 @@
 #include "decoderprotocol.h"
 #include "decoders.h"
 #include "entryshare.h"
+#include "formatsniffer.h"
+#include "librarydecoders.h"
 #include "isolation.h"
 #include "namecodec.h"
 #include "profiles.h"
@@ -130,7 +132,7 @@ int runShared(int fd, const engine::LibraryProfile &profile, const engine::Comma
             std::string childMessage;
             const int result = isolation::runIsolated(
                 [&](std::string &decoderMessage) {
-                    return int(engine::extractCommand(profile, command, decoderMessage));
+                    return engine::extractCommand(profile, command, decoderMessage);
                 },
                 limits, command.destination, childMessage, supervision);
             const std::string frame = isolation::resultFrame(result, childMessage);
@@ -225,6 +227,11 @@ int runShared(int fd, const engine::LibraryProfile &profile, const engine::Comma
             written += std::size_t(std::strtoull(shareMessage.c_str(), nullptr, 10));
             continue;
         }
+        if (shareResult == engine::kNeedsLibraryDecoders || result == engine::kNeedsLibraryDecoders) {
+            // Every share decides alike, before writing anything.
+            result = engine::kNeedsLibraryDecoders;
+            continue;
+        }
         if (shareResult == isolation::kStopped || result == isolation::kStopped) {
             result = isolation::kStopped;
             message = shareMessage;
@@ -251,18 +258,44 @@ int runShared(int fd, const engine::LibraryProfile &profile, const engine::Comma
     return result;
 }
 
-// One call, in a supervisor process of its own: reads the request, runs it
-// in a decoder child (runIsolated), reports progress while it runs and the
-// result at the end. The end of the library's input stops the child.
 // One call the decoder program is running in its own loop: the library's
-// socket and the decoder child.
+// socket, the decoder child, and for an extraction what it runs, kept (and
+// its password wiped at the end) so that it can run again once the
+// decoding libraries are loaded.
 struct Call {
     int fd = -1;
     isolation::IsolatedChild child;
     long long lastReported = -1;
     std::chrono::steady_clock::time_point lastCheck = std::chrono::steady_clock::now();
     bool over = false;
+    const engine::LibraryProfile *profile = nullptr;
+    engine::Command command;
+    isolation::Limits limits;
+
+    Call() = default;
+    Call(const Call &) = delete;
+    Call &operator=(const Call &) = delete;
+    ~Call() { isolation::wipeFrame(command.password); }
+
+    bool startExtraction(std::string &message)
+    {
+        // By reference: the child gets its own copy at the fork.
+        return child.start(
+            [this](std::string &childMessage) { return engine::extractCommand(*profile, command, childMessage); },
+            limits, command.destination, message);
+    }
 };
+
+// Loads the decoding libraries' module when the call needs it, with the
+// converter of the call's chosen encoding; false with a message when the
+// module cannot be loaded.
+bool withLibraryDecoders(const engine::NameEncoding *chosen, std::string &message)
+{
+    if (!engine::loadLibraryDecoders(message))
+        return false;
+    engine::libraryDecoders()->preload(chosen);
+    return true;
+}
 
 isolation::Limits limitsOf(const isolation::DecoderRequest &request)
 {
@@ -327,11 +360,27 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
         }
         limits.sandbox = {true, command.archivePath, command.destination};
         engine::NameDecoder::preload(command.encoding);
+        // Every format but ZIP goes through the decoding libraries; a ZIP
+        // archive the engine does not read by itself finds out in its
+        // child, which then asks for them (step()).
+        engine::ArchiveFormat format = engine::ArchiveFormat::Unknown;
+        std::string ignored;
+        engine::sniffFile(command.archivePath, format, ignored);
+        if ((format != engine::ArchiveFormat::Zip || engine::libraryDecoders())
+            && !withLibraryDecoders(command.encoding, message)) {
+            answer(fd, TENVO_ERR_DECODER, message);
+            return;
+        }
         if (const int shares = sharesFor(request, command); shares > 1) {
             const pid_t supervisor = ::fork();
             if (supervisor == 0) {
                 isolation::closeDescriptorsExcept({fd});
-                const int result = runShared(fd, *profile, command, limits, shares, message);
+                int result = runShared(fd, *profile, command, limits, shares, message);
+                if (result == engine::kNeedsLibraryDecoders) {
+                    result = TENVO_ERR_DECODER;
+                    if (withLibraryDecoders(command.encoding, message))
+                        result = runShared(fd, *profile, command, limits, shares, message);
+                }
                 isolation::sendAll(fd, isolation::resultFrame(result, message));
                 ::_exit(0);
             }
@@ -340,19 +389,20 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
                 supervisors.push_back(supervisor);
             return;
         }
-        if (!call->child.start(
-                // By reference: the child gets its own copy at the fork, and no
-                // copy of the password is left in this process's heap.
-                [profile, &command](std::string &childMessage) {
-                    return int(engine::extractCommand(*profile, command, childMessage));
-                },
-                limits, command.destination, message)) {
+        call->profile = profile;
+        call->command = command;
+        call->limits = limits;
+        if (!call->startExtraction(message)) {
             answer(fd, TENVO_ERR_DAMAGED, message);
             return;
         }
     } else if (request.kind == 'c') {
         engine::ArchiveFormat format = engine::ArchiveFormat::Unknown;
         if (engine::sniffFile(request.text, format, message) != TENVO_OK) {
+            answer(fd, 0, message);
+            return;
+        }
+        if (!withLibraryDecoders(nullptr, message)) {
             answer(fd, 0, message);
             return;
         }
@@ -395,7 +445,15 @@ void step(Call &call, bool stopAsked, bool resultReady)
     }
     if (over) {
         std::string message;
-        const int result = call.child.finish(message);
+        int result = call.child.finish(message);
+        if (result == engine::kNeedsLibraryDecoders) {
+            // The child wrote nothing: the same call again, with them.
+            if (withLibraryDecoders(call.command.encoding, message) && call.startExtraction(message)) {
+                call.lastCheck = steady_clock::now();
+                return;
+            }
+            result = TENVO_ERR_DECODER;
+        }
         answer(call.fd, result, message);
         call.over = true;
     }

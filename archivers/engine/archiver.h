@@ -76,11 +76,12 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
                            const NameEncoding *encoding = nullptr);
 
 // What a decoder child does for one parsed command: extractArchive with the
-// command's archive, destination, layout, password and name encoding.
-TenvoResult extractCommand(const LibraryProfile &profile, const Command &command,
-                           std::string &message);
+// command's archive, destination, layout, password and name encoding. Its
+// TenvoResult, or kNeedsLibraryDecoders (librarydecoders.h).
+int extractCommand(const LibraryProfile &profile, const Command &command, std::string &message);
 
-// The check of a file already known to be of format, run in a decoder child.
+// The check of a file already known to be of format, run in a decoder child
+// (false where the decoding libraries are not loaded).
 bool checkFormat(ArchiveFormat format, const std::string &path);
 
 // Loads what every decoder child would otherwise load for itself

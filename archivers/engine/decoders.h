@@ -62,8 +62,5 @@ bool checkSevenZip(const std::string &archivePath);
 // Microsoft cabinet files, through libmspack.
 TenvoResult decodeCab(const std::string &archivePath, EntrySink &sink, std::string &message);
 bool checkCab(const std::string &archivePath);
-// How many folders the cabinet's fixed header lists (0 when it is no
-// cabinet), read without any decoder.
-std::size_t cabFolderCount(const std::string &archivePath);
 
 } // namespace tenvo::engine

@@ -3,9 +3,8 @@
 // to that program, so they load none of the decoding libraries.
 #include "archiver.h"
 
-#include "decoders.h"
 #include "entryshare.h"
-#include "libarchivedecoder.h"
+#include "librarydecoders.h"
 #include "namecodec.h"
 #include "volumeset.h"
 #include "zipscan.h"
@@ -34,71 +33,63 @@ std::string acceptedNames(const LibraryProfile &profile)
     return names;
 }
 
+// Decodes with the engine's own readers where they take the archive, else
+// through the decoding libraries; needsLibraries is set (and nothing fed
+// to the sink) when those are not loaded here.
 TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sink,
-                   std::string &message, const std::string *password)
+                   std::string &message, const std::string *password, bool &needsLibraries)
 {
-    switch (format) {
-    case ArchiveFormat::Cab:
-        return decodeCab(path, sink, message);
-    case ArchiveFormat::Zip: {
-        bool readByUnarr = false;
-        if (const TenvoResult apart = checkZipEntriesApart(path, message, readByUnarr); apart != TENVO_OK)
-            return apart;
-        if (readByUnarr)
-            return decodeZipWithUnarr(path, sink, message);
-        return decodeWithLibarchive(LibarchiveFormat::Zip, path, sink, message, password);
+    const LibraryDecoders *libraries = libraryDecoders();
+    if (!libraries) {
+        needsLibraries = true;
+        return TENVO_ERR_DECODER;
     }
-    case ArchiveFormat::SevenZip:
-        return decodeSevenZip(path, sink, message, password);
-    case ArchiveFormat::Rar4:
-        return decodeRar4(path, sink, message);
-    case ArchiveFormat::Rar5:
-        return decodeWithLibarchive(LibarchiveFormat::Rar5, path, sink, message);
-    case ArchiveFormat::Lzh:
-        return decodeLzh(path, sink, message);
-    case ArchiveFormat::Tar:
-        return decodeWithLibarchive(LibarchiveFormat::Tar, path, sink, message);
-    default:
-        message = "unknown format";
-        return TENVO_ERR_FORMAT;
-    }
+    return libraries->decode(format, path, sink, message, password);
 }
+
+// Before anything is written: whether the archive is encrypted and, if so,
+// whether password opens it (see extractArchive).
+TenvoResult checkPassword(ArchiveFormat format, const std::string &path, const std::string *password,
+                          bool &encrypted, std::string &message, bool &needsLibraries)
+{
+    encrypted = false;
+    if (format != ArchiveFormat::Zip && format != ArchiveFormat::SevenZip)
+        return TENVO_OK;
+    if (format == ArchiveFormat::Zip) {
+        // A ZIP archive tells from its directory alone; only a password
+        // to try needs the decoders.
+        bool strong = false;
+        zipEncryption(path, encrypted, strong);
+        if (!encrypted)
+            return TENVO_OK;
+        if (!password) {
+            message = "the archive is password-protected";
+            return TENVO_ERR_ENCRYPTED;
+        }
+        if (strong) {
+            message = "the archive uses strong encryption, which cannot be decrypted";
+            return TENVO_ERR_ENCRYPTED;
+        }
+    }
+    const LibraryDecoders *libraries = libraryDecoders();
+    if (!libraries) {
+        needsLibraries = true;
+        return TENVO_ERR_DECODER;
+    }
+    return libraries->checkPassword(format, path, password, encrypted, message);
+}
+
+TenvoResult extractArchiveHere(const LibraryProfile &profile, const std::string &archivePath,
+                               const std::string &destination, Layout layout, std::string &message,
+                               const std::string *password, const NameEncoding *encoding,
+                               bool &needsLibraries);
 
 } // namespace
 
 bool checkFormat(ArchiveFormat format, const std::string &path)
 {
-    switch (format) {
-    case ArchiveFormat::Cab:
-        return checkCab(path);
-    case ArchiveFormat::Zip: {
-        // What only unarr reads is checked by a walk of the directory.
-        bool readByUnarr = false;
-        std::string message;
-        checkZipEntriesApart(path, message, readByUnarr);
-        if (!readByUnarr)
-            return checkWithLibarchive(LibarchiveFormat::Zip, path);
-        ZipCentralDirectory directory;
-        ZipCentralEntry entry;
-        if (directory.open(path, message) != TENVO_OK)
-            return false;
-        while (directory.next(entry)) {
-        }
-        return !directory.failed();
-    }
-    case ArchiveFormat::SevenZip:
-        return checkSevenZip(path);
-    case ArchiveFormat::Rar4:
-        return checkRar4(path);
-    case ArchiveFormat::Rar5:
-        return checkWithLibarchive(LibarchiveFormat::Rar5, path);
-    case ArchiveFormat::Lzh:
-        return checkLzh(path);
-    case ArchiveFormat::Tar:
-        return checkWithLibarchive(LibarchiveFormat::Tar, path);
-    default:
-        return false;
-    }
+    const LibraryDecoders *libraries = libraryDecoders();
+    return libraries && libraries->check(format, path);
 }
 
 void preloadDecoders()
@@ -107,20 +98,38 @@ void preloadDecoders()
     // decoder can no longer open.
     ::tzset();
     NameDecoder::preload();
-    preloadLibarchiveSupport();
+    if (const LibraryDecoders *libraries = libraryDecoders())
+        libraries->preload(nullptr);
 }
 
-TenvoResult extractCommand(const LibraryProfile &profile, const Command &command,
-                           std::string &message)
+int extractCommand(const LibraryProfile &profile, const Command &command, std::string &message)
 {
-    return extractArchive(profile, command.archivePath, command.destination,
-                          command.flatten ? Layout::Flatten : Layout::Restore, message,
-                          command.hasPassword ? &command.password : nullptr, command.encoding);
+    bool needsLibraries = false;
+    const TenvoResult result = extractArchiveHere(
+        profile, command.archivePath, command.destination,
+        command.flatten ? Layout::Flatten : Layout::Restore, message,
+        command.hasPassword ? &command.password : nullptr, command.encoding, needsLibraries);
+    return needsLibraries ? kNeedsLibraryDecoders : int(result);
 }
 
 TenvoResult extractArchive(const LibraryProfile &profile, const std::string &archivePath,
                            const std::string &destination, Layout layout, std::string &message,
                            const std::string *password, const NameEncoding *encoding)
+{
+    bool needsLibraries = false;
+    const TenvoResult result = extractArchiveHere(profile, archivePath, destination, layout, message,
+                                                  password, encoding, needsLibraries);
+    if (needsLibraries)
+        message = "the decoding libraries are not loaded";
+    return result;
+}
+
+namespace {
+
+TenvoResult extractArchiveHere(const LibraryProfile &profile, const std::string &archivePath,
+                               const std::string &destination, Layout layout, std::string &message,
+                               const std::string *password, const NameEncoding *encoding,
+                               bool &needsLibraries)
 {
     ArchiveFormat format = ArchiveFormat::Unknown;
     if (const TenvoResult opened = sniffFile(archivePath, format, message); opened != TENVO_OK)
@@ -145,12 +154,15 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
     // The password is tried before anything is written, so a wrong one
     // leaves no file behind.
     bool encrypted = false;
-    if (format == ArchiveFormat::Zip || format == ArchiveFormat::SevenZip) {
-        const TenvoResult opens = format == ArchiveFormat::Zip
-            ? checkZipPassword(archivePath, password, encrypted, message)
-            : checkSevenZipPassword(archivePath, password, encrypted, message);
-        if (opens != TENVO_OK)
-            return opens;
+    if (const TenvoResult opens = checkPassword(format, archivePath, password, encrypted, message,
+                                                needsLibraries);
+        opens != TENVO_OK)
+        return opens;
+    // Every format but a plain ZIP archive goes through the decoding
+    // libraries: asked for before the destination is touched.
+    if (format != ArchiveFormat::Zip && !libraryDecoders()) {
+        needsLibraries = true;
+        return TENVO_ERR_DECODER;
     }
 
     SafeWriter writer(layout, encoding);
@@ -165,14 +177,16 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
         // One of several processes decoding this archive: it writes its
         // share of the entries (entryshare.h).
         SharedEntrySink shared(writer, layout, *share);
-        decoded = decode(format, archivePath, shared, decoderMessage, password);
+        decoded = decode(format, archivePath, shared, decoderMessage, password, needsLibraries);
         shared.finishAfterOthers();
         failed = shared.failedAnywhere(decoded != TENVO_OK || writer.result() != TENVO_OK);
     } else {
-        decoded = decode(format, archivePath, writer, decoderMessage, password);
+        decoded = decode(format, archivePath, writer, decoderMessage, password, needsLibraries);
         failed = decoded != TENVO_OK;
     }
     writer.finish(failed);
+    if (needsLibraries)
+        return TENVO_ERR_DECODER;
 
     // A numbered set cut short reads as a damaged archive; the missing part
     // is the cause to name. Equal cuts make a last part of full size the
@@ -218,6 +232,8 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
     message = std::to_string(writer.entriesWritten()) + " entries extracted" + shortened;
     return TENVO_OK;
 }
+
+} // namespace
 
 std::string withShortenedNames(const std::string &message, const std::vector<std::string> &messages)
 {

@@ -176,4 +176,16 @@ const char *formatName(ArchiveFormat format)
     }
 }
 
+std::size_t cabFolderCount(const std::string &archivePath)
+{
+    // Read from the fixed header by hand: the caller may be a process that
+    // must not run a decoder on untrusted bytes.
+    FileReader reader;
+    unsigned char header[28];
+    if (!reader.open(archivePath) || !reader.readAt(0, header, sizeof header)
+        || std::memcmp(header, "MSCF", 4) != 0)
+        return 0;
+    return std::size_t(header[26]) | std::size_t(header[27]) << 8;
+}
+
 } // namespace tenvo::engine

@@ -47,6 +47,10 @@ TenvoResult sniffFile(const std::string &path, ArchiveFormat &format, std::strin
 // a reader skips the others without decoding them. False for anything else.
 bool rarFilesIndependent(const std::string &path);
 
+// How many folders the cabinet's fixed header lists (0 when it is no
+// cabinet), read by hand like the above.
+std::size_t cabFolderCount(const std::string &archivePath);
+
 const char *formatName(ArchiveFormat format);
 
 } // namespace tenvo::engine

@@ -762,17 +762,8 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
 TenvoResult checkZipPassword(const std::string &archivePath, const std::string *password,
                              bool &encrypted, std::string &message)
 {
-    encrypted = false;
     bool strong = false;
-    ZipCentralDirectory directory;
-    std::string ignored;
-    if (directory.open(archivePath, ignored) != TENVO_OK)
-        return TENVO_OK;
-    ZipCentralEntry entry;
-    while (directory.next(entry)) {
-        encrypted = encrypted || (entry.flags & kZipFlagEncrypted);
-        strong = strong || (entry.flags & kZipFlagStrongEncryption);
-    }
+    zipEncryption(archivePath, encrypted, strong);
     if (!encrypted)
         return TENVO_OK;
     if (!password) {

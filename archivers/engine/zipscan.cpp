@@ -340,4 +340,18 @@ ZipNameRule zipNameRule(const std::string &path)
     return rule;
 }
 
+void zipEncryption(const std::string &path, bool &encrypted, bool &strong)
+{
+    encrypted = strong = false;
+    ZipCentralDirectory directory;
+    std::string ignored;
+    if (directory.open(path, ignored) != TENVO_OK)
+        return;
+    ZipCentralEntry entry;
+    while (directory.next(entry)) {
+        encrypted = encrypted || (entry.flags & kZipFlagEncrypted);
+        strong = strong || (entry.flags & kZipFlagStrongEncryption);
+    }
+}
+
 } // namespace tenvo::engine

@@ -89,6 +89,11 @@ private:
 // padded with bytes that do not read as fields, which only unarr takes.
 TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, bool &readByUnarr);
 
+// Whether any entry of the ZIP archive at path is encrypted, and whether any
+// uses the strong encryption nothing here decrypts; both false when its
+// directory cannot be read (the decoder reports that).
+void zipEncryption(const std::string &path, bool &encrypted, bool &strong);
+
 // How the names of one ZIP archive are read, decided for the whole archive
 // from all its central directory records.
 struct ZipNameRule {

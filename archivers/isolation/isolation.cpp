@@ -84,6 +84,15 @@ bool writeAll(int fd, const void *data, std::size_t size)
 {
     // Die with the caller, dump no core, and keep a bomb's memory bounded.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The result goes out above the standard streams, which are pointed at
+    // /dev/null next: a forking program that closed its own may have been
+    // given one of their numbers for this pipe.
+    if (pipeFd <= STDERR_FILENO) {
+        const int moved = ::fcntl(pipeFd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        if (moved < 0)
+            ::_exit(127);
+        pipeFd = moved;
+    }
     closeDescriptorsExcept({pipeFd});
     // Some decoders log to the standard streams; a library never prints.
     const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -342,6 +351,9 @@ bool IsolatedChild::start(const std::function<int(std::string &message)> &work, 
 {
     m_limits = limits;
     m_cleanupRoot = cleanupRoot;
+    // A call may run again in the same object once its first child ended.
+    m_received.clear();
+    m_stalled = m_stopped = false;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         message = "cannot start the decoder process";

@@ -98,7 +98,7 @@ using Maker = std::function<std::string()>;
 // program they start.
 void layOutLibraries(const QString &folder, const QStringList &names)
 {
-    for (const QString &name : names + QStringList{QStringLiteral("tenvo-decoder")})
+    for (const QString &name : names + QStringList{QStringLiteral("tenvo-decoder"), QStringLiteral("tenvo-decoders.so")})
         QVERIFY2(QFile::copy(QStringLiteral(TENVO_BIN_DIR "/") + name, folder + u'/' + name),
                  qPrintable(name));
 }

@@ -102,17 +102,19 @@ class ProgramFolder
 {
 public:
     // Copies each named library file from source (a build folder) into the
-    // program folder, with the decoder program the real libraries start when
-    // source holds it. False when a library is missing.
+    // program folder, with the decoder program the real libraries start (and
+    // its module) when source holds it. False when a library is missing.
     bool addLibraries(const QString &source, const QStringList &names)
     {
         for (const QString &name : names) {
             if (!QFile::copy(source + u'/' + name, path() + name))
                 return false;
         }
-        const QString decoder = QStringLiteral("tenvo-decoder");
-        if (QFile::exists(source + u'/' + decoder) && !QFile::exists(path() + decoder))
-            return QFile::copy(source + u'/' + decoder, path() + decoder);
+        for (const QString decoder : {QStringLiteral("tenvo-decoder"), QStringLiteral("tenvo-decoders.so")}) {
+            if (QFile::exists(source + u'/' + decoder) && !QFile::exists(path() + decoder)
+                && !QFile::copy(source + u'/' + decoder, path() + decoder))
+                return false;
+        }
         return true;
     }
 

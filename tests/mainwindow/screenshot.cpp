@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
     QTemporaryDir files(QDir::tempPath() + QStringLiteral("/demo-XXXXXX"));
     if (!program.isValid() || !files.isValid())
         return 1;
-    for (const char *name : {"unlha32.so", "cab32.so", "unzip32.so", "7-zip32.so", "unrar32.so", "tenvo-decoder"})
+    for (const char *name : {"unlha32.so", "cab32.so", "unzip32.so", "7-zip32.so", "unrar32.so", "tenvo-decoder", "tenvo-decoders.so"})
         QFile::copy(libraries + u'/' + QLatin1String(name), program.filePath(QLatin1String(name)));
 
     QtUserDialogs dialogs;
