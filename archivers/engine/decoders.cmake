@@ -11,6 +11,8 @@ target_sources(tenvo_engine PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/zipscan.cpp
     ${CMAKE_CURRENT_LIST_DIR}/zipdirect.h
     ${CMAKE_CURRENT_LIST_DIR}/zipdirect.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/zipreader.h
+    ${CMAKE_CURRENT_LIST_DIR}/zipreader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/unarrdecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cabdirect.h
     ${CMAKE_CURRENT_LIST_DIR}/cabdirect.cpp

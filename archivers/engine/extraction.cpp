@@ -8,6 +8,7 @@
 #include "libarchivedecoder.h"
 #include "namecodec.h"
 #include "volumeset.h"
+#include "zipreader.h"
 #include "zipscan.h"
 
 #include <sys/stat.h>
@@ -46,6 +47,8 @@ TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sin
             return apart;
         if (readByUnarr)
             return decodeZipWithUnarr(path, sink, message);
+        if (TenvoResult own = TENVO_OK; decodeZipHere(path, sink, message, own))
+            return own;
         return decodeWithLibarchive(LibarchiveFormat::Zip, path, sink, message, password);
     }
     case ArchiveFormat::SevenZip:
@@ -146,8 +149,11 @@ TenvoResult extractArchive(const LibraryProfile &profile, const std::string &arc
     // leaves no file behind.
     bool encrypted = false;
     if (format == ArchiveFormat::Zip || format == ArchiveFormat::SevenZip) {
+        // libarchive is loaded only for an archive that has encrypted entries.
         const TenvoResult opens = format == ArchiveFormat::Zip
-            ? checkZipPassword(archivePath, password, encrypted, message)
+            ? (zipListsEncryptedEntries(archivePath)
+                   ? checkZipPassword(archivePath, password, encrypted, message)
+                   : TENVO_OK)
             : checkSevenZipPassword(archivePath, password, encrypted, message);
         if (opens != TENVO_OK)
             return opens;

@@ -60,6 +60,13 @@ void applyExtraFields(ZipCentralEntry &entry, const unsigned char *p, std::size_
             // Extended time stamp: the modification time in UTC seconds.
             entry.unixMtime = int64_t(int32_t(le32(field + 1)));
         }
+        switch (id) {
+        case 0x0001: case 0x000a: case 0x000d: case 0x5855: case 0x6c78: case 0x7075: case 0x9901:
+            entry.unusualExtra = true;
+            break;
+        default:
+            break;
+        }
         pos += length;
     }
 }
@@ -69,6 +76,7 @@ void applyExtraFields(ZipCentralEntry &entry, const unsigned char *p, std::size_
 TenvoResult ZipCentralDirectory::open(const std::string &path, std::string &message)
 {
     m_failed = false;
+    m_plainLayout = false;
     m_message.clear();
     m_count = 0;
     m_offset = m_end = 0;
@@ -155,6 +163,9 @@ TenvoResult ZipCentralDirectory::open(const std::string &path, std::string &mess
             return TENVO_ERR_DAMAGED;
         }
     }
+    m_plainLayout = !zip64 && found + kEocdSize + le16(eocd + 20) == tailSize
+        && le16(eocd + 8) == le16(eocd + 10) && directoryOffset == le32(eocd + 16)
+        && directoryOffset + directorySize == eocdOffset;
     m_offset = directoryOffset;
     m_end = directoryOffset + directorySize;
     // One read for the whole directory rather than two per record: several
@@ -325,6 +336,20 @@ void ZipNameRule::name(const std::string &raw, uint16_t flags, NameDecoder &name
         name = raw;
         isUtf8 = flagged;
     }
+}
+
+bool zipListsEncryptedEntries(const std::string &path)
+{
+    ZipCentralDirectory directory;
+    std::string ignored;
+    if (directory.open(path, ignored) != TENVO_OK)
+        return false;
+    ZipCentralEntry entry;
+    while (directory.next(entry)) {
+        if (entry.flags & (kZipFlagEncrypted | kZipFlagStrongEncryption))
+            return true;
+    }
+    return false;
 }
 
 ZipNameRule zipNameRule(const std::string &path)
