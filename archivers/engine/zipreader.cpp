@@ -236,8 +236,9 @@ uint64_t zipArchivesReadHere() { return readHere; }
 bool decodeZipHere(const std::string &path, EntrySink &sink, std::string &message,
                    TenvoResult &result)
 {
+    // The walk decodes through ZipDirectData, so it stands aside with it.
     // Numbered and split parts: libarchive reads those front to back.
-    if (!ownReading || numberedPartNumber(path) != 0)
+    if (!ownReading || !zipDirectDecoding() || numberedPartNumber(path) != 0)
         return false;
     if (const NumberedParts split = splitZipParts(path); !split.paths.empty() || !split.missing.empty())
         return false;

@@ -489,6 +489,15 @@ void TestZipDeflate64::plainEntriesStraightFromFile()
     } else {
         QVERIFY(viaEngine.entries.empty());
     }
+    // With plain entries left to libarchive, the whole archive is.
+    DecoderRecorder unused;
+    engine::setZipDirectDecoding(false);
+    QVERIFY(!engine::decodeZipHere(path.toStdString(), unused, engineMessage, walked));
+    engine::setZipDirectDecoding(true);
+    engine::setZipOwnReading(false);
+    QVERIFY(!engine::decodeZipHere(path.toStdString(), unused, engineMessage, walked));
+    engine::setZipOwnReading(true);
+    QVERIFY(unused.entries.empty());
     QCOMPARE(directMessage.empty(), message.empty());
     QVERIFY2(viaDirect.protocolKept(), qPrintable(viaDirect.protocolReport()));
     QCOMPARE(viaDirect.outcomes(), viaLibarchive.outcomes());
