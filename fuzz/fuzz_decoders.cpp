@@ -145,6 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         TenvoResult hereResult = TENVO_OK;
         if (decodeZipHere(g_archive, here, hereMessage, hereResult))
             compareWalks(here, hereResult, own, walked);
+        if (checkZipHere(g_archive) && !checkWithLibarchive(LibarchiveFormat::Zip, g_archive))
+            fail("zip walk: headers that check out here fail libarchive's check");
     }
     // CAB: MSZIP and stored folders read straight from the file against
     // libmspack's reading.

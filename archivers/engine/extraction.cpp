@@ -80,7 +80,7 @@ bool checkFormat(ArchiveFormat format, const std::string &path)
         std::string message;
         checkZipEntriesApart(path, message, readByUnarr);
         if (!readByUnarr)
-            return checkWithLibarchive(LibarchiveFormat::Zip, path);
+            return checkZipHere(path) || checkWithLibarchive(LibarchiveFormat::Zip, path);
         ZipCentralDirectory directory;
         ZipCentralEntry entry;
         if (directory.open(path, message) != TENVO_OK)

@@ -227,18 +227,14 @@ bool readLocal(FileReader &file, Planned &planned, std::vector<unsigned char> &h
     }
 }
 
-} // namespace
-
-void setZipOwnReading(bool on) { ownReading = on; }
-bool zipOwnReading() { return ownReading; }
-uint64_t zipArchivesReadHere() { return readHere; }
-
-bool decodeZipHere(const std::string &path, EntrySink &sink, std::string &message,
-                   TenvoResult &result)
+// What the walk decides on, read from the central directory and the local
+// headers before the sink sees anything: the entries in libarchive's order.
+// False when the archive is left to libarchive.
+bool planWalk(const std::string &path, ZipDirectData &data, std::vector<Planned> &entries,
+              ZipNameRule &rule)
 {
-    // The walk decodes through ZipDirectData, so it stands aside with it.
     // Numbered and split parts: libarchive reads those front to back.
-    if (!ownReading || !zipDirectDecoding() || numberedPartNumber(path) != 0)
+    if (!ownReading || numberedPartNumber(path) != 0)
         return false;
     if (const NumberedParts split = splitZipParts(path); !split.paths.empty() || !split.missing.empty())
         return false;
@@ -247,8 +243,6 @@ bool decodeZipHere(const std::string &path, EntrySink &sink, std::string &messag
     std::string ignored;
     if (directory.open(path, ignored) != TENVO_OK || !directory.plainLayout())
         return false;
-    std::vector<Planned> entries;
-    ZipNameRule rule;
     ZipCentralEntry record;
     while (directory.next(record)) {
         if (!plainRecord(record))
@@ -268,7 +262,6 @@ bool decodeZipHere(const std::string &path, EntrySink &sink, std::string &messag
             return false;
     }
 
-    ZipDirectData data;
     if (!data.openFile(path))
         return false;
     FileReader &file = data.file();
@@ -284,6 +277,32 @@ bool decodeZipHere(const std::string &path, EntrySink &sink, std::string &messag
         if (!readLocal(file, planned, header, clock))
             return false;
     }
+    return true;
+}
+
+} // namespace
+
+void setZipOwnReading(bool on) { ownReading = on; }
+bool zipOwnReading() { return ownReading; }
+uint64_t zipArchivesReadHere() { return readHere; }
+
+bool checkZipHere(const std::string &path)
+{
+    ZipDirectData data;
+    std::vector<Planned> entries;
+    ZipNameRule rule;
+    return planWalk(path, data, entries, rule);
+}
+
+bool decodeZipHere(const std::string &path, EntrySink &sink, std::string &message,
+                   TenvoResult &result)
+{
+    // The walk decodes through ZipDirectData, so it stands aside with it.
+    ZipDirectData data;
+    std::vector<Planned> entries;
+    ZipNameRule rule;
+    if (!zipDirectDecoding() || !planWalk(path, data, entries, rule))
+        return false;
 
     ++readHere;
     NameDecoder names(sink.nameEncoding());

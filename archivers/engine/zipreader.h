@@ -31,4 +31,8 @@ uint64_t zipArchivesReadHere();
 bool decodeZipHere(const std::string &path, EntrySink &sink, std::string &message,
                    TenvoResult &result);
 
+// Whether the walk above would take the archive: its central directory and
+// local headers read cleanly, as libarchive would find them. Reads no data.
+bool checkZipHere(const std::string &path);
+
 } // namespace tenvo::engine

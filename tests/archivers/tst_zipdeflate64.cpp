@@ -489,6 +489,10 @@ void TestZipDeflate64::plainEntriesStraightFromFile()
     } else {
         QVERIFY(viaEngine.entries.empty());
     }
+    // Its headers check out as they do for libarchive.
+    QCOMPARE(engine::checkZipHere(path.toStdString()), walkedHere);
+    if (walkedHere)
+        QVERIFY(engine::checkWithLibarchive(engine::LibarchiveFormat::Zip, path.toStdString()));
     // With plain entries left to libarchive, the whole archive is.
     DecoderRecorder unused;
     engine::setZipDirectDecoding(false);
