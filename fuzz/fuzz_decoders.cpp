@@ -6,6 +6,7 @@
 #include "libarchivedecoder.h"
 #include "cabdirect.h"
 #include "zipdirect.h"
+#include "zipreader.h"
 
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ struct Entry {
     std::string name;
     std::string data;
     TenvoResult outcome = TENVO_OK;
+    EntryInfo info;
 };
 
 // Keeps every entry's name, bytes and outcome.
@@ -32,7 +34,7 @@ public:
 
     bool beginEntry(const EntryInfo &info) override
     {
-        entries.push_back({info.rawName, {}, TENVO_OK});
+        entries.push_back({info.rawName, {}, TENVO_OK, info});
         return true;
     }
     bool entryData(const void *data, std::size_t size) override
@@ -70,6 +72,34 @@ void compare(const char *pair, const Recorder &own, const Recorder &reference)
     }
 }
 
+// The engine's walk of a ZIP archive against libarchive's: the same entries,
+// described alike, with the same outcomes and, where whole, the same bytes.
+void compareWalks(const Recorder &own, TenvoResult ownResult, const Recorder &reference,
+                  TenvoResult referenceResult)
+{
+    if (ownResult != referenceResult)
+        fail("zip walk: the archive's outcome differs");
+    if (own.entries.size() != reference.entries.size())
+        fail("zip walk: " + std::to_string(own.entries.size()) + " entries against "
+             + std::to_string(reference.entries.size()));
+    for (std::size_t i = 0; i < own.entries.size(); ++i) {
+        const Entry &mine = own.entries[i];
+        const Entry &theirs = reference.entries[i];
+        const std::string what = "zip walk: entry " + std::to_string(i) + " ";
+        if (mine.name != theirs.name || mine.info.nameIsUtf8 != theirs.info.nameIsUtf8)
+            fail(what + "is named apart");
+        if (mine.info.kind != theirs.info.kind || mine.info.linkTarget != theirs.info.linkTarget)
+            fail(what + "is of another kind or link");
+        if (mine.info.mode != theirs.info.mode || mine.info.size != theirs.info.size
+            || mine.info.mtime != theirs.info.mtime)
+            fail(what + "has another mode, size or time");
+        if (mine.outcome != theirs.outcome)
+            fail(what + "ends otherwise");
+        if (mine.outcome == TENVO_OK && mine.data != theirs.data)
+            fail(what + "decodes to other bytes");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -102,11 +132,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // against libarchive's reading of the same entries.
     if (data[0] == 'P' && data[1] == 'K') {
         setZipDirectDecoding(true);
-        decodeWithLibarchive(LibarchiveFormat::Zip, g_archive, own, ownMessage);
+        const TenvoResult walked =
+            decodeWithLibarchive(LibarchiveFormat::Zip, g_archive, own, ownMessage);
         setZipDirectDecoding(false);
         decodeWithLibarchive(LibarchiveFormat::Zip, g_archive, reference, referenceMessage);
         setZipDirectDecoding(true);
         compare("zip", own, reference);
+        // The archive walked by the engine alone, where it takes it, against
+        // libarchive's walk with the same data decoding.
+        Recorder here;
+        std::string hereMessage;
+        TenvoResult hereResult = TENVO_OK;
+        if (decodeZipHere(g_archive, here, hereMessage, hereResult))
+            compareWalks(here, hereResult, own, walked);
+        if (checkZipHere(g_archive) && !checkWithLibarchive(LibarchiveFormat::Zip, g_archive))
+            fail("zip walk: headers that check out here fail libarchive's check");
     }
     // CAB: MSZIP and stored folders read straight from the file against
     // libmspack's reading.

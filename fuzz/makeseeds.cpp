@@ -167,6 +167,18 @@ void archiveSeeds()
     archive("zip-deflate64-links", makeDeflate64Zip(links, {.zip64EndRecords = true}, &error), error);
     archive("zip-deflate64-hostile",
             makeDeflate64Zip(hostile, {.host = Deflate64ZipOptions::Host::Windows}, &error), error);
+    // Stored entries with DOS times and FAT attributes alone, as Windows
+    // writes them: the engine walks these itself.
+    FixtureEntries windowsEntries = plain;
+    windowsEntries.push_back(names[0]);
+    std::vector<std::size_t> everyEntry(windowsEntries.size());
+    for (std::size_t i = 0; i < everyEntry.size(); ++i)
+        everyEntry[i] = i;
+    archive("zip-stored-windows",
+            makeDeflate64Zip(windowsEntries, {.names = Deflate64ZipOptions::Names::Raw,
+                                     .host = Deflate64ZipOptions::Host::Windows,
+                                     .storedEntries = everyEntry}, &error),
+            error);
 
     archive("7z-lzma2", make7z(plain, {}, &error), error);
     archive("7z-store", make7z(plain, {.method = SevenZipOptions::Method::Store}, &error), error);

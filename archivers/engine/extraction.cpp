@@ -7,6 +7,7 @@
 #include "librarydecoders.h"
 #include "namecodec.h"
 #include "volumeset.h"
+#include "zipreader.h"
 #include "zipscan.h"
 
 #include <sys/stat.h>
@@ -39,6 +40,13 @@ std::string acceptedNames(const LibraryProfile &profile)
 TenvoResult decode(ArchiveFormat format, const std::string &path, EntrySink &sink,
                    std::string &message, const std::string *password, bool &needsLibraries)
 {
+    if (format == ArchiveFormat::Zip) {
+        bool readByUnarr = false;
+        if (const TenvoResult apart = checkZipEntriesApart(path, message, readByUnarr); apart != TENVO_OK)
+            return apart;
+        if (TenvoResult own = TENVO_OK; !readByUnarr && decodeZipHere(path, sink, message, own))
+            return own;
+    }
     const LibraryDecoders *libraries = libraryDecoders();
     if (!libraries) {
         needsLibraries = true;
@@ -88,6 +96,8 @@ TenvoResult extractArchiveHere(const LibraryProfile &profile, const std::string 
 
 bool checkFormat(ArchiveFormat format, const std::string &path)
 {
+    if (format == ArchiveFormat::Zip && checkZipHere(path))
+        return true;
     const LibraryDecoders *libraries = libraryDecoders();
     return libraries && libraries->check(format, path);
 }

@@ -78,6 +78,22 @@ bool ZipDirectData::open(const std::string &path)
     return true;
 }
 
+bool ZipDirectData::openFile(const std::string &path)
+{
+    m_entries.clear();
+    m_dataStart.clear();
+    m_allPlain = false;
+    return m_file.open(path);
+}
+
+std::size_t ZipDirectData::add(const ZipCentralEntry &entry, uint64_t dataStart)
+{
+    m_entries.push_back({entry.localHeaderOffset, entry.compressedSize, entry.uncompressedSize,
+                         entry.crc, entry.method, entry.flags, entry.name});
+    m_dataStart.push_back(dataStart);
+    return m_entries.size() - 1;
+}
+
 bool ZipDirectData::takes(std::size_t index, const EntryInfo &info, const std::string &libarchiveName)
 {
     if (index >= m_entries.size() || info.kind != EntryKind::File || info.encrypted)

@@ -11,6 +11,7 @@
 
 #include "decoderutil.h"
 #include "entrysink.h"
+#include "zipscan.h"
 
 #include <cstdint>
 #include <memory>
@@ -38,6 +39,13 @@ public:
     bool open(const std::string &path);
     // Every entry is stored or Deflate and not encrypted.
     bool allPlain() const { return m_allPlain; }
+
+    // For a walk that read the directory and local headers itself: opens the
+    // file only, then takes each entry with where its data starts; decode()
+    // knows the entries by the order they were added in.
+    bool openFile(const std::string &path);
+    FileReader &file() { return m_file; }
+    std::size_t add(const ZipCentralEntry &entry, uint64_t dataStart);
 
     // Whether the entry libarchive gives at index (its walk goes by local
     // header offset, one entry per offset) is decoded here: a file, not

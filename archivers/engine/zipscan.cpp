@@ -16,6 +16,9 @@ constexpr std::size_t kMaxCommentSize = 0xFFFF;
 constexpr std::size_t kZip64LocatorSize = 20;
 constexpr std::size_t kZip64EocdSize = 56;
 constexpr std::size_t kCentralFixedSize = 46;
+// Room for a local header's extra area beyond its name: most writers put a
+// few dozen bytes there.
+constexpr std::size_t kLocalExtraGuess = 256;
 
 bool hasSignature(const unsigned char *p, uint8_t third, uint8_t fourth)
 {
@@ -60,6 +63,13 @@ void applyExtraFields(ZipCentralEntry &entry, const unsigned char *p, std::size_
             // Extended time stamp: the modification time in UTC seconds.
             entry.unixMtime = int64_t(int32_t(le32(field + 1)));
         }
+        switch (id) {
+        case 0x0001: case 0x000a: case 0x000d: case 0x5855: case 0x6c78: case 0x7075: case 0x9901:
+            entry.unusualExtra = true;
+            break;
+        default:
+            break;
+        }
         pos += length;
     }
 }
@@ -69,6 +79,7 @@ void applyExtraFields(ZipCentralEntry &entry, const unsigned char *p, std::size_
 TenvoResult ZipCentralDirectory::open(const std::string &path, std::string &message)
 {
     m_failed = false;
+    m_plainLayout = false;
     m_message.clear();
     m_count = 0;
     m_offset = m_end = 0;
@@ -155,6 +166,9 @@ TenvoResult ZipCentralDirectory::open(const std::string &path, std::string &mess
             return TENVO_ERR_DAMAGED;
         }
     }
+    m_plainLayout = !zip64 && found + kEocdSize + le16(eocd + 20) == tailSize
+        && le16(eocd + 8) == le16(eocd + 10) && directoryOffset == le32(eocd + 16)
+        && directoryOffset + directorySize == eocdOffset;
     m_offset = directoryOffset;
     m_end = directoryOffset + directorySize;
     // One read for the whole directory rather than two per record: several
@@ -268,19 +282,36 @@ TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, 
     if (directory.open(path, ignored) != TENVO_OK || !file.open(path))
         return TENVO_OK;
     std::vector<ZipSpan> spans;
+    std::vector<unsigned char> local, extra;
     ZipCentralEntry entry;
     while (directory.next(entry)) {
         readByUnarr = readByUnarr || entry.method == kZipMethodDeflate64 || entry.extraRunsOver;
         // The local header's own name and extra lengths when it can be read
         // there (a self-extracting archive shifts every offset alike), else
         // only the part every local header has.
+        // One read takes the header with the name and extra area the
+        // directory record suggests; the extra area is read again only when
+        // the local one is longer.
         uint64_t headerSize = 30;
-        unsigned char local[30];
-        if (file.readAt(entry.localHeaderOffset, local, sizeof local) && hasSignature(local, 3, 4)) {
-            headerSize += uint64_t(le16(local + 26)) + le16(local + 28);
-            std::vector<unsigned char> extra(le16(local + 28));
-            if (!readByUnarr && file.readAt(entry.localHeaderOffset + 30 + le16(local + 26), extra.data(), extra.size()))
-                readByUnarr = extraRunsOver(extra);
+        local.resize(std::size_t(std::min<uint64_t>(
+            30 + entry.name.size() + kLocalExtraGuess,
+            file.size() - std::min(file.size(), entry.localHeaderOffset))));
+        if (local.size() >= 30 && file.readAt(entry.localHeaderOffset, local.data(), local.size())
+            && hasSignature(local.data(), 3, 4)) {
+            const std::size_t extraAt = 30 + le16(local.data() + 26);
+            const std::size_t extraSize = le16(local.data() + 28);
+            headerSize += uint64_t(extraAt - 30) + extraSize;
+            if (!readByUnarr) {
+                if (extraAt + extraSize <= local.size()) {
+                    extra.assign(local.begin() + std::ptrdiff_t(extraAt),
+                                 local.begin() + std::ptrdiff_t(extraAt + extraSize));
+                    readByUnarr = extraRunsOver(extra);
+                } else {
+                    extra.resize(extraSize);
+                    if (file.readAt(entry.localHeaderOffset + extraAt, extra.data(), extra.size()))
+                        readByUnarr = extraRunsOver(extra);
+                }
+            }
         }
         spans.push_back({entry.localHeaderOffset,
                          saturatingAdd(saturatingAdd(entry.localHeaderOffset, headerSize), entry.compressedSize),

@@ -40,6 +40,9 @@ struct ZipCentralEntry {
     std::string name;               // raw bytes as stored
     int64_t unixMtime = INT64_MIN;  // from the extended time stamp field, when present
     bool extraRunsOver = false;     // a field of the extra area passes its end (padding)
+    // The extra area holds a field that changes how readers see the entry
+    // (ZIP64 sizes, other time stamps, a Unicode path, attributes, AES).
+    bool unusualExtra = false;
 
     // The Unix mode (file-type bits included) when a Unix host made the
     // entry, else 0.
@@ -62,6 +65,10 @@ public:
     // damage; failed() then tells the two apart.
     bool next(ZipCentralEntry &entry);
     bool failed() const { return m_failed; }
+    // The layout every reader agrees on: one end record, not ZIP64, whose
+    // comment runs to the end of the file, and a directory that starts where
+    // it says and ends right before that record.
+    bool plainLayout() const { return m_plainLayout; }
     const std::string &message() const { return m_message; }
 
 private:
@@ -77,6 +84,7 @@ private:
     uint64_t m_end = 0;
     uint64_t m_count = 0;
     bool m_failed = false;
+    bool m_plainLayout = false;
     std::string m_message;
 };
 

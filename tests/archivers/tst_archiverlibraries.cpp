@@ -1174,6 +1174,22 @@ void TestArchiverLibraries::callsFromManyThreadsAtOnce()
     QCOMPARE(result, int(TENVO_ERR_DECODER));
     QVERIFY2(message.contains("tenvo-decoder"), message.constData());
     QCOMPARE(folderTree(into), QStringList());
+
+    // Beside its decoder program but without the module of the decoding
+    // libraries, a plain ZIP archive still lands whole (the engine reads it
+    // by itself) and an LZH archive is refused, writing nothing.
+    QTemporaryDir bare;
+    for (const char *name : {"unzip32.so", "unlha32.so", "tenvo-decoder"})
+        QVERIFY(QFile::copy(QStringLiteral(TENVO_BIN_DIR "/") + QLatin1String(name), bare.filePath(name)));
+    const auto bareLibraries = loadArchivers(QFile::encodeName(bare.path()), missing);
+    const QString zipInto = out.filePath("bare-zip/"), lzhInto = out.filePath("bare-lzh/");
+    QVERIFY(QDir().mkpath(zipInto) && QDir().mkpath(lzhInto));
+    QCOMPARE(runArchiver(bareLibraries.value("unzip32"), "-x ", zip, zipInto), int(TENVO_OK));
+    QCOMPARE(folderTree(zipInto), expected);
+    QByteArray refused;
+    QCOMPARE(runArchiver(bareLibraries.value("unlha32"), "x ", lzh, lzhInto, &refused), int(TENVO_ERR_DECODER));
+    QVERIFY2(refused.contains("tenvo-decoders.so"), refused.constData());
+    QCOMPARE(folderTree(lzhInto), QStringList());
 }
 
 // A call stopped through its progress call ends with the stop result, or

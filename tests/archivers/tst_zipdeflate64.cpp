@@ -1,11 +1,13 @@
 // Tests of the ZIP decoders beside libarchive's own: Deflate64 routing
 // (checkZipEntriesApart) and decoding through unarr, and plain entries
-// decoded straight from the file.
+// decoded straight from the file, plain archives walked without libarchive.
 #include "decoderrecorder.h"
 #include "decoders.h"
 #include "deflate64zip.h"
+#include "handmadezip.h"
 #include "libarchivedecoder.h"
 #include "zipdirect.h"
+#include "zipreader.h"
 #include "zipscan.h"
 
 #include <QTemporaryDir>
@@ -361,6 +363,8 @@ void TestZipDeflate64::plainEntriesStraightFromFile_data()
     QTest::addColumn<QByteArray>("bytes");
     // How many entries the direct path decodes; the rest go through libarchive.
     QTest::addColumn<int>("direct");
+    // Whether the engine walks the archive itself, libarchive not loaded.
+    QTest::addColumn<bool>("walkedHere");
 
     FixtureEntries entries = sampleEntries(true);
     entries.push_back(FixtureEntry::symlink("link", "tool"));
@@ -371,17 +375,18 @@ void TestZipDeflate64::plainEntriesStraightFromFile_data()
     deflate.names = ZipOptions::Names::Raw;
     const std::string deflated = makeZip(entries, deflate);
     QTest::newRow("Deflate: folder, link, CP932 name, data over several reads")
-        << bytesOf(deflated) << files;
-    QTest::newRow("stored, UTF-8 names") << bytesOf(makeZip(sampleEntries(false))) << 5;
+        << bytesOf(deflated) << files << true;
+    QTest::newRow("stored, UTF-8 names") << bytesOf(makeZip(sampleEntries(false))) << 5 << true;
 
     ZipOptions badCrc = deflate;
     badCrc.corruptFirstData = true;
     // A CRC error ends the entry, not the archive.
-    QTest::newRow("Deflate, a data byte flipped") << bytesOf(makeZip(entries, badCrc)) << files;
+    QTest::newRow("Deflate, a data byte flipped") << bytesOf(makeZip(entries, badCrc)) << files
+                                                  << true;
     ZipOptions storedBadCrc;
     storedBadCrc.corruptFirstData = true;
     QTest::newRow("stored, a data byte flipped")
-        << bytesOf(makeZip(sampleEntries(false), storedBadCrc)) << 5;
+        << bytesOf(makeZip(sampleEntries(false), storedBadCrc)) << 5 << true;
 
     // The first entry with data: its stream now opens with the reserved
     // block type.
@@ -389,22 +394,50 @@ void TestZipDeflate64::plainEntriesStraightFromFile_data()
     const std::size_t name = broken.find("docs/readme.txt");
     const std::size_t extra = uint8_t(broken[name - 2]) | uint8_t(broken[name - 1]) << 8;
     broken[name + 15 + extra] = char(0xFF);
-    QTest::newRow("Deflate stream broken") << bytesOf(broken) << 1;
+    QTest::newRow("Deflate stream broken") << bytesOf(broken) << 1 << true;
 
     std::string shortened = makeZip(sampleEntries(false), deflate);
     shortened.resize(shortened.size() - 10);
-    QTest::newRow("end record cut off: libarchive alone") << bytesOf(shortened) << 0;
+    QTest::newRow("end record cut off: libarchive alone") << bytesOf(shortened) << 0 << false;
 
     ZipOptions encrypted;
     encrypted.password = "secret";
     // The empty file is stored unencrypted.
-    QTest::newRow("encrypted") << bytesOf(makeZip(sampleEntries(false), encrypted)) << 1;
+    QTest::newRow("encrypted") << bytesOf(makeZip(sampleEntries(false), encrypted)) << 1 << false;
+
+    // The last entry, stored, now says it runs past the end of the file.
+    std::string runsPast = makeZip(sampleEntries(false));
+    const std::size_t local = runsPast.find("tool") - 30;
+    const std::size_t record = runsPast.find("tool", local + 31) - 46;
+    for (std::size_t at : {local + 18, local + 22, record + 20, record + 24})
+        setU32(runsPast, at, 0x7FFFFFF0u);
+    QTest::newRow("file ends inside the last entry") << bytesOf(runsPast) << 4 << true;
+
+    Deflate64ZipOptions windows;
+    windows.host = Deflate64ZipOptions::Host::Windows;
+    windows.names = Deflate64ZipOptions::Names::Raw;
+    windows.storedEntries = {0, 1, 2, 3, 4, 5};
+    const std::string fromWindows = makeDeflate64Zip(sampleEntries(true), windows);
+    QTest::newRow("stored, made on Windows, CP932 names") << bytesOf(fromWindows) << 5 << true;
+    Deflate64ZipOptions unixStored;
+    unixStored.storedEntries = windows.storedEntries;
+    QTest::newRow("stored, made on Unix, UTF-8 flagged names")
+        << bytesOf(makeDeflate64Zip(sampleEntries(false), unixStored)) << 5 << true;
+    ZipPadding gaps;
+    gaps.between = 7;
+    std::string commented = padZip(deflated, gaps);
+    setU16(commented, endRecordAt(commented) + 20, 5);
+    commented += "notes";
+    QTest::newRow("gaps between entries, archive comment") << bytesOf(commented) << files << true;
+    QTest::newRow("behind a self-extractor stub: libarchive alone")
+        << bytesOf(patternBytes(3000, 19) + deflated) << 0 << false;
 }
 
 void TestZipDeflate64::plainEntriesStraightFromFile()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(int, direct);
+    QFETCH(bool, walkedHere);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = writeBytes(dir, bytes.toStdString());
@@ -423,6 +456,52 @@ void TestZipDeflate64::plainEntriesStraightFromFile()
                                                             path.toStdString(), viaDirect, directMessage);
     QCOMPARE(int(engine::zipEntriesDecodedDirectly() - before), direct);
     QCOMPARE(result, expected);
+
+    // Walked here without libarchive: what libarchive's walk gave, word for word.
+    DecoderRecorder viaEngine;
+    std::string engineMessage;
+    TenvoResult walked = TENVO_OK;
+    const uint64_t walksBefore = engine::zipArchivesReadHere();
+    QCOMPARE(engine::decodeZipHere(path.toStdString(), viaEngine, engineMessage, walked), walkedHere);
+    QCOMPARE(engine::zipArchivesReadHere() - walksBefore, uint64_t(walkedHere));
+    if (walkedHere) {
+        QCOMPARE(walked, result);
+        QCOMPARE(engineMessage, directMessage);
+        QVERIFY2(viaEngine.protocolKept(), qPrintable(viaEngine.protocolReport()));
+        QCOMPARE(viaEngine.entries.size(), viaDirect.entries.size());
+        for (std::size_t i = 0; i < viaEngine.entries.size(); ++i) {
+            const test::RecordedEntry &got = viaEngine.entries[i];
+            const test::RecordedEntry &want = viaDirect.entries[i];
+            QCOMPARE(got.info.rawName, want.info.rawName);
+            QCOMPARE(got.info.nameIsUtf8, want.info.nameIsUtf8);
+            QCOMPARE(got.info.nameIsUnicode, want.info.nameIsUnicode);
+            QCOMPARE(got.info.kind, want.info.kind);
+            QCOMPARE(got.info.linkTarget, want.info.linkTarget);
+            QCOMPARE(got.info.linkTargetIsUtf8, want.info.linkTargetIsUtf8);
+            QCOMPARE(got.info.mode, want.info.mode);
+            QCOMPARE(got.info.size, want.info.size);
+            QCOMPARE(got.info.mtime, want.info.mtime);
+            QCOMPARE(got.info.encrypted, want.info.encrypted);
+            QCOMPARE(got.data, want.data);
+            QCOMPARE(got.outcome, want.outcome);
+            QCOMPARE(got.message, want.message);
+        }
+    } else {
+        QVERIFY(viaEngine.entries.empty());
+    }
+    // Its headers check out as they do for libarchive.
+    QCOMPARE(engine::checkZipHere(path.toStdString()), walkedHere);
+    if (walkedHere)
+        QVERIFY(engine::checkWithLibarchive(engine::LibarchiveFormat::Zip, path.toStdString()));
+    // With plain entries left to libarchive, the whole archive is.
+    DecoderRecorder unused;
+    engine::setZipDirectDecoding(false);
+    QVERIFY(!engine::decodeZipHere(path.toStdString(), unused, engineMessage, walked));
+    engine::setZipDirectDecoding(true);
+    engine::setZipOwnReading(false);
+    QVERIFY(!engine::decodeZipHere(path.toStdString(), unused, engineMessage, walked));
+    engine::setZipOwnReading(true);
+    QVERIFY(unused.entries.empty());
     QCOMPARE(directMessage.empty(), message.empty());
     QVERIFY2(viaDirect.protocolKept(), qPrintable(viaDirect.protocolReport()));
     QCOMPARE(viaDirect.outcomes(), viaLibarchive.outcomes());
