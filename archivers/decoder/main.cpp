@@ -360,13 +360,15 @@ void begin(int fd, std::vector<std::unique_ptr<Call>> &calls, std::vector<pid_t>
         }
         limits.sandbox = {true, command.archivePath, command.destination};
         engine::NameDecoder::preload(command.encoding);
-        // Every format but ZIP goes through the decoding libraries; a ZIP
-        // archive the engine does not read by itself finds out in its
-        // child, which then asks for them (step()).
+        // Every format but ZIP goes through the decoding libraries (what is
+        // no archive needs none of them); a ZIP archive the engine does not
+        // read by itself finds out in its child, which then asks for them
+        // (step()).
         engine::ArchiveFormat format = engine::ArchiveFormat::Unknown;
         std::string ignored;
         engine::sniffFile(command.archivePath, format, ignored);
-        if ((format != engine::ArchiveFormat::Zip || engine::libraryDecoders())
+        if (format != engine::ArchiveFormat::Unknown
+            && (format != engine::ArchiveFormat::Zip || engine::libraryDecoders())
             && !withLibraryDecoders(command.encoding, message)) {
             answer(fd, TENVO_ERR_DECODER, message);
             return;

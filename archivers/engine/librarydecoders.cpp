@@ -8,6 +8,7 @@
 #include "zipscan.h"
 
 #include <ctime>
+#include <new>
 
 namespace tenvo::engine {
 
@@ -98,10 +99,54 @@ void preloadLibraries(const NameEncoding *chosen)
     preloadLibarchiveSupport();
 }
 
+// No exception leaves the table: in the decoder program the module and the
+// program each have a C++ runtime of their own, and an exception thrown in
+// one is not for the other's handlers. A decoder's failure comes back as a
+// result, as the decoder child would give it.
+template <typename Work>
+TenvoResult guarded(std::string &message, Work work)
+{
+    try {
+        return work();
+    } catch (const std::bad_alloc &) {
+        message = "the archive needs more memory than allowed";
+    } catch (...) {
+        message = "the decoder failed";
+    }
+    return TENVO_ERR_DAMAGED;
+}
+
+TenvoResult decodeGuarded(ArchiveFormat format, const std::string &path, EntrySink &sink,
+                          std::string &message, const std::string *password)
+{
+    return guarded(message, [&] { return decodeWithLibraries(format, path, sink, message, password); });
+}
+
+bool checkGuarded(ArchiveFormat format, const std::string &path)
+{
+    std::string ignored;
+    return guarded(ignored, [&] { return checkWithLibraries(format, path) ? TENVO_OK : TENVO_ERR_FORMAT; })
+        == TENVO_OK;
+}
+
+TenvoResult checkPasswordGuarded(ArchiveFormat format, const std::string &path,
+                                 const std::string *password, bool &encrypted, std::string &message)
+{
+    return guarded(message, [&] { return checkPasswordWithLibraries(format, path, password, encrypted, message); });
+}
+
+void preloadGuarded(const NameEncoding *chosen)
+{
+    std::string ignored;
+    guarded(ignored, [&] {
+        preloadLibraries(chosen);
+        return TENVO_OK;
+    });
+}
+
 } // namespace
 
-const LibraryDecoders kLinkedLibraryDecoders{LibraryDecoders::kVersion, decodeWithLibraries,
-                                             checkWithLibraries, checkPasswordWithLibraries,
-                                             preloadLibraries};
+const LibraryDecoders kLinkedLibraryDecoders{LibraryDecoders::kVersion, decodeGuarded, checkGuarded,
+                                             checkPasswordGuarded, preloadGuarded};
 
 } // namespace tenvo::engine
