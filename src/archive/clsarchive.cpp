@@ -1,12 +1,13 @@
 // The archive engine's front end.
 #include "clsarchive.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QFileInfo>
 #include "nativepath.h"
 
 #include <QLoggingCategory>
-#include <QRegularExpression>
 
 #include <cstring>
 
@@ -245,9 +246,11 @@ int clsArchive::indexByName(const QString &path) const
 {
     const qsizetype dot = path.lastIndexOf(u'.');
     QString candidate = path.mid(dot + 1);
-    // A numbered part, "x.zip.002", is named by the extension before its number.
-    static const QRegularExpression number(QStringLiteral("^\\d{3,9}$"));
-    if (dot > 0 && number.match(candidate).hasMatch()) {
+    // A numbered part, "x.zip.002", is named by the extension before its
+    // number (three to nine ASCII digits).
+    const bool numbered = candidate.size() >= 3 && candidate.size() <= 9
+        && std::all_of(candidate.begin(), candidate.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    if (dot > 0 && numbered) {
         const qsizetype inner = path.lastIndexOf(u'.', dot - 1);
         if (inner > path.lastIndexOf(u'/'))
             candidate = path.mid(inner + 1, dot - inner - 1);
