@@ -66,18 +66,9 @@ TenvoResult checkPassword(ArchiveFormat format, const std::string &path, const s
     if (format == ArchiveFormat::Zip) {
         // A ZIP archive tells from its directory alone; only a password
         // to try needs the decoders.
-        bool strong = false;
-        zipEncryption(path, encrypted, strong);
-        if (!encrypted)
-            return TENVO_OK;
-        if (!password) {
-            message = "the archive is password-protected";
-            return TENVO_ERR_ENCRYPTED;
-        }
-        if (strong) {
-            message = "the archive uses strong encryption, which cannot be decrypted";
-            return TENVO_ERR_ENCRYPTED;
-        }
+        if (const TenvoResult said = checkZipEncryption(path, password, encrypted, message);
+            said != TENVO_OK || !encrypted)
+            return said;
     }
     const LibraryDecoders *libraries = libraryDecoders();
     if (!libraries) {

@@ -762,18 +762,9 @@ TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &arc
 TenvoResult checkZipPassword(const std::string &archivePath, const std::string *password,
                              bool &encrypted, std::string &message)
 {
-    bool strong = false;
-    zipEncryption(archivePath, encrypted, strong);
-    if (!encrypted)
-        return TENVO_OK;
-    if (!password) {
-        message = "the archive is password-protected";
-        return TENVO_ERR_ENCRYPTED;
-    }
-    if (strong) {
-        message = "the archive uses strong encryption, which cannot be decrypted";
-        return TENVO_ERR_ENCRYPTED;
-    }
+    if (const TenvoResult said = checkZipEncryption(archivePath, password, encrypted, message);
+        said != TENVO_OK || !encrypted)
+        return said;
 
     ScopedUtf8Locale utf8;
     TenvoResult cause = TENVO_OK;

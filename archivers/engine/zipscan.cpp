@@ -371,18 +371,29 @@ ZipNameRule zipNameRule(const std::string &path)
     return rule;
 }
 
-void zipEncryption(const std::string &path, bool &encrypted, bool &strong)
+TenvoResult checkZipEncryption(const std::string &path, const std::string *password, bool &encrypted,
+                               std::string &message)
 {
-    encrypted = strong = false;
+    encrypted = false;
+    bool strong = false;
     ZipCentralDirectory directory;
     std::string ignored;
     if (directory.open(path, ignored) != TENVO_OK)
-        return;
+        return TENVO_OK;
     ZipCentralEntry entry;
     while (directory.next(entry)) {
         encrypted = encrypted || (entry.flags & kZipFlagEncrypted);
         strong = strong || (entry.flags & kZipFlagStrongEncryption);
     }
+    if (encrypted && !password) {
+        message = "the archive is password-protected";
+        return TENVO_ERR_ENCRYPTED;
+    }
+    if (encrypted && strong) {
+        message = "the archive uses strong encryption, which cannot be decrypted";
+        return TENVO_ERR_ENCRYPTED;
+    }
+    return TENVO_OK;
 }
 
 } // namespace tenvo::engine

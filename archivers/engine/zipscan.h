@@ -97,10 +97,14 @@ private:
 // padded with bytes that do not read as fields, which only unarr takes.
 TenvoResult checkZipEntriesApart(const std::string &path, std::string &message, bool &readByUnarr);
 
-// Whether any entry of the ZIP archive at path is encrypted, and whether any
-// uses the strong encryption nothing here decrypts; both false when its
-// directory cannot be read (the decoder reports that).
-void zipEncryption(const std::string &path, bool &encrypted, bool &strong);
+// What a ZIP archive's directory alone says of its password: encrypted
+// tells whether any entry is (false when the directory cannot be read; the
+// decoder reports that). TENVO_ERR_ENCRYPTED, with a message, when one is
+// and no password is given, or when one uses the strong encryption nothing
+// here decrypts; otherwise TENVO_OK, and a given password remains to be
+// tried on the data.
+TenvoResult checkZipEncryption(const std::string &path, const std::string *password, bool &encrypted,
+                               std::string &message);
 
 // How the names of one ZIP archive are read, decided for the whole archive
 // from all its central directory records.
