@@ -110,7 +110,7 @@ public:
             if (!QFile::copy(source + u'/' + name, path() + name))
                 return false;
         }
-        for (const QString decoder : {QStringLiteral("tenvo-decoder"), QStringLiteral("tenvo-decoders.so")}) {
+        for (const QString &decoder : {QStringLiteral("tenvo-decoder"), QStringLiteral("tenvo-decoders.so")}) {
             if (QFile::exists(source + u'/' + decoder) && !QFile::exists(path() + decoder)
                 && !QFile::copy(source + u'/' + decoder, path() + decoder))
                 return false;
