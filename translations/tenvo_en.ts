@@ -298,10 +298,6 @@ With --extract-to, extracts without opening a window.</translation>
         <translation>Could not extract: %1: %2</translation>
     </message>
     <message>
-        <source>&#x3000;%1</source>
-        <translation>  %1</translation>
-    </message>
-    <message>
         <source>&#x3000;名前を短くしました: %1 → %2</source>
         <translation>  Name shortened: %1 → %2</translation>
     </message>
@@ -723,11 +719,6 @@ Enter the password of the archive &quot;%1&quot;</translation>
     <message>
         <source>ファイルを読み込めません</source>
         <translation>Cannot read the file</translation>
-    </message>
-    <message>
-        <source>&#x3000;</source>
-        <comment>indent</comment>
-        <translation>  </translation>
     </message>
     <message>
         <source>ほか %1 件</source>

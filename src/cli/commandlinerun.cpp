@@ -2,6 +2,8 @@
 // job.
 #include "commandlinerun.h"
 
+#include "archiveresult.h"
+
 #include "archivesinfolder.h"
 #include "clsarchive.h"
 #include "commandline.h"
@@ -35,9 +37,7 @@ namespace {
 // What the user reads.
 QString extractedLine() { return QCoreApplication::translate("CommandLineRun", "解凍しました: %1 → %2"); }
 QString failedLine() { return QCoreApplication::translate("CommandLineRun", "解凍できませんでした: %1: %2"); }
-QString detailLine() { return QCoreApplication::translate("CommandLineRun", "　%1"); }
 QString shortenedLine() { return QCoreApplication::translate("CommandLineRun", "　名前を短くしました: %1 → %2"); }
-QString landedLine() { return QCoreApplication::translate("CommandLineRun", "　%1"); }
 QString noArchivesLine() { return QCoreApplication::translate("CommandLineRun", "書庫ファイルがありません: %1"); }
 QString nothingToExtract() { return QCoreApplication::translate("CommandLineRun", "解凍する書庫ファイルが見つかりませんでした"); }
 QString progressLine()
@@ -354,7 +354,7 @@ void CommandLineRun::archiveFinished(const ArchiveResult &result)
         print(m_out, failedLine().arg(displayPath(result.path), causeText(result)));
         // The library's own words name the entry a cause concerns.
         if (!result.message.isEmpty() && !result.stopped && !result.skippedByUser)
-            print(m_out, detailLine().arg(displayPath(result.message)));
+            print(m_out, indentText() + displayPath(result.message));
     } else if (m_output != Output::Quiet) {
         print(m_out, extractedLine().arg(displayPath(result.path), displayPath(result.destination)));
     }
@@ -362,7 +362,7 @@ void CommandLineRun::archiveFinished(const ArchiveResult &result)
         if (result.trashed && m_output != Output::Quiet)
             print(m_out, trashedLine());
         if (const QString existing = existingFilesText(result); !existing.isEmpty())
-            print(m_out, detailLine().arg(existing));
+            print(m_out, indentText() + existing);
         for (const QString &pair : result.shortened)
             print(m_out, shortenedLine().arg(displayPath(pair.section(u'\t', 0, 0)),
                                            displayPath(pair.section(u'\t', 1))));
@@ -371,7 +371,7 @@ void CommandLineRun::archiveFinished(const ArchiveResult &result)
     }
     if (m_output == Output::Verbose) {
         for (const QString &name : result.landedNames)
-            print(m_out, landedLine().arg(displayPath(name)));
+            print(m_out, indentText() + displayPath(name));
     }
     showProgress();
 }

@@ -42,8 +42,6 @@ QString causeOther() { return QCoreApplication::translate("ArchiveResult", "解�
 QString nestedHeading() { return QCoreApplication::translate("ArchiveResult", "次の書庫ファイルの中の書庫ファイルは解凍できませんでした"); }
 QString nestedRow() { return QCoreApplication::translate("ArchiveResult", "　%1: %2"); }
 QString nestedExtractedLine() { return QCoreApplication::translate("ArchiveResult", "　中の書庫ファイル %1 個を解凍しました"); }
-// Sets the lines under a file name off from it.
-QString indent() { return QCoreApplication::translate("ArchiveResult", "　", "indent"); }
 QString nestedLeftLine() { return QCoreApplication::translate("ArchiveResult", "　中の書庫ファイルを解凍できませんでした: %1: %2"); }
 
 // A message box grows with its text; past this many archives the rest are
@@ -68,6 +66,8 @@ qint64 roundHalfToEven(qint64 numerator, qint64 denominator)
 }
 
 } // namespace
+
+QString indentText() { return QCoreApplication::translate("ArchiveResult", "　", "indent"); }
 
 QString causeText(const ArchiveResult &result)
 {
@@ -152,11 +152,11 @@ QString summaryText(const QList<ArchiveResult> &results)
             text += QStringLiteral("\n\n") + summaryMore().arg(rows.size() - shown);
     };
     list(summaryHeading(), failures,
-         [](const ArchiveResult &result) { return indent() + causeText(result); });
+         [](const ArchiveResult &result) { return indentText() + causeText(result); });
     list(shortenedHeading(), shortened,
          [](const ArchiveResult &result) { return shortenedCount().arg(result.shortened.size()); });
     list(existingHeading(), existing,
-         [](const ArchiveResult &result) { return indent() + existingFilesText(result); });
+         [](const ArchiveResult &result) { return indentText() + existingFilesText(result); });
     list(trashHeading(), untrashed, [](const ArchiveResult &) { return trashDetail(); });
     list(nestedHeading(), nested, [](const ArchiveResult &result) {
         const qsizetype shown = qMin<qsizetype>(result.nestedLeft.size(), nestedLimit);
@@ -164,7 +164,7 @@ QString summaryText(const QList<ArchiveResult> &results)
         for (qsizetype i = 0; i < shown; ++i)
             rows.append(nestedRowText(result.nestedLeft[i], nestedRow()));
         if (result.nestedLeft.size() > shown)
-            rows.append(indent() + summaryMore().arg(result.nestedLeft.size() - shown));
+            rows.append(indentText() + summaryMore().arg(result.nestedLeft.size() - shown));
         return rows.join(u'\n');
     });
     return text;

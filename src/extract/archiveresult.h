@@ -49,6 +49,9 @@ struct ArchiveResult
     bool failed() const { return skipped || skippedByUser || stopped || code != 0; }
 };
 
+// What sets the lines under a file's name off from it, in the user's
+// language (a full-width space in Japanese).
+QString indentText();
 // Why an archive failed, in the user's words.
 QString causeText(const ArchiveResult &result);
 // How many files the destination already held were kept and how many of the

@@ -7,6 +7,7 @@
 #include "clsfolderblowserdialog.h"
 #include "clslistctrl.h"
 #include "frmaddfolder.h"
+#include "archiveresult.h"
 #include "frmextract.h"
 #include "frmversion.h"
 #include "globals.h"
@@ -75,7 +76,6 @@ QString destinationDescription() { return QCoreApplication::translate("clsFolder
 QString notAddedHeading() { return QCoreApplication::translate("frmMain", "次のファイルは追加できませんでした"); }
 QString noArchivesText() { return QCoreApplication::translate("frmMain", "書庫ファイルが見つかりません"); }
 QString unreadableText() { return QCoreApplication::translate("frmMain", "ファイルを読み込めません"); }
-QString indent() { return QCoreApplication::translate("frmMain", "　", "indent"); }
 QString notAddedMore() { return QCoreApplication::translate("frmMain", "ほか %1 件"); }
 const QString trueText = QStringLiteral("True");
 const QString falseText = QStringLiteral("False");
@@ -386,7 +386,7 @@ void frmMain::addPaths(const QStringList &paths)
     gArchive->getSupportTypes(types);
     QStringList refused;
     const auto refuse = [&refused](const QString &path, const QString &cause) {
-        refused << displayPath(path) + u'\n' + indent() + cause;
+        refused << displayPath(path) + u'\n' + indentText() + cause;
     };
     for (const QString &path : paths) {
         if (isFolderAt(path)) {
