@@ -116,6 +116,15 @@ ArchiverLibrary::State ArchiverLibrary::load()
     return m_state;
 }
 
+bool ArchiverLibrary::missing()
+{
+    for (const QString &folder : searchFolders(m_folder)) {
+        if (QFileInfo::exists(folder + m_fileName))
+            return false;
+    }
+    return load() == State::Missing;
+}
+
 void *ArchiverLibrary::resolve(const char *name)
 {
     if (load() != State::Loaded)

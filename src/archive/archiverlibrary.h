@@ -28,6 +28,10 @@ public:
     // found; Unusable: found but it cannot be loaded.
     State load();
     State state() const { return m_state; }
+    // Whether no file of that name can be found. A file in the folders
+    // searched first answers without being loaded (a program start then
+    // loads only the libraries its archives need).
+    bool missing();
 
     // The version call. Missing file: -1. Found but unusable, or lacking the
     // version call: 0.

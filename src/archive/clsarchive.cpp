@@ -320,7 +320,15 @@ void clsArchive::supportType_Listup() const
 
 void clsArchive::addSupportType(const SupportType &type)
 {
-    if (getLibVersion(type.typeName) == -1)
+    // Only ZIP needs a library's answer here, to know which one serves it;
+    // the others are loaded at their first call.
+    ArchiverLibrary *library = type.typeName == u"LHA" ? &m_unlha
+        : type.typeName == u"CAB"                      ? &m_cab
+        : type.typeName == u"RAR"                      ? &m_unrar
+        : type.typeName == u"7Z"                       ? &m_sevenZip
+        : type.typeName == u"TAR"                      ? &m_tar
+                                                       : nullptr;
+    if (library ? library->missing() : getLibVersion(type.typeName) == -1)
         return;
     if (!m_supportTypes.constLast().typeName.isEmpty())
         m_supportTypes.append(SupportType{});
