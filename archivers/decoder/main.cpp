@@ -480,9 +480,8 @@ int main()
     if (!::getenv("TZ"))
         ::setenv("TZ", ":/etc/localtime", 1);
     engine::preloadDecoders();
-    // Each child loads the filter built here and closes its own sandbox
-    // before it decodes a byte; none inherits a right this program holds.
-    isolation::prepareSandbox();
+    // Each child closes its own sandbox before it decodes a byte; none
+    // inherits a right this program holds.
     isolation::dropInheritedRights();
     // One thread watches every call: forking the decoder children from here
     // is safe, and a call costs one fork of this small process.

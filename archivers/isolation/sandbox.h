@@ -23,11 +23,6 @@ struct SandboxSupport {
 };
 SandboxSupport probeSandbox();
 
-// Builds the system call filter once, so that each child only loads it.
-// Call it in the single-threaded decoder program before forking; a child of
-// a process that did not builds its own.
-void prepareSandbox();
-
 // Closes the sandbox on the calling process for good: no new privileges,
 // then Landlock (when the kernel has it), then the filter (likewise).
 // Everything the decoders load lazily must be loaded before. False with

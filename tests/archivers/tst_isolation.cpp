@@ -174,12 +174,6 @@ class TestIsolation : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        // As the decoder program does before it forks its children.
-        tenvo::isolation::prepareSandbox();
-    }
-
     void misbehavingDecoders_data()
     {
         QTest::addColumn<int>("kind");
