@@ -77,8 +77,8 @@ std::vector<sock_filter> buildFilter()
     // to clone, which the rules above see.
     ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
     // Typing into the terminal of whoever started the program.
-    ok = ok && seccomp_rule_add(ctx, kill, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_EQ, TIOCSTI)) == 0;
-    ok = ok && seccomp_rule_add(ctx, kill, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_EQ, TIOCLINUX)) == 0;
+    ok = ok && seccomp_rule_add(ctx, kill, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_EQ, TIOCSTI, 0)) == 0;
+    ok = ok && seccomp_rule_add(ctx, kill, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_EQ, TIOCLINUX, 0)) == 0;
 
     std::vector<sock_filter> code;
     const int memory = ::memfd_create("tenvo-filter", MFD_CLOEXEC);
