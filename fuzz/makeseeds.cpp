@@ -185,6 +185,9 @@ void archiveSeeds()
     archive("7z-deflate-hostile", make7z(hostile, {.method = SevenZipOptions::Method::Deflate}, &error),
             error);
     archive("7z-links", make7z(links, {}, &error), error);
+    archive("tar-gzip", makeTar(plain, {.compressor = "gzip"}, &error), error);
+    archive("gzip-single", makeTar({FixtureEntry::file("a.txt", text(300))}, {.compressor = "gzip", .single = true}, &error),
+            error);
     // The raw LZMA2 stream of a 7z of one file (which starts right after the
     // signature header), for the LZMA decoder alone: LZMA2, a 1 MiB
     // dictionary, the file's size, the stream.

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iconv.h>
+#include <isa-l/igzip_lib.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -196,13 +197,187 @@ private:
     std::unique_ptr<char[]> m_buffer = std::make_unique_for_overwrite<char[]>(kReadBlock);
 };
 
+// The length of the gzip member header at offset, read as libarchive's gzip
+// reader reads it (Deflate only, no reserved flag, the optional fields
+// skipped); 0 when there is none there.
+uint64_t gzipHeaderLength(FileReader &file, uint64_t offset)
+{
+    unsigned char fixed[10];
+    if (offset > file.size() || file.size() - offset < sizeof fixed || !file.readAt(offset, fixed, sizeof fixed)
+        || fixed[0] != 0x1f || fixed[1] != 0x8b || fixed[2] != 8 || (fixed[3] & 0xe0) != 0)
+        return 0;
+    const unsigned flags = fixed[3];
+    uint64_t length = sizeof fixed;
+    const auto fits = [&](uint64_t more) { return file.size() - offset >= length + more; };
+    if (flags & 4) {
+        unsigned char extra[2];
+        if (!fits(2) || !file.readAt(offset + length, extra, 2))
+            return 0;
+        length += 2 + (unsigned(extra[1]) << 8 | extra[0]);
+    }
+    for (const unsigned text : {8u, 16u}) {
+        if (!(flags & text))
+            continue;
+        // A name or comment, up to its terminating zero.
+        unsigned char chunk[512];
+        for (bool ended = false; !ended;) {
+            if (!fits(1))
+                return 0;
+            const auto n = std::size_t(std::min<uint64_t>(sizeof chunk, file.size() - offset - length));
+            if (!file.readAt(offset + length, chunk, n))
+                return 0;
+            const void *zero = std::memchr(chunk, 0, n);
+            const std::size_t used = zero ? std::size_t(static_cast<const unsigned char *>(zero) - chunk) + 1 : n;
+            length += used;
+            ended = zero != nullptr;
+        }
+    }
+    if (flags & 2)
+        length += 2;
+    return fits(0) ? length : 0;
+}
+
+bool gzipOwnReading = true;
+
+// The gzip layer of a compressed tar archive or file, decoded with ISA-L
+// and handed to libarchive as what it reads. Members follow one another
+// until what follows is no gzip member (ignored, as libarchive does); each
+// member's CRC-32 and length are checked at its end, which libarchive's own
+// gzip reader does not do.
+class GzipSource {
+public:
+    // Whether the file is opened and begins with a gzip member.
+    bool open(const std::string &path)
+    {
+        if (!m_file.open(path))
+            return false;
+        m_next = gzipHeaderLength(m_file, 0);
+        unsigned char time[4];
+        if (m_next > 0 && m_file.readAt(4, time, sizeof time)) {
+            const uint32_t seconds = uint32_t(time[0]) | uint32_t(time[1]) << 8 | uint32_t(time[2]) << 16
+                | uint32_t(time[3]) << 24;
+            m_storedTime = seconds == 0 ? INT64_MIN : int64_t(seconds);
+        }
+        return m_next > 0;
+    }
+
+    // The time the first member's header stores, which libarchive gives a
+    // single compressed file; INT64_MIN for none.
+    int64_t storedTime() const { return m_storedTime; }
+
+    int attach(archive *a)
+    {
+        archive_read_set_callback_data(a, this);
+        archive_read_set_read_callback(a, read);
+        return archive_read_open1(a);
+    }
+
+    // After libarchive has read all it wanted: the rest of the stream is
+    // decoded (up to a bound) so that the last member's check is made.
+    // TENVO_OK, or the cause with a message.
+    TenvoResult finish(std::string &message)
+    {
+        constexpr uint64_t kMostDrained = 64ull << 20;
+        for (uint64_t drained = 0; drained <= kMostDrained;) {
+            const la_ssize_t n = produce();
+            if (n < 0) {
+                message = m_error;
+                return TENVO_ERR_DAMAGED;
+            }
+            if (n == 0)
+                return TENVO_OK;
+            drained += uint64_t(n);
+        }
+        return TENVO_OK;
+    }
+
+private:
+    static la_ssize_t read(archive *a, void *data, const void **block)
+    {
+        auto *source = static_cast<GzipSource *>(data);
+        const la_ssize_t n = source->produce();
+        *block = source->m_out.get();
+        if (n < 0)
+            archive_set_error(a, -1 /* as libarchive's own readers */, "%s", source->m_error.c_str());
+        return n;
+    }
+
+    // The next block of decoded bytes: their count, 0 at the end, -1 on an
+    // error (m_error).
+    la_ssize_t produce()
+    {
+        if (!m_error.empty())
+            return -1;
+        for (;;) {
+            if (m_ended)
+                return 0;
+            if (!m_inMember) {
+                // m_next: the header length of the member at m_position.
+                if (m_next == 0) {
+                    m_ended = true;
+                    return 0;
+                }
+                m_position += m_next;
+                m_next = 0;
+                isal_inflate_init(m_state.get());
+                m_state->crc_flag = ISAL_GZIP_NO_HDR_VER;
+                m_inMember = true;
+            }
+            if (m_state->avail_in == 0 && m_position < m_file.size()) {
+                const auto n = std::size_t(std::min<uint64_t>(kReadBlock, m_file.size() - m_position));
+                if (!m_file.readAt(m_position, m_in.get(), n)) {
+                    m_error = "cannot read the archive";
+                    return -1;
+                }
+                m_position += n;
+                m_state->next_in = m_in.get();
+                m_state->avail_in = uint32_t(n);
+            }
+            const uint32_t inBefore = m_state->avail_in;
+            m_state->next_out = m_out.get();
+            m_state->avail_out = uint32_t(kOut);
+            const int status = isal_inflate(m_state.get());
+            const auto got = la_ssize_t(kOut - m_state->avail_out);
+            if (status < 0)
+                m_error = status == ISAL_INCORRECT_CHECKSUM ? "CRC error in the gzip data"
+                                                            : "gzip decompression failed";
+            else if (got == 0 && m_state->avail_in == inBefore && m_state->block_state != ISAL_BLOCK_FINISH)
+                m_error = m_position < m_file.size() ? "gzip decompression failed" : "truncated gzip input";
+            else if (m_state->block_state == ISAL_BLOCK_FINISH) {
+                // The member and its trailer are read: a next member may follow.
+                m_position -= m_state->avail_in;
+                m_state->avail_in = 0;
+                m_inMember = false;
+                m_next = gzipHeaderLength(m_file, m_position);
+            }
+            // What came out before an error is handed on first.
+            if (got > 0)
+                return got;
+            if (!m_error.empty())
+                return -1;
+        }
+    }
+
+    static constexpr std::size_t kOut = 1 << 20;
+    FileReader m_file;
+    uint64_t m_position = 0; // where the next input is read (or the next member begins)
+    uint64_t m_next = 0;     // the next member's header length, 0 for none
+    bool m_inMember = false;
+    bool m_ended = false;
+    int64_t m_storedTime = INT64_MIN;
+    std::string m_error;
+    std::unique_ptr<inflate_state> m_state = std::make_unique<inflate_state>();
+    std::unique_ptr<unsigned char[]> m_in = std::make_unique_for_overwrite<unsigned char[]>(kReadBlock);
+    std::unique_ptr<unsigned char[]> m_out = std::make_unique_for_overwrite<unsigned char[]>(kOut);
+};
+
 // Opens the archive for the one reader named; start is where the archive
 // begins in the file (past a self-extractor's program).
 ArchiveReader openReader(LibarchiveFormat format, const std::string &path, TenvoResult &cause,
                          std::string &message, int64_t start = 0,
                          const std::string *password = nullptr,
                          const std::vector<std::string> *volumes = nullptr,
-                         std::size_t blockSize = kReadBlock)
+                         std::size_t blockSize = kReadBlock, GzipSource *gzip = nullptr)
 {
     ArchiveReader reader(archive_read_new());
     if (!reader) {
@@ -261,6 +436,7 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
     const int opened = start > 0 || numberedPartNumber(path) == 1 || !joinedParts(path).paths.empty()
         ? OffsetSource::open(reader.get(), path, start)
         : !names.empty()         ? archive_read_open_filenames(reader.get(), names.data(), kReadBlock)
+        : gzip                   ? gzip->attach(reader.get())
                                  : archive_read_open_filename(reader.get(), path.c_str(), blockSize);
     if (opened != ARCHIVE_OK) {
         cause = archiveFailure(reader.get(), false);
@@ -582,7 +758,7 @@ std::vector<VolumeRun> rar5Runs(const std::string &firstPath, Rar5Scan first, st
 TenvoResult walkEntries(LibarchiveFormat format, const std::string &archivePath, archive *a,
                         const StoredNames *storedNames, ZipTypes *zipTypes,
                         const VolumeRun *run, EntrySink &sink, std::string &message,
-                        ZipDirectData *direct = nullptr);
+                        ZipDirectData *direct = nullptr, int64_t gzipTime = INT64_MIN);
 
 // Reads the entries of one archive, or of one run of volumes, into the sink.
 TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
@@ -604,21 +780,32 @@ TenvoResult decodeRun(LibarchiveFormat format, const std::string &archivePath,
             direct.reset();
     }
 
+    // Declared before the reader, which reads from it until it is freed.
+    std::unique_ptr<GzipSource> gzip;
+    if (format == LibarchiveFormat::Tar && start == 0 && !run && gzipOwnReading) {
+        gzip = std::make_unique<GzipSource>();
+        if (!gzip->open(archivePath))
+            gzip.reset();
+    }
+
     TenvoResult cause = TENVO_OK;
     ArchiveReader reader = openReader(format, archivePath, cause, message, start, password,
                                       run ? &run->volumes : nullptr,
-                                      direct && direct->allPlain() ? kHeaderReadBlock : kReadBlock);
+                                      direct && direct->allPlain() ? kHeaderReadBlock : kReadBlock,
+                                      gzip.get());
     if (!reader)
         return cause;
-    return walkEntries(format, archivePath, reader.get(), storedNames, zipTypes.get(), run, sink,
-                       message, direct.get());
+    const TenvoResult walked = walkEntries(format, archivePath, reader.get(), storedNames, zipTypes.get(),
+                                           run, sink, message, direct.get(),
+                                           gzip ? gzip->storedTime() : INT64_MIN);
+    return walked == TENVO_OK && gzip ? gzip->finish(message) : walked;
 }
 
 // Feeds every entry of an opened reader to the sink.
 TenvoResult walkEntries(LibarchiveFormat format, const std::string &archivePath, archive *a,
                         const StoredNames *storedNames, ZipTypes *zipTypes,
                         const VolumeRun *run, EntrySink &sink, std::string &message,
-                        ZipDirectData *direct)
+                        ZipDirectData *direct, int64_t gzipTime)
 {
     const bool unicodeNames = format == LibarchiveFormat::SevenZip || format == LibarchiveFormat::Rar5;
     int retries = 0;
@@ -642,8 +829,9 @@ TenvoResult walkEntries(LibarchiveFormat format, const std::string &archivePath,
             info.rawName = singleFileName(archivePath);
             info.kind = EntryKind::File;
             info.mode = 0644;
+            // Read by the engine, the gzip header's time comes from there.
             if (!archive_entry_mtime_is_set(entry))
-                info.mtime = INT64_MIN;
+                info.mtime = gzipTime;
         }
         const std::size_t entryIndex = index++;
         const std::string libarchiveName = direct ? info.rawName : std::string();
@@ -747,6 +935,8 @@ std::string singleFileName(const std::string &archivePath)
         return name.substr(0, dot) + ".tar";
     return name + ".out";
 }
+
+void setGzipOwnReading(bool on) { gzipOwnReading = on; }
 
 TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &archivePath,
                                  EntrySink &sink, std::string &message, const std::string *password)

@@ -66,6 +66,12 @@ TenvoResult decodeSevenZipBytes(std::unique_ptr<ArchiveBytes> bytes, EntrySink &
 TenvoResult readSevenZipEntry(std::unique_ptr<ArchiveBytes> bytes, std::size_t dataEntry,
                               uint64_t limit, std::string &message);
 
+// A tar archive or single file compressed with gzip has its gzip layer
+// decoded by the engine (ISA-L, every member's CRC and length checked) and
+// only the rest read by libarchive; off, libarchive reads it all. On by
+// default; tests compare the two.
+void setGzipOwnReading(bool on);
+
 // True when every header of the archive reads cleanly as the given format
 // (data is skipped, not checked). Never writes anything.
 bool checkWithLibarchive(LibarchiveFormat format, const std::string &archivePath);

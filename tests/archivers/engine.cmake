@@ -8,9 +8,10 @@ foreach(test tst_commandline tst_safewriter)
 endforeach()
 
 # The real libraries, loaded with dlopen from the program folder, on ZIP and
-# 7z archives that the test writes with libarchive.
+# 7z archives that the test writes with libarchive; the engine's own gzip
+# reading fed directly.
 add_executable(tst_libarchiveformats ${CMAKE_CURRENT_LIST_DIR}/tst_libarchiveformats.cpp)
-target_link_libraries(tst_libarchiveformats PRIVATE tenvo_testsupport PkgConfig::LIBARCHIVE Qt6::Test
+target_link_libraries(tst_libarchiveformats PRIVATE tenvo_testsupport tenvo_engine PkgConfig::LIBARCHIVE Qt6::Test
                       ${CMAKE_DL_LIBS})
 target_include_directories(tst_libarchiveformats PRIVATE ${PROJECT_SOURCE_DIR}/archivers/engine)
 target_compile_definitions(tst_libarchiveformats PRIVATE TENVO_BIN_DIR="${TENVO_BIN_DIR}")

@@ -1,6 +1,8 @@
 // The real archiver libraries, loaded with dlopen from the program folder,
 // extracting ZIP and 7z archives that the test writes with libarchive.
 #include "archivercalls.h"
+#include "decoderrecorder.h"
+#include "libarchivedecoder.h"
 #include "foldertree.h"
 #include "result.h"
 
@@ -60,7 +62,8 @@ private:
 };
 
 // Writes a ZIP ("zip", "zip-store"), 7z ("7z", "7z-store") or tar archive
-// ("tar", "tar.gz", "tar.bz2", "tar.xz", "tar.zst"; "gz", "bz2", "xz", "zst"
+// ("tar", "tar.gz", "tar.bz2", "tar.xz", "tar.zst"; "gz", "bz2", "xz", "zst";
+// "-store" after "gz" for stored Deflate blocks
 // compress the one file of items alone) with libarchive. In the C locale libarchive's ZIP writer stores names as the raw
 // bytes given, without the UTF-8 flag: that is how CP932 names get written.
 bool writeArchive(const QString &path, const QByteArray &format, const QList<Item> &items,
@@ -69,14 +72,17 @@ bool writeArchive(const QString &path, const QByteArray &format, const QList<Ite
     ThreadLocale locale(localeName);
     archive *a = archive_write_new();
     const QByteArray compressor = format.mid(format.lastIndexOf('.') + 1);
-    if (format.startsWith("tar") || format == "gz" || format == "bz2" || format == "xz"
+    if (format.startsWith("tar") || format.startsWith("gz") || format == "bz2" || format == "xz"
         || format == "zst") {
         if (format.startsWith("tar"))
             archive_write_set_format_pax_restricted(a);
         else
             archive_write_set_format_raw(a);
-        if (compressor == "gz")
+        if (compressor == "gz" || compressor == "gz-store")
             archive_write_add_filter_gzip(a);
+        // Stored Deflate blocks: the data is in the file as it is.
+        if (compressor == "gz-store")
+            archive_write_set_filter_option(a, "gzip", "compression-level", "0");
         else if (compressor == "bz2")
             archive_write_add_filter_bzip2(a);
         else if (compressor == "xz")
@@ -190,6 +196,8 @@ private slots:
     void unicodeNamesAnyLocale();
     void damagedArchive_data();
     void damagedArchive();
+    void gzipLayer_data();
+    void gzipLayer();
     void hostileZip_data();
     void hostileZip();
     void check_data();
@@ -438,6 +446,8 @@ void TestLibarchiveFormats::damagedArchive_data()
     QTest::newRow("tar.gz cut in half") << QByteArray("tar.gz") << QByteArray("truncate");
     QTest::newRow("tar cut in half") << QByteArray("tar") << QByteArray("truncate");
     QTest::newRow("gz of one file cut in half") << QByteArray("gz") << QByteArray("truncate");
+    QTest::newRow("gz of one file (stored) with a flipped data byte: only gzip's CRC tells")
+        << QByteArray("gz-store") << QByteArray("flip");
 }
 
 void TestLibarchiveFormats::damagedArchive()
@@ -466,8 +476,9 @@ void TestLibarchiveFormats::damagedArchive()
 
     // A single compressed file lands under the archive's name without ".gz".
     QString archivePath = archive;
-    if (format == "gz") {
+    if (format.startsWith("gz")) {
         archivePath = archive.left(archive.lastIndexOf('/') + 1) + "big.bin.gz";
+        QFile::remove(archivePath);
         QVERIFY(QFile::rename(archive, archivePath));
     }
     QTemporaryDir destination;
@@ -477,7 +488,7 @@ void TestLibarchiveFormats::damagedArchive()
     old.close();
 
     QByteArray message;
-    const bool tar = format.startsWith("tar") || format == "gz";
+    const bool tar = format.startsWith("tar") || format.startsWith("gz");
     const int result = run(tar ? "tar32" : format.startsWith("7z") ? "7-zip32" : "unzip32",
                            tar || format.startsWith("7z") ? "x " : "-x ", archivePath,
                            destination.path(), &message);
@@ -485,6 +496,149 @@ void TestLibarchiveFormats::damagedArchive()
     QVERIFY(!message.isEmpty());
     // No partial file, and the file that was there is untouched.
     QCOMPARE(folderTree(destination.path()), QStringList({"big.bin = " + md5Hex("old")}));
+}
+
+namespace {
+
+// The length of the header of the gzip member bytes begins with.
+qsizetype gzipHeaderSize(const QByteArray &bytes)
+{
+    const int flags = bytes[3];
+    qsizetype at = 10;
+    if (flags & 4)
+        at += 2 + (uchar(bytes[at]) | uchar(bytes[at + 1]) << 8);
+    for (const int text : {8, 16}) {
+        if (flags & text)
+            at = bytes.indexOf('\0', at) + 1;
+    }
+    return flags & 2 ? at + 2 : at;
+}
+
+} // namespace
+
+void TestLibarchiveFormats::gzipLayer_data()
+{
+    // damaged: 0 for neither reading, 1 for both, 2 for the engine's alone
+    // (libarchive checks no gzip CRC or length).
+    QTest::addColumn<QByteArray>("change");
+    QTest::addColumn<int>("damaged");
+
+    QTest::newRow("a tar.gz as libarchive writes it") << QByteArray() << 0;
+    QTest::newRow("one file, gzip alone") << QByteArray("single") << 0;
+    QTest::newRow("one file, gzip alone, no time stored") << QByteArray("single-notime") << 0;
+    QTest::newRow("two members, the tar cut between them") << QByteArray("members") << 0;
+    QTest::newRow("extra field, name, comment and header CRC") << QByteArray("fields") << 0;
+    QTest::newRow("zeros after the last member") << QByteArray("zeros") << 0;
+    QTest::newRow("other bytes after the last member") << QByteArray("garbage") << 0;
+    QTest::newRow("a reserved flag: no gzip member at all") << QByteArray("reserved") << 0;
+    QTest::newRow("cut in the middle") << QByteArray("cut") << 1;
+    QTest::newRow("cut inside the trailer") << QByteArray("cut-trailer") << 1;
+    QTest::newRow("damaged Deflate data") << QByteArray("damage") << 1;
+    QTest::newRow("a flipped byte in stored data") << QByteArray("flip") << 2;
+    QTest::newRow("a wrong length in the trailer") << QByteArray("length") << 2;
+}
+
+// The engine's own reading of the gzip layer against libarchive's: the same
+// entries with the same bytes, damage found where libarchive finds it, and
+// gzip's CRC and length checked besides.
+void TestLibarchiveFormats::gzipLayer()
+{
+    using namespace tenvo;
+    QFETCH(QByteArray, change);
+    QFETCH(int, damaged);
+
+    const QList<Item> items = sampleItems();
+    const bool single = change.startsWith("single");
+    const bool stored = change == "flip" || change == "length";
+    const QByteArray format = single ? "gz" : stored ? "tar.gz-store" : "tar.gz";
+    QString path = makeArchive(format, single ? QList<Item>{{"x", pseudoRandom(300 * 1024, 5)}} : items);
+    QVERIFY(!path.isEmpty());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    file.close();
+    const qsizetype header = gzipHeaderSize(bytes);
+    if (change == "single-notime") {
+        bytes.replace(4, 4, QByteArray(4, '\0'));
+    } else if (change == "members") {
+        QFile tar(makeArchive("tar", items));
+        QVERIFY(tar.open(QIODevice::ReadOnly));
+        const QByteArray plain = tar.readAll();
+        bytes.clear();
+        for (const QByteArray &part : {plain.left(plain.size() / 3), plain.mid(plain.size() / 3)}) {
+            QFile member(makeArchive("gz", {{"x", part}}));
+            QVERIFY(member.open(QIODevice::ReadOnly));
+            bytes += member.readAll();
+        }
+    } else if (change == "fields") {
+        QByteArray fields("\x1f\x8b\x08\x1e\0\0\0\0\0\x03", 10);
+        fields += QByteArray("\x04\0ab\0\0", 6) + QByteArray("name.tar", 9) + QByteArray("a comment", 10) + "hc";
+        bytes = fields + bytes.mid(header);
+    } else if (change == "zeros") {
+        bytes += QByteArray(10240, '\0');
+    } else if (change == "garbage") {
+        bytes += "not a gzip member";
+    } else if (change == "reserved") {
+        bytes[3] = char(bytes[3] | 0x20);
+    } else if (change == "cut") {
+        bytes.truncate(bytes.size() / 2);
+    } else if (change == "cut-trailer") {
+        bytes.chop(4);
+    } else if (change == "damage") {
+        for (qsizetype i = header + 200; i < header + 260; ++i)
+            bytes[i] = char(bytes[i] ^ 0xa5);
+    } else if (change == "flip") {
+        const qsizetype at = bytes.indexOf(items[2].data.mid(5000, 64));
+        QVERIFY(at > 0);
+        bytes[at] = char(bytes[at] ^ 0x55);
+    } else if (change == "length") {
+        bytes[bytes.size() - 1] = char(bytes[bytes.size() - 1] ^ 1);
+    }
+    path += single ? ".gz" : ".tar.gz";
+    file.setFileName(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+
+    struct Reading {
+        test::DecoderRecorder recorder;
+        std::string message;
+        TenvoResult result = TENVO_OK;
+        // Where damage was found: the archive's result or an entry's.
+        std::string damage() const
+        {
+            for (const test::RecordedEntry &entry : recorder.entries) {
+                if (entry.outcome != TENVO_OK)
+                    return entry.message.empty() ? "?" : entry.message;
+            }
+            return result == TENVO_OK ? std::string() : message.empty() ? "?" : message;
+        }
+    } own, theirs;
+    for (Reading *reading : {&own, &theirs}) {
+        engine::setGzipOwnReading(reading == &own);
+        reading->result = engine::decodeWithLibarchive(engine::LibarchiveFormat::Tar, path.toStdString(),
+                                                       reading->recorder, reading->message);
+    }
+    engine::setGzipOwnReading(true);
+
+    QVERIFY2(own.recorder.protocolKept(), qPrintable(own.recorder.protocolReport()));
+    QVERIFY(!own.recorder.entries.empty());
+    QCOMPARE(own.damage().empty(), damaged == 0);
+    QCOMPARE(theirs.damage().empty(), damaged != 1);
+    if (damaged == 2)
+        QVERIFY2(own.damage().find("CRC error in the gzip data") != std::string::npos, own.damage().c_str());
+    if (damaged == 0)
+        QCOMPARE(own.recorder.entries.size(), theirs.recorder.entries.size());
+    for (std::size_t i = 0; i < std::min(own.recorder.entries.size(), theirs.recorder.entries.size()); ++i) {
+        const test::RecordedEntry &got = own.recorder.entries[i];
+        const test::RecordedEntry &want = theirs.recorder.entries[i];
+        QCOMPARE(got.info.rawName, want.info.rawName);
+        QCOMPARE(got.info.kind, want.info.kind);
+        QCOMPARE(got.info.size, want.info.size);
+        QCOMPARE(got.info.mtime, want.info.mtime);
+        if (got.outcome == TENVO_OK && want.outcome == TENVO_OK)
+            QCOMPARE(got.data, want.data);
+    }
 }
 
 void TestLibarchiveFormats::hostileZip_data()
