@@ -344,6 +344,7 @@ def targets_side_by_side(args, work, archives, src, driver, libs, env):
             digests[row["format"]] = tree_digest(row["src"])
         row["times"] = {name: [] for name in commands}
         row["calls"] = []
+        row["beyond"] = []
         row["notes"] = {}
     loads = [loadavg()]
     for _ in range(args.target_runs):
@@ -364,13 +365,22 @@ def targets_side_by_side(args, work, archives, src, driver, libs, env):
                 row["times"][name].append(wall)
                 if name == CALL:
                     row["calls"].append(float(timed.last_output.split()[-1]) / 1000)
+            # Start-up and exit, paired within one run: the whole process
+            # against the time it reports for its archive (--json).
+            fresh(out)
+            wall, _, code = timed(pin + [program, "--json", *password_words(row["archive"]), "--extract-to",
+                                         str(out), row["archive"]], env, memory=False)
+            if code == 0:
+                reported = sum(json.loads(line)["seconds"] for line in timed.last_output.splitlines() if line)
+                row["beyond"].append(wall - reported)
         loads.append(loadavg())
     fresh(out)
     for row in rows:
         row["median_s"] = {name: statistics.median(t) if t and not row["notes"].get(name) else None
                            for name, t in row["times"].items()}
         row["call_s"] = statistics.median(row["calls"]) if row["calls"] else None
-        del row["times"], row["calls"], row["src"]
+        row["beyond_s"] = statistics.median(row["beyond"]) if row["beyond"] else None
+        del row["times"], row["calls"], row["beyond"], row["src"]
     return {"rows": rows, "runs": args.target_runs, "loads": loads}
 
 
@@ -408,11 +418,12 @@ def render_targets(targets, lines, verdicts):
                             f"{TINY_BOUND_S * 1000:.0f} ms)" if whole and against else
                             f"- a one-file ZIP through `{PROGRAM}`: MISSED (failed)")
         lines.append(f"| {row['format']} | {row['cores']} | " + " | ".join(cells) + f" | {target} |")
-        if whole is not None and row["call_s"] is not None:
-            extra = whole - row["call_s"]
+        if row["beyond_s"] is not None:
+            extra = row["beyond_s"]
             verdicts.append(f"  - start-up and exit beyond the library call: "
                             f"{'met' if extra <= STARTUP_BOUND_S else 'MISSED'} "
-                            f"({extra * 1000:.1f} ms; target {STARTUP_BOUND_S * 1000:.0f} ms)")
+                            f"({extra * 1000:.1f} ms, the whole process against the time it reports for "
+                            f"its archive, median of the runs; target {STARTUP_BOUND_S * 1000:.0f} ms)")
 
 
 # ---------------------------------------------------------------- main
