@@ -433,11 +433,12 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
         names.push_back(nullptr);
     }
     // Numbered parts are read joined through our own reader (FileReader).
-    const int opened = start > 0 || numberedPartNumber(path) == 1 || !joinedParts(path).paths.empty()
+    // The gzip source reads numbered parts joined too (FileReader).
+    const int opened = gzip ? gzip->attach(reader.get())
+        : start > 0 || numberedPartNumber(path) == 1 || !joinedParts(path).paths.empty()
         ? OffsetSource::open(reader.get(), path, start)
-        : !names.empty()         ? archive_read_open_filenames(reader.get(), names.data(), kReadBlock)
-        : gzip                   ? gzip->attach(reader.get())
-                                 : archive_read_open_filename(reader.get(), path.c_str(), blockSize);
+        : !names.empty() ? archive_read_open_filenames(reader.get(), names.data(), kReadBlock)
+                         : archive_read_open_filename(reader.get(), path.c_str(), blockSize);
     if (opened != ARCHIVE_OK) {
         cause = archiveFailure(reader.get(), false);
         message = errorOf(reader.get(), "cannot open the archive");

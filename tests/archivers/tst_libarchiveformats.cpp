@@ -531,6 +531,7 @@ void TestLibarchiveFormats::gzipLayer_data()
     QTest::newRow("zeros after the last member") << QByteArray("zeros") << 0;
     QTest::newRow("other bytes after the last member") << QByteArray("garbage") << 0;
     QTest::newRow("a reserved flag: no gzip member at all") << QByteArray("reserved") << 0;
+    QTest::newRow("cut into numbered parts, read joined") << QByteArray("parts") << 0;
     QTest::newRow("cut in the middle") << QByteArray("cut") << 1;
     QTest::newRow("cut inside the trailer") << QByteArray("cut-trailer") << 1;
     QTest::newRow("damaged Deflate data") << QByteArray("damage") << 1;
@@ -595,6 +596,15 @@ void TestLibarchiveFormats::gzipLayer()
         bytes[bytes.size() - 1] = char(bytes[bytes.size() - 1] ^ 1);
     }
     path += single ? ".gz" : ".tar.gz";
+    if (change == "parts") {
+        const QString stem = path;
+        path = stem + ".001";
+        file.setFileName(stem + ".002");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes.mid(bytes.size() / 2));
+        file.close();
+        bytes.truncate(bytes.size() / 2);
+    }
     file.setFileName(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
