@@ -432,8 +432,8 @@ ArchiveReader openReader(LibarchiveFormat format, const std::string &path, Tenvo
             names.push_back(volume.c_str());
         names.push_back(nullptr);
     }
-    // Numbered parts are read joined through our own reader (FileReader).
-    // The gzip source reads numbered parts joined too (FileReader).
+    // Numbered parts are read joined through our own reader (FileReader),
+    // by the gzip source too.
     const int opened = gzip ? gzip->attach(reader.get())
         : start > 0 || numberedPartNumber(path) == 1 || !joinedParts(path).paths.empty()
         ? OffsetSource::open(reader.get(), path, start)
