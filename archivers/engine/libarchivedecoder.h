@@ -27,7 +27,7 @@ std::string singleFileName(const std::string &archivePath);
 // (ZIP without the UTF-8 flag, LZH) and UTF-8 where it stores Unicode,
 // whatever the process locale is. Truncation, CRC and other data errors give
 // TENVO_ERR_DAMAGED, encryption TENVO_ERR_ENCRYPTED; the message is
-// libarchive's.
+// libarchive's, or the engine's for the gzip layer (see setGzipOwnReading).
 TenvoResult decodeWithLibarchive(LibarchiveFormat format, const std::string &archivePath,
                                  EntrySink &sink, std::string &message,
                                  const std::string *password = nullptr);

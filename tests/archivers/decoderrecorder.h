@@ -98,6 +98,26 @@ private:
     bool m_dataRefused = false;
 };
 
+// The first way two decoders describe an entry apart (its name, kind, link,
+// mode, size, time or encryption), or "" when they describe it alike.
+inline QString describedApart(const engine::EntryInfo &got, const engine::EntryInfo &want)
+{
+    const auto field = [](const char *name, const auto &a, const auto &b) {
+        return a == b ? QString() : QStringLiteral("%1 differs").arg(QLatin1String(name));
+    };
+    for (const QString &apart :
+         {field("rawName", got.rawName, want.rawName), field("nameIsUtf8", got.nameIsUtf8, want.nameIsUtf8),
+          field("nameIsUnicode", got.nameIsUnicode, want.nameIsUnicode), field("kind", got.kind, want.kind),
+          field("linkTarget", got.linkTarget, want.linkTarget),
+          field("linkTargetIsUtf8", got.linkTargetIsUtf8, want.linkTargetIsUtf8), field("mode", got.mode, want.mode),
+          field("size", got.size, want.size), field("mtime", got.mtime, want.mtime),
+          field("encrypted", got.encrypted, want.encrypted)}) {
+        if (!apart.isEmpty())
+            return QString::fromStdString(want.rawName) + QStringLiteral(": ") + apart;
+    }
+    return {};
+}
+
 // Bytes that do not repeat within any chunk size a decoder may use, so a
 // dropped or doubled chunk shows.
 inline std::string patternBytes(std::size_t size, uint32_t seed)
