@@ -1,9 +1,13 @@
 // The engine's own LZMA and LZMA2 decoder: a range decoder kept in locals in
-// one hot loop, every probability in one array, matches copied 16 bytes at a
-// time where the distance allows.
+// one hot loop, literal and tree bits decoded without branches, every
+// probability in one array, matches copied 16 bytes at a time where the
+// distance allows.
 #include "lzmadecoder.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -156,12 +160,73 @@ private:
     bool m_failed = false;
 };
 
+// The window, in pages of its own. Matches reach back anywhere in it, so a
+// large one is asked for in huge pages where the system gives them: with
+// small pages most far matches also miss the TLB.
+//
+// Built with AddressSanitizer, it is a plain allocation instead, so that a
+// read or write past its end is caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define TENVO_WINDOW_ON_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TENVO_WINDOW_ON_HEAP 1
+#endif
+#endif
+#ifdef TENVO_WINDOW_ON_HEAP
+class Window {
+public:
+    explicit Window(std::size_t size)
+        : m_data(std::make_unique<unsigned char[]>(size))
+    {
+    }
+    unsigned char *get() const { return m_data.get(); }
+
+private:
+    std::unique_ptr<unsigned char[]> m_data;
+};
+#else
+class Window {
+public:
+    explicit Window(std::size_t size)
+    {
+        constexpr std::size_t kHugePage = std::size_t(2) << 20;
+        const bool huge = size >= kHugePage;
+        m_size = huge ? (size + kHugePage - 1) / kHugePage * kHugePage : size;
+        const std::size_t mapped = huge ? m_size + kHugePage : m_size;
+        void *const memory = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED)
+            throw std::bad_alloc();
+        auto *const start = static_cast<unsigned char *>(memory);
+        m_data = start;
+        if (huge) {
+            // Aligned to a huge page; what lies around it is given back.
+            const auto address = reinterpret_cast<std::uintptr_t>(start);
+            m_data = start + ((kHugePage - address % kHugePage) % kHugePage);
+            if (m_data > start)
+                ::munmap(start, std::size_t(m_data - start));
+            if (start + mapped > m_data + m_size)
+                ::munmap(m_data + m_size, std::size_t(start + mapped - (m_data + m_size)));
+            ::madvise(m_data, m_size, MADV_HUGEPAGE);
+        }
+    }
+    ~Window() { ::munmap(m_data, m_size); }
+    Window(const Window &) = delete;
+    Window &operator=(const Window &) = delete;
+    unsigned char *get() const { return m_data; }
+
+private:
+    unsigned char *m_data = nullptr;
+    std::size_t m_size = 0;
+};
+#endif
+
 class Decoder {
 public:
     enum class Status { Ok, Damaged, EndMark };
 
     Decoder(uint64_t windowSize, uint32_t dictionary, const DecodedWriter &write)
-        : m_window(std::make_unique<unsigned char[]>(std::size_t(windowSize) + kWindowSlack))
+        : m_window(std::size_t(windowSize) + kWindowSlack)
         , m_windowSize(std::size_t(windowSize))
         , m_dictLimit(uint32_t(std::min<uint64_t>(dictionary, windowSize - kWindowSlack)))
         , m_probs(kLiteral + (0x300u << 4))
@@ -242,7 +307,7 @@ public:
     Status run(std::size_t count, const unsigned char *inLimit, std::size_t &done);
 
 private:
-    std::unique_ptr<unsigned char[]> m_window;
+    Window m_window;
     std::size_t m_windowSize;
     uint32_t m_dictLimit;
     std::vector<uint16_t> m_probs;
@@ -312,17 +377,33 @@ Decoder::Status Decoder::run(std::size_t count, const unsigned char *inLimit, st
         }
         return result;
     };
+    // The same bit decoded without a branch on its value: for the bits of
+    // literals and trees, which a branch predictor cannot guess.
+    const auto bitWithoutBranch = [&](uint16_t &prob) __attribute__((always_inline)) -> unsigned {
+        const uint32_t p = prob;
+        const uint32_t bound = (range >> 11) * p;
+        const unsigned result = code >= bound;
+        const uint32_t mask = 0u - result;
+        range = ((range - bound) & mask) | (bound & ~mask);
+        code -= bound & mask;
+        prob = uint16_t(p + (((2048 - p) >> 5) & ~mask) - ((p >> 5) & mask));
+        if (range < kTop) {
+            range <<= 8;
+            code = (code << 8) | *in++;
+        }
+        return result;
+    };
     const auto tree = [&](uint16_t *p, unsigned bits) __attribute__((always_inline)) -> unsigned {
         unsigned m = 1;
         for (unsigned i = 0; i < bits; ++i)
-            m = (m << 1) | bit(p[m]);
+            m = (m << 1) | bitWithoutBranch(p[m]);
         return m - (1u << bits);
     };
     const auto reverseTree = [&](uint16_t *p, unsigned bits) __attribute__((always_inline)) -> unsigned {
         unsigned m = 1;
         unsigned symbol = 0;
         for (unsigned i = 0; i < bits; ++i) {
-            const unsigned b = bit(p[m]);
+            const unsigned b = bitWithoutBranch(p[m]);
             m = (m << 1) | b;
             symbol |= b << i;
         }
@@ -345,21 +426,19 @@ Decoder::Status Decoder::run(std::size_t count, const unsigned char *inLimit, st
             unsigned symbol = 1;
             if (state < 7) {
                 do
-                    symbol = (symbol << 1) | bit(lit[symbol]);
+                    symbol = (symbol << 1) | bitWithoutBranch(lit[symbol]);
                 while (symbol < 0x100);
                 state = state < 4 ? 0 : state - 3;
             } else {
                 unsigned matchByte = w[pos > rep0 ? pos - rep0 - 1 : pos + windowSize - rep0 - 1];
+                // offs stays 0x100 while the bits agree with the match byte's.
+                unsigned offs = 0x100;
                 do {
-                    const unsigned matchBit = (matchByte >> 7) & 1;
                     matchByte <<= 1;
-                    const unsigned b = bit(lit[0x100 + (matchBit << 8) + symbol]);
+                    const unsigned b = bitWithoutBranch(lit[offs + (offs & matchByte) + symbol]);
                     symbol = (symbol << 1) | b;
-                    if (matchBit != b)
-                        break;
+                    offs &= matchByte ^ (b - 1);
                 } while (symbol < 0x100);
-                while (symbol < 0x100)
-                    symbol = (symbol << 1) | bit(lit[symbol]);
                 state = state < 10 ? state - 3 : state - 6;
             }
             w[pos++] = uint8_t(symbol);

@@ -156,8 +156,9 @@ private slots:
         row("LZMA after AES, a folder per file", {"-m0=LZMA", "-psecret", "-ms=off"}, false);
         row("LZMA2 behind the ARM64 filter", {"-mf=ARM64"}, false);
         row("BCJ over LZMA, left to libarchive", {"-mf=BCJ", "-m0=LZMA"});
-        row("LZMA2, one folder above 4 MiB (decoded beside the writing on two cores)", {"-mx=1"}, true,
-            false, 5000000);
+        row("LZMA2, one folder above 4 MiB in a 4 MiB window of huge pages (decoded beside the writing on "
+            "two cores)",
+            {"-mx=1", "-md=4m"}, true, false, 5000000);
     }
 
     // Every file lands as it was packed, with the entries libarchive gives;
