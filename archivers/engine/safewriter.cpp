@@ -228,7 +228,8 @@ bool SafeWriter::beginEntry(const EntryInfo &entry)
         if (uint64_t(entry.size) > usable) {
             refuse(TENVO_ERR_WRITE, "not enough free space on the destination's file system ("
                                         + std::to_string(entry.size) + " bytes needed, "
-                                        + std::to_string(available) + " free)");
+                                        + std::to_string(available) + " free less "
+                                        + std::to_string(kFreeSpaceReserve) + " kept free)");
             return false;
         }
         m_untilSpaceCheck = std::min(kSpaceCheckInterval, usable / 2);
@@ -319,7 +320,8 @@ bool SafeWriter::roomFor(std::size_t size)
     }
     if (size > usable) {
         stopFile(TENVO_ERR_WRITE, "the destination's file system is full ("
-                                      + std::to_string(available) + " bytes free)");
+                                      + std::to_string(available) + " bytes free less "
+                                      + std::to_string(kFreeSpaceReserve) + " kept free)");
         return false;
     }
     m_untilSpaceCheck = std::min(kSpaceCheckInterval, (usable - size) / 2);

@@ -69,7 +69,7 @@ void TestDiskSpace::guard_data()
         << int(TENVO_ERR_WRITE) << QByteArray("free space");
     QTest::newRow("File declaring the free space less the reserve is refused")
         << true << qint64(8 * kMiB - kMiB / 2) << qint64(8 * kMiB - kMiB / 2) << false << qint64(0)
-        << int(TENVO_ERR_WRITE) << QByteArray("free space");
+        << int(TENVO_ERR_WRITE) << QByteArray("kept free");
     QTest::newRow("File that fits lands whole on a small disk")
         << true << qint64(6 * kMiB) << qint64(6 * kMiB) << true << qint64(6 * kMiB)
         << int(TENVO_OK) << QByteArray();
