@@ -1436,10 +1436,26 @@ void TestArchiverLibraries::stopWhenTheDecoderProgramDoesNotAnswer()
         std::atomic<int> result{-1};
     };
     auto state = std::make_shared<State>();
+    // The call's first progress report comes 100 ms into it, and a fast
+    // machine extracts the archive sooner: its decoder child is held as soon
+    // as it appears, so that the call is still at work when asked to stop.
+    std::atomic<bool> holding{true};
+    std::thread holder([&holding] {
+        while (holding) {
+            if (const pid_t child = runningDecoderChild(); child > 0 && freeze(child))
+                return;
+        }
+    });
+    const auto release = [&holding, &holder] {
+        holding = false;
+        if (holder.joinable())
+            holder.join();
+    };
     // Whatever happens here, no decoder program is left frozen for the
     // tests after this one (a call that ended before the freeze leaves it
     // running on).
-    const auto thaw = qScopeGuard([] {
+    const auto thaw = qScopeGuard([&release] {
+        release();
         for (const pid_t program : childrenOf(::getpid(), "tenvo-decoder"))
             ::kill(program, SIGCONT);
     });
@@ -1466,6 +1482,7 @@ void TestArchiverLibraries::stopWhenTheDecoderProgramDoesNotAnswer()
         state->result = result;
     }).detach();
     QTRY_VERIFY_WITH_TIMEOUT(state->result != -1, 20000);
+    release();
     if (state->result == -1 && state->program > 0)
         ::kill(state->program, SIGCONT); // let the hung call go
     QCOMPARE(state->result.load(), int(TENVO_ERR_STOPPED));
