@@ -242,6 +242,35 @@ bool freeze(pid_t pid)
     return false;
 }
 
+// Stops this process's decoder child as soon as one appears, until
+// released: a call's first progress report comes 100 ms into it, and a fast
+// machine may have extracted the archive by then.
+class DecoderChildHolder {
+public:
+    DecoderChildHolder()
+        : m_thread([this] {
+            while (m_holding) {
+                if (const pid_t child = runningDecoderChild(); child > 0 && freeze(child))
+                    return;
+            }
+        })
+    {
+    }
+    ~DecoderChildHolder() { release(); }
+    DecoderChildHolder(const DecoderChildHolder &) = delete;
+    DecoderChildHolder &operator=(const DecoderChildHolder &) = delete;
+    void release()
+    {
+        m_holding = false;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_holding{true};
+    std::thread m_thread;
+};
+
 // Where each descriptor of pid leads.
 QStringList descriptorTargets(pid_t pid)
 {
@@ -369,6 +398,7 @@ int terminalCaller(const char *archive, const char *destination, const char *not
         int confined = -1;
     } state{QFile::decodeName(note)};
     int result = -1;
+    DecoderChildHolder holder; // the call is caught at work
     for (int attempt = 0; attempt < 5 && state.stage == 0; ++attempt) {
         const QByteArray line = commandLine("-x ", QFile::decodeName(archive), QFile::decodeName(destination));
         result = call(nullptr, line.constData(), nullptr, 0,
@@ -406,6 +436,7 @@ int terminalCaller(const char *archive, const char *destination, const char *not
                       },
                       &state, 1);
     }
+    holder.release();
     std::printf("%d %d %d %d %d %d %d\n", result, state.stage, state.programNotes, state.childSockets,
                 state.childNotes, state.survived, state.confined);
     return 0;
@@ -1436,26 +1467,13 @@ void TestArchiverLibraries::stopWhenTheDecoderProgramDoesNotAnswer()
         std::atomic<int> result{-1};
     };
     auto state = std::make_shared<State>();
-    // The call's first progress report comes 100 ms into it, and a fast
-    // machine extracts the archive sooner: its decoder child is held as soon
-    // as it appears, so that the call is still at work when asked to stop.
-    std::atomic<bool> holding{true};
-    std::thread holder([&holding] {
-        while (holding) {
-            if (const pid_t child = runningDecoderChild(); child > 0 && freeze(child))
-                return;
-        }
-    });
-    const auto release = [&holding, &holder] {
-        holding = false;
-        if (holder.joinable())
-            holder.join();
-    };
+    // The call is still at work when asked to stop.
+    DecoderChildHolder holder;
     // Whatever happens here, no decoder program is left frozen for the
     // tests after this one (a call that ended before the freeze leaves it
     // running on).
-    const auto thaw = qScopeGuard([&release] {
-        release();
+    const auto thaw = qScopeGuard([&holder] {
+        holder.release();
         for (const pid_t program : childrenOf(::getpid(), "tenvo-decoder"))
             ::kill(program, SIGCONT);
     });
@@ -1482,7 +1500,7 @@ void TestArchiverLibraries::stopWhenTheDecoderProgramDoesNotAnswer()
         state->result = result;
     }).detach();
     QTRY_VERIFY_WITH_TIMEOUT(state->result != -1, 20000);
-    release();
+    holder.release();
     if (state->result == -1 && state->program > 0)
         ::kill(state->program, SIGCONT); // let the hung call go
     QCOMPARE(state->result.load(), int(TENVO_ERR_STOPPED));
